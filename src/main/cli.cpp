@@ -1,0 +1,87 @@
+#include "main/cli.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/heap_text.h"
+#include "platform/jtag_platform.h"
+
+namespace cli {
+
+void scan(int argc, char **argv, const OptionHandler &on_option, const PositionalHandler &on_positional) {
+  int i = 1;
+  while (i < argc) {
+    if (argv[i][0] == '-') {
+      on_option(argv[i]);
+      ++i;
+    } else {
+      const int taken = on_positional(argv + i, argc - i);
+      i += taken < 1 ? 1 : taken;
+    }
+  }
+}
+
+PositionalHandler group_of(int size, std::function<void(char *const *words, int present)> take) {
+  return [size, take = std::move(take)](char *const *words, int remaining) {
+    const int present = remaining < size ? remaining : size;
+    take(words, present);
+    return present;
+  };
+}
+
+void set_debug_level(const char *word) {
+  if (has_equals(word))
+    std::sscanf(word, "-d=%d", &debug_level);
+  else
+    debug_level = 1;
+}
+
+bool common_option(const char *word, const std::function<void()> &print_usage) {
+  switch (letter(word)) {
+    case 'd':
+      set_debug_level(word);
+      return true;
+    case 'h':
+      print_usage();
+      std::exit(0);
+    default:
+      return false;
+  }
+}
+
+bool common_option(const char *word, const char *usage) {
+  return common_option(word, [usage] { std::puts(usage); });
+}
+
+void fail(const char *message, const char *usage) {
+  std::puts(message);
+  if (usage != nullptr) std::puts(usage);
+  std::exit(1);
+}
+
+void help(const char *usage) {
+  std::puts(usage);
+  std::exit(0);
+}
+
+bool read_int(const char *word, int &value) { return std::sscanf(word, "%d", &value) == 1; }
+
+char *copy_word(const char *word) { return jtag::heap_copy(word); }
+
+char *option_value(const char *word, const char *format) {
+  char *buffer = jtag::checked_malloc(std::strlen(word) + 1);
+  buffer[0] = '\0';
+  if (std::sscanf(word, format, buffer) != 1 || buffer[0] == '\0') {
+    std::free(buffer);
+    return nullptr;
+  }
+  return buffer;
+}
+
+void not_built(const char *command) {
+  std::fprintf(stderr, "%s: this command is not built yet in this version of jtagbox\n", command);
+  std::exit(1);
+}
+
+}  // namespace cli

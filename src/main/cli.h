@@ -1,0 +1,71 @@
+// The command-line conventions every command shares.
+//
+// The option scan runs once over the words after the command name, left to
+// right; each word is decided when it is reached, and a word that ends the
+// process (-h, a malformed option, an invalid value) does so at once.
+//   - A word beginning with '-' is an option, known by its second character
+//     alone (-debug is -d, -help is -h).  Options with a value need '=' as
+//     the third character.  Unknown letters and a lone "-" are ignored.
+//   - Any other word is positional.  A command either takes it as a single
+//     value (the last one wins) or lets it open an argument group: the words
+//     after it are the group's further members whatever they look like.
+// Messages go to standard output with puts/printf; errors end with status 1,
+// -h with status 0.
+#ifndef JTAGBOX_MAIN_CLI_H
+#define JTAGBOX_MAIN_CLI_H
+
+#include <functional>
+
+namespace cli {
+
+// Called for each option word.
+using OptionHandler = std::function<void(const char *word)>;
+// Called for a positional word with the words from it to the end
+// (`words[0]` is the positional word, `remaining` counts them all); returns
+// how many words it took (at least 1).
+using PositionalHandler = std::function<int(char *const *words, int remaining)>;
+
+void scan(int argc, char **argv, const OptionHandler &on_option, const PositionalHandler &on_positional);
+
+// A positional handler for an argument group of `size` words: `take` gets
+// the group's words and how many of them are present (fewer than `size` when
+// the group runs past the last word).
+PositionalHandler group_of(int size, std::function<void(char *const *words, int present)> take);
+
+inline char letter(const char *word) { return word[0] == '-' ? word[1] : '\0'; }
+inline bool has_equals(const char *word) { return word[1] != '\0' && word[2] == '='; }
+
+// -d sets debug_level to 1; -d=<level> reads it with "-d=%d" (no number
+// leaves it as it was).
+void set_debug_level(const char *word);
+
+// Handles the common options: 'd' sets the debug level; 'h' calls
+// `print_usage` and exits with status 0.  Returns true when the word was one
+// of them.
+bool common_option(const char *word, const std::function<void()> &print_usage);
+// The same, with a usage text written with puts.
+bool common_option(const char *word, const char *usage);
+
+// puts(message), puts(usage), exit(1).  A null usage prints the message only.
+[[noreturn]] void fail(const char *message, const char *usage = nullptr);
+// puts(usage), exit(0).
+[[noreturn]] void help(const char *usage);
+
+// Reads a number with "%d"; false (value untouched) when the word does not
+// begin with one.
+bool read_int(const char *word, int &value);
+
+// A malloc()ed copy of a word.
+char *copy_word(const char *word);
+// For an option such as -f=<name>: the text after "-X=" up to the first
+// blank, read with `format` (e.g. "-f=%s") into a malloc()ed buffer as long
+// as the whole word; nullptr when nothing follows the '='.
+char *option_value(const char *word, const char *format);
+
+// For a command whose family has not been built yet: one line on standard
+// error, status 1.
+[[noreturn]] void not_built(const char *command);
+
+}  // namespace cli
+
+#endif

@@ -1,0 +1,210 @@
+#include "sim/board.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace jtag::sim {
+namespace {
+
+// IEEE 1149.1 IDCODEs: version in bits 31..28 (the chip's position on the
+// board), part number in 27..12, manufacturer in 11..1, bit 0 always 1.
+constexpr uint32_t kProcessorIdcodeBase = 0x0BC0E06B;
+constexpr uint32_t kVornexIdcodeBase = 0x04A56093;
+constexpr unsigned kIdcodeInstruction = 0x02;  // in both chips' instruction sets
+
+std::string fpga_key(uint32_t address) { return "fpga." + hex_text(address); }
+
+}  // namespace
+
+uint32_t processor_idcode(int index) { return kProcessorIdcodeBase | (uint32_t(index) << 28); }
+uint32_t vornex_idcode(int index) { return kVornexIdcodeBase | (uint32_t(index) << 28); }
+
+Board::Board(std::filesystem::path state_dir) : state_dir_(std::move(state_dir)) {
+  for (int i = 0; i < kProcessorCount; ++i)
+    devices_.push_back(std::make_unique<TapDevice>(
+        TapDescription{"cpu" + std::to_string(i), 8, processor_idcode(i), kIdcodeInstruction}));
+  for (int i = 0; i < kVornexCount; ++i)
+    devices_.push_back(std::make_unique<TapDevice>(
+        TapDescription{"vnx" + std::to_string(i), 6, vornex_idcode(i), kIdcodeInstruction}));
+  for (int i = 0; i < kProcessorCount; ++i) add_processor_units(processor(i), *this, i);
+  for (int i = 0; i < kVornexCount; ++i) add_vornex_units(vornex(i), *this, i);
+}
+
+std::vector<TapDevice *> Board::chain() {
+  std::vector<TapDevice *> out;
+  switch (scan_mode_ & 0x7u) {
+    case 0:
+      for (auto &d : devices_) out.push_back(d.get());
+      break;
+    case 1:
+      out.push_back(&processor(0));
+      break;
+    case 2:
+      for (int i = 0; i < kProcessorCount; ++i) out.push_back(&processor(i));
+      break;
+    case 3:
+    case 4:
+    case 5:
+      out.push_back(&processor(int(scan_mode_ & 0x7u) - 2));
+      break;
+    case 7:
+      out.push_back(&vornex(int(scan_mode_ >> 6) & 0x3));
+      break;
+    default:
+      break;
+  }
+  return out;
+}
+
+bool Board::clock(bool tms, bool tdi) {
+  tms_ = tms;
+  tdi_ = tdi;
+  unrouted_state_ = next_state(unrouted_state_, tms);
+  const auto devices = chain();
+  if (devices.empty()) return true;
+  bool bit = tdi;
+  for (TapDevice *d : devices) bit = d->clock(tms, bit);
+  return bit;
+}
+
+TapState Board::tap_state() {
+  const auto devices = chain();
+  return devices.empty() ? unrouted_state_ : devices.front()->state();
+}
+
+bool Board::chain_is_shifting() {
+  const auto devices = chain();
+  if (devices.empty()) return false;
+  for (TapDevice *d : devices)
+    if (d->state() != TapState::ShiftDR && d->state() != TapState::ShiftIR) return false;
+  return true;
+}
+
+BitVector Board::shift_bulk(const BitVector &in, bool recycle) {
+  const size_t m = in.size();
+  BitVector out(m);
+  if (m == 0) return out;
+  const auto devices = chain();
+  std::vector<ShiftRegister *> cells;  // TDI side first
+  for (TapDevice *d : devices) cells.push_back(&d->shifting_cells());
+  const size_t bulk = m - 1;  // the last cycle carries TMS 1 and goes bit by bit
+
+  if (!recycle) {
+    BitVector stream(bulk);
+    stream.copy_from(0, in, 0, bulk);
+    for (ShiftRegister *c : cells) stream = c->shift_many(stream);
+    out.copy_from(0, stream, 0, bulk);
+    out.set(bulk, clock(true, in.get(bulk)));
+    return out;
+  }
+
+  // Recycled, the bits leaving TDO repeat with period L + 1: the chain as it
+  // stands (TDO end first) and then the first pattern bit, fed round again.
+  size_t total = 0;
+  for (ShiftRegister *c : cells) total += c->length();
+  const size_t period = total + 1;
+  BitVector ring(period);
+  size_t at = 0;
+  for (auto it = cells.rbegin(); it != cells.rend(); ++it) {
+    const BitVector now = (*it)->contents();
+    ring.copy_from(at, now, 0, now.size());
+    at += now.size();
+  }
+  ring.set(total, in.get(0));
+  auto copy_ring = [&](BitVector &dst, size_t dst_at, size_t from, size_t count) {
+    while (count > 0) {
+      const size_t pos = from % period;
+      const size_t n = std::min(count, period - pos);
+      dst.copy_from(dst_at, ring, pos, n);
+      dst_at += n;
+      from += n;
+      count -= n;
+    }
+  };
+  copy_ring(out, 0, 0, bulk);
+  // After `bulk` cycles the chain holds the next `total` bits of the ring.
+  at = bulk;
+  for (auto it = cells.rbegin(); it != cells.rend(); ++it) {
+    BitVector now((*it)->length());
+    copy_ring(now, 0, at, now.size());
+    (*it)->load(now);
+    at += now.size();
+  }
+  const bool last_tdi = bulk > 0 ? out.get(bulk - 1) : in.get(0);
+  out.set(bulk, clock(true, last_tdi));
+  return out;
+}
+
+uint8_t Board::fpga_read(uint32_t address) const {
+  const auto it = fpga_.find(address);
+  return it == fpga_.end() ? 0 : it->second;
+}
+
+bool Board::set_accelerator(bool on) {
+  if (on ? faults_.accel_on_fail : faults_.accel_off_fail) return false;
+  accelerator_ = on;
+  return true;
+}
+
+void Board::save(StateMap &state) const {
+  state.put_number("scan_mode", scan_mode_);
+  state.put_number("tms", tms_);
+  state.put_number("tdi", tdi_);
+  state.put("unrouted_tap", std::string(state_name(unrouted_state_)));
+  state.put_number("accelerator", accelerator_);
+  state.put_number("reset_hang", faults_.reset_hang);
+  state.put_number("accel_on_fail", faults_.accel_on_fail);
+  state.put_number("accel_off_fail", faults_.accel_off_fail);
+  for (const auto &[address, value] : fpga_) state.put_number(fpga_key(address), value);
+  for (const auto &d : devices_) d->save(state);
+}
+
+void Board::load(StateMap &state) {
+  scan_mode_ = unsigned(state.take_number("scan_mode", 0xff));
+  tms_ = state.take_flag("tms");
+  tdi_ = state.take_flag("tdi");
+  const std::string unrouted = state.take("unrouted_tap");
+  const auto s = state_from_name(unrouted);
+  if (!s) throw StateError("bad TAP state '" + unrouted + "' for 'unrouted_tap'");
+  unrouted_state_ = *s;
+  accelerator_ = state.take_flag("accelerator");
+  faults_.reset_hang = state.take_flag("reset_hang");
+  faults_.accel_on_fail = state.take_flag("accel_on_fail");
+  faults_.accel_off_fail = state.take_flag("accel_off_fail");
+  fpga_.clear();
+  for (const auto &[address_text, value_text] : state.take_prefixed("fpga.")) {
+    const auto address = parse_number(address_text);
+    const auto value = parse_number(value_text);
+    if (!address || *address > 0xffffffffu) throw StateError("bad FPGA register address '" + address_text + "'");
+    if (!value || *value > 0xff) throw StateError("bad FPGA register value '" + value_text + "'");
+    if (!fpga_.emplace(uint32_t(*address), uint8_t(*value)).second)
+      throw StateError("FPGA register " + hex_text(*address) + " given twice");
+  }
+  for (auto &d : devices_) d->load(state);
+}
+
+void Board::show(std::ostream &out) const {
+  char line[96];
+  std::snprintf(line, sizeof line, "scan mode: 0x%02x (", scan_mode_);
+  out << line;
+  static const char *const kModes[] = {"full scan",   "processor 0", "scan dump",  "processor 1",
+                                       "processor 2", "processor 3", "no device", "Vornex chip "};
+  out << kModes[scan_mode_ & 7];
+  if ((scan_mode_ & 7) == 7) out << ((scan_mode_ >> 6) & 3);
+  out << ")\n";
+  out << "lines: TMS " << tms_ << ", TDI " << tdi_ << "\n";
+  out << "scan-dump accelerator: " << (accelerator_ ? "on" : "off") << "\n";
+  out << "faults: reset_hang=" << faults_.reset_hang << " accel_on_fail=" << faults_.accel_on_fail
+      << " accel_off_fail=" << faults_.accel_off_fail << "\n";
+  out << "FPGA registers:";
+  if (fpga_.empty()) out << " all 0x00";
+  out << "\n";
+  for (const auto &[address, value] : fpga_) {
+    std::snprintf(line, sizeof line, "  0x%06x = 0x%02x%s\n", address, value,
+                  address == kMiscCsrAddress ? " (KESTA_MORVIN_ONLY_MISC_CSR)" : "");
+    out << line;
+  }
+  for (const auto &d : devices_) d->show(out);
+}
+
+}  // namespace jtag::sim

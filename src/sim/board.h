@@ -1,0 +1,112 @@
+// The simulated board: four processors (8-bit IR) and four Vornex chips
+// (6-bit IR), each with its own TAP, behind the FPGA's scan-mode switch; the
+// FPGA register file; the scan-dump accelerator; and the fault switches that
+// tests use to reach the error paths.
+//
+// Scan-mode word (low eight bits; higher bits are ignored):
+//   bits 2..0  0 full scan, 1 processor 0, 2 scan dump, 3 processor 1,
+//              4 processor 2, 5 processor 3, 6 nothing, 7 Vornex chip
+//   bits 7..6  the Vornex chip for code 7
+// The chains, from TDI to TDO:
+//   full scan  cpu0, cpu1, cpu2, cpu3, vnx0, vnx1, vnx2, vnx3
+//   scan dump  cpu0, cpu1, cpu2, cpu3
+//   code 6     no device: TDO reads 1 (the board's pull-up)
+// At power-up the word is 0x01 (processor 0), every TAP is in
+// Test-Logic-Reset with IDCODE selected, TMS and TDI rest high, FPGA
+// registers read 0 and the accelerator is off.
+#ifndef JTAGBOX_SIM_BOARD_H
+#define JTAGBOX_SIM_BOARD_H
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <ostream>
+#include <vector>
+
+#include "platform/bits.h"
+#include "platform/tap_state.h"
+#include "sim/state_map.h"
+#include "sim/tap_device.h"
+
+namespace jtag::sim {
+
+inline constexpr int kProcessorCount = 4;
+inline constexpr int kVornexCount = 4;
+inline constexpr unsigned kPowerUpScanMode = 0x01;
+inline constexpr uint32_t kMiscCsrAddress = 0xCB1000;  // KESTA_MORVIN_ONLY_MISC_CSR
+inline constexpr uint8_t kVornexClockStopBit = 0x01;
+
+uint32_t processor_idcode(int index);
+uint32_t vornex_idcode(int index);
+
+struct Faults {
+  bool reset_hang = false;      // JTAG_Reset never returns
+  bool accel_on_fail = false;   // switching the scan-dump accelerator on fails
+  bool accel_off_fail = false;  // switching it off fails
+};
+
+class Board {
+ public:
+  // A board at power-up whose long-lived data (scan chain contents) lives
+  // under `state_dir`.
+  explicit Board(std::filesystem::path state_dir);
+  Board(const Board &) = delete;
+  Board &operator=(const Board &) = delete;
+
+  // The devices the scan mode routes, TDI side first.
+  std::vector<TapDevice *> chain();
+
+  bool clock(bool tms, bool tdi);
+  // in.size() cycles in Shift-xR at once, TMS 1 on the last.
+  BitVector shift_bulk(const BitVector &in, bool recycle);
+  // Whether every device on the chain is in a Shift state (bulk possible).
+  bool chain_is_shifting();
+
+  // The TAP state of the chain: that of its first device, or, with no device
+  // routed, what the controller would be in after the clocks given.
+  TapState tap_state();
+  bool tms_level() const { return tms_; }
+  bool tdi_level() const { return tdi_; }
+
+  void select_scan_mode(unsigned word) { scan_mode_ = word & 0xffu; }
+  unsigned scan_mode() const { return scan_mode_; }
+  unsigned scan_control() const { return scan_mode_ | (accelerator_ ? 0x100u : 0u); }
+
+  uint8_t fpga_read(uint32_t address) const;
+  void fpga_write(uint32_t address, uint8_t value) { fpga_[address] = value; }
+  bool vornex_clock_stopped() const { return fpga_read(kMiscCsrAddress) & kVornexClockStopBit; }
+
+  bool set_accelerator(bool on);  // false when a fault makes it fail
+  bool accelerator() const { return accelerator_; }
+  Faults &faults() { return faults_; }
+
+  TapDevice &processor(int index) { return *devices_[index]; }
+  TapDevice &vornex(int index) { return *devices_[kProcessorCount + index]; }
+  const std::vector<std::unique_ptr<TapDevice>> &devices() const { return devices_; }
+  const std::filesystem::path &state_dir() const { return state_dir_; }
+
+  void save(StateMap &state) const;
+  void load(StateMap &state);
+  void show(std::ostream &out) const;
+
+ private:
+  std::filesystem::path state_dir_;
+  std::vector<std::unique_ptr<TapDevice>> devices_;
+  unsigned scan_mode_ = kPowerUpScanMode;
+  bool tms_ = true;
+  bool tdi_ = true;
+  TapState unrouted_state_ = TapState::TestLogicReset;
+  std::map<uint32_t, uint8_t> fpga_;
+  bool accelerator_ = false;
+  Faults faults_;
+};
+
+// Adds the chip-specific units (scan chains, control registers, memory...)
+// to a freshly made device.  One place lists what each kind of chip holds.
+void add_processor_units(TapDevice &cpu, Board &board, int index);
+void add_vornex_units(TapDevice &vnx, Board &board, int index);
+
+}  // namespace jtag::sim
+
+#endif

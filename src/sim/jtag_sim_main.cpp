@@ -1,0 +1,118 @@
+// jtag-sim: power up, inspect and adjust the simulated board that the
+// jtagbox commands drive.
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <string>
+
+#include "sim/board_session.h"
+
+namespace {
+
+using jtag::sim::BoardSession;
+using jtag::sim::SessionError;
+using jtag::sim::StateError;
+using jtag::sim::StateMap;
+
+constexpr const char *kHelp =
+    "usage: jtag-sim COMMAND\n"
+    "\n"
+    "The simulated board behind the jtagbox commands.  Its state lives in\n"
+    "$XDG_STATE_HOME/jtag-sim (else $HOME/.local/state/jtag-sim); with\n"
+    "JTAG_PLATFORM=sim:DIR it lives in DIR.\n"
+    "\n"
+    "commands:\n"
+    "  reset              power the board up fresh\n"
+    "  show               print the board state\n"
+    "  set KEY=VALUE...   change the board state; numbers are decimal or 0x hex\n"
+    "  --help             this text\n"
+    "\n"
+    "keys for set:\n"
+    "  scan_mode=WORD           the scan-mode word (as JTAG_CPUSelect/VNXSelect write)\n"
+    "  tms=0|1, tdi=0|1         the levels last driven on TMS and TDI\n"
+    "  fpga.ADDR=BYTE           an FPGA register, e.g. fpga.0xcb1000=0xfe\n"
+    "  accelerator=0|1          the scan-dump accelerator\n"
+    "  reset_hang=0|1           JTAG_Reset never returns\n"
+    "  accel_on_fail=0|1        switching the scan-dump accelerator on fails\n"
+    "  accel_off_fail=0|1       switching it off fails\n"
+    "  DEV.tap=STATE            a TAP's state, e.g. cpu0.tap=Run-Test/Idle\n"
+    "  DEV.ir=CODE              the instruction in force in a TAP\n"
+    "  (DEV is cpu0..cpu3 or vnx0..vnx3; 'jtag-sim show' lists the rest)\n";
+
+int usage_error(const std::string &message) {
+  std::fprintf(stderr, "jtag-sim: %s\n", message.c_str());
+  std::fprintf(stderr, "Try 'jtag-sim --help'.\n");
+  return 2;
+}
+
+std::filesystem::path board_dir() {
+  bool is_sim = false;
+  const char *value = std::getenv("JTAG_PLATFORM");
+  auto dir = jtag::sim::sim_dir_for_platform(value, is_sim);
+  if (!is_sim) throw std::invalid_argument(std::string("JTAG_PLATFORM=") + value + " is not a simulated board (use sim or sim:DIR)");
+  return dir;
+}
+
+int run_set(BoardSession &session, int argc, char **argv) {
+  StateMap state;
+  session.board().save(state);
+  for (int i = 2; i < argc; ++i) {
+    const char *eq = std::strchr(argv[i], '=');
+    if (eq == nullptr || eq == argv[i]) return usage_error(std::string("'") + argv[i] + "' is not KEY=VALUE");
+    state.put(std::string(argv[i], size_t(eq - argv[i])), eq + 1);
+  }
+  try {
+    session.load_state(state);
+  } catch (const StateError &e) {
+    return usage_error(std::string("cannot set that: ") + e.what());
+  }
+  session.save();
+  return 0;
+}
+
+int run(int argc, char **argv) {
+  if (argc < 2) return usage_error("no command given");
+  const std::string command = argv[1];
+  if (command == "--help" || command == "-h") {
+    std::fputs(kHelp, stdout);
+    return 0;
+  }
+  if (command != "reset" && command != "show" && command != "set")
+    return usage_error("unknown command '" + command + "'");
+  if (command == "set" && argc < 3) return usage_error("set needs KEY=VALUE");
+  if (command != "set" && argc > 2) return usage_error(command + " takes no arguments");
+
+  std::filesystem::path dir;
+  try {
+    dir = board_dir();
+  } catch (const std::exception &e) {
+    return usage_error(e.what());
+  }
+  if (command == "reset") {
+    // Powering up needs no readable old state: take the lock, start afresh.
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    std::filesystem::remove(dir / "board.state", ec);
+    BoardSession session(dir);
+    session.power_up_fresh();
+    return 0;
+  }
+  BoardSession session(dir);
+  if (command == "show") {
+    std::cout << "board: " << dir.string() << "\n";
+    session.board().show(std::cout);
+    return 0;
+  }
+  return run_set(session, argc, argv);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  try {
+    return run(argc, argv);
+  } catch (const SessionError &e) {
+    std::fprintf(stderr, "jtag-sim: %s\n", e.what());
+    return 1;
+  }
+}

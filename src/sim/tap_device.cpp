@@ -1,0 +1,98 @@
+#include "sim/tap_device.h"
+
+#include <cstdio>
+
+namespace jtag::sim {
+
+TapDevice::TapDevice(TapDescription description)
+    : desc_(std::move(description)),
+      instruction_(desc_.idcode_instruction),
+      ir_(desc_.ir_length),
+      idcode_(32, desc_.idcode) {}
+
+DataRegister &TapDevice::data_register() {
+  if (instruction_ == desc_.idcode_instruction) return idcode_;
+  for (auto &unit : units_)
+    if (DataRegister *r = unit->data_register_for(instruction_)) return *r;
+  return bypass_;  // every instruction the chip does not know selects BYPASS
+}
+
+ShiftRegister &TapDevice::shifting_cells() {
+  return state_ == TapState::ShiftIR ? ir_ : data_register().cells();
+}
+
+void TapDevice::enter_test_logic_reset() {
+  instruction_ = desc_.idcode_instruction;
+  for (auto &unit : units_) unit->on_test_logic_reset();
+}
+
+bool TapDevice::clock(bool tms, bool tdi) {
+  bool tdo = true;
+  switch (state_) {
+    case TapState::CaptureDR:
+      data_register().capture();
+      break;
+    case TapState::ShiftDR:
+      tdo = data_register().cells().shift(tdi);
+      break;
+    case TapState::CaptureIR:
+      ir_.load_u64(kIrCapture);
+      break;
+    case TapState::ShiftIR:
+      tdo = ir_.shift(tdi);
+      break;
+    case TapState::RunTestIdle:
+      for (auto &unit : units_) unit->on_run_test_idle_tick(instruction_);
+      break;
+    default:
+      break;
+  }
+  state_ = next_state(state_, tms);
+  switch (state_) {
+    case TapState::UpdateDR:
+      data_register().update();
+      break;
+    case TapState::UpdateIR:
+      instruction_ = static_cast<unsigned>(ir_.to_u64());
+      for (auto &unit : units_) unit->on_instruction(instruction_);
+      break;
+    case TapState::TestLogicReset:
+      enter_test_logic_reset();
+      break;
+    default:
+      break;
+  }
+  return tdo;
+}
+
+void TapDevice::save(StateMap &state) const {
+  const std::string p = desc_.name + ".";
+  state.put(p + "tap", std::string(state_name(state_)));
+  state.put_number(p + "ir", instruction_);
+  state.put_number(p + "ir_cells", ir_.to_u64());
+  for (const auto &unit : units_) unit->save(state, p);
+}
+
+void TapDevice::load(StateMap &state) {
+  const std::string p = desc_.name + ".";
+  const std::string tap = state.take(p + "tap");
+  const auto s = state_from_name(tap);
+  if (!s) throw StateError("bad TAP state '" + tap + "' for '" + p + "tap'");
+  state_ = *s;
+  const uint64_t max = (uint64_t{1} << desc_.ir_length) - 1;
+  instruction_ = static_cast<unsigned>(state.take_number(p + "ir", max));
+  ir_.load_u64(state.take_number(p + "ir_cells", max));
+  for (auto &unit : units_) unit->load(state, p);
+}
+
+void TapDevice::show(std::ostream &out) const {
+  char ir[16];
+  std::snprintf(ir, sizeof ir, "0x%02x", instruction_);
+  out << desc_.name << ": " << state_name(state_) << ", IR " << ir << " (" << desc_.ir_length << " bits)";
+  char id[16];
+  std::snprintf(id, sizeof id, "0x%08x", desc_.idcode);
+  out << ", IDCODE " << id << "\n";
+  for (const auto &unit : units_) unit->show(out);
+}
+
+}  // namespace jtag::sim
