@@ -1,0 +1,61 @@
+// End-to-end test support: run the installed command links against a fresh
+// simulated board in a temporary directory and look at everything they did.
+#ifndef JTAGBOX_TESTS_SUPPORT_E2E_H
+#define JTAGBOX_TESTS_SUPPORT_E2E_H
+
+#include <gtest/gtest.h>
+#include <sys/types.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+struct Result {
+  int status = -1;  // exit status, or 128 + signal
+  std::string out;
+  std::string err;
+};
+
+// The installed prefix (JTAGBOX_PREFIX), e.g. <build>/test-prefix.
+std::filesystem::path prefix();
+std::filesystem::path bin(const std::string &name);  // prefix()/bin/name
+
+std::string read_file(const std::filesystem::path &path);
+void write_file(const std::filesystem::path &path, const std::string &text);
+mode_t file_mode(const std::filesystem::path &path);  // permission bits
+std::vector<std::string> split_lines(const std::string &text);
+
+// Each test gets its own directory (the working directory of every run), its
+// own board (JTAG_PLATFORM=sim:<dir>/board) and its own trace file.
+class BoardTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Runs bin(command) with argv[0] = its full path.
+  Result run(const std::string &command, const std::vector<std::string> &args = {});
+  // Runs `program` with the given argv[0]; `env` adds or overrides variables
+  // (an empty value removes one).
+  Result exec(const std::filesystem::path &program, const std::string &argv0, const std::vector<std::string> &args,
+              const std::map<std::string, std::string> &env = {});
+  // jtag-sim with arguments; fails the test if it does not exit 0.
+  std::string sim(const std::vector<std::string> &args);
+
+  // The trace lines written since the last clear_trace().
+  std::vector<std::string> trace();
+  void clear_trace();
+
+  std::filesystem::path path(const std::string &name) const { return dir_ / name; }
+  const std::filesystem::path &dir() const { return dir_; }
+  std::map<std::string, std::string> env_;  // extra environment for every run
+
+ private:
+  std::filesystem::path dir_;
+};
+
+}  // namespace e2e
+
+#endif
