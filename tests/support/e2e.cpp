@@ -22,6 +22,11 @@ namespace {
 constexpr int kRunTimeoutSeconds = 120;  // a hung command fails its test, never the suite
 }
 
+bool over_wire() {
+  const char *b = std::getenv("JTAGBOX_E2E_BACKEND");
+  return b != nullptr && std::strcmp(b, "rbb") == 0;
+}
+
 fs::path prefix() {
   const char *p = std::getenv("JTAGBOX_PREFIX");
   return p != nullptr ? fs::path(p) : fs::path("test-prefix");

@@ -13,6 +13,18 @@
 
 namespace e2e {
 
+// True when the suite runs a second time with the commands reaching the
+// board over the wire (JTAGBOX_E2E_BACKEND=rbb) instead of in-process.
+bool over_wire();
+
+// For a test that needs an operation only the in-process board carries
+// (scan-mode selection, FPGA registers, the scan-dump accelerator).
+#define JTAGBOX_SIM_ONLY()                                                                       \
+  do {                                                                                           \
+    if (e2e::over_wire())                                                                        \
+      GTEST_SKIP() << "scan mode, FPGA registers and the accelerator do not cross remote_bitbang"; \
+  } while (0)
+
 struct Result {
   int status = -1;  // exit status, or 128 + signal
   std::string out;
