@@ -1,0 +1,68 @@
+// Builders for the access words of the control-register and L2 commands.
+#include <cstdlib>
+#include <cstring>
+
+#include "access/access.h"
+#include "platform/heap_text.h"
+#include "platform/jtag_platform.h"
+
+namespace jtagbox {
+namespace {
+
+constexpr const char *kReadDirection = "10000001";
+constexpr const char *kWriteDirection = "10000010";
+
+size_t bit_length(const char *hex) {
+  char *bits = hex2bin(hex);
+  const size_t n = std::strlen(bits);
+  std::free(bits);
+  return n;
+}
+
+void append_bits(char (&word)[kL2WordBuffer], const char *hex) {
+  char *bits = hex2bin(hex);
+  std::strcat(word, bits);
+  std::free(bits);
+}
+
+// `prefix` is already in the buffer: fill `field` bits with hex2bin of `hex`
+// (zeros in front), then the closing "0".  The length is checked first, so
+// the word never exceeds the prefix, the field and one character.
+bool append_field(char (&word)[kL2WordBuffer], const char *hex, size_t field) {
+  const size_t n = bit_length(hex);
+  if (n > field) {
+    word[0] = '\0';
+    return false;
+  }
+  pad_lsb(word, int(field - n), "0");
+  append_bits(word, hex);
+  std::strcat(word, "0");
+  return true;
+}
+
+bool build_l2_access_word(const char *address, char (&word)[kL2WordBuffer], const char *direction) {
+  std::strcpy(word, direction);
+  return append_field(word, address, kL2AddressBits);
+}
+
+}  // namespace
+
+char *build_creg_access(const char *address, int *length, const char * /*byte_mask*/) {
+  *length = kCregAddressBits;
+  return jtag::heap_copy(address);
+}
+
+bool build_l2_read_access_word(const char *address, char (&word)[kL2WordBuffer]) {
+  return build_l2_access_word(address, word, kReadDirection);
+}
+
+bool build_l2_write_access_word(const char *address, char (&word)[kL2WordBuffer]) {
+  return build_l2_access_word(address, word, kWriteDirection);
+}
+
+bool build_l2_data_word(const char *data, char (&word)[kL2WordBuffer]) {
+  word[0] = '\0';
+  return append_field(word, data, kL2DataBits);
+}
+
+}  // namespace jtagbox
