@@ -37,6 +37,8 @@ constexpr const char *kHelp =
     "  accel_off_fail=0|1       switching it off fails\n"
     "  DEV.tap=STATE            a TAP's state, e.g. cpu0.tap=Run-Test/Idle\n"
     "  DEV.ir=CODE              the instruction in force in a TAP\n"
+    "  cpuN.creg.ADDR=VALUE     a processor's control register (40-bit address)\n"
+    "  cpuN.l2.ADDR=VALUE       a processor's L2 word (address a multiple of 8)\n"
     "  (DEV is cpu0..cpu3 or vnx0..vnx3; 'jtag-sim show' lists the rest)\n";
 
 int usage_error(const std::string &message) {
