@@ -252,7 +252,7 @@ int cmd_write_mem(int argc, char **argv) {
   cli::scan(
       argc, argv,
       [&](const char *word) {
-        if (cli::common_option(word, [] { std::puts(kWriteHelp); })) return;
+        if (cli::common_option(word, kWriteHelp)) return;
         switch (cli::letter(word)) {
           case 'f':
             if (!take_file(word, run)) cli::fail(kWriteNoFileName, kWriteFileUsage);
