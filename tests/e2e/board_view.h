@@ -26,6 +26,15 @@ inline std::string tap_of(const std::string &show, const std::string &device) {
   return line.empty() || end == std::string::npos ? "" : line.substr(start, end - start);
 }
 
+// One run of a command table: the arguments, and exactly what must come of
+// them (standard error always empty).
+struct CommandCase {
+  std::vector<std::string> args;
+  int status;
+  std::string out;
+  std::vector<std::string> trace;
+};
+
 class FreshBoardTest : public BoardTest {
  protected:
   // Powers the board up afresh and forgets the trace: each case of a table
@@ -35,6 +44,19 @@ class FreshBoardTest : public BoardTest {
     clear_trace();
   }
   std::string tap(const std::string &device) { return tap_of(sim({"show"}), device); }
+
+  // Each case on a fresh board.
+  void check(const std::string &command, const std::vector<CommandCase> &cases) {
+    for (const CommandCase &c : cases) {
+      fresh();
+      const Result r = run(command, c.args);
+      const std::string label = command + " " + ::testing::PrintToString(c.args);
+      EXPECT_EQ(r.status, c.status) << label;
+      EXPECT_EQ(r.out, c.out) << label;
+      EXPECT_EQ(r.err, "") << label;
+      EXPECT_EQ(trace(), c.trace) << label;
+    }
+  }
 };
 
 }  // namespace e2e

@@ -11,27 +11,7 @@ namespace {
 using e2e::FreshBoardTest;
 using Lines = std::vector<std::string>;
 
-struct Case {
-  std::vector<std::string> args;
-  int status;
-  std::string out;
-  Lines trace;
-};
-
-class Select : public FreshBoardTest {
- protected:
-  void check(const std::string &command, const std::vector<Case> &cases) {
-    for (const Case &c : cases) {
-      fresh();
-      const auto r = run(command, c.args);
-      const std::string label = command + " " + ::testing::PrintToString(c.args);
-      EXPECT_EQ(r.status, c.status) << label;
-      EXPECT_EQ(r.out, c.out) << label;
-      EXPECT_EQ(r.err, "") << label;
-      EXPECT_EQ(trace(), c.trace) << label;
-    }
-  }
-};
+class Select : public FreshBoardTest {};
 
 Lines selects(const std::string &word) { return {"JTAG_system_scan_mode_select " + word}; }
 Lines selects_reading(const std::string &word) {

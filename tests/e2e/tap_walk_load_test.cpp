@@ -11,29 +11,9 @@ namespace {
 using e2e::FreshBoardTest;
 using Lines = std::vector<std::string>;
 
-struct Case {
-  std::vector<std::string> args;
-  int status;
-  std::string out;
-  Lines trace;
-};
-
 Lines repeat(const std::string &line, int times) { return Lines(size_t(times), line); }
 
-class TapWalk : public FreshBoardTest {
- protected:
-  void check(const std::string &command, const std::vector<Case> &cases) {
-    for (const Case &c : cases) {
-      fresh();
-      const auto r = run(command, c.args);
-      const std::string label = command + " " + ::testing::PrintToString(c.args);
-      EXPECT_EQ(r.status, c.status) << label;
-      EXPECT_EQ(r.out, c.out) << label;
-      EXPECT_EQ(r.err, "") << label;
-      EXPECT_EQ(trace(), c.trace) << label;
-    }
-  }
-};
+class TapWalk : public FreshBoardTest {};
 
 constexpr const char *kTmsUsage = "ERROR: Usage JTAG_TMS <value(0 or 1)>\n";
 
