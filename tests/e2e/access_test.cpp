@@ -192,6 +192,18 @@ TEST_F(Access, EachProcessorHasItsOwnControlRegisters) {
   }
 }
 
+TEST_F(Access, AWriteStrobeByHandNeedsAllElevenTcksEvenAcrossProcesses) {
+  ok("JTAG_ReadCreg", {"10"});  // leaves 0x10 in the address latch
+  ok("JTAG_LoadIR", {"09"});
+  ok("JTAG_LoadDR", {"ab"});  // 8 bits into the 64-bit write data (captured 0): 0xab << 56
+  ok("JTAG_LoadIR", {"0c"});
+  ok("JTAG_Tck", {"10"});
+  EXPECT_TRUE(board_shows("control registers: 0 written")) << sim({"show"});
+  ok("JTAG_Tck", {"1"});
+  EXPECT_TRUE(board_shows(shown("creg", "0x10", 0xab00000000000000))) << sim({"show"});
+  EXPECT_EQ(ok("JTAG_ReadCreg", {"10"}), "ab00000000000000\n");
+}
+
 // ------------------------------------------------------------------ L2 ----
 
 TEST_F(Access, ReadMemArgumentErrorsAndHelp) {
