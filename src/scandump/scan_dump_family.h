@@ -1,0 +1,47 @@
+// The scan dumps JTAG_ScanDump, JTAG_ScanDR_Path, JTAG_CapDR_To_Exit1DR and
+// JTAG_VnxScanDump are one command with four variants: the same options
+// (-a, -f=<infile>, -r, -d, -d=<level>, -h), the same messages under each
+// command's own name, the same pair of usage lines and the same file rules.
+// A variant says how many positional words it takes, how it sets the chain
+// up, how it shifts the chain and what it does after.
+#ifndef JTAGBOX_SCANDUMP_SCAN_DUMP_FAMILY_H
+#define JTAGBOX_SCANDUMP_SCAN_DUMP_FAMILY_H
+
+namespace jtagbox::scandump {
+
+// What one run was told on its command line.
+struct Request {
+  const char *chain_selector = nullptr;  // heap copy; absent for the Vornex dump
+  int length = 0;
+  const char *output_name = nullptr;
+  char *input_name = nullptr;  // heap copy, from -f=<infile>
+  bool accelerate = false;
+  bool recycle = false;
+};
+
+enum class ChainShift {
+  SelectedPath,     // JTAG_Shift through the path the setup selected
+  FromSelectDR,     // JTAG_SetTms(0), then the internal shift to Run-Test/Idle
+  FromCaptureDR,    // the internal shift from Capture-DR, ending in Exit1-DR
+};
+
+struct Variant {
+  const char *name;
+  bool has_chain_selector;       // positional group of 3 (else 2: length, file)
+  const char *too_few_message;   // the count test, before any option
+  const char *missing_message;   // after the scan
+  const char *long_usage;        // only after the count test
+  const char *short_usage;       // -h and every other usage
+  void (*print_start)(const Request &);  // the first debug line
+  const char *setup_line;        // debug line before the setup, or nullptr
+  void (*set_up)(const Request &);       // TAP setup before the chain shift
+  ChainShift shift;
+  bool switches_accelerator;     // -a switches the scan-dump accelerator around the shift
+  bool select_ir_after;          // JTAG_Select_IR after the dump
+};
+
+int run(const Variant &variant, int argc, char **argv);
+
+}  // namespace jtagbox::scandump
+
+#endif
