@@ -1,0 +1,237 @@
+// JTAG_Shift and JTAG_IRPath: shift an arbitrary pattern of any length
+// through the data or the instruction register and show what came out, with
+// every shift setting of the platform exposed (count, recycle, sentinel
+// wait, pad character).
+//
+// JTAG_Shift takes its pattern from the command line or from a file (the
+// scan dumps' pattern-file rules), and writes the result to standard output
+// or to a file (their dump-file rules).  Choices of our own:
+//   - "-f=" or "-o=" with no name after the '=' is malformed, like "-f"
+//     without '=': usage block, status 1.
+//   - A negative length passes to the platform unchanged; it shifts nothing
+//     and the result is the empty text.  No input is read for it.
+#include <cstdio>
+#include <cstdlib>
+
+#include "main/cli.h"
+#include "main/commands.h"
+#include "platform/jtag_platform.h"
+#include "scandump/dump_files.h"
+
+namespace jtagbox {
+namespace {
+
+constexpr const char *kShiftName = "JTAG_Shift";
+
+void print_shift_usage() {
+  std::puts("JTAG_Shift: ERROR, Pattern/Length not specified !");
+  std::puts("JTAG_Shift <pattern|-f=input file> <Length>");
+  std::puts("\tOptional: -r[ecycle] : set TDI=TDO");
+  std::puts("\t         -p[ad]=[0|1]: pad character (default 0)");
+  std::puts("\t         -w[ait]     : enable wait for sentinel bit");
+  std::puts("\t         -d[=<num>] (debug [=level])");
+  std::puts("\t         -h (help)\n");
+  std::puts("\t         -a (accelerate using FPGA accelerator)\n");
+  std::puts("\t         -o=<output file>\n");
+}
+
+[[noreturn]] void shift_usage_exit(int status) {
+  print_shift_usage();
+  std::exit(status);
+}
+
+// The settings every raw shift passes after its pattern.
+struct ShiftSettings {
+  int length = 0;
+  int recycle = 0;
+  int wait = 0;
+  char pad = '0';
+};
+
+// -p=<c> sets the pad character; "-p" without '=' (or with nothing after
+// it) keeps the one before.
+void take_pad(const char *word, ShiftSettings &s) {
+  char c = 0;
+  if (std::sscanf(word, "-p=%c", &c) == 1) s.pad = c;
+}
+
+struct ShiftRequest {
+  ShiftSettings settings;
+  char *pattern = nullptr;     // heap copy, from the command line
+  char *input_name = nullptr;  // heap copy, from -f=
+  char *output_name = nullptr;
+  bool accelerate = false;
+};
+
+char *file_option(const char *word, const char *format) {
+  if (!cli::has_equals(word)) shift_usage_exit(1);
+  char *name = cli::option_value(word, format);
+  if (name == nullptr) shift_usage_exit(1);
+  return name;
+}
+
+void take_shift_option(ShiftRequest &r, const char *word) {
+  switch (cli::letter(word)) {
+    case 'a':
+      r.accelerate = true;
+      break;
+    case 'w':
+      r.settings.wait = 1;
+      break;
+    case 'p':
+      take_pad(word, r.settings);
+      break;
+    case 'f':
+      if (r.settings.recycle) shift_usage_exit(1);  // -r and -f exclude each other
+      std::free(r.input_name);
+      r.input_name = file_option(word, "-f=%s");
+      break;
+    case 'o':
+      std::free(r.output_name);
+      r.output_name = file_option(word, "-o=%s");
+      break;
+    case 'r':
+      if (r.input_name != nullptr) shift_usage_exit(1);
+      r.settings.recycle = 1;
+      break;
+    default:
+      cli::common_option(word, [] { print_shift_usage(); });
+  }
+}
+
+// Before an input file is named a positional word is the pattern and the
+// word after it the length; afterwards a positional word is the length.
+int take_shift_positional(ShiftRequest &r, char *const *words, int remaining) {
+  if (r.input_name != nullptr) {
+    cli::read_int(words[0], r.settings.length);
+    return 1;
+  }
+  std::free(r.pattern);
+  r.pattern = cli::copy_word(words[0]);
+  if (remaining < 2) return 1;
+  cli::read_int(words[1], r.settings.length);
+  return 2;
+}
+
+ShiftRequest scan_shift_arguments(int argc, char **argv) {
+  if (argc - 1 < 2) shift_usage_exit(1);
+  ShiftRequest r;
+  cli::scan(
+      argc, argv, [&](const char *word) { take_shift_option(r, word); },
+      [&](char *const *words, int remaining) { return take_shift_positional(r, words, remaining); });
+  if ((r.pattern == nullptr && r.input_name == nullptr) || r.settings.length == 0) shift_usage_exit(1);
+  return r;
+}
+
+void release(ShiftRequest &r) {
+  std::free(r.pattern);
+  std::free(r.input_name);
+  std::free(r.output_name);
+}
+
+}  // namespace
+
+int cmd_shift(int argc, char **argv) {
+  ShiftRequest r = scan_shift_arguments(argc, argv);
+  const ShiftSettings &s = r.settings;
+
+  std::FILE *out = nullptr;
+  if (r.output_name != nullptr) {
+    out = dump::open_output(kShiftName, r.output_name);
+    if (out == nullptr) return 1;
+  }
+  if (r.input_name != nullptr) {
+    std::FILE *in = dump::open_input(kShiftName, r.input_name);
+    if (in == nullptr) return 1;  // an output file opened above stays behind, empty
+    std::free(r.pattern);
+    r.pattern = dump::read_pattern(in, s.length, false);
+    if (debug_level) std::printf("JTAG_Shift: Shifting = %s (%d shifts) \n", r.pattern, s.length);
+  } else if (debug_level) {
+    std::printf("JTAG_Shift: Shifting %s (%d shifts)\n", r.pattern, s.length);
+  }
+
+  if (r.accelerate) jtag_fpga_accelerate = 1;
+  JTAG_Select_DR();
+  char *bits = JTAG_Shift(r.pattern, s.length, s.recycle, s.wait, s.pad);
+  char *hex = bin2hex(bits);
+  if (debug_level) std::printf("JTAG_Shift: Data Out is : %s\n", hex);
+  if (out != nullptr) {
+    if (debug_level) std::printf("JTAG_SHIFT: Saving shift data(len=%d) to file %s\n", s.length, r.output_name);
+    dump::write_dump(out, hex);
+  } else {
+    std::puts(hex);
+  }
+
+  std::free(hex);
+  std::free(bits);
+  release(r);
+  return 0;
+}
+
+// ---- JTAG_IRPath ----
+
+namespace {
+
+constexpr const char *kIRPathUsage =
+    "JTAG_IRPath <pattern> <length>\n\tOptional: -r[ecycle] : set TDI=TDO\n\t         -w[ait]    : enable wait for "
+    "sentinel bit\n\t         -d[=<num>] (debug [=level])\n\t         -h (help)\n\n";
+
+[[noreturn]] void ir_path_fail(const char *message) {
+  std::puts(message);
+  std::printf("%s", kIRPathUsage);
+  std::exit(1);
+}
+
+struct IRPathRequest {
+  ShiftSettings settings;
+  char *pattern = nullptr;
+};
+
+void take_ir_path_option(IRPathRequest &r, const char *word) {
+  switch (cli::letter(word)) {
+    case 'p':
+      take_pad(word, r.settings);
+      break;
+    case 'r':
+      r.settings.recycle = 1;
+      break;
+    case 'w':
+      r.settings.wait = 1;
+      break;
+    default:
+      cli::common_option(word, [] { std::printf("%s", kIRPathUsage); });
+  }
+}
+
+IRPathRequest scan_ir_path_arguments(int argc, char **argv) {
+  if (argc - 1 < 2) ir_path_fail("JTAG_IRPath: ERROR, Pattern/Length not specified !");
+  IRPathRequest r;
+  cli::scan(argc, argv, [&](const char *word) { take_ir_path_option(r, word); },
+            cli::group_of(2, [&](char *const *words, int present) {
+              std::free(r.pattern);
+              r.pattern = cli::copy_word(words[0]);
+              if (present > 1) cli::read_int(words[1], r.settings.length);
+            }));
+  if (r.pattern == nullptr) ir_path_fail("JTAG_IRPath: ERROR, pattern not specified !");
+  if (r.settings.length == 0) ir_path_fail("JTAG_IRPath: ERROR, length not specified !");
+  return r;
+}
+
+}  // namespace
+
+int cmd_ir_path(int argc, char **argv) {
+  IRPathRequest r = scan_ir_path_arguments(argc, argv);
+  const ShiftSettings &s = r.settings;
+  if (debug_level) std::printf("JTAG_IRPath: Shifting %s (%d shifts)\n", r.pattern, s.length);
+  JTAG_Select_IR();
+  char *bits = JTAG_Shift(r.pattern, s.length, s.recycle, s.wait, s.pad);
+  if (debug_level) std::printf("JTAG_IRPath: Data Out is :");
+  char *hex = bin2hex(bits);
+  std::puts(hex);
+  std::free(hex);
+  std::free(bits);
+  std::free(r.pattern);
+  return 0;
+}
+
+}  // namespace jtagbox
