@@ -1,5 +1,7 @@
 #include "sim/board.h"
 
+#include "sim/scan_chains.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -28,10 +30,12 @@ Board::Board(std::filesystem::path state_dir) : state_dir_(std::move(state_dir))
         TapDescription{"vnx" + std::to_string(i), 6, vornex_idcode(i), kIdcodeInstruction}));
   for (int i = 0; i < kProcessorCount; ++i) add_processor_units(processor(i), *this, i);
   for (int i = 0; i < kVornexCount; ++i) add_vornex_units(vornex(i), *this, i);
+  route();
 }
 
-std::vector<TapDevice *> Board::chain() {
-  std::vector<TapDevice *> out;
+void Board::route() {
+  std::vector<TapDevice *> &out = routed_;
+  out.clear();
   switch (scan_mode_ & 0x7u) {
     case 0:
       for (auto &d : devices_) out.push_back(d.get());
@@ -53,14 +57,22 @@ std::vector<TapDevice *> Board::chain() {
     default:
       break;
   }
-  return out;
+}
+
+ScanChain *Board::find_chain(const std::string &key) {
+  const auto it = chains_.find(key);
+  return it == chains_.end() ? nullptr : it->second;
+}
+
+void Board::persist_chains() {
+  for (auto &[key, chain] : chains_) chain->persist();
 }
 
 bool Board::clock(bool tms, bool tdi) {
   tms_ = tms;
   tdi_ = tdi;
   unrouted_state_ = next_state(unrouted_state_, tms);
-  const auto devices = chain();
+  const auto &devices = chain();
   if (devices.empty()) return true;
   bool bit = tdi;
   for (TapDevice *d : devices) bit = d->clock(tms, bit);
@@ -68,12 +80,12 @@ bool Board::clock(bool tms, bool tdi) {
 }
 
 TapState Board::tap_state() {
-  const auto devices = chain();
+  const auto &devices = chain();
   return devices.empty() ? unrouted_state_ : devices.front()->state();
 }
 
 bool Board::chain_is_shifting() {
-  const auto devices = chain();
+  const auto &devices = chain();
   if (devices.empty()) return false;
   for (TapDevice *d : devices)
     if (d->state() != TapState::ShiftDR && d->state() != TapState::ShiftIR) return false;
@@ -84,7 +96,7 @@ BitVector Board::shift_bulk(const BitVector &in, bool recycle) {
   const size_t m = in.size();
   BitVector out(m);
   if (m == 0) return out;
-  const auto devices = chain();
+  const auto &devices = chain();
   std::vector<ShiftRegister *> cells;  // TDI side first
   for (TapDevice *d : devices) cells.push_back(&d->shifting_cells());
   const size_t bulk = m - 1;  // the last cycle carries TMS 1 and goes bit by bit
@@ -161,6 +173,7 @@ void Board::save(StateMap &state) const {
 
 void Board::load(StateMap &state) {
   scan_mode_ = unsigned(state.take_number("scan_mode", 0xff));
+  route();
   tms_ = state.take_flag("tms");
   tdi_ = state.take_flag("tdi");
   const std::string unrouted = state.take("unrouted_tap");

@@ -22,6 +22,7 @@
 #include <map>
 #include <memory>
 #include <ostream>
+#include <string>
 #include <vector>
 
 #include "platform/bits.h"
@@ -30,6 +31,8 @@
 #include "sim/tap_device.h"
 
 namespace jtag::sim {
+
+class ScanChain;
 
 inline constexpr int kProcessorCount = 4;
 inline constexpr int kVornexCount = 4;
@@ -55,7 +58,7 @@ class Board {
   Board &operator=(const Board &) = delete;
 
   // The devices the scan mode routes, TDI side first.
-  std::vector<TapDevice *> chain();
+  const std::vector<TapDevice *> &chain() const { return routed_; }
 
   bool clock(bool tms, bool tdi);
   // in.size() cycles in Shift-xR at once, TMS 1 on the last.
@@ -69,7 +72,10 @@ class Board {
   bool tms_level() const { return tms_; }
   bool tdi_level() const { return tdi_; }
 
-  void select_scan_mode(unsigned word) { scan_mode_ = word & 0xffu; }
+  void select_scan_mode(unsigned word) {
+    scan_mode_ = word & 0xffu;
+    route();
+  }
   unsigned scan_mode() const { return scan_mode_; }
   unsigned scan_control() const { return scan_mode_ | (accelerator_ ? 0x100u : 0u); }
 
@@ -86,12 +92,23 @@ class Board {
   const std::vector<std::unique_ptr<TapDevice>> &devices() const { return devices_; }
   const std::filesystem::path &state_dir() const { return state_dir_; }
 
+  // The scan chains by key ("cpu0.chain.0c", "vnx1.chain"), registered by
+  // the units that own them.
+  void register_chain(const std::string &key, ScanChain &chain) { chains_[key] = &chain; }
+  ScanChain *find_chain(const std::string &key);
+  // Writes the chains this process used to their files.
+  void persist_chains();
+
   void save(StateMap &state) const;
   void load(StateMap &state);
   void show(std::ostream &out) const;
 
  private:
+  void route();  // the devices the scan mode puts on the chain
+
   std::filesystem::path state_dir_;
+  std::vector<TapDevice *> routed_;
+  std::map<std::string, ScanChain *> chains_;
   std::vector<std::unique_ptr<TapDevice>> devices_;
   unsigned scan_mode_ = kPowerUpScanMode;
   bool tms_ = true;

@@ -87,6 +87,7 @@ BoardSession::~BoardSession() {
 }
 
 void BoardSession::save() {
+  board_->persist_chains();  // before the state that refers to them
   StateMap state;
   board_->save(state);
   const std::string text = std::string(kStateHeader) + "\n" + state.serialize();

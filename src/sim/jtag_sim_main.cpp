@@ -6,6 +6,7 @@
 #include <string>
 
 #include "sim/board_session.h"
+#include "sim/scan_chains.h"
 
 namespace {
 
@@ -25,6 +26,8 @@ constexpr const char *kHelp =
     "  reset              power the board up fresh\n"
     "  show               print the board state\n"
     "  set KEY=VALUE...   change the board state; numbers are decimal or 0x hex\n"
+    "  chain KEY          print a scan chain's contents as hex, as a dump of its\n"
+    "                     whole length shows them (KEY e.g. cpu0.chain.0c)\n"
     "  --help             this text\n"
     "\n"
     "keys for set:\n"
@@ -39,6 +42,12 @@ constexpr const char *kHelp =
     "  DEV.ir=CODE              the instruction in force in a TAP\n"
     "  cpuN.creg.ADDR=VALUE     a processor's control register (40-bit address)\n"
     "  cpuN.l2.ADDR=VALUE       a processor's L2 word (address a multiple of 8)\n"
+    "  cpuN.scan_access=0|1     scan access (instruction 0x88) on\n"
+    "  cpuN.chain_select=0xKK   the selected scan chain (0x00..0x3f)\n"
+    "  cpuN.chain.KK.length=N   the length of chain KK in bits\n"
+    "  cpuN.chain.KK=0xHEX      its contents (bit 0 comes out first)\n"
+    "  vnxN.scan_access=0|1, vnxN.scan_config=0xVALUE (0x01e0 routes the chain),\n"
+    "  vnxN.chain.length=N, vnxN.chain=0xHEX   the Vornex chip's scan chain\n"
     "  (DEV is cpu0..cpu3 or vnx0..vnx3; 'jtag-sim show' lists the rest)\n";
 
 int usage_error(const std::string &message) {
@@ -72,6 +81,15 @@ int run_set(BoardSession &session, int argc, char **argv) {
   return 0;
 }
 
+int run_chain(BoardSession &session, const std::string &key) {
+  jtag::sim::ScanChain *chain = session.board().find_chain(key);
+  if (chain == nullptr) return usage_error("no scan chain '" + key + "' (e.g. cpu0.chain.0c, vnx1.chain)");
+  const std::string hex = jtag::to_hex(chain->contents());
+  std::fwrite(hex.data(), 1, hex.size(), stdout);
+  std::fputc('\n', stdout);
+  return 0;
+}
+
 int run(int argc, char **argv) {
   if (argc < 2) return usage_error("no command given");
   const std::string command = argv[1];
@@ -79,10 +97,11 @@ int run(int argc, char **argv) {
     std::fputs(kHelp, stdout);
     return 0;
   }
-  if (command != "reset" && command != "show" && command != "set")
+  if (command != "reset" && command != "show" && command != "set" && command != "chain")
     return usage_error("unknown command '" + command + "'");
   if (command == "set" && argc < 3) return usage_error("set needs KEY=VALUE");
-  if (command != "set" && argc > 2) return usage_error(command + " takes no arguments");
+  if (command == "chain" && argc != 3) return usage_error("chain needs one KEY");
+  if (command != "set" && command != "chain" && argc > 2) return usage_error(command + " takes no arguments");
 
   std::filesystem::path dir;
   try {
@@ -105,6 +124,7 @@ int run(int argc, char **argv) {
     session.board().show(std::cout);
     return 0;
   }
+  if (command == "chain") return run_chain(session, argv[2]);
   return run_set(session, argc, argv);
 }
 
