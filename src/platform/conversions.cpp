@@ -49,15 +49,22 @@ extern "C" char *bin2hex(const char *bits) {
   const size_t n = bits == nullptr ? 0 : std::strlen(bits);
   const size_t digits = (n + 3) / 4;
   char *out = checked_malloc(digits + 1);
-  // Group from the least significant (last) character; the first digit takes
-  // whatever is left over, so zero bits are added at the most significant end.
-  for (size_t d = 0; d < digits; ++d) {
+  // Digits group from the least significant (last) character, so the first
+  // digit takes the bits left over and zero bits fill its high end.  Any
+  // character other than '1' reads as 0.
+  const size_t lead = n % 4;
+  size_t d = 0;
+  const char *p = bits;
+  if (lead != 0) {
     unsigned v = 0;
-    for (unsigned b = 0; b < 4; ++b) {
-      const size_t pos = d * 4 + b;  // bit weight
-      if (pos < n && bits[n - 1 - pos] == '1') v |= 1u << b;
-    }
-    out[digits - 1 - d] = kDigits[v];
+    for (size_t b = 0; b < lead; ++b) v = (v << 1) | unsigned(p[b] == '1');
+    out[d++] = kDigits[v];
+    p += lead;
+  }
+  for (; d < digits; ++d, p += 4) {
+    const unsigned v = unsigned(p[0] == '1') << 3 | unsigned(p[1] == '1') << 2 | unsigned(p[2] == '1') << 1 |
+                       unsigned(p[3] == '1');
+    out[d] = kDigits[v];
   }
   out[digits] = '\0';
   return out;

@@ -64,12 +64,27 @@ std::string shift_trace_line(const char *name, const char *pattern, int count, i
 
 std::string accel_suffix() { return " accel=" + std::to_string(jtag_fpga_accelerate); }
 
+// Eight characters for each byte value, most significant bit first.
+struct ByteCharacters {
+  char text[256][8];
+  constexpr ByteCharacters() : text() {
+    for (int v = 0; v < 256; ++v)
+      for (int j = 0; j < 8; ++j) text[v][j] = ((v >> (7 - j)) & 1) ? '1' : '0';
+  }
+};
+constexpr ByteCharacters kByteCharacters;
+
+// The bit string of a shift: bit i (shifted on cycle i) is character
+// n - 1 - i.  A byte at a time, since a scan chain can be long.
 char *heap_bit_string(const BitVector &bits) {
   const size_t n = bits.size();
   char *out = jtag::checked_malloc(n + 1);
-  std::memset(out, '0', n);
-  for (size_t i = 0; i < n; ++i)
-    if (bits.get(i)) out[n - 1 - i] = '1';
+  const size_t whole = n / 8;
+  for (size_t k = 0; k < whole; ++k) {
+    const auto byte = unsigned(bits.get_bits(8 * k, 8));
+    std::memcpy(out + n - 8 * (k + 1), kByteCharacters.text[byte], 8);
+  }
+  for (size_t i = 8 * whole; i < n; ++i) out[n - 1 - i] = bits.get(i) ? '1' : '0';
   out[n] = '\0';
   return out;
 }

@@ -33,7 +33,10 @@ bool TapDevice::clock(bool tms, bool tdi) {
       data_register().capture();
       break;
     case TapState::ShiftDR:
-      tdo = data_register().cells().shift(tdi);
+      // Nothing can change which register is selected while the TAP stays
+      // in Shift-DR, so a long scan looks it up once.
+      if (shifting_dr_ == nullptr) shifting_dr_ = &data_register().cells();
+      tdo = shifting_dr_->shift(tdi);
       break;
     case TapState::CaptureIR:
       ir_.load_u64(kIrCapture);
@@ -48,6 +51,7 @@ bool TapDevice::clock(bool tms, bool tdi) {
       break;
   }
   state_ = next_state(state_, tms);
+  if (state_ != TapState::ShiftDR) shifting_dr_ = nullptr;
   switch (state_) {
     case TapState::UpdateDR:
       data_register().update();

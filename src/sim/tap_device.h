@@ -65,6 +65,7 @@ class TapDevice {
   ConstantRegister idcode_;
   BypassRegister bypass_;
   std::vector<std::unique_ptr<DeviceUnit>> units_;
+  ShiftRegister *shifting_dr_ = nullptr;  // the cells of the Shift-DR under way
 };
 
 }  // namespace jtag::sim
