@@ -79,9 +79,4 @@ char *option_value(const char *word, const char *format) {
   return buffer;
 }
 
-void not_built(const char *command) {
-  std::fprintf(stderr, "%s: this command is not built yet in this version of jtagbox\n", command);
-  std::exit(1);
-}
-
 }  // namespace cli

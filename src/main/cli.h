@@ -62,10 +62,6 @@ char *copy_word(const char *word);
 // as the whole word; nullptr when nothing follows the '='.
 char *option_value(const char *word, const char *format);
 
-// For a command whose family has not been built yet: one line on standard
-// error, status 1.
-[[noreturn]] void not_built(const char *command);
-
 }  // namespace cli
 
 #endif
