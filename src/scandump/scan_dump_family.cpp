@@ -61,7 +61,7 @@ void take_group(const Variant &v, Scan &scan, char *const *words, int present) {
   const int size = v.has_chain_selector ? 3 : 2;
   int at = 0;
   if (v.has_chain_selector) {
-    std::free(const_cast<char *>(r.chain_selector));
+    std::free(r.chain_selector);
     r.chain_selector = cli::copy_word(words[at++]);
   }
   if (at < present) cli::read_int(words[at], r.length);
@@ -148,7 +148,7 @@ int run(const Variant &v, int argc, char **argv) {
   std::free(bits);
   std::free(dump_text);
   std::free(r.input_name);
-  std::free(const_cast<char *>(r.chain_selector));
+  std::free(r.chain_selector);
   return 0;
 }
 

@@ -11,7 +11,7 @@ namespace jtagbox::scandump {
 
 // What one run was told on its command line.
 struct Request {
-  const char *chain_selector = nullptr;  // heap copy; absent for the Vornex dump
+  char *chain_selector = nullptr;  // heap copy; absent for the Vornex dump
   int length = 0;
   const char *output_name = nullptr;
   char *input_name = nullptr;  // heap copy, from -f=<infile>

@@ -138,11 +138,18 @@ int cmd_shift(int argc, char **argv) {
   std::FILE *out = nullptr;
   if (r.output_name != nullptr) {
     out = dump::open_output(kShiftName, r.output_name);
-    if (out == nullptr) return 1;
+    if (out == nullptr) {
+      release(r);
+      return 1;
+    }
   }
   if (r.input_name != nullptr) {
     std::FILE *in = dump::open_input(kShiftName, r.input_name);
-    if (in == nullptr) return 1;  // an output file opened above stays behind, empty
+    if (in == nullptr) {  // an output file opened above stays behind, empty
+      if (out != nullptr) std::fclose(out);
+      release(r);
+      return 1;
+    }
     std::free(r.pattern);
     r.pattern = dump::read_pattern(in, s.length, false);
     if (debug_level) std::printf("JTAG_Shift: Shifting = %s (%d shifts) \n", r.pattern, s.length);
