@@ -2,6 +2,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+
+#include "platform/rbb_backend.h"
 
 #include "sim/board_session.h"
 #include "sim/sim_backend.h"
@@ -22,7 +25,7 @@ BitVector Backend::shift_bits(const BitVector &in, bool recycle) {
 
 void Backend::reset_tap() {
   const bool tdi = tdi_level();
-  for (int i = 0; i < 5; ++i) clock(true, tdi);
+  for (int i = 0; i < 5; ++i) pulse(true, tdi);
 }
 
 namespace {
@@ -38,7 +41,9 @@ std::unique_ptr<Backend> make_backend() {
     std::exit(1);
   }
   if (is_sim) return sim::make_sim_backend(dir);
-  std::fprintf(stderr, "jtagbox: JTAG_PLATFORM=%s names no known platform (use sim or sim:DIR)\n", value);
+  if (std::strncmp(value, "rbb:", 4) == 0) return make_rbb_backend(value + 4);
+  std::fprintf(stderr, "jtagbox: JTAG_PLATFORM=%s names no known platform (use sim, sim:DIR or rbb:HOST:PORT)\n",
+               value);
   std::exit(1);
 }
 

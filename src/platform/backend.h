@@ -23,6 +23,8 @@ class Backend {
   // One TCK cycle with TMS and TDI driven: returns TDO as sampled before the
   // rising edge (what the chain presents in this state).
   virtual bool clock(bool tms, bool tdi) = 0;
+  // One TCK whose TDO is not wanted: a backend may queue it.
+  virtual void pulse(bool tms, bool tdi) { clock(tms, tdi); }
 
   // `in.size()` cycles in Shift-xR; TMS is 0 on all but the last, 1 on the
   // last.  With `recycle`, TDI on each cycle after the first is the TDO of the

@@ -40,14 +40,14 @@ bool g_scan_dump_accelerator = false;
 
 jtag::Backend &hw() { return jtag::backend(); }
 
-// One TCK, with the line mirrors kept up to date.
-bool drive(bool tms_level, bool tdi_level) {
-  const bool out = hw().clock(tms_level, tdi_level);
+// One TCK whose TDO nobody reads (a backend on the wire only queues it),
+// with the line mirrors kept up to date; `tdo` keeps the last bit a shift
+// read.
+void drive(bool tms_level, bool tdi_level) {
+  hw().pulse(tms_level, tdi_level);
   tms = tms_level;
   TDI = tdi_level;
-  tdo = out;
   ++bit_counter;
-  return out;
 }
 
 void walk_to(TapState target) {

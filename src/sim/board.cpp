@@ -79,7 +79,17 @@ bool Board::clock(bool tms, bool tdi) {
   return bit;
 }
 
-TapState Board::tap_state() {
+bool Board::tdo() {
+  const auto &devices = chain();
+  return devices.empty() ? true : devices.back()->tdo();
+}
+
+void Board::test_reset() {
+  unrouted_state_ = TapState::TestLogicReset;
+  for (auto &d : devices_) d->test_reset();
+}
+
+TapState Board::tap_state() const {
   const auto &devices = chain();
   return devices.empty() ? unrouted_state_ : devices.front()->state();
 }
@@ -206,6 +216,7 @@ void Board::show(std::ostream &out) const {
   if ((scan_mode_ & 7) == 7) out << ((scan_mode_ >> 6) & 3);
   out << ")\n";
   out << "lines: TMS " << tms_ << ", TDI " << tdi_ << "\n";
+  out << "TAP of the chain: " << state_name(tap_state()) << "\n";
   out << "scan-dump accelerator: " << (accelerator_ ? "on" : "off") << "\n";
   out << "faults: reset_hang=" << faults_.reset_hang << " accel_on_fail=" << faults_.accel_on_fail
       << " accel_off_fail=" << faults_.accel_off_fail << "\n";

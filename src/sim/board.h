@@ -61,6 +61,10 @@ class Board {
   const std::vector<TapDevice *> &chain() const { return routed_; }
 
   bool clock(bool tms, bool tdi);
+  // What TDO presents now (that of the device nearest TDO), without a clock.
+  bool tdo();
+  // TRST asserted: every TAP to Test-Logic-Reset.
+  void test_reset();
   // in.size() cycles in Shift-xR at once, TMS 1 on the last.
   BitVector shift_bulk(const BitVector &in, bool recycle);
   // Whether every device on the chain is in a Shift state (bulk possible).
@@ -68,7 +72,7 @@ class Board {
 
   // The TAP state of the chain: that of its first device, or, with no device
   // routed, what the controller would be in after the clocks given.
-  TapState tap_state();
+  TapState tap_state() const;
   bool tms_level() const { return tms_; }
   bool tdi_level() const { return tdi_; }
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "sim/board_session.h"
+#include "sim/rbb_server.h"
 #include "sim/scan_chains.h"
 
 namespace {
@@ -28,6 +29,9 @@ constexpr const char *kHelp =
     "  set KEY=VALUE...   change the board state; numbers are decimal or 0x hex\n"
     "  chain KEY          print a scan chain's contents as hex, as a dump of its\n"
     "                     whole length shows them (KEY e.g. cpu0.chain.0c)\n"
+    "  serve [--port N]   serve the board over remote_bitbang on 127.0.0.1:N\n"
+    "                     (default 3335; 0 picks a free port); the port is\n"
+    "                     the first line printed.  SIGINT/SIGTERM stop it\n"
     "  --help             this text\n"
     "\n"
     "keys for set:\n"
@@ -90,6 +94,24 @@ int run_chain(BoardSession &session, const std::string &key) {
   return 0;
 }
 
+int run_serve(int argc, char **argv) {
+  int port = jtag::sim::kDefaultRbbPort;
+  if (argc == 4 && std::strcmp(argv[2], "--port") == 0) {
+    const auto n = jtag::sim::parse_number(argv[3]);
+    if (!n || *n > 65535) return usage_error(std::string("bad port '") + argv[3] + "'");
+    port = int(*n);
+  } else if (argc != 2) {
+    return usage_error("serve takes only --port N");
+  }
+  std::filesystem::path dir;
+  try {
+    dir = board_dir();
+  } catch (const std::exception &e) {
+    return usage_error(e.what());
+  }
+  return jtag::sim::serve_remote_bitbang(dir, port);
+}
+
 int run(int argc, char **argv) {
   if (argc < 2) return usage_error("no command given");
   const std::string command = argv[1];
@@ -97,6 +119,7 @@ int run(int argc, char **argv) {
     std::fputs(kHelp, stdout);
     return 0;
   }
+  if (command == "serve") return run_serve(argc, argv);
   if (command != "reset" && command != "show" && command != "set" && command != "chain")
     return usage_error("unknown command '" + command + "'");
   if (command == "set" && argc < 3) return usage_error("set needs KEY=VALUE");

@@ -21,6 +21,18 @@ ShiftRegister &TapDevice::shifting_cells() {
   return state_ == TapState::ShiftIR ? ir_ : data_register().cells();
 }
 
+bool TapDevice::tdo() {
+  if (state_ == TapState::ShiftIR) return ir_.lsb();
+  if (state_ == TapState::ShiftDR) return data_register().cells().lsb();
+  return true;
+}
+
+void TapDevice::test_reset() {
+  state_ = TapState::TestLogicReset;
+  shifting_dr_ = nullptr;
+  enter_test_logic_reset();
+}
+
 void TapDevice::enter_test_logic_reset() {
   instruction_ = desc_.idcode_instruction;
   for (auto &unit : units_) unit->on_test_logic_reset();

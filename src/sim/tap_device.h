@@ -37,6 +37,12 @@ class TapDevice {
   // the board's pull-up gives), then acts on the rising edge.
   bool clock(bool tms, bool tdi);
 
+  // What TDO presents now, before the next rising TCK edge: the cell next
+  // to TDO while shifting, else 1 (the board's pull-up).
+  bool tdo();
+  // TRST: Test-Logic-Reset at once, without a clock.
+  void test_reset();
+
   // The cells between TDI and TDO in Shift-DR or Shift-IR (for the bulk path).
   ShiftRegister &shifting_cells();
 
