@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need (as root).
 # Packages already present are left alone, so this is quick on a ready machine.
 set -eu
-PACKAGES="cmake g++ make libgtest-dev libgmock-dev"
+PACKAGES="cmake g++ make libgtest-dev libgmock-dev openocd"
 missing=""
 for p in $PACKAGES; do
   dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"

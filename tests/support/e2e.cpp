@@ -67,9 +67,59 @@ void BoardTest::SetUp() {
   dir_ = made;
   env_["JTAG_PLATFORM"] = "sim:" + (dir_ / "board").string();
   env_["JTAG_TRACE"] = (dir_ / "trace").string();
+  env_["XDG_STATE_HOME"] = (dir_ / "state").string();
+  if (over_wire()) start_server();
+}
+
+// Over the wire every test gets its own `jtag-sim serve` on its own board.
+void BoardTest::start_server() {
+  int out_pipe[2];
+  ASSERT_EQ(::pipe(out_pipe), 0);
+  const std::string platform = env_["JTAG_PLATFORM"];
+  server_ = ::fork();
+  if (server_ == 0) {
+    ::dup2(out_pipe[1], 1);
+    ::close(out_pipe[0]);
+    ::close(out_pipe[1]);
+    ::setenv("JTAG_PLATFORM", platform.c_str(), 1);
+    const std::string program = bin("jtag-sim").string();
+    ::execl(program.c_str(), "jtag-sim", "serve", "--port", "0", static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  ::close(out_pipe[1]);
+  std::string line;
+  char c;
+  while (::read(out_pipe[0], &c, 1) == 1 && c != '\n') line.push_back(c);
+  ::close(out_pipe[0]);
+  ASSERT_FALSE(line.empty()) << "jtag-sim serve printed no port";
+  wire_port_ = line;
+}
+
+void BoardTest::stop_server() {
+  if (server_ <= 0) return;
+  ::kill(server_, SIGTERM);
+  int status = 0;
+  ::waitpid(server_, &status, 0);
+  server_ = -1;
+}
+
+void BoardTest::sync_wire_record() {
+  const Result shown = exec(bin("jtag-sim"), "jtag-sim", {"show"});
+  std::string tap = "Test-Logic-Reset", tms = "1", tdi = "1";
+  for (const std::string &l : split_lines(shown.out)) {
+    if (l.rfind("TAP of the chain: ", 0) == 0) tap = l.substr(18);
+    if (l.rfind("lines: TMS ", 0) == 0 && l.size() >= 18) {
+      tms = l.substr(11, 1);
+      tdi = l.substr(l.size() - 1);
+    }
+  }
+  const fs::path record = dir_ / "state" / "jtagbox" / ("rbb-127.0.0.1-" + wire_port_ + ".state");
+  fs::create_directories(record.parent_path());
+  write_file(record, "jtagbox rbb state 1\ntap=" + tap + "\ntms=" + tms + "\ntdi=" + tdi + "\n");
 }
 
 void BoardTest::TearDown() {
+  stop_server();
   std::error_code ec;
   if (!HasFailure()) fs::remove_all(dir_, ec);
 }
@@ -87,6 +137,8 @@ Result BoardTest::exec(const fs::path &program, const std::string &argv0, const 
     if (eq != nullptr) vars[std::string(*e, size_t(eq - *e))] = eq + 1;
   }
   for (const auto &[k, v] : env_) vars[k] = v;
+  const bool board_tool = program.filename() == "jtag-sim";
+  if (over_wire() && !board_tool) vars["JTAG_PLATFORM"] = "rbb:127.0.0.1:" + wire_port_;
   for (const auto &[k, v] : env) vars[k] = v;
   std::vector<std::string> env_text;
   for (const auto &[k, v] : vars)
@@ -146,6 +198,8 @@ Result BoardTest::exec(const fs::path &program, const std::string &argv0, const 
   int status = 0;
   ::waitpid(pid, &status, 0);
   r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  if (over_wire() && board_tool && r.status == 0 && !args.empty() && (args[0] == "reset" || args[0] == "set"))
+    sync_wire_record();
   return r;
 }
 

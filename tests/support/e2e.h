@@ -65,7 +65,15 @@ class BoardTest : public ::testing::Test {
   std::map<std::string, std::string> env_;  // extra environment for every run
 
  private:
+  void start_server();
+  void stop_server();
+  // The board changed behind the adapter's back (jtag-sim reset or set):
+  // bring the wire backend's record of TAP state and lines in step.
+  void sync_wire_record();
+
   std::filesystem::path dir_;
+  pid_t server_ = -1;
+  std::string wire_port_;
 };
 
 }  // namespace e2e
