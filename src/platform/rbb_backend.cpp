@@ -92,8 +92,8 @@ class RbbBackend final : public Backend {
     std::fflush(stderr);
     std::exit(1);
   }
+  // The wire is fine: what was queued still goes out, and the record stays.
   [[noreturn]] void cannot_carry(const char *what) {
-    failed_ = true;
     std::fprintf(stderr, "jtagbox: %s cannot be reached over remote_bitbang (JTAG_PLATFORM=rbb:%s)\n", what,
                  where().c_str());
     std::fflush(stderr);
@@ -164,7 +164,7 @@ class RbbBackend final : public Backend {
     if (p.revents & POLLIN) {
       char buf[1 << 16];
       const ssize_t got = ::recv(fd_, buf, sizeof buf, 0);
-      if (got == 0) fail("closed the connection");
+      if (got == 0 || (got < 0 && errno == ECONNRESET)) fail("closed the connection");
       if (got < 0 && errno != EAGAIN && errno != EINTR) fail(std::string("read: ") + std::strerror(errno));
       for (ssize_t i = 0; i < got; ++i) {
         if (buf[i] != '0' && buf[i] != '1') {
@@ -179,6 +179,7 @@ class RbbBackend final : public Backend {
     }
     if ((p.revents & POLLOUT) && sent < sending.size()) {
       const ssize_t put = ::send(fd_, sending.data() + sent, sending.size() - sent, MSG_NOSIGNAL);
+      if (put < 0 && (errno == EPIPE || errno == ECONNRESET)) fail("closed the connection");
       if (put < 0 && errno != EAGAIN && errno != EINTR) fail(std::string("write: ") + std::strerror(errno));
       if (put > 0) sent += size_t(put);
     }

@@ -1,0 +1,304 @@
+// The board on the wire: jtag-sim serve as OpenOCD sees it, the protocol's
+// edges, and how the rbb: backend fails when the server misbehaves.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "board_view.h"
+
+namespace {
+
+using e2e::FreshBoardTest;
+using Lines = std::vector<std::string>;
+
+const char *const kOpenOCD = "/usr/bin/openocd";
+
+int listening_socket(int &port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
+  ::listen(fd, 4);
+  socklen_t len = sizeof addr;
+  ::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len);
+  port = ntohs(addr.sin_port);
+  return fd;
+}
+
+int connect_to(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(uint16_t(port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Everything the peer sends until it closes (or 5 s pass).
+std::string read_to_end(int fd) {
+  std::string all;
+  char buf[4096];
+  pollfd p{fd, POLLIN, 0};
+  while (::poll(&p, 1, 5000) > 0) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n <= 0) break;
+    all.append(buf, size_t(n));
+  }
+  return all;
+}
+
+class Wire : public FreshBoardTest {
+ protected:
+  void SetUp() override {
+    FreshBoardTest::SetUp();
+    if (e2e::over_wire()) GTEST_SKIP() << "these cases run their own servers; the in-process suite has them";
+  }
+  void TearDown() override {
+    stop();
+    FreshBoardTest::TearDown();
+  }
+
+  // jtag-sim serve --port 0 on this test's board; its standard error goes
+  // to serve.err.
+  void serve() {
+    int out_pipe[2];
+    ASSERT_EQ(::pipe(out_pipe), 0);
+    const std::string platform = env_["JTAG_PLATFORM"];
+    const std::string err = path("serve.err").string();
+    server_ = ::fork();
+    if (server_ == 0) {
+      ::dup2(out_pipe[1], 1);
+      ::close(out_pipe[0]);
+      ::close(out_pipe[1]);
+      std::FILE *e = std::freopen(err.c_str(), "w", stderr);
+      (void)e;
+      ::setenv("JTAG_PLATFORM", platform.c_str(), 1);
+      const std::string program = e2e::bin("jtag-sim").string();
+      ::execl(program.c_str(), "jtag-sim", "serve", "--port", "0", static_cast<char *>(nullptr));
+      _exit(127);
+    }
+    ::close(out_pipe[1]);
+    std::string line;
+    char c;
+    while (::read(out_pipe[0], &c, 1) == 1 && c != '\n') line.push_back(c);
+    ::close(out_pipe[0]);
+    ASSERT_FALSE(line.empty());
+    port_ = std::stoi(line);
+  }
+  int stop() {
+    if (server_ <= 0) return -1;
+    ::kill(server_, SIGTERM);
+    int status = 0;
+    ::waitpid(server_, &status, 0);
+    server_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  std::string wire() const { return "rbb:127.0.0.1:" + std::to_string(port_); }
+  e2e::Result over_wire(const std::string &command, const Lines &args) {
+    return exec(e2e::bin(command), command, args, {{"JTAG_PLATFORM", wire()}});
+  }
+
+  // OpenOCD's remote_bitbang driver against the server, then `script`.
+  e2e::Result openocd(const std::string &script) {
+    const std::string setup = "adapter driver remote_bitbang; remote_bitbang host 127.0.0.1; remote_bitbang port " +
+                              std::to_string(port_) + "; transport select jtag; adapter speed 1000; ";
+    return exec(kOpenOCD, "openocd", {"-c", setup + script + "; shutdown"});
+  }
+  void need_openocd() {
+    if (::access(kOpenOCD, X_OK) != 0) GTEST_SKIP() << "openocd is not installed (scripts/install-deps.sh installs it)";
+  }
+
+  pid_t server_ = -1;
+  int port_ = 0;
+};
+
+// IEEE 1149.1 as OpenOCD checks it: the expected IDCODE at init, IDCODE and
+// BYPASS through irscan/drscan, on the processor the scan mode selects.
+TEST_F(Wire, OpenOCDFindsIdcodeAndBypass) {
+  need_openocd();
+  for (const auto &[mode, idcode] : std::vector<std::pair<std::string, std::string>>{{"0x01", "0bc0e06b"},
+                                                                                     {"0x04", "2bc0e06b"}}) {
+    fresh();
+    sim({"set", "scan_mode=" + mode});
+    serve();
+    const e2e::Result r =
+        openocd("jtag newtap cpu tap -irlen 8 -expected-id 0x" + idcode +
+                "; init; irscan cpu.tap 0x02; puts [drscan cpu.tap 32 0]; irscan cpu.tap 0xff; puts [drscan cpu.tap 8 0xa5]");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("tap/device found: 0x" + idcode), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find(idcode + "\n4a\n"), std::string::npos) << r.out;  // 0xa5 one bit late through BYPASS
+    EXPECT_EQ(stop(), 0);
+  }
+}
+
+// A control register written by OpenOCD reads back with JTAG_ReadCreg, and
+// one written by JTAG_WriteCreg reads back through OpenOCD.
+TEST_F(Wire, ControlRegisterRoundTripsWithOpenOCD) {
+  need_openocd();
+  serve();
+  const e2e::Result w = openocd(
+      "jtag newtap cpu0 tap -irlen 8 -expected-id 0x0bc0e06b; init; irscan cpu0.tap 0x08; drscan cpu0.tap 40 0x10; "
+      "irscan cpu0.tap 0x09; drscan cpu0.tap 64 0x1122334455667788; irscan cpu0.tap 0x0c; runtest 11");
+  ASSERT_EQ(w.status, 0) << w.err;
+  EXPECT_EQ(run("JTAG_ReadCreg", {"10"}).out, "1122334455667788\n");
+  EXPECT_EQ(over_wire("JTAG_ReadCreg", {"10"}).out, "1122334455667788\n");
+
+  ASSERT_EQ(over_wire("JTAG_WriteCreg", {"20", "cafef00d"}).status, 0);
+  const e2e::Result r = openocd(
+      "jtag newtap cpu0 tap -irlen 8 -expected-id 0x0bc0e06b; init; irscan cpu0.tap 0x08; drscan cpu0.tap 40 0x20; "
+      "irscan cpu0.tap 0x0d; runtest 11; irscan cpu0.tap 0x0a; puts [drscan cpu0.tap 64 0]");
+  EXPECT_NE(r.out.find("00000000cafef00d\n"), std::string::npos) << r.out << r.err;
+}
+
+// In full scan OpenOCD's autoprobe finds all eight TAPs, TDO end first,
+// with their IDCODEs and IR lengths.
+TEST_F(Wire, FullScanAutoprobeFindsEveryTap) {
+  need_openocd();
+  sim({"set", "scan_mode=0"});
+  serve();
+  const e2e::Result r = openocd("init");
+  Lines found;
+  for (const std::string &line : e2e::split_lines(r.err))
+    if (line.find("AUTO auto") != std::string::npos) found.push_back(line.substr(line.find("-irlen")));
+  EXPECT_EQ(found, (Lines{"-irlen 6 -expected-id 0x34a56093\"", "-irlen 6 -expected-id 0x24a56093\"",
+                          "-irlen 6 -expected-id 0x14a56093\"", "-irlen 6 -expected-id 0x04a56093\"",
+                          "-irlen 8 -expected-id 0x3bc0e06b\"", "-irlen 8 -expected-id 0x2bc0e06b\"",
+                          "-irlen 8 -expected-id 0x1bc0e06b\"", "-irlen 8 -expected-id 0x0bc0e06b\""}))
+      << r.err;
+}
+
+// The protocol by hand: TCK edges walk the TAP, 'R' reads TDO, 'Q' ends
+// the session and saves the board, a stray byte drops only that client,
+// SIGTERM stops the server cleanly.
+TEST_F(Wire, ServerSpeaksTheProtocol) {
+  serve();
+  int fd = connect_to(port_);
+  ASSERT_GE(fd, 0);
+  // From Test-Logic-Reset: TMS 0 (Run-Test/Idle), 1 (Select-DR), 0, 0 (Shift-DR
+  // with IDCODE captured), then read the four low IDCODE bits 1101 (0x..b).
+  const std::string walk = "04" "26" "04" "04";  // TCK low, then high, with TMS and TDI
+  std::string reads;
+  for (int i = 0; i < 4; ++i) reads += "R04";
+  ASSERT_GT(::write(fd, (walk + reads + "rtsuBbZzQ").data(), walk.size() + reads.size() + 9), 0);
+  EXPECT_EQ(read_to_end(fd), "1101");
+  ::close(fd);
+  EXPECT_EQ(e2e::tap_of(sim({"show"}), "cpu0"), "Test-Logic-Reset, IR 0x02");  // 't' asserted TRST
+
+  fd = connect_to(port_);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::write(fd, "04X", 3), 3);
+  EXPECT_EQ(read_to_end(fd), "");  // dropped
+  ::close(fd);
+  EXPECT_EQ(e2e::tap_of(sim({"show"}), "cpu0"), "Run-Test/Idle, IR 0x02");  // what it did before stays
+
+  EXPECT_EQ(over_wire("JTAG_Reset", {}).out, "IDCODE = 0bc0e06b\n");  // still serving
+  EXPECT_EQ(stop(), 0);
+  EXPECT_EQ(e2e::read_file(path("serve.err")),
+            "jtag-sim serve: dropped a client that sent 0x58, which remote_bitbang does not have\n");
+}
+
+// A command on the board waits while a client holds it, and goes on as soon
+// as the client leaves.
+TEST_F(Wire, CommandWaitsForTheConnectedClient) {
+  serve();
+  const int fd = connect_to(port_);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::write(fd, "R", 1), 1);  // answered: the server now holds the board
+  char answer = 0;
+  ASSERT_EQ(::read(fd, &answer, 1), 1);
+  std::thread leave([fd] {
+    ::usleep(500 * 1000);
+    (void)::write(fd, "04Q", 3);
+  });
+  const e2e::Result r = run("JTAG_TMS", {"1"});  // in-process, on the same board
+  leave.join();
+  ::close(fd);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(e2e::tap_of(sim({"show"}), "cpu0"), "Select-DR-Scan, IR 0x02");  // the client's TMS 0, then ours
+}
+
+// A server that misbehaves: one line on standard error, status 1, no dump.
+TEST_F(Wire, BackendFailsCleanly) {
+  int port = 0;
+  ::close(listening_socket(port));  // nobody listens there now
+  const std::string where = "127.0.0.1:" + std::to_string(port);
+  e2e::Result r = exec(e2e::bin("JTAG_Reset"), "JTAG_Reset", {}, {{"JTAG_PLATFORM", "rbb:" + where}});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "jtagbox: remote_bitbang server " + where + ": cannot connect: Connection refused\n");
+
+  struct Fake {
+    std::function<void(int)> behave;
+    std::string message;
+  };
+  const std::vector<Fake> fakes = {
+      {[](int fd) {
+         char buf[64];
+         (void)::read(fd, buf, sizeof buf);
+       },
+       "closed the connection"},
+      {[](int fd) {
+         char buf[4096];
+         const ssize_t n = ::read(fd, buf, sizeof buf);
+         for (ssize_t i = 0; i < n; ++i)
+           if (buf[i] == 'R') (void)::write(fd, "x", 1);
+         ::usleep(200 * 1000);
+       },
+       "answered 0x78 to a TDO read"},
+  };
+  for (const Fake &f : fakes) {
+    int fake_port = 0;
+    const int listener = listening_socket(fake_port);
+    std::thread server([&] {
+      const int fd = ::accept(listener, nullptr, nullptr);
+      f.behave(fd);
+      ::close(fd);
+    });
+    const std::string at = "127.0.0.1:" + std::to_string(fake_port);
+    r = exec(e2e::bin("JTAG_ScanDump"), "JTAG_ScanDump", {"0c", "100000", "out.hex"}, {{"JTAG_PLATFORM", "rbb:" + at}});
+    server.join();
+    ::close(listener);
+    EXPECT_EQ(r.status, 1) << f.message;
+    EXPECT_EQ(r.err, "jtagbox: remote_bitbang server " + at + ": " + f.message + "\n");
+    EXPECT_EQ(e2e::read_file(path("out.hex")), "") << f.message;
+  }
+
+  serve();
+  for (const auto &[command, args, what] : std::vector<std::tuple<std::string, Lines, std::string>>{
+           {"JTAG_CPUSelect", {"1"}, "scan-mode selection"},
+           {"JTAG_VnxClockStop", {}, "FPGA registers"},
+           {"JTAG_ScanDR_Path", {"0c", "8", "out.hex", "-a"}, "the scan-dump accelerator"}}) {
+    r = over_wire(command, args);
+    EXPECT_EQ(r.status, 1) << command;
+    EXPECT_EQ(r.err, "jtagbox: " + what + " cannot be reached over remote_bitbang (JTAG_PLATFORM=" + wire() + ")\n");
+  }
+}
+
+// The backend keeps the TAP state and TMS level between runs, per server,
+// as the adapter would.
+TEST_F(Wire, BackendKeepsTheTapStateBetweenRuns) {
+  serve();
+  ASSERT_EQ(over_wire("JTAG_Reset", {}).status, 0);
+  ASSERT_EQ(over_wire("JTAG_TMS", {"0"}).status, 0);
+  ASSERT_EQ(over_wire("JTAG_TMS", {"1"}).status, 0);
+  ASSERT_EQ(over_wire("JTAG_Tck", {"1"}).status, 0);  // TMS still 1: Select-IR-Scan
+  EXPECT_EQ(e2e::read_file(path("state") / "jtagbox" / ("rbb-127.0.0.1-" + std::to_string(port_) + ".state")),
+            "jtagbox rbb state 1\ntap=Select-IR-Scan\ntms=1\ntdi=1\n");
+  EXPECT_EQ(e2e::tap_of(sim({"show"}), "cpu0"), "Select-IR-Scan, IR 0x02");
+}
+
+}  // namespace
