@@ -1,0 +1,76 @@
+// The board on the wire: a JTAG_Shift of 2^20 bits through the rbb: backend
+// to jtag-sim serve, against OpenOCD's own drscan of the same length through
+// the same server.  OpenOCD's figure is its run with the drscan less its run
+// without, so its start-up does not count against it.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "bench.h"
+
+namespace {
+
+constexpr const char *kOpenOCD = "/usr/bin/openocd";
+
+// jtag-sim serve --port 0 on the benchmark's board; returns its pid.
+pid_t start_server(const bench::Context &ctx, int &port) {
+  int out_pipe[2];
+  if (::pipe(out_pipe) != 0) return -1;
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(out_pipe[1], 1);
+    ::close(out_pipe[0]);
+    ::close(out_pipe[1]);
+    ::setenv("JTAG_PLATFORM", ctx.env.at("JTAG_PLATFORM").c_str(), 1);
+    const std::string program = (ctx.bin / "jtag-sim").string();
+    ::execl(program.c_str(), "jtag-sim", "serve", "--port", "0", static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  ::close(out_pipe[1]);
+  std::string line;
+  char c;
+  while (::read(out_pipe[0], &c, 1) == 1 && c != '\n') line.push_back(c);
+  ::close(out_pipe[0]);
+  port = line.empty() ? 0 : std::stoi(line);
+  return pid;
+}
+
+}  // namespace
+
+JTAGBOX_BENCHMARK(remote_bitbang) {
+  const int bits = ctx.quick ? 1 << 14 : 1 << 20;
+  int port = 0;
+  const pid_t server = start_server(ctx, port);
+  if (server <= 0 || port == 0) return bench::report("remote_bitbang", "jtag-sim serve did not start");
+  const std::string wire = "rbb:127.0.0.1:" + std::to_string(port);
+
+  bench::run(ctx, "JTAG_Reset", {}, {{"JTAG_PLATFORM", wire}});
+  const auto ours = bench::run(ctx, "JTAG_Shift", {"0", std::to_string(bits), "-o=out.hex"}, {{"JTAG_PLATFORM", wire}});
+  char line[200];
+  std::snprintf(line, sizeof line, "JTAG_Shift of %d bits over rbb: %.3f s, %.2f M bits/s (status %d)", bits,
+                ours.seconds, bits / ours.seconds / 1e6, ours.status);
+  bench::report("remote_bitbang", line);
+
+  if (::access(kOpenOCD, X_OK) != 0) {
+    bench::report("remote_bitbang", "openocd is not installed: no comparison");
+  } else {
+    const std::string setup = "adapter driver remote_bitbang; remote_bitbang host 127.0.0.1; remote_bitbang port " +
+                              std::to_string(port) +
+                              "; transport select jtag; adapter speed 1000; "
+                              "jtag newtap cpu0 tap -irlen 8 -expected-id 0x0bc0e06b; init; irscan cpu0.tap 0x02; ";
+    const std::string log = (ctx.work / "openocd.log").string();
+    const auto idle = bench::run(ctx, kOpenOCD, {"-l", log, "-c", setup + "shutdown"});
+    const auto scan = bench::run(ctx, kOpenOCD, {"-l", log, "-c", setup + "drscan cpu0.tap " + std::to_string(bits) + " 0; shutdown"});
+    const double seconds = scan.seconds - idle.seconds;
+    std::snprintf(line, sizeof line,
+                  "OpenOCD drscan of %d bits through the same server: %.3f s, %.2f M bits/s (status %d); ours is %.1f "
+                  "times as fast",
+                  bits, seconds, bits / seconds / 1e6, scan.status, seconds / ours.seconds);
+    bench::report("remote_bitbang", line);
+  }
+  ::kill(server, SIGTERM);
+  ::waitpid(server, nullptr, 0);
+}
