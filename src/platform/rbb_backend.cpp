@@ -51,6 +51,7 @@ class RbbBackend final : public Backend {
 
   ~RbbBackend() override {
     if (failed_) return;
+    closing_ = true;
     pending_.push_back('Q');  // the server saves the board and lets it go at once
     send_pending();
     ::close(fd_);
@@ -90,6 +91,10 @@ class RbbBackend final : public Backend {
     failed_ = true;
     std::fprintf(stderr, "jtagbox: remote_bitbang server %s: %s\n", where().c_str(), what.c_str());
     std::fflush(stderr);
+    if (closing_) {  // already on the way out: exit() may not run twice
+      std::fflush(stdout);
+      _exit(1);
+    }
     std::exit(1);
   }
   // The wire is fine: what was queued still goes out, and the record stays.
@@ -247,6 +252,7 @@ class RbbBackend final : public Backend {
   bool tms_ = true;
   bool tdi_ = true;
   bool failed_ = false;
+  bool closing_ = false;  // the process is ending: the last bytes go out
 };
 
 }  // namespace
