@@ -251,11 +251,15 @@ TEST_F(Wire, BackendFailsCleanly) {
          (void)::read(fd, buf, sizeof buf);
        },
        "closed the connection"},
-      {[](int fd) {
+      {[](int fd) {  // reads until the first TDO read, answers it with garbage
          char buf[4096];
-         const ssize_t n = ::read(fd, buf, sizeof buf);
-         for (ssize_t i = 0; i < n; ++i)
-           if (buf[i] == 'R') (void)::write(fd, "x", 1);
+         bool answered = false;
+         while (!answered) {
+           const ssize_t n = ::read(fd, buf, sizeof buf);
+           if (n <= 0) break;
+           for (ssize_t i = 0; i < n && !answered; ++i)
+             if (buf[i] == 'R') answered = ::write(fd, "x", 1) == 1;
+         }
          ::usleep(200 * 1000);
        },
        "answered 0x78 to a TDO read"},
