@@ -281,6 +281,18 @@ TEST_F(Wire, BackendFailsCleanly) {
     EXPECT_EQ(e2e::read_file(path("out.hex")), "") << f.message;
   }
 
+  // A server that accepts and then says nothing: bounded, never a hang.
+  {
+    int silent_port = 0;
+    const int listener = listening_socket(silent_port);
+    const std::string at = "127.0.0.1:" + std::to_string(silent_port);
+    r = exec(e2e::bin("JTAG_IRPath"), "JTAG_IRPath", {"3", "8"}, {{"JTAG_PLATFORM", "rbb:" + at}});
+    ::close(listener);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "jtagbox: remote_bitbang server " + at + ": no answer within 10 s\n");
+  }
+
   serve();
   for (const auto &[command, args, what] : std::vector<std::tuple<std::string, Lines, std::string>>{
            {"JTAG_CPUSelect", {"1"}, "scan-mode selection"},
@@ -289,6 +301,14 @@ TEST_F(Wire, BackendFailsCleanly) {
     r = over_wire(command, args);
     EXPECT_EQ(r.status, 1) << command;
     EXPECT_EQ(r.err, "jtagbox: " + what + " cannot be reached over remote_bitbang (JTAG_PLATFORM=" + wire() + ")\n");
+  }
+}
+
+TEST_F(Wire, ServeRejectsBadArguments) {
+  for (const Lines &args : {Lines{"serve", "--port", "x"}, Lines{"serve", "--port", "65536"}, Lines{"serve", "9"}}) {
+    const e2e::Result r = exec(e2e::bin("jtag-sim"), "jtag-sim", args);
+    EXPECT_EQ(r.status, 2) << args.back();
+    EXPECT_NE(r.err.find("Try 'jtag-sim --help'."), std::string::npos) << r.err;
   }
 }
 
