@@ -106,7 +106,7 @@ void refuse_run_past_address_field(const char *command, uint64_t start, int leng
   if (start < kAddressLimit && last < kAddressLimit) return;
   std::printf("%s: ERROR, L2 address 0x%llx is beyond the 56-bit address field; %s\n", command,
               static_cast<unsigned long long>(start < kAddressLimit ? last : start), nothing_done);
-  std::exit(1);
+  cli::exit_command(1);
 }
 
 void format_address(char (&text)[32], uint64_t address) {
@@ -169,14 +169,14 @@ std::vector<std::string> read_data_words(std::FILE *in, const char *name, int le
     if (!problem.empty()) {
       std::printf("JTAG_WriteMem: ERROR, word %zu of file %s %s; nothing written\n", words.size() + 1, name,
                   problem.c_str());
-      std::exit(1);
+      cli::exit_command(1);
     }
     words.push_back(token);
   }
   if (int(words.size()) < length) {
     std::printf("JTAG_WriteMem: ERROR, file %s holds %zu words, fewer than the length %d; nothing written\n", name,
                 words.size(), length);
-    std::exit(1);
+    cli::exit_command(1);
   }
   return words;
 }
@@ -215,7 +215,7 @@ int cmd_read_mem(int argc, char **argv) {
     out = std::fopen(run.file, "w");
     if (out == nullptr) {
       std::printf("JTAG_ReadMem: ERROR, Could not open file %s for writing\n", run.file);
-      std::exit(1);
+      cli::exit_command(1);
     }
     chmod(run.file, 0777);  // as the dump files: everyone may read, write and run it
   }
@@ -278,7 +278,7 @@ int cmd_write_mem(int argc, char **argv) {
     const std::string problem = data_text_problem(data);
     if (!problem.empty()) {
       std::printf("JTAG_WriteMem: ERROR, Data %s %s; nothing written\n", data.c_str(), problem.c_str());
-      std::exit(1);
+      cli::exit_command(1);
     }
   }
   uint64_t address = hex2dec(run.address);
@@ -289,7 +289,7 @@ int cmd_write_mem(int argc, char **argv) {
     in = std::fopen(run.file, "r");
     if (in == nullptr) {
       std::printf("JTAG_WriteMem: ERROR, Could not open file %s for reading\n", run.file);
-      std::exit(1);
+      cli::exit_command(1);
     }
   }
   if (one_word) {

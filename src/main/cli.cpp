@@ -1,11 +1,13 @@
 #include "main/cli.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "platform/heap_text.h"
 #include "platform/jtag_platform.h"
+#include "platform/run_end.h"
 
 namespace cli {
 
@@ -44,7 +46,7 @@ bool common_option(const char *word, const std::function<void()> &print_usage) {
       return true;
     case 'h':
       print_usage();
-      std::exit(0);
+      exit_command(0);
     default:
       return false;
   }
@@ -54,15 +56,26 @@ bool common_option(const char *word, const char *usage) {
   return common_option(word, [usage] { std::puts(usage); });
 }
 
+int finish(int status) {
+  const bool board_done = jtag::end_run();
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::fprintf(stderr, "jtagbox: cannot write standard output: %s\n", std::strerror(errno));
+    return 1;
+  }
+  return board_done ? status : 1;
+}
+
+void exit_command(int status) { std::exit(finish(status)); }
+
 void fail(const char *message, const char *usage) {
   std::puts(message);
   if (usage != nullptr) std::puts(usage);
-  std::exit(1);
+  exit_command(1);
 }
 
 void help(const char *usage) {
   std::puts(usage);
-  std::exit(0);
+  exit_command(0);
 }
 
 bool read_int(const char *word, int &value) { return std::sscanf(word, "%d", &value) == 1; }

@@ -46,9 +46,17 @@ bool common_option(const char *word, const std::function<void()> &print_usage);
 // The same, with a usage text written with puts.
 bool common_option(const char *word, const char *usage);
 
-// puts(message), puts(usage), exit(1).  A null usage prints the message only.
+// Every command ends here (main returns through finish() too): the platform
+// confirms that the command's effect is on the board, standard output is
+// flushed, and a failure of either turns the status into 1 with one line on
+// standard error.
+int finish(int status);
+[[noreturn]] void exit_command(int status);
+
+// puts(message), puts(usage), exit_command(1).  A null usage prints the
+// message only.
 [[noreturn]] void fail(const char *message, const char *usage = nullptr);
-// puts(usage), exit(0).
+// puts(usage), exit_command(0).
 [[noreturn]] void help(const char *usage);
 
 // Reads a number with "%d"; false (value untouched) when the word does not

@@ -2,6 +2,7 @@
 // started under.  A name that is no command does nothing and exits 0.
 #include <cstdio>
 
+#include "main/cli.h"
 #include "main/commands.h"
 
 int main(int argc, char **argv) {
@@ -10,5 +11,5 @@ int main(int argc, char **argv) {
   // Line-buffered even into a pipe, so that every complete line is out before
   // the reset watchdog can end the process from its signal handler.
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
-  return handler(argc, argv);
+  return cli::finish(handler(argc, argv));
 }

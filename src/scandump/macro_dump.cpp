@@ -59,9 +59,9 @@ MacroRequest scan_arguments(int argc, char **argv) {
 int cmd_macro_dump(int argc, char **argv) {
   const MacroRequest r = scan_arguments(argc, argv);
   std::FILE *out = dump::open_output(kName, r.output_name);
-  if (out == nullptr) std::exit(1);
+  if (out == nullptr) cli::exit_command(1);
   std::FILE *in = dump::open_input(kName, r.input_name);
-  if (in == nullptr) std::exit(1);  // the output file stays behind, empty
+  if (in == nullptr) cli::exit_command(1);  // the output file stays behind, empty
   if (debug_level)
     std::printf("JTAG_MacroDump: Starting MacroDump of (%d bits) to file %s  followed by %d TCK\n", r.length,
                 r.output_name, r.clocks);

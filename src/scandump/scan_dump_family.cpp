@@ -91,7 +91,7 @@ Scan scan_arguments(const Variant &v, int argc, char **argv) {
   std::fputs(message, stderr);
   std::free(r.input_name);
   std::free(pattern);
-  std::exit(1);
+  cli::exit_command(1);
 }
 
 char *shift_chain(const Variant &v, Request &r, char *pattern, int bit_count) {
@@ -115,11 +115,11 @@ int run(const Variant &v, int argc, char **argv) {
   Request &r = scan.request;
 
   std::FILE *out = dump::open_output(v.name, r.output_name);
-  if (out == nullptr) std::exit(1);
+  if (out == nullptr) cli::exit_command(1);
   std::FILE *in = nullptr;
   if (r.input_name != nullptr) {
     in = dump::open_input(v.name, r.input_name);
-    if (in == nullptr) std::exit(1);  // the output file stays behind, empty
+    if (in == nullptr) cli::exit_command(1);  // the output file stays behind, empty
   }
   if (debug_level) v.print_start(r);
   char *pattern = in != nullptr ? dump::read_pattern(in, r.length, true) : dump::zero_pattern();

@@ -108,7 +108,7 @@ void show_scan_control(const Selector &s) {
   if (debug_level) show_scan_control(s);
   JTAG_system_scan_mode_select(*word);
   if (debug_level) show_scan_control(s);
-  std::exit(0);
+  cli::exit_command(0);
 }
 
 }  // namespace

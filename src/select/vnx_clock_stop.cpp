@@ -27,7 +27,7 @@ int cmd_vnx_clock_stop(int argc, char **argv) {
   const unsigned char csr = fpga_get8(kMiscCsr);
   fpga_put8(kMiscCsr, static_cast<unsigned char>(csr | kClockStop));
   if (debug_level) std::printf("KESTA_MORVIN_ONLY_MISC_CSR DATA: 0x%x\n", unsigned(fpga_get8(kMiscCsr)));
-  std::exit(0);
+  cli::exit_command(0);
 }
 
 }  // namespace jtagbox

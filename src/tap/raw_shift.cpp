@@ -37,7 +37,7 @@ void print_shift_usage() {
 
 [[noreturn]] void shift_usage_exit(int status) {
   print_shift_usage();
-  std::exit(status);
+  cli::exit_command(status);
 }
 
 // The settings every raw shift passes after its pattern.
@@ -186,7 +186,7 @@ constexpr const char *kIRPathUsage =
 [[noreturn]] void ir_path_fail(const char *message) {
   std::puts(message);
   std::printf("%s", kIRPathUsage);
-  std::exit(1);
+  cli::exit_command(1);
 }
 
 struct IRPathRequest {

@@ -1,0 +1,4 @@
+#include "platform/run_end.h"
+namespace jtag {
+bool end_run() { return true; }
+}
