@@ -1,5 +1,6 @@
-// The TAP operations of the platform interface, built on the backend's
-// clock and shift paths.  Each one writes its trace line first, then acts.
+// The operations of the platform interface, built on the TAP follower and
+// the backend's line driver.  Each one writes its trace line first, then
+// acts.
 //
 // Where the TAP goes:
 //   JTAG_Reset           five TCKs with TMS high: Test-Logic-Reset
@@ -21,10 +22,10 @@
 #include <cstring>
 #include <string>
 
-#include "platform/backend.h"
 #include "platform/bits.h"
 #include "platform/heap_text.h"
 #include "platform/jtag_platform.h"
+#include "platform/platform_session.h"
 #include "platform/trace.h"
 
 extern "C" {
@@ -34,24 +35,20 @@ int jtag_fpga_accelerate = 0;
 namespace {
 
 using jtag::BitVector;
+using jtag::PlatformSession;
 using jtag::TapState;
 
 bool g_scan_dump_accelerator = false;
 
-jtag::Backend &hw() { return jtag::backend(); }
+PlatformSession &board() { return PlatformSession::get(); }
 
-// One TCK whose TDO nobody reads (a backend on the wire only queues it),
-// with the line mirrors kept up to date; `tdo` keeps the last bit a shift
-// read.
-void drive(bool tms_level, bool tdi_level) {
-  hw().pulse(tms_level, tdi_level);
-  tms = tms_level;
-  TDI = tdi_level;
-  ++bit_counter;
-}
-
-void walk_to(TapState target) {
-  for (bool t : jtag::tms_path(hw().tap_state(), target)) drive(t, hw().tdi_level());
+// The line mirrors the platform keeps for the executable: the levels last
+// driven, the last TDO a shift read, and a running count of TCKs.
+void mirror_lines(PlatformSession &s) {
+  const jtag::TapRecord &r = s.tap().record();
+  tms = r.tms;
+  TDI = r.tdi;
+  bit_counter = int(s.tap().tck_count());
 }
 
 std::string shift_trace_line(const char *name, const char *pattern, int count, int recycle, int wait, char pad) {
@@ -91,118 +88,136 @@ char *heap_bit_string(const BitVector &bits) {
 
 // From Capture-xR: Shift `count` bits, Exit1, and (when asked) on to
 // Run-Test/Idle.
-char *shift_from_capture(const char *pattern, int count, int recycle, char pad, bool to_idle) {
+char *shift_from_capture(PlatformSession &s, const char *pattern, int count, int recycle, char pad, bool to_idle) {
+  jtag::TapFollower &tap = s.tap();
   BitVector out;
   if (count <= 0) {
-    drive(true, hw().tdi_level());  // Capture -> Exit1, nothing shifted
+    tap.tck(true);  // Capture -> Exit1, nothing shifted
   } else {
-    drive(false, hw().tdi_level());  // Capture -> Shift (the capture happens on this edge)
+    tap.tck(false);  // Capture -> Shift (the capture happens on this edge)
     const BitVector in = jtag::pattern_bits(pattern, size_t(count), pad);
     const bool bulk = jtag_fpga_accelerate != 0 || g_scan_dump_accelerator;
-    out = bulk ? hw().shift_bulk(in, recycle != 0) : hw().shift_bits(in, recycle != 0);
-    bit_counter += count;
-    tms = 1;
-    TDI = recycle != 0 && count > 1 ? out.get(size_t(count) - 2) : in.get(size_t(count) - 1);
+    out = tap.shift(in, recycle != 0, bulk);
     tdo = out.get(size_t(count) - 1);
   }
   if (to_idle) {
-    drive(true, hw().tdi_level());   // Exit1 -> Update
-    drive(false, hw().tdi_level());  // Update -> Run-Test/Idle
+    tap.tck(true);   // Exit1 -> Update
+    tap.tck(false);  // Update -> Run-Test/Idle
   }
+  mirror_lines(s);
   return heap_bit_string(out);
+}
+
+std::string hex_line(const char *name, unsigned value) {
+  char line[64];
+  std::snprintf(line, sizeof line, "%s 0x%x", name, value);
+  return line;
 }
 
 }  // namespace
 
 extern "C" int JTAG_Reset(void) {
-  jtag::Backend &b = hw();
+  PlatformSession &s = board();
   jtag::trace("JTAG_Reset");
-  b.reset_tap();
-  tms = 1;
-  bit_counter += 5;
+  jtag::guarded([&] { s.tap().reset(); });
+  mirror_lines(s);
   return 0;
 }
 
 extern "C" int JTAG_Select_IR(void) {
-  hw();
+  PlatformSession &s = board();
   jtag::trace("JTAG_Select_IR");
-  walk_to(TapState::SelectIRScan);
+  jtag::guarded([&] { s.tap().walk_to(TapState::SelectIRScan); });
+  mirror_lines(s);
   return 0;
 }
 
 extern "C" int JTAG_Select_DR(void) {
-  hw();
+  PlatformSession &s = board();
   jtag::trace("JTAG_Select_DR");
-  walk_to(TapState::SelectDRScan);
+  jtag::guarded([&] { s.tap().walk_to(TapState::SelectDRScan); });
+  mirror_lines(s);
   return 0;
 }
 
 extern "C" char *JTAG_Shift(const char *pattern, int count, int recycle, int wait, char pad) {
-  hw();
+  PlatformSession &s = board();
   jtag::trace(shift_trace_line("JTAG_Shift", pattern, count, recycle, wait, pad) + accel_suffix());
-  const TapState s = hw().tap_state();
-  if (s != TapState::SelectDRScan && s != TapState::SelectIRScan) walk_to(TapState::SelectDRScan);
-  drive(false, hw().tdi_level());  // Select -> Capture
-  return shift_from_capture(pattern, count, recycle, pad, true);
+  return jtag::guarded([&] {
+    const TapState at = s.tap().record().state;
+    if (at != TapState::SelectDRScan && at != TapState::SelectIRScan) s.tap().walk_to(TapState::SelectDRScan);
+    s.tap().tck(false);  // Select -> Capture
+    return shift_from_capture(s, pattern, count, recycle, pad, true);
+  });
 }
 
 extern "C" char *JTAG_Shift_internal(const char *pattern, int count, int recycle, int wait, char pad, int mode) {
-  hw();
+  PlatformSession &s = board();
   jtag::trace(shift_trace_line("JTAG_Shift_internal", pattern, count, recycle, wait, pad) + " " +
               std::to_string(mode) + accel_suffix());
-  return shift_from_capture(pattern, count, recycle, pad, mode != 2);
+  return jtag::guarded([&] { return shift_from_capture(s, pattern, count, recycle, pad, mode != 2); });
 }
 
 extern "C" int JTAG_SetTms(int level) {
-  hw();
+  PlatformSession &s = board();
   jtag::trace("JTAG_SetTms " + std::to_string(level));
-  drive(level != 0, hw().tdi_level());
+  jtag::guarded([&] { s.tap().tck(level != 0); });
+  mirror_lines(s);
   return 0;
 }
 
 extern "C" int cycle_tclk(void) {
-  hw();
+  PlatformSession &s = board();
   jtag::trace("cycle_tclk");
-  drive(hw().tms_level(), hw().tdi_level());
+  jtag::guarded([&] { s.tap().tck(s.tap().record().tms); });
+  mirror_lines(s);
   return 0;
 }
 
 extern "C" int JTAG_system_scan_mode_select(unsigned int word) {
-  hw();
-  char line[64];
-  std::snprintf(line, sizeof line, "JTAG_system_scan_mode_select 0x%x", word);
-  jtag::trace(line);
-  hw().select_scan_mode(word);
+  PlatformSession &s = board();
+  jtag::trace(hex_line("JTAG_system_scan_mode_select", word));
+  jtag::guarded([&] {
+    s.lines().flush();  // what was clocked reaches the device it was meant for
+    s.services("scan-mode selection").select_scan_mode(word);
+    s.reload_tap_record();
+  });
+  mirror_lines(s);
   return 0;
 }
 
 extern "C" unsigned int JTAG_read_scan_control_reg(void) {
-  hw();
+  PlatformSession &s = board();
   jtag::trace("JTAG_read_scan_control_reg");
-  return hw().scan_control();
+  return jtag::guarded([&] { return s.services("the scan control register").scan_control(); });
 }
 
+// The one board service whose failure the commands handle themselves: a
+// backend without an accelerator answers "failed" like a switch that failed.
 extern "C" int jtag_pelustr_fpga_accelerate(int on) {
-  hw();
+  PlatformSession &s = board();
   jtag::trace("jtag_pelustr_fpga_accelerate " + std::to_string(on));
-  if (!hw().set_scan_dump_accelerator(on != 0)) return 1;
+  if (!s.has_services()) return 1;
+  const bool switched = jtag::guarded([&] {
+    s.lines().flush();
+    return s.services("the scan-dump accelerator").set_scan_dump_accelerator(on != 0);
+  });
+  if (!switched) return 1;
   g_scan_dump_accelerator = on != 0;
   return 0;
 }
 
 extern "C" unsigned char fpga_get8(uint32_t address) {
-  hw();
-  char line[64];
-  std::snprintf(line, sizeof line, "fpga_get8 0x%x", address);
-  jtag::trace(line);
-  return hw().fpga_read(address);
+  PlatformSession &s = board();
+  jtag::trace(hex_line("fpga_get8", address));
+  return jtag::guarded([&] { return s.services("FPGA registers").fpga_read(address); });
 }
 
 extern "C" int fpga_put8(uint32_t address, unsigned char value) {
-  hw();
+  PlatformSession &s = board();
   char line[64];
   std::snprintf(line, sizeof line, "fpga_put8 0x%x 0x%x", address, unsigned(value));
   jtag::trace(line);
-  hw().fpga_write(address, value);
+  jtag::guarded([&] { s.services("FPGA registers").fpga_write(address, value); });
   return 0;
 }

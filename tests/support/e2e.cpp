@@ -113,9 +113,9 @@ void BoardTest::sync_wire_record() {
       tdi = l.substr(l.size() - 1);
     }
   }
-  const fs::path record = dir_ / "state" / "jtagbox" / ("rbb-127.0.0.1-" + wire_port_ + ".state");
+  const fs::path record = dir_ / "state" / "jtagbox" / "tap-records" / ("rbb-127.0.0.1-" + wire_port_);
   fs::create_directories(record.parent_path());
-  write_file(record, "jtagbox rbb state 1\ntap=" + tap + "\ntms=" + tms + "\ntdi=" + tdi + "\n");
+  write_file(record, "jtagbox tap record 1\ntap=" + tap + "\ntms=" + tms + "\ntdi=" + tdi + "\n");
 }
 
 void BoardTest::TearDown() {

@@ -1,0 +1,269 @@
+#include "backends/rbb/rbb_client.h"
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "backends/rbb/rbb_protocol.h"
+#include "platform/tap_record_file.h"
+
+namespace jtag::rbb {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr size_t kBitsPerBatch = 1 << 16;
+constexpr size_t kReceiveBytes = 1 << 16;
+constexpr int kCloseWaitMs = 1000;
+
+std::string errno_text() { return std::strerror(errno); }
+
+// HOST:PORT with PORT 1..65535; "[v6]:PORT" for an IPv6 address.
+bool split_host_port(std::string_view text, std::string &host, std::string &port) {
+  const auto colon = text.rfind(':');
+  if (colon == std::string_view::npos || colon == 0) return false;
+  host = text.substr(0, colon);
+  port = text.substr(colon + 1);
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+  if (port.empty() || port.size() > 5 || !std::all_of(port.begin(), port.end(), ::isdigit)) return false;
+  const long number = std::stol(port);
+  return number >= 1 && number <= 65535;
+}
+
+class RbbLines final : public LineDriver {
+ public:
+  RbbLines(std::string host, std::string port) : host_(std::move(host)), port_(std::move(port)) { connect_to_server(); }
+  ~RbbLines() override {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  RbbLines(const RbbLines &) = delete;
+  RbbLines &operator=(const RbbLines &) = delete;
+
+  bool clock(bool tms, bool tdi) override {
+    queue_tck(tms, tdi, true);
+    BitVector out(1);
+    exchange(out, 0, 1);
+    return out.get(0);
+  }
+
+  void pulse(bool tms, bool tdi) override {
+    queue_tck(tms, tdi, false);
+    if (pending_.size() >= 3 * kBitsPerBatch) send_all();
+  }
+
+  BitVector shift_bits(const BitVector &in, bool recycle) override {
+    if (recycle) return LineDriver::shift_bits(in, true);  // each TDI waits for the TDO before it
+    return shift_pipelined(in);
+  }
+
+  void flush() override {
+    pending_.push_back(kReadTdo);  // answered only after every byte before it took effect
+    BitVector ignored(1);
+    exchange(ignored, 0, 1);
+  }
+
+  void finish() override {
+    flush();
+    pending_.push_back(kQuit);
+    send_all();
+    ::shutdown(fd_, SHUT_WR);
+    expect_close();
+  }
+
+ private:
+  std::string where() const { return host_ + ":" + port_; }
+
+  [[noreturn]] void fail(const std::string &what) const {
+    throw PlatformError("remote_bitbang server " + where() + ": " + what);
+  }
+
+  void queue_tck(bool tms, bool tdi, bool read) {
+    pending_.push_back(line_byte(false, tms, tdi));
+    if (read) pending_.push_back(kReadTdo);
+    pending_.push_back(line_byte(true, tms, tdi));
+    ++tcks_;
+  }
+
+  // Shift-xR for in.size() TCKs, TMS 1 on the last: batches of bytes go out
+  // while the answers come back, never waiting on one.
+  BitVector shift_pipelined(const BitVector &in) {
+    const size_t n = in.size();
+    BitVector out(n);
+    size_t queued = 0;
+    while (queued < n) {
+      const size_t end = std::min(n, queued + kBitsPerBatch);
+      for (size_t i = queued; i < end; ++i) queue_tck(i + 1 == n, in.get(i), true);
+      // The answers of this batch are taken while the next batch is built
+      // only in the kernel's buffers; the batch size keeps both bounded.
+      exchange(out, queued, end - queued);
+      queued = end;
+    }
+    return out;
+  }
+
+  // After 'Q' the server closes the connection; until it does (or a short
+  // while has passed), anything it sends is a byte nobody asked for, which
+  // also catches a server whose answers ran one ahead of the reads.
+  void expect_close() {
+    const auto until = Clock::now() + std::chrono::milliseconds(kCloseWaitMs);
+    pollfd p{fd_, POLLIN, 0};
+    while (Clock::now() < until) {
+      const int r = ::poll(&p, 1, kCloseWaitMs);
+      if (r < 0 && errno == EINTR) continue;
+      if (r <= 0) return;
+      char buf[64];
+      const ssize_t got = ::recv(fd_, buf, sizeof buf, 0);
+      if (got < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+      if (got <= 0) return;  // closed (or reset): the server is done with us
+      unasked_byte(buf[0]);
+    }
+  }
+
+  [[noreturn]] void unasked_byte(char byte) const {
+    char text[80];
+    std::snprintf(text, sizeof text, "sent 0x%02x when no TDO read was asked", unsigned(static_cast<unsigned char>(byte)));
+    fail(text);
+  }
+
+  // Sends everything queued and takes `count` answers into out[at...].
+  void exchange(BitVector &out, size_t at, size_t count) {
+    size_t sent = 0;
+    size_t answered = 0;
+    while (answered < count || sent < pending_.size())
+      pump(sent, [&](bool tdo) { out.set(at + answered++, tdo); });
+    pending_.clear();
+  }
+
+  void send_all() {
+    size_t sent = 0;
+    while (sent < pending_.size()) pump(sent, [&](bool) {});
+    pending_.clear();
+  }
+
+  // One round of the socket: writes what it can of pending_ from `sent`,
+  // hands over the answers that came.  Every byte received must answer a TDO
+  // read already sent.
+  template <typename OnAnswer>
+  void pump(size_t &sent, OnAnswer on_answer) {
+    if (Clock::now() >= deadline()) too_slow();
+    const bool more_to_send = sent < pending_.size();
+    pollfd p{fd_, short(POLLIN | (more_to_send ? POLLOUT : 0)), 0};
+    const int r = ::poll(&p, 1, wait_ms());
+    if (r < 0 && errno == EINTR) return;
+    if (r < 0) fail("poll: " + errno_text());
+    if (r == 0) {
+      if (Clock::now() >= deadline()) too_slow();
+      fail("no answer within " + std::to_string(kSilenceSeconds) + " s");
+    }
+    if (p.revents & POLLIN) {
+      receive(on_answer);
+    } else if (p.revents & (POLLERR | POLLHUP)) {
+      fail("closed the connection");
+    }
+    if ((p.revents & POLLOUT) && more_to_send) {
+      const ssize_t put = ::send(fd_, pending_.data() + sent, pending_.size() - sent, MSG_NOSIGNAL);
+      if (put < 0 && (errno == EPIPE || errno == ECONNRESET)) fail("closed the connection");
+      if (put < 0 && errno != EAGAIN && errno != EINTR) fail("write: " + errno_text());
+      if (put > 0) {
+        reads_sent_ += size_t(std::count(pending_.data() + sent, pending_.data() + sent + put, kReadTdo));
+        sent += size_t(put);
+      }
+    }
+  }
+
+  template <typename OnAnswer>
+  void receive(OnAnswer on_answer) {
+    char buf[kReceiveBytes];
+    const ssize_t got = ::recv(fd_, buf, sizeof buf, 0);
+    if (got == 0 || (got < 0 && errno == ECONNRESET)) fail("closed the connection");
+    if (got < 0 && errno != EAGAIN && errno != EINTR) fail("read: " + errno_text());
+    for (ssize_t i = 0; i < got; ++i) {
+      if (reads_answered_ == reads_sent_) unasked_byte(buf[i]);
+      const auto tdo = tdo_of(buf[i]);
+      if (!tdo) {
+        char text[64];
+        std::snprintf(text, sizeof text, "answered 0x%02x to a TDO read", unsigned(static_cast<unsigned char>(buf[i])));
+        fail(text);
+      }
+      ++reads_answered_;
+      on_answer(*tdo);
+    }
+  }
+
+  [[noreturn]] void too_slow() const {
+    const auto allowed = std::chrono::duration_cast<std::chrono::seconds>(deadline() - started_).count();
+    fail("too slow: " + std::to_string(tcks_) + " TCKs not done within " + std::to_string(allowed) + " s");
+  }
+
+  Clock::time_point deadline() const {
+    return started_ + std::chrono::seconds(kDeadlineSeconds) +
+           std::chrono::microseconds(std::chrono::microseconds::rep(tcks_) * kDeadlineMicrosPerTck);
+  }
+
+  // The poll timeout: the silence bound, or less when the deadline is nearer.
+  int wait_ms() const {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline() - Clock::now()).count();
+    return int(std::clamp<long long>(left, 0, kSilenceSeconds * 1000LL));
+  }
+
+  void connect_to_server() {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICSERV;
+    addrinfo *found = nullptr;
+    if (const int e = ::getaddrinfo(host_.c_str(), port_.c_str(), &hints, &found); e != 0)
+      fail(std::string("cannot resolve: ") + ::gai_strerror(e));
+    std::string error = "no address";
+    for (addrinfo *a = found; a != nullptr && fd_ < 0; a = a->ai_next) {
+      const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
+      if (fd < 0) continue;
+      if (::connect(fd, a->ai_addr, a->ai_addrlen) == 0) {
+        fd_ = fd;
+      } else {
+        error = errno_text();
+        ::close(fd);
+      }
+    }
+    ::freeaddrinfo(found);
+    if (fd_ < 0) fail("cannot connect: " + error);
+    const int one = 1;
+    ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);
+    started_ = Clock::now();
+  }
+
+  std::string host_, port_;
+  int fd_ = -1;
+  std::string pending_;  // bytes queued, not sent yet
+  size_t reads_sent_ = 0;
+  size_t reads_answered_ = 0;
+  uint64_t tcks_ = 0;
+  Clock::time_point started_;
+};
+
+}  // namespace
+
+Backend open_rbb_backend(std::string_view host_and_port) {
+  std::string host, port;
+  if (!split_host_port(host_and_port, host, port))
+    throw PlatformError("JTAG_PLATFORM=rbb:" + std::string(host_and_port) + " is not rbb:HOST:PORT with PORT 1..65535");
+  Backend b;
+  b.record = tap_record_file("rbb-" + host + "-" + port);
+  b.record->load();  // a record that cannot be read stops the command before the wire is touched
+  b.lines = std::make_unique<RbbLines>(host, port);
+  return b;
+}
+
+}  // namespace jtag::rbb

@@ -1,0 +1,78 @@
+#include "backends/sim/sim_backend.h"
+
+#include <unistd.h>
+
+#include <memory>
+#include <string>
+
+#include "sim/board_session.h"
+
+namespace jtag::sim {
+namespace {
+
+class SimLines final : public LineDriver, public BoardServices {
+ public:
+  explicit SimLines(std::filesystem::path dir) : session_(std::move(dir)) {}
+
+  Board &board() { return session_.board(); }
+
+  bool clock(bool tms, bool tdi) override { return board().clock(tms, tdi); }
+
+  BitVector shift_bulk(const BitVector &in, bool recycle) override {
+    if (!board().chain_is_shifting()) return shift_bits(in, recycle);
+    return board().shift_bulk(in, recycle);
+  }
+
+  void reset_tap(bool tdi) override {
+    if (board().faults().reset_hang) {
+      // The fault: the reset never comes back.  Only a signal ends this.
+      for (;;) ::pause();
+    }
+    LineDriver::reset_tap(tdi);
+  }
+
+  void finish() override {
+    try {
+      session_.save();
+    } catch (const SessionError &e) {
+      throw PlatformError(e.what());
+    }
+  }
+
+  void select_scan_mode(unsigned word) override { board().select_scan_mode(word); }
+  unsigned scan_control() override { return board().scan_control(); }
+  uint8_t fpga_read(uint32_t address) override { return board().fpga_read(address); }
+  void fpga_write(uint32_t address, uint8_t value) override { board().fpga_write(address, value); }
+  bool set_scan_dump_accelerator(bool on) override { return board().set_accelerator(on); }
+
+ private:
+  BoardSession session_;
+};
+
+class SimRecord final : public TapRecordStore {
+ public:
+  explicit SimRecord(Board &board) : board_(board) {}
+  TapRecord load() override { return {board_.tap_state(), board_.tms_level(), board_.tdi_level()}; }
+  void save(const TapRecord &) override {}  // the board moved with its lines
+
+ private:
+  Board &board_;
+};
+
+}  // namespace
+
+Backend open_sim_backend(std::string_view dir) {
+  try {
+    const std::filesystem::path where = dir.empty() ? default_state_dir() : std::filesystem::path(dir);
+    auto lines = std::make_unique<SimLines>(where);
+    Backend b;
+    b.record = std::make_unique<SimRecord>(lines->board());
+    b.services = lines.get();
+    b.lines = std::move(lines);
+    return b;
+  } catch (const SessionError &e) {
+    throw PlatformError(e.what());
+  }
+}
+
+}  // namespace jtag::sim

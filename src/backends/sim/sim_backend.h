@@ -1,0 +1,24 @@
+// JTAG_PLATFORM=sim or sim:DIR: the simulated board as a backend.  The board
+// (its lock and its state) is taken when the backend opens and saved by the
+// line driver's finish() at the end of a run that went well; a run that ends
+// any other way leaves the state of the run before it.
+//
+// The board's TAPs and lines are the TAP record of this backend: the board
+// keeps them itself as the lines move, so a record is read from the TAP the
+// scan mode routes and needs no saving of its own.
+#ifndef JTAGBOX_BACKENDS_SIM_SIM_BACKEND_H
+#define JTAGBOX_BACKENDS_SIM_SIM_BACKEND_H
+
+#include <string_view>
+
+#include "platform/line_driver.h"
+
+namespace jtag::sim {
+
+// For the argument after "sim:" (empty: the default board directory).
+// Throws PlatformError.
+Backend open_sim_backend(std::string_view dir);
+
+}  // namespace jtag::sim
+
+#endif

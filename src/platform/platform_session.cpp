@@ -1,0 +1,92 @@
+#include "platform/platform_session.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "platform/backend_table.h"
+#include "platform/run_end.h"
+
+namespace jtag {
+namespace {
+
+// Set at the first platform operation, released by end_run().  A process
+// that ends another way (a fatal line, the reset watchdog) lets the
+// destructors close the connection or the board without confirming
+// anything: the board then keeps the state of the run before.
+std::unique_ptr<PlatformSession> g_session;
+bool g_ended = false;
+
+std::string known_platforms() {
+  std::string list;
+  for (const BackendEntry &e : backend_table()) {
+    if (!list.empty()) list += " or ";
+    list += e.usage;
+  }
+  return list;
+}
+
+Backend open_backend(const char *value) {
+  const std::string_view text = value == nullptr ? kDefaultScheme : std::string_view(value);
+  const auto colon = text.find(':');
+  const std::string_view scheme = text.substr(0, colon);
+  const std::string_view argument = colon == std::string_view::npos ? std::string_view() : text.substr(colon + 1);
+  const bool empty_argument = colon != std::string_view::npos && argument.empty();
+  for (const BackendEntry &e : backend_table()) {
+    if (e.scheme != scheme || empty_argument) continue;
+    Backend b = e.open(argument);
+    b.name = text;
+    return b;
+  }
+  throw PlatformError("JTAG_PLATFORM=" + std::string(text) + " names no known platform (use " + known_platforms() +
+                      ")");
+}
+
+}  // namespace
+
+void fatal(const std::string &line) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "jtagbox: %s\n", line.c_str());
+  std::exit(1);
+}
+
+PlatformSession &PlatformSession::get() {
+  if (!g_session) {
+    if (g_ended) fatal("the board was used after the end of the run");
+    g_session = guarded([] { return std::make_unique<PlatformSession>(open_backend(std::getenv("JTAG_PLATFORM"))); });
+  }
+  return *g_session;
+}
+
+PlatformSession::PlatformSession(Backend backend)
+    : backend_(std::move(backend)), tap_(*backend_.lines, backend_.record->load()) {}
+
+BoardServices &PlatformSession::services(const char *what) {
+  if (backend_.services == nullptr)
+    fatal(std::string(what) + " cannot be reached through JTAG_PLATFORM=" + backend_.name);
+  return *backend_.services;
+}
+
+void PlatformSession::reload_tap_record() { tap_.restart_from(backend_.record->load()); }
+
+void PlatformSession::end() {
+  backend_.lines->flush();
+  backend_.lines->finish();
+  backend_.record->save(tap_.record());
+}
+
+bool end_run() {
+  if (!g_session) return true;
+  std::unique_ptr<PlatformSession> session = std::move(g_session);
+  g_ended = true;
+  try {
+    session->end();
+  } catch (const PlatformError &e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "jtagbox: %s\n", e.what());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace jtag

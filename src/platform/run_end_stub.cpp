@@ -1,4 +1,0 @@
-#include "platform/run_end.h"
-namespace jtag {
-bool end_run() { return true; }
-}

@@ -1,0 +1,44 @@
+// The TAP follower: the platform's one picture of the TAP controller and of
+// the TMS/TDI levels.  Every TCK the platform gives goes through it, so the
+// state it holds is the state the board's TAP is in, and the line driver
+// underneath only moves bits.
+#ifndef JTAGBOX_PLATFORM_TAP_FOLLOWER_H
+#define JTAGBOX_PLATFORM_TAP_FOLLOWER_H
+
+#include <cstdint>
+
+#include "platform/bits.h"
+#include "platform/line_driver.h"
+
+namespace jtag {
+
+class TapFollower {
+ public:
+  TapFollower(LineDriver &lines, TapRecord start) : lines_(lines), record_(start) {}
+
+  const TapRecord &record() const { return record_; }
+  // The board says its TAP is elsewhere now (another device was routed in).
+  void restart_from(TapRecord record) { record_ = record; }
+
+  // One TCK whose TDO nobody reads; TDI keeps its level.
+  void tck(bool tms) { tck(tms, record_.tdi); }
+  void tck(bool tms, bool tdi);
+  // The shortest TMS path to `target`.
+  void walk_to(TapState target);
+  // Five TCKs with TMS high: Test-Logic-Reset.
+  void reset();
+  // From Shift-xR: `in.size()` TCKs, TMS 1 on the last, ending in Exit1-xR
+  // (see LineDriver::shift_bits).  `bulk` takes the accelerated path.
+  BitVector shift(const BitVector &in, bool recycle, bool bulk);
+
+  uint64_t tck_count() const { return tck_count_; }
+
+ private:
+  LineDriver &lines_;
+  TapRecord record_;
+  uint64_t tck_count_ = 0;
+};
+
+}  // namespace jtag
+
+#endif
