@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <thread>
@@ -62,6 +64,23 @@ std::string read_to_end(int fd) {
   return all;
 }
 
+// A fake server's way of answering: `early` before anything is asked, then
+// `per_read` for each 'R', `pause_us` before each answer; it stops reading
+// when the client leaves.
+void answer_reads(int fd, const std::string &early, const std::string &per_read, int pause_us = 0) {
+  if (!early.empty() && ::send(fd, early.data(), early.size(), MSG_NOSIGNAL) <= 0) return;
+  char buf[4096];
+  for (;;) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n <= 0) return;
+    for (ssize_t i = 0; i < n; ++i) {
+      if (buf[i] != 'R') continue;
+      if (pause_us > 0) ::usleep(useconds_t(pause_us));
+      if (::send(fd, per_read.data(), per_read.size(), MSG_NOSIGNAL) <= 0) return;
+    }
+  }
+}
+
 class Wire : public FreshBoardTest {
  protected:
   void SetUp() override {
@@ -111,6 +130,25 @@ class Wire : public FreshBoardTest {
   std::string wire() const { return "rbb:127.0.0.1:" + std::to_string(port_); }
   e2e::Result over_wire(const std::string &command, const Lines &args) {
     return exec(e2e::bin(command), command, args, {{"JTAG_PLATFORM", wire()}});
+  }
+
+  // `command` against a fake server that behaves as `behave` says; `at` is
+  // set to its HOST:PORT.
+  e2e::Result against_fake(const std::function<void(int)> &behave, const std::string &command, const Lines &args,
+                           std::string &at) {
+    int fake_port = 0;
+    const int listener = listening_socket(fake_port);
+    std::thread server([&] {
+      const int fd = ::accept(listener, nullptr, nullptr);
+      behave(fd);
+      ::close(fd);
+    });
+    at = "127.0.0.1:" + std::to_string(fake_port);
+    e2e::Result r = exec(e2e::bin(command), command, args, {{"JTAG_PLATFORM", "rbb:" + at}});
+    ::shutdown(listener, SHUT_RDWR);
+    server.join();
+    ::close(listener);
+    return r;
   }
 
   // OpenOCD's remote_bitbang driver against the server, then `script`.
@@ -251,31 +289,15 @@ TEST_F(Wire, BackendFailsCleanly) {
          (void)::read(fd, buf, sizeof buf);
        },
        "closed the connection"},
-      {[](int fd) {  // reads until the first TDO read, answers it with garbage
-         char buf[4096];
-         bool answered = false;
-         while (!answered) {
-           const ssize_t n = ::read(fd, buf, sizeof buf);
-           if (n <= 0) break;
-           for (ssize_t i = 0; i < n && !answered; ++i)
-             if (buf[i] == 'R') answered = ::write(fd, "x", 1) == 1;
-         }
-         ::usleep(200 * 1000);
-       },
-       "answered 0x78 to a TDO read"},
+      {[](int fd) { answer_reads(fd, "", "x"); }, "answered 0x78 to a TDO read"},
+      // More answers than reads: never written past the bits asked for.
+      {[](int fd) { answer_reads(fd, "", "00"); }, "sent 0x30 when no TDO read was asked"},
+      // A byte before anything was asked puts every answer one ahead.
+      {[](int fd) { answer_reads(fd, "0", "0"); }, "sent 0x30 when no TDO read was asked"},
   };
   for (const Fake &f : fakes) {
-    int fake_port = 0;
-    const int listener = listening_socket(fake_port);
-    std::thread server([&] {
-      const int fd = ::accept(listener, nullptr, nullptr);
-      f.behave(fd);
-      ::close(fd);
-    });
-    const std::string at = "127.0.0.1:" + std::to_string(fake_port);
-    r = exec(e2e::bin("JTAG_ScanDump"), "JTAG_ScanDump", {"0c", "100000", "out.hex"}, {{"JTAG_PLATFORM", "rbb:" + at}});
-    server.join();
-    ::close(listener);
+    std::string at;
+    r = against_fake(f.behave, "JTAG_ScanDump", {"0c", "100000", "out.hex"}, at);
     EXPECT_EQ(r.status, 1) << f.message;
     EXPECT_EQ(r.err, "jtagbox: remote_bitbang server " + at + ": " + f.message + "\n");
     EXPECT_EQ(e2e::read_file(path("out.hex")), "") << f.message;
@@ -304,6 +326,87 @@ TEST_F(Wire, BackendFailsCleanly) {
     EXPECT_EQ(r.err, what + "\n");
   }
   EXPECT_EQ(e2e::read_file(path("out.hex")), "");
+}
+
+// A server that answers, but only a trickle, cannot hold a command beyond
+// the run's deadline: 15 s plus 20 us for each TCK.
+TEST_F(Wire, TricklingServerMeetsTheDeadline) {
+  std::string at;
+  const auto started = std::chrono::steady_clock::now();
+  const e2e::Result r = against_fake([](int fd) { answer_reads(fd, "", "0", 200 * 1000); }, "JTAG_Shift", {"0", "4096"}, at);
+  const auto took = std::chrono::steady_clock::now() - started;
+  EXPECT_EQ(r.status, 1);
+  // Two TCKs to Select-DR-Scan, one to Capture-DR, one into Shift-DR, then the bits.
+  EXPECT_EQ(r.err, "jtagbox: remote_bitbang server " + at + ": too slow: 4100 TCKs not done within 15 s\n");
+  EXPECT_LT(took, std::chrono::seconds(40));
+}
+
+// A command never exits 0 unless the server has acted on everything it
+// sent; a stopped server is found out, and a local command that follows a
+// command on the wire sees all of its effect.
+TEST_F(Wire, CommandEndsOnlyWhenTheBoardHasItsEffect) {
+  serve();
+  for (int i = 0; i < 5; ++i) {
+    const std::string value = "1234567" + std::to_string(i);
+    ASSERT_EQ(over_wire("JTAG_WriteCreg", {"10", value}).status, 0);
+    EXPECT_EQ(run("JTAG_ReadCreg", {"10"}).out, "00000000" + value + "\n") << i;
+  }
+  ::kill(server_, SIGSTOP);
+  const e2e::Result r = over_wire("JTAG_TMS", {"0"});
+  ::kill(server_, SIGCONT);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "jtagbox: remote_bitbang server 127.0.0.1:" + std::to_string(port_) + ": no answer within 10 s\n");
+}
+
+// What JTAG_PLATFORM=rbb: refuses before it touches the wire.
+TEST_F(Wire, BackendRefusesBadPlatformsAndRecords) {
+  for (const std::string value : {"rbb:127.0.0.1:99219", "rbb:127.0.0.1:0", "rbb:127.0.0.1:", "rbb:3335", "rbb:h:+80"}) {
+    const e2e::Result r = exec(e2e::bin("JTAG_TMS"), "JTAG_TMS", {"1"}, {{"JTAG_PLATFORM", value}});
+    EXPECT_EQ(r.status, 1) << value;
+    EXPECT_EQ(r.err, "jtagbox: JTAG_PLATFORM=" + value + " is not rbb:HOST:PORT with PORT 1..65535\n") << value;
+  }
+  const std::string platform = "rbb:127.0.0.1:3335";
+  const e2e::Result nowhere =
+      exec(e2e::bin("JTAG_TMS"), "JTAG_TMS", {"1"}, {{"JTAG_PLATFORM", platform}, {"HOME", ""}, {"XDG_STATE_HOME", ""}});
+  EXPECT_EQ(nowhere.status, 1);
+  EXPECT_EQ(nowhere.err,
+            "jtagbox: neither XDG_STATE_HOME nor HOME is an absolute path: no place to keep the TAP record\n");
+
+  // A record that is a planted link, or that is not a record, is reported
+  // and left as it is; nothing is written through it.
+  const auto records = path("state") / "jtagbox" / "tap-records";
+  std::filesystem::create_directories(records);
+  const auto record = records / "rbb-127.0.0.1-3335";
+  e2e::write_file(path("victim"), "precious\n");
+  std::filesystem::create_symlink(path("victim"), record);
+  e2e::Result r = exec(e2e::bin("JTAG_TMS"), "JTAG_TMS", {"1"}, {{"JTAG_PLATFORM", platform}});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "jtagbox: the TAP record " + record.string() + " cannot be read: it is a symbolic link\n");
+  EXPECT_EQ(e2e::read_file(path("victim")), "precious\n");
+  std::filesystem::remove(record);
+  e2e::write_file(record, "jtagbox tap record 1\ntap=Nowhere\n");
+  r = exec(e2e::bin("JTAG_TMS"), "JTAG_TMS", {"1"}, {{"JTAG_PLATFORM", platform}});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "jtagbox: the TAP record " + record.string() +
+                       " cannot be read; remove it, then JTAG_Reset brings the TAP and the record in step\n");
+  EXPECT_EQ(e2e::read_file(record), "jtagbox tap record 1\ntap=Nowhere\n");
+}
+
+// Records of servers long gone do not pile up: a run keeps the newest 64.
+TEST_F(Wire, OldTapRecordsArePruned) {
+  const auto records = path("state") / "jtagbox" / "tap-records";
+  std::filesystem::create_directories(records);
+  for (int i = 0; i < 70; ++i) e2e::write_file(records / ("rbb-127.0.0.1-" + std::to_string(1000 + i)), "old\n");
+  serve();
+  ASSERT_EQ(over_wire("JTAG_TMS", {"1"}).status, 0);
+  size_t count = 0;
+  for (const auto &entry : std::filesystem::directory_iterator(records)) {
+    (void)entry;
+    ++count;
+  }
+  EXPECT_EQ(count, 64u);
+  EXPECT_EQ(e2e::read_file(records / ("rbb-127.0.0.1-" + std::to_string(port_))),
+            "jtagbox tap record 1\ntap=Test-Logic-Reset\ntms=1\ntdi=1\n");
 }
 
 TEST_F(Wire, ServeRejectsBadArguments) {

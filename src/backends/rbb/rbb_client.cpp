@@ -159,11 +159,12 @@ class RbbLines final : public LineDriver {
     if (Clock::now() >= deadline()) too_slow();
     const bool more_to_send = sent < pending_.size();
     pollfd p{fd_, short(POLLIN | (more_to_send ? POLLOUT : 0)), 0};
-    const int r = ::poll(&p, 1, wait_ms());
+    const int wait = wait_ms();
+    const int r = ::poll(&p, 1, wait);
     if (r < 0 && errno == EINTR) return;
     if (r < 0) fail("poll: " + errno_text());
     if (r == 0) {
-      if (Clock::now() >= deadline()) too_slow();
+      if (wait < kSilenceSeconds * 1000) too_slow();  // the deadline came first
       fail("no answer within " + std::to_string(kSilenceSeconds) + " s");
     }
     if (p.revents & POLLIN) {
