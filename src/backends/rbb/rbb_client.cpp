@@ -95,20 +95,26 @@ class RbbLines final : public LineDriver {
     ++tcks_;
   }
 
-  // Shift-xR for in.size() TCKs, TMS 1 on the last: batches of bytes go out
-  // while the answers come back, never waiting on one.
+  // Shift-xR for in.size() TCKs, TMS 1 on the last: the next batch of bytes
+  // is built as soon as the last one is out, while its answers are still
+  // coming back, so the server never waits for us.  Only this shift's reads
+  // are in flight, so the answers can never run past `out`.
   BitVector shift_pipelined(const BitVector &in) {
     const size_t n = in.size();
     BitVector out(n);
     size_t queued = 0;
-    while (queued < n) {
-      const size_t end = std::min(n, queued + kBitsPerBatch);
-      for (size_t i = queued; i < end; ++i) queue_tck(i + 1 == n, in.get(i), true);
-      // The answers of this batch are taken while the next batch is built
-      // only in the kernel's buffers; the batch size keeps both bounded.
-      exchange(out, queued, end - queued);
-      queued = end;
+    size_t answered = 0;
+    size_t sent = 0;
+    while (answered < n || sent < pending_.size()) {
+      if (sent == pending_.size() && queued < n) {
+        pending_.clear();
+        sent = 0;
+        const size_t end = std::min(n, queued + kBitsPerBatch);
+        for (; queued < end; ++queued) queue_tck(queued + 1 == n, in.get(queued), true);
+      }
+      pump(sent, [&](bool tdo) { out.set(answered++, tdo); });
     }
+    pending_.clear();
     return out;
   }
 
