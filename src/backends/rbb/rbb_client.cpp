@@ -52,9 +52,7 @@ class RbbLines final : public LineDriver {
 
   bool clock(bool tms, bool tdi) override {
     queue_tck(tms, tdi, true);
-    BitVector out(1);
-    exchange(out, 0, 1);
-    return out.get(0);
+    return exchange_one();
   }
 
   void pulse(bool tms, bool tdi) override {
@@ -69,8 +67,7 @@ class RbbLines final : public LineDriver {
 
   void flush() override {
     pending_.push_back(kReadTdo);  // answered only after every byte before it took effect
-    BitVector ignored(1);
-    exchange(ignored, 0, 1);
+    exchange_one();
   }
 
   void finish() override {
@@ -142,13 +139,15 @@ class RbbLines final : public LineDriver {
     fail(text);
   }
 
-  // Sends everything queued and takes `count` answers into out[at...].
-  void exchange(BitVector &out, size_t at, size_t count) {
+  // Sends everything queued, with exactly one TDO read among it, and
+  // returns the answer.
+  bool exchange_one() {
     size_t sent = 0;
-    size_t answered = 0;
-    while (answered < count || sent < pending_.size())
-      pump(sent, [&](bool tdo) { out.set(at + answered++, tdo); });
+    bool answered = false;
+    bool tdo = false;
+    while (!answered || sent < pending_.size()) pump(sent, [&](bool bit) { tdo = bit, answered = true; });
     pending_.clear();
+    return tdo;
   }
 
   void send_all() {
