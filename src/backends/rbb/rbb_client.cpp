@@ -145,7 +145,10 @@ class RbbLines final : public LineDriver {
     size_t sent = 0;
     bool answered = false;
     bool tdo = false;
-    while (!answered || sent < pending_.size()) pump(sent, [&](bool bit) { tdo = bit, answered = true; });
+    while (!answered || sent < pending_.size()) pump(sent, [&](bool bit) {
+      tdo = bit;
+      answered = true;
+    });
     pending_.clear();
     return tdo;
   }
