@@ -36,7 +36,7 @@ namespace {
 
 std::string errno_text() { return std::strerror(errno); }
 
-int take_lock(const fs::path &dir) {
+int take_lock(const fs::path &dir, const std::function<bool()> &give_up) {
   std::error_code ec;
   fs::create_directories(dir, ec);
   const fs::path lock = dir / "lock";
@@ -47,6 +47,10 @@ int take_lock(const fs::path &dir) {
     if (errno != EWOULDBLOCK && errno != EINTR) {
       ::close(fd);
       throw SessionError("cannot lock " + lock.string() + ": " + errno_text());
+    }
+    if (give_up && give_up()) {
+      ::close(fd);
+      throw SessionError("gave up waiting for the simulated board in " + dir.string());
     }
     if (std::chrono::steady_clock::now() > deadline) {
       ::close(fd);
@@ -60,8 +64,12 @@ int take_lock(const fs::path &dir) {
 
 }  // namespace
 
-BoardSession::BoardSession(fs::path dir) : dir_(std::move(dir)) {
-  lock_fd_ = take_lock(dir_);
+BoardSession::Lock::Lock(const fs::path &dir, const std::function<bool()> &give_up) : fd_(take_lock(dir, give_up)) {}
+
+BoardSession::Lock::~Lock() { ::close(fd_); }
+
+BoardSession::BoardSession(fs::path dir, const std::function<bool()> &give_up)
+    : dir_(std::move(dir)), lock_(dir_, give_up) {
   board_ = std::make_unique<Board>(dir_);
   const fs::path file = dir_ / "board.state";
   std::ifstream in(file, std::ios::binary);
@@ -80,10 +88,6 @@ BoardSession::BoardSession(fs::path dir) : dir_(std::move(dir)) {
     throw SessionError("the simulated board state " + file.string() + " cannot be read (" + e.what() +
                        "); 'jtag-sim reset' powers the board up fresh");
   }
-}
-
-BoardSession::~BoardSession() {
-  if (lock_fd_ >= 0) ::close(lock_fd_);
 }
 
 void BoardSession::save() {

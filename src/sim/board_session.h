@@ -9,6 +9,7 @@
 #define JTAGBOX_SIM_BOARD_SESSION_H
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -28,10 +29,10 @@ std::filesystem::path sim_dir_for_platform(const char *value, bool &is_sim);
 
 class BoardSession {
  public:
-  // Takes the lock (waiting up to kLockWaitSeconds) and loads the board.
+  // Takes the lock (waiting up to kLockWaitSeconds, or until `give_up`
+  // answers true: it is asked every few milliseconds) and loads the board.
   // Failures throw SessionError with the line to print.
-  explicit BoardSession(std::filesystem::path dir);
-  ~BoardSession();
+  explicit BoardSession(std::filesystem::path dir, const std::function<bool()> &give_up = {});
   BoardSession(const BoardSession &) = delete;
   BoardSession &operator=(const BoardSession &) = delete;
 
@@ -45,8 +46,22 @@ class BoardSession {
   void power_up_fresh();  // forget everything; the board as delivered
 
  private:
+  // The flock()ed lock file.  Closing it lets the board go, also when the
+  // constructor throws after taking it (an unreadable state file): a server
+  // that goes on running must not keep the board by accident.
+  class Lock {
+   public:
+    Lock(const std::filesystem::path &dir, const std::function<bool()> &give_up);
+    ~Lock();
+    Lock(const Lock &) = delete;
+    Lock &operator=(const Lock &) = delete;
+
+   private:
+    int fd_;
+  };
+
   std::filesystem::path dir_;
-  int lock_fd_ = -1;
+  Lock lock_;
   std::unique_ptr<Board> board_;
 };
 

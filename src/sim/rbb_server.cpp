@@ -8,21 +8,30 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "backends/rbb/rbb_protocol.h"
 #include "sim/board_session.h"
 
 namespace jtag::sim {
 namespace {
 
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// No wait lasts longer than this before it looks at the stop flag again.
+constexpr int kStopCheckMs = 100;
+
 volatile sig_atomic_t g_stop = 0;
 void on_stop_signal(int) { g_stop = 1; }
-
-constexpr size_t kBufferBytes = 1 << 16;
+bool stopping() { return g_stop != 0; }
 
 // A file descriptor that closes itself.
 class Fd {
@@ -39,77 +48,189 @@ class Fd {
   int fd_;
 };
 
-enum class Session { Going, Quit, Dropped, Gone };
-
-// One client's session on the board it holds.
-class ClientSession {
+// The board as the server holds it for a client: taken when a byte needs it,
+// saved and let go whenever the client does not need it.
+class BoardHold {
  public:
-  ClientSession(int fd, Board &board) : fd_(fd), board_(board) {}
+  explicit BoardHold(std::filesystem::path dir) : dir_(std::move(dir)) {}
+  ~BoardHold() { release(); }
+  BoardHold(const BoardHold &) = delete;
+  BoardHold &operator=(const BoardHold &) = delete;
 
-  // Reads what has come, acts on it byte by byte, answers in one write.
-  Session serve_available() {
-    char in[kBufferBytes];
-    const ssize_t n = ::read(fd_, in, sizeof in);
-    if (n == 0) return Session::Gone;
-    if (n < 0) return errno == EINTR || errno == EAGAIN ? Session::Going : Session::Gone;
-    std::string answers;
-    Session result = Session::Going;
-    for (ssize_t i = 0; i < n && result == Session::Going; ++i) result = act(in[i], answers);
-    if (!write_all(answers)) return Session::Gone;
-    return result;
+  // The board, loaded afresh when it was let go, so it has what a command
+  // did to it meanwhile.  The lock wait gives up on a stop signal.  Throws
+  // SessionError.
+  Board &board() {
+    if (!session_) session_ = std::make_unique<BoardSession>(dir_, stopping);
+    return session_->board();
+  }
+  bool held() const { return session_ != nullptr; }
+
+  // Saved first, then the lock goes: whoever takes the board next finds
+  // every effect of the client's bits.
+  void release() {
+    if (!session_) return;
+    try {
+      session_->save();
+    } catch (const std::exception &e) {
+      std::fprintf(stderr, "jtag-sim serve: %s\n", e.what());
+    }
+    session_.reset();
   }
 
  private:
-  Session act(char c, std::string &answers) {
-    if (c >= '0' && c <= '7') {
-      const int bits = c - '0';
-      const bool tck = bits & 4;
-      if (tck && !tck_) board_.clock(bits & 2, bits & 1);  // the TAPs act on the rising edge
-      tck_ = tck;
-      return Session::Going;
+  std::filesystem::path dir_;
+  std::unique_ptr<BoardSession> session_;
+};
+
+// How a client's session ended.
+enum class End { Going, Quit, Gone, StrayByte, Stalled, NoBoard, Stopped };
+
+// One client on a non-blocking socket, from its first byte to its end.
+class ClientSession {
+ public:
+  ClientSession(int fd, const std::filesystem::path &dir) : fd_(fd), hold_(dir), in_(kAnswerBufferBytes) {}
+
+  // Serves the client until its session ends; by then the board is saved
+  // and let go.
+  void serve() {
+    last_input_ = last_answer_move_ = Clock::now();
+    while (end_ == End::Going) step();
+    hold_.release();
+    if (end_ == End::StrayByte && !owed_.empty()) send_owed();  // what the bytes before it asked for, if it fits at once
+    report_end();
+  }
+
+ private:
+  // Reads only while the answers a full read could ask for still fit.
+  bool reading() const { return !quit_ && owed_.size() < kAnswerBufferBytes; }
+
+  void step() {
+    if (stopping()) return finish(End::Stopped);
+    if (quit_ && owed_.empty()) return finish(End::Quit);
+    pollfd p{fd_, short((reading() ? POLLIN : 0) | (owed_.empty() ? 0 : POLLOUT)), 0};
+    const int r = ::poll(&p, 1, poll_timeout_ms());
+    if (r < 0 && errno != EINTR) return finish(End::Gone);
+    if (r > 0 && (p.revents & POLLIN)) take_input();
+    if (end_ == End::Going && !owed_.empty()) send_owed();
+    if (end_ == End::Going && r > 0 && (p.revents & (POLLERR | POLLNVAL))) return finish(End::Gone);
+    if (end_ == End::Going) check_timers();
+  }
+
+  // A stop slice, cut short when the idle release falls due sooner.
+  int poll_timeout_ms() const {
+    if (!hold_.held() || !owed_.empty()) return kStopCheckMs;
+    const auto idle = std::chrono::duration_cast<milliseconds>(Clock::now() - last_input_).count();
+    return int(std::clamp<long long>(kIdleReleaseMs - idle, 0, kStopCheckMs));
+  }
+
+  void take_input() {
+    const size_t room = kAnswerBufferBytes - owed_.size();
+    const ssize_t n = ::recv(fd_, in_.data(), room, 0);
+    if (n == 0) return finish(End::Gone);
+    if (n < 0) {
+      if (errno != EAGAIN && errno != EINTR) finish(End::Gone);
+      return;
     }
-    switch (c) {
-      case 'R':
-        answers.push_back(board_.tdo() ? '1' : '0');
-        return Session::Going;
-      case 't':
-      case 'u':
-        board_.test_reset();
-        return Session::Going;
-      case 'r':
-      case 's':
-      case 'B':
-      case 'b':
-      case 'Z':
-      case 'z':
-        return Session::Going;
-      case 'Q':
-        return Session::Quit;
-      default:
-        std::fprintf(stderr, "jtag-sim serve: dropped a client that sent 0x%02x, which remote_bitbang does not have\n",
-                     unsigned(static_cast<unsigned char>(c)));
-        return Session::Dropped;
+    last_input_ = Clock::now();
+    try {
+      for (size_t i = 0; i < size_t(n) && end_ == End::Going && !quit_; ++i) act(in_[i]);
+    } catch (const SessionError &e) {
+      no_board_ = e.what();
+      finish(stopping() ? End::Stopped : End::NoBoard);
     }
   }
 
-  bool write_all(const std::string &text) {
-    size_t done = 0;
-    while (done < text.size()) {
-      const ssize_t n = ::send(fd_, text.data() + done, text.size() - done, MSG_NOSIGNAL);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      done += size_t(n);
+  void act(char byte) {
+    switch (rbb::command_of(byte)) {
+      case rbb::Command::Lines:
+        return drive(*rbb::lines_of(byte));
+      case rbb::Command::ReadTdo:
+        return owe(rbb::tdo_answer(hold_.board().tdo()));
+      case rbb::Command::TestReset:
+        return hold_.board().test_reset();
+      case rbb::Command::Ignored:
+        return;
+      case rbb::Command::Quit:
+        quit_ = true;
+        hold_.release();  // at once: the client may hand the board to a command right away
+        return;
+      case rbb::Command::Unknown:
+        stray_ = byte;
+        return finish(End::StrayByte);
     }
-    return true;
+  }
+
+  // The TAPs act on the rising edge only.  The level is the client's, kept
+  // while the board is let go, so a client that idled with TCK high does
+  // not clock when it drives TCK high again.
+  void drive(rbb::Lines lines) {
+    if (lines.tck && !tck_) hold_.board().clock(lines.tms, lines.tdi);
+    tck_ = lines.tck;
+  }
+
+  void owe(char answer) {
+    if (owed_.empty()) last_answer_move_ = Clock::now();  // the stall clock starts with the first answer owed
+    owed_.push_back(answer);
+  }
+
+  void send_owed() {
+    const ssize_t n = ::send(fd_, owed_.data(), owed_.size(), MSG_NOSIGNAL);
+    if (n > 0) {
+      owed_.erase(0, size_t(n));
+      last_answer_move_ = Clock::now();
+    } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+      finish(End::Gone);
+    }
+  }
+
+  void check_timers() {
+    const auto now = Clock::now();
+    if (!owed_.empty() && now - last_answer_move_ >= std::chrono::seconds(kStalledClientSeconds))
+      return finish(End::Stalled);
+    if (owed_.empty() && now - last_input_ >= milliseconds(kIdleReleaseMs)) hold_.release();
+  }
+
+  void finish(End end) {
+    if (end_ == End::Going) end_ = end;
+  }
+
+  // One line for a client the server dropped; none for one that left.
+  void report_end() const {
+    switch (end_) {
+      case End::StrayByte:
+        std::fprintf(stderr, "jtag-sim serve: dropped a client that sent 0x%02x, which remote_bitbang does not have\n",
+                     unsigned(static_cast<unsigned char>(stray_)));
+        break;
+      case End::Stalled:
+        std::fprintf(stderr, "jtag-sim serve: dropped a client that left its answers unread for %d s\n",
+                     kStalledClientSeconds);
+        break;
+      case End::NoBoard:
+        std::fprintf(stderr, "jtag-sim serve: %s; client dropped\n", no_board_.c_str());
+        break;
+      default:
+        break;
+    }
   }
 
   int fd_;
-  Board &board_;
+  BoardHold hold_;
+  std::vector<char> in_;  // one read's bytes
+  std::string owed_;      // answers not yet taken by the socket
   bool tck_ = false;
+  bool quit_ = false;
+  char stray_ = 0;
+  std::string no_board_;
+  End end_ = End::Going;
+  Clock::time_point last_input_;        // the last byte from the client
+  Clock::time_point last_answer_move_;  // the first answer owed, or the last one sent
 };
 
+// Non-blocking: a connection given up between poll() and accept() must not
+// leave the server waiting in accept().
 int listen_on(int port, int &bound_port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return -1;
   const int one = 1;
   ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
@@ -129,34 +250,19 @@ int listen_on(int port, int &bound_port) {
 
 // Waits for `fd` to be readable; false when a stop signal came.
 bool wait_readable(int fd) {
-  while (!g_stop) {
+  while (!stopping()) {
     pollfd p{fd, POLLIN, 0};
-    const int r = ::poll(&p, 1, 200);
+    const int r = ::poll(&p, 1, kStopCheckMs);
     if (r > 0) return true;
     if (r < 0 && errno != EINTR) return false;
   }
   return false;
 }
 
-// Serves one client to its end; the board is held for exactly that long.
 void serve_client(int client, const std::filesystem::path &dir) {
   const int one = 1;
   ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  std::unique_ptr<BoardSession> session;
-  try {
-    session = std::make_unique<BoardSession>(dir);
-  } catch (const SessionError &e) {
-    std::fprintf(stderr, "jtag-sim serve: %s; client dropped\n", e.what());
-    return;
-  }
-  ClientSession s(client, session->board());
-  Session state = Session::Going;
-  while (state == Session::Going && wait_readable(client)) state = s.serve_available();
-  try {
-    session->save();
-  } catch (const SessionError &e) {
-    std::fprintf(stderr, "jtag-sim serve: %s\n", e.what());
-  }
+  ClientSession(client, dir).serve();
 }
 
 }  // namespace
@@ -175,7 +281,8 @@ int serve_remote_bitbang(const std::filesystem::path &dir, int port) {
   std::printf("%d\n", bound);
   std::fflush(stdout);
   while (wait_readable(listener.get())) {
-    Fd client(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
+    // The client's socket closes only after its session let the board go.
+    Fd client(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
     if (client.get() >= 0) serve_client(client.get(), dir);
   }
   return 0;

@@ -2,13 +2,9 @@
 // edges, and how the rbb: backend fails when the server misbehaves.
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -16,11 +12,13 @@
 #include <thread>
 #include <vector>
 
-#include "board_view.h"
+#include "served_board.h"
 
 namespace {
 
-using e2e::FreshBoardTest;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using e2e::RawClient;
 using Lines = std::vector<std::string>;
 
 const char *const kOpenOCD = "/usr/bin/openocd";
@@ -36,32 +34,6 @@ int listening_socket(int &port) {
   ::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len);
   port = ntohs(addr.sin_port);
   return fd;
-}
-
-int connect_to(int port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(uint16_t(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-// Everything the peer sends until it closes (or 5 s pass).
-std::string read_to_end(int fd) {
-  std::string all;
-  char buf[4096];
-  pollfd p{fd, POLLIN, 0};
-  while (::poll(&p, 1, 5000) > 0) {
-    const ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n <= 0) break;
-    all.append(buf, size_t(n));
-  }
-  return all;
 }
 
 // A fake server's way of answering: `early` before anything is asked, then
@@ -81,57 +53,8 @@ void answer_reads(int fd, const std::string &early, const std::string &per_read,
   }
 }
 
-class Wire : public FreshBoardTest {
+class Wire : public e2e::ServedBoardTest {
  protected:
-  void SetUp() override {
-    FreshBoardTest::SetUp();
-    if (e2e::over_wire()) GTEST_SKIP() << "these cases run their own servers; the in-process suite has them";
-  }
-  void TearDown() override {
-    stop();
-    FreshBoardTest::TearDown();
-  }
-
-  // jtag-sim serve --port 0 on this test's board; its standard error goes
-  // to serve.err.
-  void serve() {
-    int out_pipe[2];
-    ASSERT_EQ(::pipe(out_pipe), 0);
-    const std::string platform = env_["JTAG_PLATFORM"];
-    const std::string err = path("serve.err").string();
-    server_ = ::fork();
-    if (server_ == 0) {
-      ::dup2(out_pipe[1], 1);
-      ::close(out_pipe[0]);
-      ::close(out_pipe[1]);
-      std::FILE *e = std::freopen(err.c_str(), "w", stderr);
-      (void)e;
-      ::setenv("JTAG_PLATFORM", platform.c_str(), 1);
-      const std::string program = e2e::bin("jtag-sim").string();
-      ::execl(program.c_str(), "jtag-sim", "serve", "--port", "0", static_cast<char *>(nullptr));
-      _exit(127);
-    }
-    ::close(out_pipe[1]);
-    std::string line;
-    char c;
-    while (::read(out_pipe[0], &c, 1) == 1 && c != '\n') line.push_back(c);
-    ::close(out_pipe[0]);
-    ASSERT_FALSE(line.empty());
-    port_ = std::stoi(line);
-  }
-  int stop() {
-    if (server_ <= 0) return -1;
-    ::kill(server_, SIGTERM);
-    int status = 0;
-    ::waitpid(server_, &status, 0);
-    server_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-  std::string wire() const { return "rbb:127.0.0.1:" + std::to_string(port_); }
-  e2e::Result over_wire(const std::string &command, const Lines &args) {
-    return exec(e2e::bin(command), command, args, {{"JTAG_PLATFORM", wire()}});
-  }
-
   // `command` against a fake server that behaves as `behave` says; `at` is
   // set to its HOST:PORT.
   e2e::Result against_fake(const std::function<void(int)> &behave, const std::string &command, const Lines &args,
@@ -160,9 +83,6 @@ class Wire : public FreshBoardTest {
   void need_openocd() {
     if (::access(kOpenOCD, X_OK) != 0) GTEST_SKIP() << "openocd is not installed (scripts/install-deps.sh installs it)";
   }
-
-  pid_t server_ = -1;
-  int port_ = 0;
 };
 
 // IEEE 1149.1 as OpenOCD checks it: the expected IDCODE at init, IDCODE and
@@ -220,54 +140,64 @@ TEST_F(Wire, FullScanAutoprobeFindsEveryTap) {
       << r.err;
 }
 
+// An OpenOCD session that pauses between its commands does not keep the
+// board: a command on it runs in the pause, and OpenOCD goes on afterwards
+// on the board as the command left it.
+TEST_F(Wire, IdleOpenOCDSessionSharesTheBoard) {
+  need_openocd();
+  serve();
+  e2e::Result session;
+  Clock::time_point session_end;
+  std::thread ocd([&] {
+    session = openocd(
+        "jtag newtap cpu0 tap -irlen 8 -expected-id 0x0bc0e06b; init; sleep 4000; irscan cpu0.tap 0x08; "
+        "drscan cpu0.tap 40 0x20; irscan cpu0.tap 0x0d; runtest 11; irscan cpu0.tap 0x0a; puts [drscan cpu0.tap 64 0]");
+    session_end = Clock::now();
+  });
+  const auto deadline = Clock::now() + 20s;  // until OpenOCD's init is done
+  while (e2e::tap_of(sim({"show"}), "cpu0") != "Run-Test/Idle, IR 0xff" && Clock::now() < deadline)
+    std::this_thread::sleep_for(50ms);
+  const e2e::Result write = run("JTAG_WriteCreg", {"20", "cafef00d"});
+  const auto write_end = Clock::now();
+  ocd.join();
+  EXPECT_EQ(write.status, 0);
+  EXPECT_LT(write_end, session_end);  // it did not wait for the session to end
+  EXPECT_EQ(session.status, 0) << session.err;
+  EXPECT_EQ(session.out, "00000000cafef00d\n");
+  EXPECT_EQ(stop(), 0);
+  EXPECT_EQ(serve_err(), "");
+}
+
 // The protocol by hand: TCK edges walk the TAP, 'R' reads TDO, 'Q' ends
 // the session and saves the board, a stray byte drops only that client,
 // SIGTERM stops the server cleanly.
 TEST_F(Wire, ServerSpeaksTheProtocol) {
   serve();
-  int fd = connect_to(port_);
-  ASSERT_GE(fd, 0);
-  // From Test-Logic-Reset: TMS 0 (Run-Test/Idle), 1 (Select-DR), 0, 0 (Shift-DR
-  // with IDCODE captured), then read the four low IDCODE bits 1101 (0x..b).
-  const std::string walk = "04" "26" "04" "04";  // TCK low, then high, with TMS and TDI
-  std::string reads;
-  for (int i = 0; i < 4; ++i) reads += "R04";
-  ASSERT_GT(::write(fd, (walk + reads + "rtsuBbZzQ").data(), walk.size() + reads.size() + 9), 0);
-  EXPECT_EQ(read_to_end(fd), "1101");
-  ::close(fd);
+  {
+    RawClient client(port_);
+    ASSERT_TRUE(client.connected());
+    // From Test-Logic-Reset: TMS 0 (Run-Test/Idle), 1 (Select-DR), 0, 0
+    // (Shift-DR with IDCODE captured), then read the four low IDCODE bits
+    // 1101 (0x..b).
+    const std::string walk = "04" "26" "04" "04";  // TCK low, then high, with TMS and TDI
+    std::string reads;
+    for (int i = 0; i < 4; ++i) reads += "R04";
+    ASSERT_TRUE(client.send(walk + reads + "rtsuBbZzQ"));
+    EXPECT_EQ(client.read_to_end(), "1101");
+  }
   EXPECT_EQ(e2e::tap_of(sim({"show"}), "cpu0"), "Test-Logic-Reset, IR 0x02");  // 't' asserted TRST
 
-  fd = connect_to(port_);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(::write(fd, "04X", 3), 3);
-  EXPECT_EQ(read_to_end(fd), "");  // dropped
-  ::close(fd);
+  {
+    RawClient client(port_);
+    ASSERT_TRUE(client.connected());
+    ASSERT_TRUE(client.send("04RX"));
+    EXPECT_EQ(client.read_to_end(), "1");  // answered up to the stray byte, then dropped
+  }
   EXPECT_EQ(e2e::tap_of(sim({"show"}), "cpu0"), "Run-Test/Idle, IR 0x02");  // what it did before stays
 
   EXPECT_EQ(over_wire("JTAG_Reset", {}).out, "IDCODE = 0bc0e06b\n");  // still serving
   EXPECT_EQ(stop(), 0);
-  EXPECT_EQ(e2e::read_file(path("serve.err")),
-            "jtag-sim serve: dropped a client that sent 0x58, which remote_bitbang does not have\n");
-}
-
-// A command on the board waits while a client holds it, and goes on as soon
-// as the client leaves.
-TEST_F(Wire, CommandWaitsForTheConnectedClient) {
-  serve();
-  const int fd = connect_to(port_);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(::write(fd, "R", 1), 1);  // answered: the server now holds the board
-  char answer = 0;
-  ASSERT_EQ(::read(fd, &answer, 1), 1);
-  std::thread leave([fd] {
-    ::usleep(500 * 1000);
-    (void)::write(fd, "04Q", 3);
-  });
-  const e2e::Result r = run("JTAG_TMS", {"1"});  // in-process, on the same board
-  leave.join();
-  ::close(fd);
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(e2e::tap_of(sim({"show"}), "cpu0"), "Select-DR-Scan, IR 0x02");  // the client's TMS 0, then ours
+  EXPECT_EQ(serve_err(), "jtag-sim serve: dropped a client that sent 0x58, which remote_bitbang does not have\n");
 }
 
 // A server that misbehaves: one line on standard error, status 1, no dump.
@@ -351,9 +281,9 @@ TEST_F(Wire, CommandEndsOnlyWhenTheBoardHasItsEffect) {
     ASSERT_EQ(over_wire("JTAG_WriteCreg", {"10", value}).status, 0);
     EXPECT_EQ(run("JTAG_ReadCreg", {"10"}).out, "00000000" + value + "\n") << i;
   }
-  ::kill(server_, SIGSTOP);
+  ::kill(serving_.pid(), SIGSTOP);
   const e2e::Result r = over_wire("JTAG_TMS", {"0"});
-  ::kill(server_, SIGCONT);
+  ::kill(serving_.pid(), SIGCONT);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "jtagbox: remote_bitbang server 127.0.0.1:" + std::to_string(port_) + ": no answer within 10 s\n");
 }

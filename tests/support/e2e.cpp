@@ -73,35 +73,12 @@ void BoardTest::SetUp() {
 
 // Over the wire every test gets its own `jtag-sim serve` on its own board.
 void BoardTest::start_server() {
-  int out_pipe[2];
-  ASSERT_EQ(::pipe(out_pipe), 0);
-  const std::string platform = env_["JTAG_PLATFORM"];
-  server_ = ::fork();
-  if (server_ == 0) {
-    ::dup2(out_pipe[1], 1);
-    ::close(out_pipe[0]);
-    ::close(out_pipe[1]);
-    ::setenv("JTAG_PLATFORM", platform.c_str(), 1);
-    const std::string program = bin("jtag-sim").string();
-    ::execl(program.c_str(), "jtag-sim", "serve", "--port", "0", static_cast<char *>(nullptr));
-    _exit(127);
-  }
-  ::close(out_pipe[1]);
-  std::string line;
-  char c;
-  while (::read(out_pipe[0], &c, 1) == 1 && c != '\n') line.push_back(c);
-  ::close(out_pipe[0]);
-  ASSERT_FALSE(line.empty()) << "jtag-sim serve printed no port";
-  wire_port_ = line;
+  const int port = server_.start(env_["JTAG_PLATFORM"]);
+  ASSERT_NE(port, 0) << "jtag-sim serve printed no port";
+  wire_port_ = std::to_string(port);
 }
 
-void BoardTest::stop_server() {
-  if (server_ <= 0) return;
-  ::kill(server_, SIGTERM);
-  int status = 0;
-  ::waitpid(server_, &status, 0);
-  server_ = -1;
-}
+void BoardTest::stop_server() { server_.stop(); }
 
 void BoardTest::sync_wire_record() {
   const Result shown = exec(bin("jtag-sim"), "jtag-sim", {"show"});

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "support/rbb_wire.h"
+
 namespace e2e {
 
 // True when the suite runs a second time with the commands reaching the
@@ -72,7 +74,7 @@ class BoardTest : public ::testing::Test {
   void sync_wire_record();
 
   std::filesystem::path dir_;
-  pid_t server_ = -1;
+  ServeProcess server_;
   std::string wire_port_;
 };
 

@@ -1,0 +1,272 @@
+// jtag-sim serve whatever one client does: an idle client leaves the board
+// to commands and goes on afterwards, a client that stops reading is dropped
+// after a bounded wait, the stop signals end the server at once, and every
+// way a client's session ends keeps what its bits did.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "served_board.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using e2e::RawClient;
+
+// One TCK per character of `tms`: TCK low with TMS and TDI, then TCK high.
+std::string clocks(const std::string &tms, bool tdi = false) {
+  std::string bytes;
+  for (const char t : tms) {
+    const int levels = (t == '1' ? 2 : 0) + (tdi ? 1 : 0);
+    bytes += char('0' + levels);
+    bytes += char('4' + levels);
+  }
+  return bytes;
+}
+
+// From Test-Logic-Reset: to Shift-IR, eight ones into processor 0's
+// instruction register (BYPASS, 0xff), through Update-IR to Run-Test/Idle.
+// TCK is left high.
+const std::string kLoadBypass = clocks("01100") + clocks("00000001", true) + clocks("10");
+const char *const kBypassLoaded = "Run-Test/Idle, IR 0xff";
+const char *const kAfterReset = "Run-Test/Idle, IR 0x02";  // where JTAG_Reset leaves processor 0
+const char *const kResetOut = "IDCODE = 0bc0e06b\n";
+const char *const kStalledLine = "jtag-sim serve: dropped a client that left its answers unread for 5 s\n";
+
+// The 32-bit word whose bits came out low bit first, as eight hex digits.
+std::string word_of(const std::string &bits) {
+  uint32_t word = 0;
+  for (size_t i = 0; i < bits.size() && i < 32; ++i)
+    if (bits[i] == '1') word |= uint32_t(1) << i;
+  char text[9];
+  std::snprintf(text, sizeof text, "%08x", word);
+  return text;
+}
+
+double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+// The board's lock as a command on it holds it.
+class HeldBoard {
+ public:
+  explicit HeldBoard(const std::filesystem::path &board)
+      : fd_(::open((board / "lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)) {
+    EXPECT_EQ(::flock(fd_, LOCK_EX | LOCK_NB), 0) << "the board was not free";
+  }
+  ~HeldBoard() { ::close(fd_); }
+  HeldBoard(const HeldBoard &) = delete;
+  HeldBoard &operator=(const HeldBoard &) = delete;
+
+ private:
+  int fd_;
+};
+
+class Serve : public e2e::ServedBoardTest {
+ protected:
+  void SetUp() override {
+    ServedBoardTest::SetUp();
+    if (!IsSkipped()) fresh();  // the board's directory and lock file exist from here on
+  }
+  std::unique_ptr<RawClient> client() {
+    auto c = std::make_unique<RawClient>(port_);
+    EXPECT_TRUE(c->connected());
+    return c;
+  }
+  std::filesystem::path board() const { return path("board"); }
+
+  // Waits (30 s at most) until the server's standard error holds `text`.
+  bool serve_err_becomes(const std::string &text) {
+    const auto deadline = Clock::now() + 30s;
+    while (serve_err() != text && Clock::now() < deadline) std::this_thread::sleep_for(50ms);
+    return serve_err() == text;
+  }
+};
+
+// A client that spoke and then idles, connected: the server has saved the
+// board and let it go, so commands run at once (held, `show` would wait 30 s
+// and fail, JTAG_Reset would end on its 5 s watchdog).  The client then goes
+// on from where JTAG_Reset left the TAP, with its own TCK level.
+TEST_F(Serve, IdleClientLeavesTheBoardToCommands) {
+  serve();
+  const auto c = client();
+  ASSERT_TRUE(c->send(kLoadBypass + "R"));
+  ASSERT_EQ(c->read(1), "1");  // Run-Test/Idle: TDO rests high
+
+  EXPECT_EQ(tap("cpu0"), kBypassLoaded);  // saved before the lock went
+  const e2e::Result reset = run("JTAG_Reset");
+  EXPECT_EQ(reset.status, 0);
+  EXPECT_EQ(reset.out, kResetOut);
+  EXPECT_EQ(reset.err, "");
+  EXPECT_EQ(tap("cpu0"), kAfterReset);
+
+  // TCK is still high from the client's last byte, so TCK high again is no
+  // edge; then Select-DR, Capture-DR (IDCODE, as the reset selected it),
+  // Shift-DR, and 32 bits read out.
+  std::string read_idcode = "6" + clocks("100");
+  for (int i = 0; i < 32; ++i) read_idcode += "0R4";
+  ASSERT_TRUE(c->send(read_idcode));
+  EXPECT_EQ(word_of(c->read(32)), "0bc0e06b");
+  ASSERT_TRUE(c->send("Q"));
+  EXPECT_EQ(c->read_to_end(), "");
+  EXPECT_EQ(tap("cpu0"), "Shift-DR, IR 0x02");
+  EXPECT_EQ(stop(), 0);
+  EXPECT_EQ(serve_err(), "");
+}
+
+// A client waits while a command holds the board: no answer comes until
+// its bytes acted on the board under the lock.
+TEST_F(Serve, AnswersWaitForTheBoardACommandHolds) {
+  serve();
+  const auto c = client();
+  auto held = std::make_unique<HeldBoard>(board());
+  ASSERT_TRUE(c->send(clocks("0") + "R"));
+  EXPECT_EQ(c->read(1, 1s), "");
+  held.reset();
+  EXPECT_EQ(c->read(1), "1");
+  EXPECT_EQ(tap("cpu0"), "Run-Test/Idle, IR 0x02");
+  EXPECT_EQ(stop(), 0);
+  EXPECT_EQ(serve_err(), "");
+}
+
+// A client that sends a burst of TDO reads and never reads the answers: the
+// server stops reading from it once its answers are backed up, drops it
+// after 5 s with one line, the board saved, and serves on.
+TEST_F(Serve, ClientThatStopsReadingIsDropped) {
+  serve();
+  const auto c = client();
+  ASSERT_TRUE(c->send(kLoadBypass));
+  const auto start = Clock::now();
+  const size_t burst = size_t(128) << 20;  // far more than every socket buffer on the way
+  const size_t sent = c->flood(std::string(64 * 1024, 'R'), burst, 40s);
+  EXPECT_LT(sent, burst);
+  EXPECT_TRUE(serve_err_becomes(kStalledLine)) << serve_err();
+  const double waited = seconds_since(start);
+  EXPECT_GE(waited, 4.5);
+  EXPECT_LT(waited, 25.0);
+
+  EXPECT_EQ(tap("cpu0"), kBypassLoaded);
+  EXPECT_EQ(run("JTAG_Reset").out, kResetOut);
+  EXPECT_EQ(over_wire("JTAG_Reset", {}).out, kResetOut);  // the next client is served
+  EXPECT_EQ(stop(), 0);
+  EXPECT_EQ(serve_err(), kStalledLine);
+}
+
+// However a client's session ends, the board keeps what its bits did, and
+// only a dropped client costs a line.
+TEST_F(Serve, EverySessionEndSavesTheBoard) {
+  struct Ending {
+    std::string name;
+    std::function<void(RawClient &)> end;
+    std::string err;
+    bool stops_server;
+  };
+  const std::vector<Ending> endings = {
+      {"Q", [](RawClient &c) { EXPECT_TRUE(c.send("Q")); }, "", false},
+      {"closing without Q", [](RawClient &c) { c.shutdown_writes(); }, "", false},
+      {"a stray byte", [](RawClient &c) { EXPECT_TRUE(c.send("X")); },
+       "jtag-sim serve: dropped a client that sent 0x58, which remote_bitbang does not have\n", false},
+      {"SIGTERM to the server",
+       [this](RawClient &c) {
+         EXPECT_TRUE(c.send("R"));
+         EXPECT_EQ(c.read(1), "1");
+         EXPECT_EQ(stop(), 0);
+       },
+       "", true},
+  };
+  for (const Ending &e : endings) {
+    fresh();
+    serve();
+    const auto c = client();
+    ASSERT_TRUE(c->send(kLoadBypass));
+    e.end(*c);
+    EXPECT_EQ(c->read_to_end(), "") << e.name;  // the server closes only after the board went
+    EXPECT_EQ(tap("cpu0"), kBypassLoaded) << e.name;
+    EXPECT_EQ(stop(), e.stops_server ? -1 : 0) << e.name;
+    EXPECT_EQ(serve_err(), e.err) << e.name;
+  }
+}
+
+// SIGTERM ends the server within about a second whatever goes on.
+TEST_F(Serve, StopSignalEndsTheServerAtOnce) {
+  // What is going on when the signal comes, kept until the server ended.
+  struct Scene {
+    std::unique_ptr<RawClient> client;
+    std::unique_ptr<HeldBoard> held;
+    std::thread flood;
+    ~Scene() {
+      if (flood.joinable()) flood.join();  // ends when the server closes the connection
+    }
+  };
+  const auto flood_with = [](Scene &s, const std::string &unit) {
+    s.flood = std::thread([c = s.client.get(), unit] { c->flood(unit, size_t(1) << 40, 30s); });
+    std::this_thread::sleep_for(1s);
+  };
+  const std::vector<std::pair<std::string, std::function<void(Scene &)>>> scenes = {
+      {"no client", [](Scene &) {}},
+      {"an idle client",
+       [this](Scene &s) {
+         s.client = client();
+         EXPECT_TRUE(s.client->send(kLoadBypass + "R"));
+         EXPECT_EQ(s.client->read(1), "1");
+         std::this_thread::sleep_for(500ms);
+       }},
+      {"a client flooding TDO reads that reads nothing",
+       [&](Scene &s) {
+         s.client = client();
+         flood_with(s, std::string(64 * 1024, 'R'));
+       }},
+      {"a client flooding TCKs",
+       [&](Scene &s) {
+         s.client = client();
+         std::string ticks;
+         for (int i = 0; i < 32 * 1024; ++i) ticks += clocks("0");  // Run-Test/Idle, tick after tick
+         flood_with(s, ticks);
+       }},
+      {"a client waiting for the board a command holds",
+       [this](Scene &s) {
+         s.held = std::make_unique<HeldBoard>(board());
+         s.client = client();
+         EXPECT_TRUE(s.client->send("R"));
+         EXPECT_EQ(s.client->read(1, 500ms), "");
+       }},
+  };
+  for (const auto &[name, set_up] : scenes) {
+    fresh();
+    serve();
+    Scene scene;
+    set_up(scene);
+    const auto signalled = Clock::now();
+    EXPECT_EQ(stop(), 0) << name;
+    EXPECT_LT(seconds_since(signalled), 3.0) << name;
+    EXPECT_EQ(serve_err(), "") << name;
+  }
+}
+
+// A board whose state cannot be read: the client is dropped with the
+// reason, and the lock is not kept, so `jtag-sim reset` mends the board.
+TEST_F(Serve, UnreadableBoardDropsTheClientAndLetsTheLockGo) {
+  serve();
+  e2e::write_file(board() / "board.state", "not a board\n");
+  {
+    const auto c = client();
+    ASSERT_TRUE(c->send("R"));
+    EXPECT_EQ(c->read_to_end(), "");
+  }
+  EXPECT_EQ(serve_err(), "jtag-sim serve: the simulated board state " + (board() / "board.state").string() +
+                             " cannot be read (it does not begin with 'jtag-sim board state 1'); 'jtag-sim reset' "
+                             "powers the board up fresh; client dropped\n");
+  sim({"reset"});
+  EXPECT_EQ(over_wire("JTAG_Reset", {}).out, kResetOut);
+  EXPECT_EQ(stop(), 0);
+}
+
+}  // namespace

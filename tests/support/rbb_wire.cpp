@@ -1,0 +1,134 @@
+#include "support/rbb_wire.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+#include "support/e2e.h"
+
+namespace e2e {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int ms_left(Clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return left > 0 ? int(left) : 0;
+}
+
+// The first line the child writes on `fd`, waiting 30 s at most.
+std::string first_line(int fd) {
+  const auto deadline = Clock::now() + 30s;
+  std::string line;
+  char c = 0;
+  pollfd p{fd, POLLIN, 0};
+  while (::poll(&p, 1, ms_left(deadline)) > 0 && ::read(fd, &c, 1) == 1 && c != '\n') line.push_back(c);
+  return line;
+}
+
+}  // namespace
+
+int ServeProcess::start(const std::string &platform, const std::filesystem::path &err_file) {
+  int out_pipe[2];
+  if (::pipe(out_pipe) != 0) return 0;
+  pid_ = ::fork();
+  if (pid_ == 0) {
+    ::dup2(out_pipe[1], 1);
+    ::close(out_pipe[0]);
+    ::close(out_pipe[1]);
+    if (!err_file.empty() && std::freopen(err_file.c_str(), "w", stderr) == nullptr) _exit(126);
+    ::setenv("JTAG_PLATFORM", platform.c_str(), 1);
+    const std::string program = bin("jtag-sim").string();
+    ::execl(program.c_str(), "jtag-sim", "serve", "--port", "0", static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  ::close(out_pipe[1]);
+  const std::string line = first_line(out_pipe[0]);
+  ::close(out_pipe[0]);
+  port_ = line.empty() ? 0 : std::atoi(line.c_str());
+  return port_;
+}
+
+int ServeProcess::stop(std::chrono::milliseconds limit) {
+  if (pid_ <= 0) return -1;
+  ::kill(pid_, SIGTERM);
+  const auto deadline = Clock::now() + limit;
+  int status = 0;
+  pid_t done = 0;
+  while ((done = ::waitpid(pid_, &status, WNOHANG)) == 0 && Clock::now() < deadline)
+    std::this_thread::sleep_for(10ms);
+  if (done == 0) {
+    ADD_FAILURE() << "jtag-sim serve still ran " << limit.count() << " ms after SIGTERM";
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, &status, 0);
+  }
+  pid_ = -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+RawClient::RawClient(int port) {
+  fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(uint16_t(port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (fd_ >= 0 && ::connect(fd_, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) close();
+}
+
+bool RawClient::send(const std::string &bytes) {
+  return flood(bytes, bytes.size(), 10s) == bytes.size();
+}
+
+std::string RawClient::read(std::size_t count, std::chrono::milliseconds limit) {
+  const auto deadline = Clock::now() + limit;
+  std::string got;
+  char buf[4096];
+  pollfd p{fd_, POLLIN, 0};
+  while (got.size() < count && ::poll(&p, 1, ms_left(deadline)) > 0) {
+    const ssize_t n = ::recv(fd_, buf, std::min(sizeof buf, count - got.size()), MSG_DONTWAIT);
+    if (n <= 0 && !(n < 0 && errno == EAGAIN)) break;
+    if (n > 0) got.append(buf, size_t(n));
+  }
+  return got;
+}
+
+std::string RawClient::read_to_end() {
+  std::string all;
+  std::string more;
+  while (!(more = read(4096, 5s)).empty()) all += more;
+  return all;
+}
+
+std::size_t RawClient::flood(const std::string &unit, std::size_t total, std::chrono::milliseconds limit) {
+  const auto deadline = Clock::now() + limit;
+  std::size_t sent = 0;
+  pollfd p{fd_, POLLOUT, 0};
+  while (sent < total && ::poll(&p, 1, ms_left(deadline)) > 0) {
+    if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) break;
+    const std::size_t at = sent % unit.size();
+    const ssize_t n = ::send(fd_, unit.data() + at, std::min(unit.size() - at, total - sent), MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (n < 0 && errno != EAGAIN) break;
+    if (n > 0) sent += size_t(n);
+  }
+  return sent;
+}
+
+void RawClient::shutdown_writes() { ::shutdown(fd_, SHUT_WR); }
+
+void RawClient::close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+}  // namespace e2e
