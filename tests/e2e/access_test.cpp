@@ -1,5 +1,6 @@
 // Control-register and L2 memory access: the command lines, the exact TAP
 // operations, the files, and round trips through the simulated processors.
+#include <chrono>
 #include <cstdio>
 
 #include "support/e2e.h"
@@ -90,8 +91,11 @@ class Access : public BoardTest {
   void expect_no_tap_activity(const std::string &command, const std::vector<Case> &cases) {
     for (const Case &c : cases) {
       clear_trace();
+      const auto start = std::chrono::steady_clock::now();
       const auto r = run(command, c.args);
+      const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
       const std::string label = command + " " + ::testing::PrintToString(c.args);
+      EXPECT_LT(took.count(), 10.0) << label << ": a refusal must come at once";
       EXPECT_EQ(r.status, c.status) << label;
       EXPECT_EQ(r.out, c.out) << label;
       EXPECT_EQ(r.err, c.err) << label;
@@ -364,16 +368,23 @@ TEST_F(Access, FileWordsThatCannotBeWrittenRefuseTheRunBeforeTheFirstAccess) {
   e2e::write_file(path("short"), "1 2");
   e2e::write_file(path("wide"), "1 11112222333344445 3");
   e2e::write_file(path("long"), "1 2 0000000000000000000000000000000012");
+  e2e::write_file(path("blanks"), "1" + std::string(4097, ' ') + "2");
+  e2e::write_file(path("spaced"), "1" + std::string(4096, '\n') + "2");
   const std::vector<Case> cases = {
       {{"100", "3", "-f=short"}, 1, "", "JTAG_WriteMem: ERROR, file short holds 2 words, fewer than the length 3; nothing written\n"},
       {{"100", "3", "-f=wide"}, 1, "", "JTAG_WriteMem: ERROR, word 2 of file wide has more than 64 bits (16 hex digits); nothing written\n"},
       {{"100", "3", "-f=long"}, 1, "", "JTAG_WriteMem: ERROR, word 3 of file long is longer than 31 characters; nothing written\n"},
+      // Reading stops as soon as the file can hold no word the run could use.
+      {{"100", "1", "-f=/dev/zero"}, 1, "", "JTAG_WriteMem: ERROR, word 1 of file /dev/zero is longer than 31 characters; nothing written\n"},
+      {{"100", "2", "-f=blanks"}, 1, "", "JTAG_WriteMem: ERROR, file blanks has more than 4096 characters of white space before word 2; nothing written\n"},
   };
   expect_no_tap_activity("JTAG_WriteMem", cases);
   EXPECT_TRUE(board_shows("L2 memory: 0 words written"));
   // Within the length the same files are fine.
   EXPECT_EQ(ok("JTAG_WriteMem", {"100", "2", "-f=long"}), "");
   EXPECT_EQ(ok("JTAG_WriteMem", {"100", "1", "-f=wide"}), "");
+  EXPECT_EQ(ok("JTAG_WriteMem", {"100", "2", "-f=spaced"}), "");
+  EXPECT_TRUE(board_shows(shown("l2", "0x108", 2)));
 }
 
 TEST_F(Access, AReadRunSavesWhatAWriteRunWroteAndCanBeWrittenBack) {
