@@ -17,6 +17,8 @@
 
 #include <cstddef>
 
+#include "platform/heap_text.h"
+
 namespace jtagbox {
 
 inline constexpr int kCregAddressBits = 40;
@@ -25,9 +27,8 @@ inline constexpr int kL2DataBits = 64;
 inline constexpr size_t kL2WordBuffer = 80;  // room for one 65-character word and its NUL
 
 // Stores the address register length (40) in `length` and returns a new
-// heap copy of the address text, which the caller frees.  The byte mask does
-// not enter it.
-char *build_creg_access(const char *address, int *length, const char *byte_mask);
+// heap copy of the address text.  The byte mask does not enter it.
+jtag::HeapText build_creg_access(const char *address, int *length, const char *byte_mask);
 
 // The read and write entries of the access-word builder.  `address` is the
 // current address text ("%llx").  An address whose bits do not fit the

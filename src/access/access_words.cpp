@@ -1,5 +1,4 @@
 // Builders for the access words of the control-register and L2 commands.
-#include <cstdlib>
 #include <cstring>
 
 #include "access/access.h"
@@ -12,18 +11,9 @@ namespace {
 constexpr const char *kReadDirection = "10000001";
 constexpr const char *kWriteDirection = "10000010";
 
-size_t bit_length(const char *hex) {
-  char *bits = hex2bin(hex);
-  const size_t n = std::strlen(bits);
-  std::free(bits);
-  return n;
-}
+size_t bit_length(const char *hex) { return std::strlen(jtag::HeapText(hex2bin(hex)).get()); }
 
-void append_bits(char (&word)[kL2WordBuffer], const char *hex) {
-  char *bits = hex2bin(hex);
-  std::strcat(word, bits);
-  std::free(bits);
-}
+void append_bits(char (&word)[kL2WordBuffer], const char *hex) { std::strcat(word, jtag::HeapText(hex2bin(hex)).get()); }
 
 // `prefix` is already in the buffer: fill `field` bits with hex2bin of `hex`
 // (zeros in front), then the closing "0".  The length is checked first, so
@@ -47,9 +37,9 @@ bool build_l2_access_word(const char *address, char (&word)[kL2WordBuffer], cons
 
 }  // namespace
 
-char *build_creg_access(const char *address, int *length, const char * /*byte_mask*/) {
+jtag::HeapText build_creg_access(const char *address, int *length, const char * /*byte_mask*/) {
   *length = kCregAddressBits;
-  return jtag::heap_copy(address);
+  return jtag::HeapText(jtag::heap_copy(address));
 }
 
 bool build_l2_read_access_word(const char *address, char (&word)[kL2WordBuffer]) {

@@ -4,19 +4,21 @@
 //   write: IR 08, DR address (40), IR 09, DR data (64), IR 0c, 11 TCK
 // The address and data texts are shifted exactly as typed.
 #include <cstdio>
-#include <cstdlib>
+#include <string>
 
 #include "access/access.h"
-#include "access/tap_steps.h"
 #include "main/cli.h"
 #include "main/commands.h"
+#include "platform/heap_text.h"
 #include "platform/jtag_platform.h"
+#include "tap/tap_steps.h"
 
 namespace jtagbox {
 namespace {
 
 constexpr int kCregDataBits = 64;
 constexpr int kCregAccessCycles = 11;  // the device needs eleven TCKs, not ten
+constexpr int kCregReadWait = 1;
 
 constexpr const char *kReadHelp = "JTAG_ReadCreg <addr> [-d=<level>] [-h] [-m=<bytemask>]\n";
 constexpr const char *kReadLongUsage = "JTAG_ReadCreg <address> [-d=<level>] [-h] [-m=<bytemask>]\n";
@@ -28,56 +30,45 @@ constexpr const char *kWriteTooFew = "JTAG_WriteCreg: ERROR, Address/Data not sp
 constexpr const char *kWriteNoAddress = "JTAG_WriteCreg: ERROR, Address not specified !";
 constexpr const char *kWriteNoData = "JTAG_WriteCreg: ERROR, data not specified !";
 
-void replace(char *&text, char *with) {
-  std::free(text);
-  text = with;
+// The options both commands share: -d, -h and -m=<bytemask>.  A later -m=
+// replaces the earlier; "-m" without '=' (or with nothing after it) leaves
+// the mask as it was.
+void take_option(const char *word, const char *help, std::string &mask) {
+  if (cli::common_option(word, help) || cli::letter(word) != 'm' || !cli::has_equals(word)) return;
+  std::string value = cli::option_value(word, "-m=%s");
+  if (!value.empty()) mask = std::move(value);
 }
 
-// -m=<bytemask>: a later one replaces the earlier; "-m" without '=' (or with
-// nothing after it) leaves the mask as it was.
-void take_byte_mask(const char *word, char *&mask) {
-  if (!cli::has_equals(word)) return;
-  if (char *value = cli::option_value(word, "-m=%s")) replace(mask, value);
+// IR 08 and the address into the 40-bit address register.
+void load_address(const char *address, const std::string &mask) {
+  int access_length = 0;
+  const jtag::HeapText access = build_creg_access(address, &access_length, mask.c_str());
+  load_instruction("08", kProcessorInstructionBits);
+  load_data(access.get(), access_length);
 }
 
 }  // namespace
 
 int cmd_read_creg(int argc, char **argv) {
   if (argc < 2) cli::fail(kReadNoAddress, kReadLongUsage);
-  char *address = nullptr;
-  char *mask = cli::copy_word("03");
+  const char *address = nullptr;
+  std::string mask = "03";
   cli::scan(
-      argc, argv,
-      [&](const char *word) {
-        if (cli::common_option(word, kReadHelp)) return;
-        if (cli::letter(word) == 'm') take_byte_mask(word, mask);
-      },
+      argc, argv, [&](const char *word) { take_option(word, kReadHelp, mask); },
       [&](char *const *words, int) {
-        replace(address, cli::copy_word(words[0]));
+        address = words[0];  // the last one counts
         return 1;
       });
-  if (address == nullptr) {
-    std::free(mask);
-    cli::fail(kReadNoAddress, kReadShortUsage);
-  }
+  if (address == nullptr) cli::fail(kReadNoAddress, kReadShortUsage);
 
-  if (debug_level) std::printf("JTAG_ReadCreg: Reading CREG %s\n", address);
-  int access_length = 0;
-  char *access = build_creg_access(address, &access_length, mask);
-  load_instruction("08");
-  load_data(access, access_length);
-  load_instruction("0d");
+  cli::debug("JTAG_ReadCreg: Reading CREG %s\n", address);
+  load_address(address, mask);
+  load_instruction("0d", kProcessorInstructionBits);
   run_clocks(kCregAccessCycles);
-  load_instruction("0a");
-  char *bits = unload_data(kCregDataBits, 1);
-  if (debug_level) std::printf("JTAG_ReadCreg: Data for CREG (Addr=%s) is :", address);
-  char *value = bin2hex(bits);
-  std::puts(value);
-  std::free(value);
-  std::free(bits);
-  std::free(address);
-  std::free(access);
-  std::free(mask);
+  load_instruction("0a", kProcessorInstructionBits);
+  const jtag::HeapText bits = unload_data(kCregDataBits, kCregReadWait);
+  cli::debug("JTAG_ReadCreg: Data for CREG (Addr=%s) is :", address);
+  std::puts(jtag::HeapText(bin2hex(bits.get())).get());
   return 0;
 }
 
@@ -86,42 +77,24 @@ int cmd_read_creg(int argc, char **argv) {
 // reported, never written with the data of an earlier pair).
 int cmd_write_creg(int argc, char **argv) {
   if (argc < 3) cli::fail(kWriteTooFew, kWriteUsage);
-  char *address = nullptr;
-  char *data = nullptr;
-  char *mask = cli::copy_word("FF");
+  const char *address = nullptr;
+  const char *data = nullptr;
+  std::string mask = "FF";
   cli::scan(
-      argc, argv,
-      [&](const char *word) {
-        if (cli::common_option(word, kWriteUsage)) return;
-        if (cli::letter(word) == 'm') take_byte_mask(word, mask);
-      },
+      argc, argv, [&](const char *word) { take_option(word, kWriteUsage, mask); },
       cli::group_of(2, [&](char *const *words, int present) {
-        replace(address, cli::copy_word(words[0]));
-        replace(data, present > 1 ? cli::copy_word(words[1]) : nullptr);
+        address = words[0];
+        data = present > 1 ? words[1] : nullptr;
       }));
-  if (address == nullptr) {
-    std::free(mask);
-    cli::fail(kWriteNoAddress, kWriteUsage);
-  }
-  if (data == nullptr) {
-    std::free(mask);
-    std::free(address);
-    cli::fail(kWriteNoData, kWriteUsage);
-  }
+  if (address == nullptr) cli::fail(kWriteNoAddress, kWriteUsage);
+  if (data == nullptr) cli::fail(kWriteNoData, kWriteUsage);
 
-  if (debug_level) std::printf("JTAG_WriteCreg: Writing CREG %s with %s\n", address, data);
-  int access_length = 0;
-  char *access = build_creg_access(address, &access_length, mask);
-  load_instruction("08");
-  load_data(access, access_length);
-  load_instruction("09");
+  cli::debug("JTAG_WriteCreg: Writing CREG %s with %s\n", address, data);
+  load_address(address, mask);
+  load_instruction("09", kProcessorInstructionBits);
   load_data(data, kCregDataBits);
-  load_instruction("0c");
+  load_instruction("0c", kProcessorInstructionBits);
   run_clocks(kCregAccessCycles);
-  std::free(access);
-  std::free(address);
-  std::free(data);
-  std::free(mask);
   return 0;
 }
 

@@ -7,31 +7,39 @@
 //
 // Beyond the checks every run makes (words present, address within 64 bits,
 // files that open), a run is refused before its first access, with one line
-// saying so and status 1, when
+// on standard error saying why and status 1, when
 //   - an address of the run does not fit the 56-bit address field: its
 //     hex2bin would push the access word past 65 characters and the shift
 //     would cut off the direction bits (a read could turn into a write);
 //   - a data text (from -x= or the file) is longer than 31 characters or has
 //     more than 64 bits: it could neither be held nor written uncut;
 //   - the file holds fewer words than the length: no word may be written
-//     from data that was never read.  The file is read whole before the first
-//     access, so in every refused case no word has been written.
-#include <sys/stat.h>
-
+//     from data that was never read;
+//   - the file has more than 4096 characters of white space before a word:
+//     no file the command could use looks like that, and a stream of blanks
+//     must not keep the command reading for ever.
+// The file is read whole before the first access, so in every refused case
+// no word has been written.  Reading it is bounded: a word is read no
+// further than one character past the longest that can be written, so
+// /dev/zero ends the run at its first 32 bytes.
 #include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "access/access.h"
-#include "access/tap_steps.h"
+#include "files/input_file.h"
+#include "files/output_file.h"
 #include "main/cli.h"
 #include "main/commands.h"
+#include "platform/heap_text.h"
 #include "platform/jtag_platform.h"
+#include "tap/tap_steps.h"
 
 namespace jtagbox {
 namespace {
@@ -43,13 +51,16 @@ constexpr int kWriteCycles = 129;  // not 128
 constexpr int kReadWait = 3;
 constexpr uint64_t kWordBytes = 8;
 constexpr uint64_t kAddressLimit = uint64_t{1} << kL2AddressBits;
-constexpr size_t kMaxDataText = 31;  // the data text's buffer holds 31 characters
+constexpr size_t kMaxDataText = 31;      // the data text's buffer holds 31 characters
+constexpr size_t kMaxWhiteSpace = 4096;  // before one word of the file
 
+constexpr const char *kReadName = "JTAG_ReadMem";
 constexpr const char *kReadUsage = "JTAG_ReadMem <address> <length> [-f=<file>] [-d=<level>] [-h]\n";
 constexpr const char *kReadNotSpecified = "JTAG_ReadMem: ERROR, Address/Length not specified !";
 constexpr const char *kReadNoFileName = "JTAG_ReadMe): ERROR File Name not specified";
 constexpr const char *kReadBadAddress = "JTAG_ReadMem: ERROR, Address not valid!";
 
+constexpr const char *kWriteName = "JTAG_WriteMem";
 constexpr const char *kWriteFirstUsage = "JTAG_WriteMem <address> <length> -x=<data|-f=<file> [-d=<level>] [-h]\n";
 constexpr const char *kWriteHelp = "JTAG_WriteMem <address> <length> [-f=<file>] [-d=<level>] [-h]\n";
 constexpr const char *kWriteFileUsage = "JTAG_WriteMem <address> <length> -x=data|-f=<file> [-d=<level>] [-h]\n";
@@ -61,15 +72,16 @@ constexpr const char *kWriteBadAddress = "JTAG_WriteMem: address not valid!";
 
 // The words of one run as the command line gives them.
 struct RunWords {
-  char *address = nullptr;  // heap copy, as typed
-  int length = 0;           // read with "%d"; 0 counts as not given
-  char *file = nullptr;     // -f=<file>
+  const char *address = nullptr;  // as typed
+  int length = 0;                 // read with "%d"; 0 counts as not given
+  std::string file;               // -f=<file>
   bool file_flag = false;
 };
 
-void replace(char *&text, char *with) {
-  std::free(text);
-  text = with;
+// A run refused before its first access: one line on standard error.
+[[noreturn]] void refuse(const std::string &line) {
+  std::fprintf(stderr, "%s\n", line.c_str());
+  cli::exit_command(1);
 }
 
 // A positional word is the address and the word after it, whatever it looks
@@ -77,7 +89,7 @@ void replace(char *&text, char *with) {
 // was.
 cli::PositionalHandler address_and_length(RunWords &run) {
   return cli::group_of(2, [&run](char *const *words, int present) {
-    replace(run.address, cli::copy_word(words[0]));
+    run.address = words[0];
     if (present > 1) cli::read_int(words[1], run.length);
   });
 }
@@ -85,9 +97,9 @@ cli::PositionalHandler address_and_length(RunWords &run) {
 // -f=<file>: false when there is no '=' or no name after it.
 bool take_file(const char *word, RunWords &run) {
   if (!cli::has_equals(word)) return false;
-  char *name = cli::option_value(word, "-f=%s");
-  if (name == nullptr) return false;
-  replace(run.file, name);
+  std::string name = cli::option_value(word, "-f=%s");
+  if (name.empty()) return false;
+  run.file = std::move(name);
   run.file_flag = true;
   return true;
 }
@@ -99,35 +111,34 @@ bool address_is_valid(const char *address) {
   return errno == 0;
 }
 
+std::string hex_address(uint64_t address) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%llx", static_cast<unsigned long long>(address));
+  return text;
+}
+
 // The run's addresses, start + 8 * i, must all fit the 56-bit field.
 void refuse_run_past_address_field(const char *command, uint64_t start, int length, const char *nothing_done) {
   uint64_t last = start;
   if (length > 1) last = start + kWordBytes * uint64_t(length - 1);
   if (start < kAddressLimit && last < kAddressLimit) return;
-  std::printf("%s: ERROR, L2 address 0x%llx is beyond the 56-bit address field; %s\n", command,
-              static_cast<unsigned long long>(start < kAddressLimit ? last : start), nothing_done);
-  cli::exit_command(1);
-}
-
-void format_address(char (&text)[32], uint64_t address) {
-  std::snprintf(text, sizeof text, "%llx", static_cast<unsigned long long>(address));
+  refuse(std::string(command) + ": ERROR, L2 address 0x" + hex_address(start < kAddressLimit ? last : start) +
+         " is beyond the 56-bit address field; " + nothing_done);
 }
 
 // Shift a 65-character bit string as the hex text bin2hex makes of it.
 void load_word(const char (&word)[kL2WordBuffer]) {
-  char *hex = bin2hex(word);
-  load_data(hex, kAccessWordBits);
-  std::free(hex);
+  load_data(jtag::HeapText(bin2hex(word)).get(), kAccessWordBits);
 }
 
 // ---- reading ----
 
-char *read_one_word(const char *address_text) {
+jtag::HeapText read_one_word(const char *address_text) {
   char word[kL2WordBuffer];
   build_l2_read_access_word(address_text, word);  // the run was checked to fit
-  load_instruction("58");
+  load_instruction("58", kProcessorInstructionBits);
   load_word(word);
-  load_instruction("5b");
+  load_instruction("5b", kProcessorInstructionBits);
   run_clocks(kReadCycles);
   return unload_data(kReadDataBits, kReadWait);
 }
@@ -137,59 +148,71 @@ char *read_one_word(const char *address_text) {
 // Why a data text cannot be written, or "" when it can.
 std::string data_text_problem(const std::string &text) {
   if (text.size() > kMaxDataText) return "is longer than 31 characters";
-  char *bits = hex2bin(text.c_str());
-  const size_t n = std::strlen(bits);
-  std::free(bits);
-  if (n > size_t(kL2DataBits)) return "has more than 64 bits (16 hex digits)";
+  if (std::strlen(jtag::HeapText(hex2bin(text.c_str())).get()) > size_t(kL2DataBits))
+    return "has more than 64 bits (16 hex digits)";
   return "";
 }
 
-// The next white-space separated word of a file, as fscanf's "%s " takes
-// it; at most kMaxDataText + 1 characters are kept, enough to tell that it
-// is too long.  False at the end of the file.
-bool next_token(std::FILE *in, std::string &token) {
-  token.clear();
-  int c;
-  while ((c = std::fgetc(in)) != EOF && std::isspace(c)) {
+bool is_white_space(int c) { return std::isspace(c) != 0; }
+
+// The words of a data file, one by one as fscanf's "%s " takes them: a run
+// of characters other than white space, after any white space.  At most
+// kMaxDataText + 1 characters of a word are read, enough to tell that it is
+// too long, and at most kMaxWhiteSpace characters of white space before it.
+class DataWords {
+ public:
+  explicit DataWords(files::InputFile &in) : in_(in), next_(in.next_char()) {}
+
+  // The next word; false at the end of the file.
+  bool next(std::string &word, size_t number) {
+    word.clear();
+    for (size_t blanks = 1; next_ != EOF && is_white_space(next_); ++blanks) {
+      if (blanks > kMaxWhiteSpace)
+        refuse("JTAG_WriteMem: ERROR, file " + std::string(in_.name()) + " has more than " +
+               std::to_string(kMaxWhiteSpace) + " characters of white space before word " + std::to_string(number) +
+               "; nothing written");
+      next_ = in_.next_char();
+    }
+    while (next_ != EOF && !is_white_space(next_) && word.size() <= kMaxDataText) {
+      word += char(next_);
+      next_ = in_.next_char();
+    }
+    return !word.empty();
   }
-  if (c == EOF) return false;
-  do {
-    if (token.size() <= kMaxDataText) token += char(c);
-  } while ((c = std::fgetc(in)) != EOF && !std::isspace(c));
-  return true;
-}
+
+ private:
+  files::InputFile &in_;
+  int next_;  // the character after the last one taken, read ahead
+};
 
 // The first `length` words of the file, each one fit to write; otherwise
 // one line saying why and status 1, before anything was written.
-std::vector<std::string> read_data_words(std::FILE *in, const char *name, int length) {
+std::vector<std::string> read_data_words(files::InputFile &in, int length) {
   std::vector<std::string> words;
-  std::string token;
-  while (int(words.size()) < length && next_token(in, token)) {
-    const std::string problem = data_text_problem(token);
-    if (!problem.empty()) {
-      std::printf("JTAG_WriteMem: ERROR, word %zu of file %s %s; nothing written\n", words.size() + 1, name,
-                  problem.c_str());
-      cli::exit_command(1);
-    }
-    words.push_back(token);
+  std::string word;
+  DataWords file_words(in);
+  while (int(words.size()) < length && file_words.next(word, words.size() + 1)) {
+    const std::string problem = data_text_problem(word);
+    if (!problem.empty())
+      refuse("JTAG_WriteMem: ERROR, word " + std::to_string(words.size() + 1) + " of file " + in.name() + " " +
+             problem + "; nothing written");
+    words.push_back(word);
   }
-  if (int(words.size()) < length) {
-    std::printf("JTAG_WriteMem: ERROR, file %s holds %zu words, fewer than the length %d; nothing written\n", name,
-                words.size(), length);
-    cli::exit_command(1);
-  }
+  if (int(words.size()) < length)
+    refuse("JTAG_WriteMem: ERROR, file " + std::string(in.name()) + " holds " + std::to_string(words.size()) +
+           " words, fewer than the length " + std::to_string(length) + "; nothing written");
   return words;
 }
 
 void write_one_word(const char *address_text, const char *data_text) {
   char word[kL2WordBuffer];
   build_l2_write_access_word(address_text, word);  // the run was checked to fit
-  load_instruction("58");
+  load_instruction("58", kProcessorInstructionBits);
   load_word(word);
-  load_instruction("59");
+  load_instruction("59", kProcessorInstructionBits);
   build_l2_data_word(data_text, word);  // the data was checked to fit
   load_word(word);
-  load_instruction("5a");
+  load_instruction("5a", kProcessorInstructionBits);
   run_clocks(kWriteCycles);
 }
 
@@ -208,37 +231,23 @@ int cmd_read_mem(int argc, char **argv) {
   if (run.address == nullptr || run.length == 0) cli::fail(kReadNotSpecified, kReadUsage);
   if (!address_is_valid(run.address)) cli::fail(kReadBadAddress, kReadUsage);
   uint64_t address = hex2dec(run.address);
-  refuse_run_past_address_field("JTAG_ReadMem", address, run.length, "nothing read");
+  refuse_run_past_address_field(kReadName, address, run.length, "nothing read");
 
-  std::FILE *out = nullptr;
-  if (run.file_flag) {
-    out = std::fopen(run.file, "w");
-    if (out == nullptr) {
-      std::printf("JTAG_ReadMem: ERROR, Could not open file %s for writing\n", run.file);
-      cli::exit_command(1);
-    }
-    chmod(run.file, 0777);  // as the dump files: everyone may read, write and run it
-  }
-  if (debug_level) std::printf("JTAG_ReadMem: Reading L2 @ 0x%s (%d)\n", run.address, run.length);
+  std::optional<files::OutputFile> out;
+  if (run.file_flag) out.emplace(kReadName, run.file.c_str());
+  cli::debug("JTAG_ReadMem: Reading L2 @ 0x%s (%d)\n", run.address, run.length);
   for (int i = 0; i < run.length; ++i, address += kWordBytes) {
-    char current[32];
-    format_address(current, address);
-    if (debug_level) std::printf("JTAG_ReadMem: Reading L2 @ 0x%s\n", current);
-    char *bits = read_one_word(current);
-    if (debug_level) std::printf("JTAG_ReadMem: Data for L2 Mem (Addr=%s) is :", current);
-    char *value = bin2hex(bits);
-    std::puts(value);
-    std::free(value);
-    if (out != nullptr) {
-      value = bin2hex(bits);
-      std::fprintf(out, "%s ", value);
-      std::free(value);
+    const std::string current = hex_address(address);
+    cli::debug("JTAG_ReadMem: Reading L2 @ 0x%s\n", current.c_str());
+    const jtag::HeapText bits = read_one_word(current.c_str());
+    cli::debug("JTAG_ReadMem: Data for L2 Mem (Addr=%s) is :", current.c_str());
+    std::puts(jtag::HeapText(bin2hex(bits.get())).get());
+    if (out) {
+      out->write(jtag::HeapText(bin2hex(bits.get())).get());
+      out->write(" ");
     }
-    std::free(bits);
   }
-  if (out != nullptr) std::fclose(out);
-  std::free(run.file);
-  std::free(run.address);
+  if (out) out->close();
   return 0;
 }
 
@@ -257,14 +266,13 @@ int cmd_write_mem(int argc, char **argv) {
           case 'f':
             if (!take_file(word, run)) cli::fail(kWriteNoFileName, kWriteFileUsage);
             break;
-          case 'x':
+          case 'x': {
             if (!cli::has_equals(word)) cli::fail(kWriteDataSpec, kWriteFullUsage);
-            if (char *value = cli::option_value(word, "-x=%s")) {  // empty: data as it was
-              data = value;
-              std::free(value);
-            }
+            std::string value = cli::option_value(word, "-x=%s");
+            if (!value.empty()) data = std::move(value);  // empty: data as it was
             run.file_flag = false;
             break;
+          }
           default:
             break;
         }
@@ -276,40 +284,27 @@ int cmd_write_mem(int argc, char **argv) {
   const bool one_word = data[0] != 'x';
   if (one_word) {
     const std::string problem = data_text_problem(data);
-    if (!problem.empty()) {
-      std::printf("JTAG_WriteMem: ERROR, Data %s %s; nothing written\n", data.c_str(), problem.c_str());
-      cli::exit_command(1);
-    }
+    if (!problem.empty()) refuse("JTAG_WriteMem: ERROR, Data " + data + " " + problem + "; nothing written");
   }
   uint64_t address = hex2dec(run.address);
-  refuse_run_past_address_field("JTAG_WriteMem", address, one_word ? 1 : run.length, "nothing written");
+  refuse_run_past_address_field(kWriteName, address, one_word ? 1 : run.length, "nothing written");
 
-  std::FILE *in = nullptr;
-  if (run.file_flag) {
-    in = std::fopen(run.file, "r");
-    if (in == nullptr) {
-      std::printf("JTAG_WriteMem: ERROR, Could not open file %s for reading\n", run.file);
-      cli::exit_command(1);
-    }
-  }
+  std::optional<files::InputFile> in;
+  if (run.file_flag) in.emplace(kWriteName, run.file.c_str());
   if (one_word) {
     run.length = 1;
     run.file_flag = false;  // a file named after -x= is opened but not read
   }
   std::vector<std::string> file_words;
-  if (run.file_flag) file_words = read_data_words(in, run.file, run.length);
+  if (run.file_flag) file_words = read_data_words(*in, run.length);
 
-  if (debug_level) std::printf("JTAG_WriteMem: Writing L2 @ 0x%s (%d)\n", run.address, run.length);
+  cli::debug("JTAG_WriteMem: Writing L2 @ 0x%s (%d)\n", run.address, run.length);
   for (int i = 0; i < run.length; ++i, address += kWordBytes) {
     const char *data_text = run.file_flag ? file_words[size_t(i)].c_str() : data.c_str();
-    char current[32];
-    format_address(current, address);
-    if (debug_level) std::printf("JTAG_WriteMem: Writing L2 %s @ 0x%s\n", data_text, current);
-    write_one_word(current, data_text);
+    const std::string current = hex_address(address);
+    cli::debug("JTAG_WriteMem: Writing L2 %s @ 0x%s\n", data_text, current.c_str());
+    write_one_word(current.c_str(), data_text);
   }
-  if (in != nullptr) std::fclose(in);
-  std::free(run.file);
-  std::free(run.address);
   return 0;
 }
 

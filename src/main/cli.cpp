@@ -1,11 +1,12 @@
 #include "main/cli.h"
+#include "main/standard_output.h"
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/heap_text.h"
 #include "platform/jtag_platform.h"
 #include "platform/run_end.h"
 
@@ -58,8 +59,8 @@ bool common_option(const char *word, const char *usage) {
 
 int finish(int status) {
   const bool board_done = jtag::end_run();
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    std::fprintf(stderr, "jtagbox: cannot write standard output: %s\n", std::strerror(errno));
+  if (const int error = flush_standard_output(); error != 0) {
+    std::fprintf(stderr, "jtagbox: cannot write standard output: %s\n", std::strerror(error));
     return 1;
   }
   return board_done ? status : 1;
@@ -80,16 +81,20 @@ void help(const char *usage) {
 
 bool read_int(const char *word, int &value) { return std::sscanf(word, "%d", &value) == 1; }
 
-char *copy_word(const char *word) { return jtag::heap_copy(word); }
+std::string option_value(const char *word, const char *format) {
+  // The value is a part of the word, so the word's length bounds it.
+  std::string value(std::strlen(word) + 1, '\0');
+  if (std::sscanf(word, format, value.data()) != 1) return "";
+  value.resize(std::strlen(value.c_str()));
+  return value;
+}
 
-char *option_value(const char *word, const char *format) {
-  char *buffer = jtag::checked_malloc(std::strlen(word) + 1);
-  buffer[0] = '\0';
-  if (std::sscanf(word, format, buffer) != 1 || buffer[0] == '\0') {
-    std::free(buffer);
-    return nullptr;
-  }
-  return buffer;
+void debug(const char *format, ...) {
+  if (!debug_level) return;
+  std::va_list args;
+  va_start(args, format);
+  std::vprintf(format, args);
+  va_end(args);
 }
 
 }  // namespace cli

@@ -15,6 +15,7 @@
 #define JTAGBOX_MAIN_CLI_H
 
 #include <functional>
+#include <string>
 
 namespace cli {
 
@@ -63,12 +64,13 @@ int finish(int status);
 // begin with one.
 bool read_int(const char *word, int &value);
 
-// A malloc()ed copy of a word.
-char *copy_word(const char *word);
 // For an option such as -f=<name>: the text after "-X=" up to the first
-// blank, read with `format` (e.g. "-f=%s") into a malloc()ed buffer as long
-// as the whole word; nullptr when nothing follows the '='.
-char *option_value(const char *word, const char *format);
+// blank, as sscanf reads it with `format` (e.g. "-f=%s"); "" when nothing
+// follows the '='.
+std::string option_value(const char *word, const char *format);
+
+// printf when debug_level is non-zero: the progress and diagnostic lines.
+void debug(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
 }  // namespace cli
 

@@ -4,6 +4,8 @@
 #define JTAGBOX_PLATFORM_HEAP_TEXT_H
 
 #include <cstddef>
+#include <cstdlib>
+#include <memory>
 #include <string_view>
 
 namespace jtag {
@@ -13,6 +15,13 @@ namespace jtag {
 char *checked_malloc(size_t size);
 // A NUL-terminated malloc()ed copy of `text`.
 char *heap_copy(std::string_view text);
+
+// Owns one text that the platform returned (the bits of JTAG_Shift, the
+// texts of bin2hex and hex2bin, ...) and free()s it when it goes.
+struct FreeHeapText {
+  void operator()(char *text) const noexcept { std::free(text); }
+};
+using HeapText = std::unique_ptr<char, FreeHeapText>;
 
 }  // namespace jtag
 

@@ -5,13 +5,15 @@
 // The positional group is four words - length, output file, clocks, input
 // file - taken whatever they begin with.  A negative length is refused like
 // a missing one, as the other dumps do.
-#include <cstdio>
-#include <cstdlib>
+#include <string>
 
+#include "files/input_file.h"
+#include "files/output_file.h"
 #include "main/cli.h"
 #include "main/commands.h"
+#include "platform/heap_text.h"
 #include "platform/jtag_platform.h"
-#include "scandump/dump_files.h"
+#include "tap/tap_steps.h"
 
 namespace jtagbox {
 namespace {
@@ -58,28 +60,22 @@ MacroRequest scan_arguments(int argc, char **argv) {
 
 int cmd_macro_dump(int argc, char **argv) {
   const MacroRequest r = scan_arguments(argc, argv);
-  std::FILE *out = dump::open_output(kName, r.output_name);
-  if (out == nullptr) cli::exit_command(1);
-  std::FILE *in = dump::open_input(kName, r.input_name);
-  if (in == nullptr) cli::exit_command(1);  // the output file stays behind, empty
-  if (debug_level)
-    std::printf("JTAG_MacroDump: Starting MacroDump of (%d bits) to file %s  followed by %d TCK\n", r.length,
-                r.output_name, r.clocks);
-  char *pattern = dump::read_pattern(in, r.length, true);
+  files::OutputFile out(kName, r.output_name);
+  files::InputFile in(kName, r.input_name);  // failing, it leaves out empty
+  cli::debug("JTAG_MacroDump: Starting MacroDump of (%d bits) to file %s  followed by %d TCK\n", r.length,
+             r.output_name, r.clocks);
+  const std::string pattern = files::read_pattern(in, r.length);
+  cli::debug("Inchain = %s \n", pattern.c_str());
 
   JTAG_Select_DR();
   if (r.accelerate) jtag_fpga_accelerate = 1;
-  if (debug_level) std::printf("Starting  Macro Dump (%d)\n", r.length);
-  char *bits = JTAG_Shift(pattern, r.length, 0, 0, '0');
-  char *dump_text = bin2hex(bits);
-  std::fputs(dump_text, out);
-  if (debug_level) std::puts("Cycling TCK in RTI ..");
-  for (int i = 0; i < r.clocks; ++i) cycle_tclk();
-  std::fclose(out);
-
-  std::free(pattern);
-  std::free(bits);
-  std::free(dump_text);
+  cli::debug("Starting  Macro Dump (%d)\n", r.length);
+  const jtag::HeapText bits(JTAG_Shift(pattern.c_str(), r.length, 0, 0, '0'));
+  const jtag::HeapText dump_text(bin2hex(bits.get()));
+  out.write(dump_text.get());
+  cli::debug("Cycling TCK in RTI ..\n");
+  run_clocks(r.clocks);
+  out.close();
   return 0;
 }
 

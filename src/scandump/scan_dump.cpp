@@ -11,12 +11,10 @@
 //                  in Exit1-DR
 //   VnxScanDump    the Vornex chain: IR 0x3D, IR 0x0A with 0x01E0 in its
 //                  16-bit register, IR 0x3E, then the chain (6-bit IR)
-#include <cstdio>
-#include <cstdlib>
-
 #include "main/commands.h"
 #include "platform/jtag_platform.h"
 #include "scandump/scan_dump_family.h"
+#include "tap/tap_steps.h"
 
 namespace jtagbox {
 namespace {
@@ -25,104 +23,82 @@ using scandump::ChainShift;
 using scandump::Request;
 using scandump::Variant;
 
-constexpr int kProcessorIrBits = 8;
 constexpr int kChainSelectBits = 6;
-constexpr int kVornexIrBits = 6;
+constexpr int kVornexInstructionBits = 6;
 constexpr int kVornexModeBits = 16;
 
-void load_instruction(const char *code, int bits) {
-  JTAG_Select_IR();
-  std::free(JTAG_Shift(code, bits, 0, 0, '0'));
-}
-
-void load_data(const char *value, int bits) {
-  JTAG_Select_DR();
-  std::free(JTAG_Shift(value, bits, 0, 0, '0'));
-}
-
 void select_processor_chain(const Request &r) {
-  load_instruction("88", kProcessorIrBits);  // scan access on
-  load_instruction("81", kProcessorIrBits);  // chain-select register
+  load_instruction("88", kProcessorInstructionBits);  // scan access on
+  load_instruction("81", kProcessorInstructionBits);  // chain-select register
   load_data(r.chain_selector, kChainSelectBits);
-  load_instruction("80", kProcessorIrBits);  // the selected chain
+  load_instruction("80", kProcessorInstructionBits);  // the selected chain
   JTAG_Select_DR();
 }
 
 void select_vornex_chain(const Request &) {
-  load_instruction("3D", kVornexIrBits);
-  load_instruction("0A", kVornexIrBits);
+  load_instruction("3D", kVornexInstructionBits);
+  load_instruction("0A", kVornexInstructionBits);
   load_data("01e0", kVornexModeBits);
-  load_instruction("3E", kVornexIrBits);
+  load_instruction("3E", kVornexInstructionBits);
   JTAG_Select_DR();
 }
 
 void no_setup(const Request &) {}
 
-void print_chain_start(const char *name, const Request &r) {
-  std::printf("%s: Starting Scandump of chainsel=%s (%d) to file %s \n", name, r.chain_selector, r.length,
-              r.output_name);
-}
-
-const Variant kScanDump = {
-    "JTAG_ScanDump",
-    true,
-    "JTAG_ScanDump: ERROR, ChainSel/Length/File not specified !",
-    "JTAG_ScanDump: ERROR, Chainsel/Length/File not specified !",
-    "JTAG_ScanDump <chainsel> <length> <outfile> -a -f=<infile> [-r] [-d=<level>] [-h]\n",
-    "JTAG_ScanDump <chainsel> <length> <outfile> -f=<infile> [-r] [-d=<level>] [-h]\n",
-    [](const Request &r) { print_chain_start("JTAG_ScanDump", r); },
-    "Setting up for Scan Dump",
-    select_processor_chain,
-    ChainShift::SelectedPath,
-    false,
-    true,
+constexpr Variant kScanDump = {
+    .name = "JTAG_ScanDump",
+    .has_chain_selector = true,
+    .too_few_message = "JTAG_ScanDump: ERROR, ChainSel/Length/File not specified !",
+    .missing_message = "JTAG_ScanDump: ERROR, Chainsel/Length/File not specified !",
+    .long_usage = "JTAG_ScanDump <chainsel> <length> <outfile> -a -f=<infile> [-r] [-d=<level>] [-h]\n",
+    .short_usage = "JTAG_ScanDump <chainsel> <length> <outfile> -f=<infile> [-r] [-d=<level>] [-h]\n",
+    .setup_line = "Setting up for Scan Dump",
+    .set_up = select_processor_chain,
+    .shift = ChainShift::SelectedPath,
+    .switches_accelerator = false,
+    .select_ir_after = true,
 };
 
-const Variant kScanDRPath = {
-    "JTAG_ScanDR_Path",
-    true,
-    "JTAG_ScanDR_Path: ERROR, ChainSel/Length/File not specified !",
-    "JTAG_ScanDR_Path: ERROR, Chainsel/Length/File not specified !",
-    "JTAG_ScanDR_Path <chainsel> <length> <outfile> -a -f=<infile> [-r] [-d=<level>] [-h]\n",
-    "JTAG_ScanDR_Path <chainsel> <length> <outfile> -f=<infile> [-r] [-d=<level>] [-h]\n",
-    [](const Request &r) { print_chain_start("JTAG_ScanDR_Path", r); },
-    nullptr,
-    no_setup,
-    ChainShift::FromSelectDR,
-    true,
-    false,
+constexpr Variant kScanDRPath = {
+    .name = "JTAG_ScanDR_Path",
+    .has_chain_selector = true,
+    .too_few_message = "JTAG_ScanDR_Path: ERROR, ChainSel/Length/File not specified !",
+    .missing_message = "JTAG_ScanDR_Path: ERROR, Chainsel/Length/File not specified !",
+    .long_usage = "JTAG_ScanDR_Path <chainsel> <length> <outfile> -a -f=<infile> [-r] [-d=<level>] [-h]\n",
+    .short_usage = "JTAG_ScanDR_Path <chainsel> <length> <outfile> -f=<infile> [-r] [-d=<level>] [-h]\n",
+    .setup_line = nullptr,
+    .set_up = no_setup,
+    .shift = ChainShift::FromSelectDR,
+    .switches_accelerator = true,
+    .select_ir_after = false,
 };
 
-const Variant kCapDRToExit1DR = {
-    "JTAG_CapDR_To_Exit1DR",
-    true,
-    "JTAG_CapDR_To_Exit1DR: ERROR, ChainSel/Length/File not specified !",
-    "JTAG_CapDR_To_Exit1DR: ERROR, Chainsel/Length/File not specified !",
-    "JTAG_CapDR_To_Exit1DR <chainsel> <length> <outfile> -a -f=<infile> [-r] [-d=<level>] [-h]\n",
-    "JTAG_CapDR_To_Exit1DR <chainsel> <length> <outfile> -f=<infile> [-r] [-d=<level>] [-h]\n",
-    [](const Request &r) { print_chain_start("JTAG_CapDR_To_Exit1DR", r); },
-    nullptr,
-    no_setup,
-    ChainShift::FromCaptureDR,
-    false,
-    false,
+constexpr Variant kCapDRToExit1DR = {
+    .name = "JTAG_CapDR_To_Exit1DR",
+    .has_chain_selector = true,
+    .too_few_message = "JTAG_CapDR_To_Exit1DR: ERROR, ChainSel/Length/File not specified !",
+    .missing_message = "JTAG_CapDR_To_Exit1DR: ERROR, Chainsel/Length/File not specified !",
+    .long_usage = "JTAG_CapDR_To_Exit1DR <chainsel> <length> <outfile> -a -f=<infile> [-r] [-d=<level>] [-h]\n",
+    .short_usage = "JTAG_CapDR_To_Exit1DR <chainsel> <length> <outfile> -f=<infile> [-r] [-d=<level>] [-h]\n",
+    .setup_line = nullptr,
+    .set_up = no_setup,
+    .shift = ChainShift::FromCaptureDR,
+    .switches_accelerator = false,
+    .select_ir_after = false,
 };
 
-const Variant kVnxScanDump = {
-    "JTAG_VnxScanDump",
-    false,
-    "JTAG_VnxScanDump: ERROR, Length/File not specified !",
-    "JTAG_VnxScanDump: ERROR, Length/File not specified !",
-    "JTAG_VnxScanDump <length> <outfile> -a -f=<infile> [-r] [-d=<level>] [-h]\n",
-    "JTAG_VnxScanDump <length> <outfile> -f=<infile> [-r] [-d=<level>] [-h]\n",
-    [](const Request &r) {
-      std::printf("JTAG_VnxScanDump: Starting Scandump (%d) to file %s \n", r.length, r.output_name);
-    },
-    "Setting up for Vornex Scan Dump",
-    select_vornex_chain,
-    ChainShift::SelectedPath,
-    false,
-    false,
+constexpr Variant kVnxScanDump = {
+    .name = "JTAG_VnxScanDump",
+    .has_chain_selector = false,
+    .too_few_message = "JTAG_VnxScanDump: ERROR, Length/File not specified !",
+    .missing_message = "JTAG_VnxScanDump: ERROR, Length/File not specified !",
+    .long_usage = "JTAG_VnxScanDump <length> <outfile> -a -f=<infile> [-r] [-d=<level>] [-h]\n",
+    .short_usage = "JTAG_VnxScanDump <length> <outfile> -f=<infile> [-r] [-d=<level>] [-h]\n",
+    .setup_line = "Setting up for Vornex Scan Dump",
+    .set_up = select_vornex_chain,
+    .shift = ChainShift::SelectedPath,
+    .switches_accelerator = false,
+    .select_ir_after = false,
 };
 
 }  // namespace

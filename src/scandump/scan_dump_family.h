@@ -1,20 +1,22 @@
 // The scan dumps JTAG_ScanDump, JTAG_ScanDR_Path, JTAG_CapDR_To_Exit1DR and
 // JTAG_VnxScanDump are one command with four variants: the same options
 // (-a, -f=<infile>, -r, -d, -d=<level>, -h), the same messages under each
-// command's own name, the same pair of usage lines and the same file rules.
-// A variant says how many positional words it takes, how it sets the chain
-// up, how it shifts the chain and what it does after.
+// command's own name, the same pair of usage lines and the same file rules
+// (files/).  A variant says how many positional words it takes, how it sets
+// the chain up, how it shifts the chain and what it does after.
 #ifndef JTAGBOX_SCANDUMP_SCAN_DUMP_FAMILY_H
 #define JTAGBOX_SCANDUMP_SCAN_DUMP_FAMILY_H
+
+#include <string>
 
 namespace jtagbox::scandump {
 
 // What one run was told on its command line.
 struct Request {
-  char *chain_selector = nullptr;  // heap copy; absent for the Vornex dump
+  const char *chain_selector = nullptr;  // the word as typed; absent for the Vornex dump
   int length = 0;
   const char *output_name = nullptr;
-  char *input_name = nullptr;  // heap copy, from -f=<infile>
+  std::string input_name;  // from -f=<infile>; empty when none was given
   bool accelerate = false;
   bool recycle = false;
 };
@@ -32,9 +34,8 @@ struct Variant {
   const char *missing_message;   // after the scan
   const char *long_usage;        // only after the count test
   const char *short_usage;       // -h and every other usage
-  void (*print_start)(const Request &);  // the first debug line
   const char *setup_line;        // debug line before the setup, or nullptr
-  void (*set_up)(const Request &);       // TAP setup before the chain shift
+  void (*set_up)(const Request &);  // TAP setup before the chain shift
   ChainShift shift;
   bool switches_accelerator;     // -a switches the scan-dump accelerator around the shift
   bool select_ir_after;          // JTAG_Select_IR after the dump

@@ -66,23 +66,30 @@ std::optional<unsigned> processor_keyword(const char *word) {
 
 std::optional<unsigned> ignore_word(const char *) { return std::nullopt; }
 
-constexpr Selector kCpuSelect = {"JTAG_CPUSelect",
-                                 kCpuUsage,
-                                 "JTAG_CPUSelect: ERROR, value not specified!",
-                                 "JTAG_CPUSelect: ERROR, value not specified!",
-                                 kCpuInvalid,
-                                 processor_word,
-                                 processor_keyword};
+constexpr Selector kCpuSelect = {
+    .name = "JTAG_CPUSelect",
+    .usage = kCpuUsage,
+    .no_argument = "JTAG_CPUSelect: ERROR, value not specified!",
+    .no_value = "JTAG_CPUSelect: ERROR, value not specified!",
+    .invalid = kCpuInvalid,
+    .device_word = processor_word,
+    .other_word = processor_keyword,
+};
 
-constexpr Selector kVnxSelect = {"JTAG_VNXSelect",
-                                 "JTAG_VNXSelect <vnx#> [-d=<level>] [-h]\n",
-                                 "JTAG_VNXSelect: ERROR, value not specified!",
-                                 "JTAG_VNXSelect: Error: Vornex not specified.",
-                                 "JTAG_VNXSelect: Error: Invalid system scan mode.",
-                                 vornex_word,
-                                 ignore_word};
+constexpr Selector kVnxSelect = {
+    .name = "JTAG_VNXSelect",
+    .usage = "JTAG_VNXSelect <vnx#> [-d=<level>] [-h]\n",
+    .no_argument = "JTAG_VNXSelect: ERROR, value not specified!",
+    .no_value = "JTAG_VNXSelect: Error: Vornex not specified.",
+    .invalid = "JTAG_VNXSelect: Error: Invalid system scan mode.",
+    .device_word = vornex_word,
+    .other_word = ignore_word,
+};
 
+// With debugging on, the scan control register as it stands; it is read
+// only then.
 void show_scan_control(const Selector &s) {
+  if (!debug_level) return;
   std::printf("%s: scan_mode = 0x%x\n", s.name, JTAG_read_scan_control_reg());
 }
 
@@ -105,9 +112,9 @@ void show_scan_control(const Selector &s) {
       });
   if (!word) cli::fail(s.no_value, s.usage);
 
-  if (debug_level) show_scan_control(s);
+  show_scan_control(s);
   JTAG_system_scan_mode_select(*word);
-  if (debug_level) show_scan_control(s);
+  show_scan_control(s);
   cli::exit_command(0);
 }
 

@@ -8,18 +8,16 @@
 //                starts at Capture and ends in Run-Test/Idle
 // The value text goes to the platform as typed (a "0x" prefix included) and
 // the bits that come out are dropped.
-#include <cstdio>
-#include <cstdlib>
-#include <memory>
-
 #include "main/cli.h"
 #include "main/commands.h"
+#include "platform/heap_text.h"
 #include "platform/jtag_platform.h"
+#include "tap/tap_steps.h"
 
 namespace jtagbox {
 namespace {
 
-constexpr int kLoadBits = 8;
+constexpr int kLoadBits = 8;  // instruction and data loads alike
 constexpr int kInternalShiftToIdle = 1;
 
 enum class Path { InstructionSelect, DataSelect, InstructionByHand };
@@ -32,57 +30,60 @@ struct Load {
   Path path;
 };
 
-constexpr Load kLoadIR = {"JTAG_LoadIR: ERROR, Value not specified !", "JTAG_LoadIR <data> [-d=<level>] [-h]\n",
-                          "JTAG_LoadIR: Loading IR with 0x%s\n", "JTAG_LoadIR: IR loaded with 0x%s\n",
-                          Path::InstructionSelect};
-constexpr Load kLoadDR = {"JTAG_LoadDR: ERROR, Value not specified !", "JTAG_LoadDR <data> [-d=<level>] [-h]\n",
-                          "JTAG_LoadDR: Loading DR with 0x%s\n", "JTAG_LoadDR: DR loaded with 0x%s\n",
-                          Path::DataSelect};
-constexpr Load kScanIRPath = {"JTAG_ScanIR_Path: ERROR, Value not specified !",
-                              "JTAG_ScanIR_Path <data> [-d=<level>] [-h]\n",
-                              "JTAG_ScanIR_Path: Loading IR with 0x%s\n", "JTAG_ScanIR_Path: IR loaded with 0x%s\n",
-                              Path::InstructionByHand};
-
-struct FreeText {
-  void operator()(char *text) const { std::free(text); }
+constexpr Load kLoadIR = {
+    .missing_value = "JTAG_LoadIR: ERROR, Value not specified !",
+    .usage = "JTAG_LoadIR <data> [-d=<level>] [-h]\n",
+    .loading = "JTAG_LoadIR: Loading IR with 0x%s\n",
+    .loaded = "JTAG_LoadIR: IR loaded with 0x%s\n",
+    .path = Path::InstructionSelect,
 };
-using HeapText = std::unique_ptr<char, FreeText>;
+constexpr Load kLoadDR = {
+    .missing_value = "JTAG_LoadDR: ERROR, Value not specified !",
+    .usage = "JTAG_LoadDR <data> [-d=<level>] [-h]\n",
+    .loading = "JTAG_LoadDR: Loading DR with 0x%s\n",
+    .loaded = "JTAG_LoadDR: DR loaded with 0x%s\n",
+    .path = Path::DataSelect,
+};
+constexpr Load kScanIRPath = {
+    .missing_value = "JTAG_ScanIR_Path: ERROR, Value not specified !",
+    .usage = "JTAG_ScanIR_Path <data> [-d=<level>] [-h]\n",
+    .loading = "JTAG_ScanIR_Path: Loading IR with 0x%s\n",
+    .loaded = "JTAG_ScanIR_Path: IR loaded with 0x%s\n",
+    .path = Path::InstructionByHand,
+};
 
 void shift_value(const Load &load, const char *value) {
-  char *out = nullptr;
   switch (load.path) {
     case Path::InstructionSelect:
-      JTAG_Select_IR();
-      out = JTAG_Shift(value, kLoadBits, 0, 0, '0');
+      load_instruction(value, kLoadBits);
       break;
     case Path::DataSelect:
-      JTAG_Select_DR();
-      out = JTAG_Shift(value, kLoadBits, 0, 0, '0');
+      load_data(value, kLoadBits);
       break;
-    case Path::InstructionByHand:
+    case Path::InstructionByHand: {
       JTAG_SetTms(1);
       JTAG_SetTms(0);
-      out = JTAG_Shift_internal(value, kLoadBits, 0, 0, '0', kInternalShiftToIdle);
+      jtag::HeapText dropped(JTAG_Shift_internal(value, kLoadBits, 0, 0, '0', kInternalShiftToIdle));
       break;
+    }
   }
-  std::free(out);  // what came out of TDO is not wanted
 }
 
 int run_load(const Load &load, int argc, char **argv) {
   if (argc < 2) cli::fail(load.missing_value, load.usage);
 
-  HeapText value;
+  const char *value = nullptr;
   cli::scan(
       argc, argv, [&load](const char *word) { cli::common_option(word, load.usage); },
       [&value](char *const *words, int) {
-        value.reset(cli::copy_word(words[0]));  // the last value wins
+        value = words[0];  // the last value wins
         return 1;
       });
-  if (!value) cli::fail(load.missing_value, load.usage);
+  if (value == nullptr) cli::fail(load.missing_value, load.usage);
 
-  if (debug_level) std::printf(load.loading, value.get());
-  shift_value(load, value.get());
-  if (debug_level) std::printf(load.loaded, value.get());
+  cli::debug(load.loading, value);
+  shift_value(load, value);
+  cli::debug(load.loaded, value);
   return 0;
 }
 

@@ -3,20 +3,23 @@
 // every shift setting of the platform exposed (count, recycle, sentinel
 // wait, pad character).
 //
-// JTAG_Shift takes its pattern from the command line or from a file (the
-// scan dumps' pattern-file rules), and writes the result to standard output
-// or to a file (their dump-file rules).  Choices of our own:
+// JTAG_Shift takes its pattern from the command line or from a file, and
+// writes the result to standard output or to a file, by the rules of the
+// scan dumps' pattern and output files (files/).  Choices of our own:
 //   - "-f=" or "-o=" with no name after the '=' is malformed, like "-f"
 //     without '=': usage block, status 1.
 //   - A negative length passes to the platform unchanged; it shifts nothing
 //     and the result is the empty text.  No input is read for it.
 #include <cstdio>
-#include <cstdlib>
+#include <optional>
+#include <string>
 
+#include "files/input_file.h"
+#include "files/output_file.h"
 #include "main/cli.h"
 #include "main/commands.h"
+#include "platform/heap_text.h"
 #include "platform/jtag_platform.h"
-#include "scandump/dump_files.h"
 
 namespace jtagbox {
 namespace {
@@ -57,16 +60,16 @@ void take_pad(const char *word, ShiftSettings &s) {
 
 struct ShiftRequest {
   ShiftSettings settings;
-  char *pattern = nullptr;     // heap copy, from the command line
-  char *input_name = nullptr;  // heap copy, from -f=
-  char *output_name = nullptr;
+  const char *pattern = nullptr;  // the word as typed
+  std::string input_name;         // from -f=; empty when none was given
+  std::string output_name;        // from -o=; empty when none was given
   bool accelerate = false;
 };
 
-char *file_option(const char *word, const char *format) {
+std::string file_option(const char *word, const char *format) {
   if (!cli::has_equals(word)) shift_usage_exit(1);
-  char *name = cli::option_value(word, format);
-  if (name == nullptr) shift_usage_exit(1);
+  std::string name = cli::option_value(word, format);
+  if (name.empty()) shift_usage_exit(1);
   return name;
 }
 
@@ -83,15 +86,13 @@ void take_shift_option(ShiftRequest &r, const char *word) {
       break;
     case 'f':
       if (r.settings.recycle) shift_usage_exit(1);  // -r and -f exclude each other
-      std::free(r.input_name);
       r.input_name = file_option(word, "-f=%s");
       break;
     case 'o':
-      std::free(r.output_name);
       r.output_name = file_option(word, "-o=%s");
       break;
     case 'r':
-      if (r.input_name != nullptr) shift_usage_exit(1);
+      if (!r.input_name.empty()) shift_usage_exit(1);
       r.settings.recycle = 1;
       break;
     default:
@@ -102,12 +103,11 @@ void take_shift_option(ShiftRequest &r, const char *word) {
 // Before an input file is named a positional word is the pattern and the
 // word after it the length; afterwards a positional word is the length.
 int take_shift_positional(ShiftRequest &r, char *const *words, int remaining) {
-  if (r.input_name != nullptr) {
+  if (!r.input_name.empty()) {
     cli::read_int(words[0], r.settings.length);
     return 1;
   }
-  std::free(r.pattern);
-  r.pattern = cli::copy_word(words[0]);
+  r.pattern = words[0];
   if (remaining < 2) return 1;
   cli::read_int(words[1], r.settings.length);
   return 2;
@@ -119,59 +119,42 @@ ShiftRequest scan_shift_arguments(int argc, char **argv) {
   cli::scan(
       argc, argv, [&](const char *word) { take_shift_option(r, word); },
       [&](char *const *words, int remaining) { return take_shift_positional(r, words, remaining); });
-  if ((r.pattern == nullptr && r.input_name == nullptr) || r.settings.length == 0) shift_usage_exit(1);
+  if ((r.pattern == nullptr && r.input_name.empty()) || r.settings.length == 0) shift_usage_exit(1);
   return r;
-}
-
-void release(ShiftRequest &r) {
-  std::free(r.pattern);
-  std::free(r.input_name);
-  std::free(r.output_name);
 }
 
 }  // namespace
 
 int cmd_shift(int argc, char **argv) {
-  ShiftRequest r = scan_shift_arguments(argc, argv);
+  const ShiftRequest r = scan_shift_arguments(argc, argv);
   const ShiftSettings &s = r.settings;
+  const char *output_name = r.output_name.c_str();
 
-  std::FILE *out = nullptr;
-  if (r.output_name != nullptr) {
-    out = dump::open_output(kShiftName, r.output_name);
-    if (out == nullptr) {
-      release(r);
-      return 1;
-    }
-  }
-  if (r.input_name != nullptr) {
-    std::FILE *in = dump::open_input(kShiftName, r.input_name);
-    if (in == nullptr) {  // an output file opened above stays behind, empty
-      if (out != nullptr) std::fclose(out);
-      release(r);
-      return 1;
-    }
-    std::free(r.pattern);
-    r.pattern = dump::read_pattern(in, s.length, false);
-    if (debug_level) std::printf("JTAG_Shift: Shifting = %s (%d shifts) \n", r.pattern, s.length);
-  } else if (debug_level) {
-    std::printf("JTAG_Shift: Shifting %s (%d shifts)\n", r.pattern, s.length);
+  std::optional<files::OutputFile> out;
+  if (!r.output_name.empty()) out.emplace(kShiftName, output_name);
+  std::string file_pattern;  // the file's pattern replaces the command line's
+  const char *pattern = r.pattern;
+  if (!r.input_name.empty()) {
+    files::InputFile in(kShiftName, r.input_name.c_str());  // failing, it leaves out empty
+    file_pattern = files::read_pattern(in, s.length);
+    pattern = file_pattern.c_str();
+    cli::debug("JTAG_Shift: Shifting = %s (%d shifts) \n", pattern, s.length);
+  } else {
+    cli::debug("JTAG_Shift: Shifting %s (%d shifts)\n", pattern, s.length);
   }
 
   if (r.accelerate) jtag_fpga_accelerate = 1;
   JTAG_Select_DR();
-  char *bits = JTAG_Shift(r.pattern, s.length, s.recycle, s.wait, s.pad);
-  char *hex = bin2hex(bits);
-  if (debug_level) std::printf("JTAG_Shift: Data Out is : %s\n", hex);
-  if (out != nullptr) {
-    if (debug_level) std::printf("JTAG_SHIFT: Saving shift data(len=%d) to file %s\n", s.length, r.output_name);
-    dump::write_dump(out, hex);
+  const jtag::HeapText bits(JTAG_Shift(pattern, s.length, s.recycle, s.wait, s.pad));
+  const jtag::HeapText hex(bin2hex(bits.get()));
+  cli::debug("JTAG_Shift: Data Out is : %s\n", hex.get());
+  if (out) {
+    cli::debug("JTAG_SHIFT: Saving shift data(len=%d) to file %s\n", s.length, output_name);
+    out->write(hex.get());
+    out->close();
   } else {
-    std::puts(hex);
+    std::puts(hex.get());
   }
-
-  std::free(hex);
-  std::free(bits);
-  release(r);
   return 0;
 }
 
@@ -191,7 +174,7 @@ constexpr const char *kIRPathUsage =
 
 struct IRPathRequest {
   ShiftSettings settings;
-  char *pattern = nullptr;
+  const char *pattern = nullptr;  // the word as typed
 };
 
 void take_ir_path_option(IRPathRequest &r, const char *word) {
@@ -215,8 +198,7 @@ IRPathRequest scan_ir_path_arguments(int argc, char **argv) {
   IRPathRequest r;
   cli::scan(argc, argv, [&](const char *word) { take_ir_path_option(r, word); },
             cli::group_of(2, [&](char *const *words, int present) {
-              std::free(r.pattern);
-              r.pattern = cli::copy_word(words[0]);
+              r.pattern = words[0];
               if (present > 1) cli::read_int(words[1], r.settings.length);
             }));
   if (r.pattern == nullptr) ir_path_fail("JTAG_IRPath: ERROR, pattern not specified !");
@@ -227,17 +209,14 @@ IRPathRequest scan_ir_path_arguments(int argc, char **argv) {
 }  // namespace
 
 int cmd_ir_path(int argc, char **argv) {
-  IRPathRequest r = scan_ir_path_arguments(argc, argv);
+  const IRPathRequest r = scan_ir_path_arguments(argc, argv);
   const ShiftSettings &s = r.settings;
-  if (debug_level) std::printf("JTAG_IRPath: Shifting %s (%d shifts)\n", r.pattern, s.length);
+  cli::debug("JTAG_IRPath: Shifting %s (%d shifts)\n", r.pattern, s.length);
   JTAG_Select_IR();
-  char *bits = JTAG_Shift(r.pattern, s.length, s.recycle, s.wait, s.pad);
-  if (debug_level) std::printf("JTAG_IRPath: Data Out is :");
-  char *hex = bin2hex(bits);
-  std::puts(hex);
-  std::free(hex);
-  std::free(bits);
-  std::free(r.pattern);
+  const jtag::HeapText bits(JTAG_Shift(r.pattern, s.length, s.recycle, s.wait, s.pad));
+  cli::debug("JTAG_IRPath: Data Out is :");
+  const jtag::HeapText hex(bin2hex(bits.get()));
+  std::puts(hex.get());
   return 0;
 }
 

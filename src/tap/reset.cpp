@@ -5,10 +5,10 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 
 #include "main/cli.h"
 #include "main/commands.h"
+#include "platform/heap_text.h"
 #include "platform/jtag_platform.h"
 
 namespace jtagbox {
@@ -42,18 +42,16 @@ int cmd_reset(int argc, char **argv) {
       argc, argv, [](const char *word) { cli::common_option(word, kUsage); },
       [](char *const *, int) { return 1; });  // positional words are ignored
 
-  if (debug_level) std::puts("JTAG_Reset: Resetting TAP controller ");
+  cli::debug("JTAG_Reset: Resetting TAP controller \n");
   signal(SIGALRM, watchdog_expired);
   alarm(kWatchdogSeconds);
   JTAG_Reset();
-  if (debug_level) std::puts("JTAG_Reset: JTAG Reset Complete");
+  cli::debug("JTAG_Reset: JTAG Reset Complete\n");
   JTAG_Select_DR();
   // The alarm stays armed to the end: it covers the shift as well.
-  char *bits = JTAG_Shift("AAAAAAAA", 32, 0, 0, '0');
-  char *idcode = bin2hex(bits);
-  std::printf("IDCODE = %s\n", idcode);
-  std::free(idcode);
-  std::free(bits);
+  const jtag::HeapText bits(JTAG_Shift("AAAAAAAA", 32, 0, 0, '0'));
+  const jtag::HeapText idcode(bin2hex(bits.get()));
+  std::printf("IDCODE = %s\n", idcode.get());
   return 0;
 }
 

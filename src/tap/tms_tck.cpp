@@ -2,12 +2,12 @@
 // number of TCK cycles at a time.  The TAP state and the TMS level stay in the
 // hardware between runs, so a sequence of these commands moves the
 // controller from state to state.
-#include <cstdio>
 #include <cstdlib>
 
 #include "main/cli.h"
 #include "main/commands.h"
 #include "platform/jtag_platform.h"
+#include "tap/tap_steps.h"
 
 namespace jtagbox {
 namespace {
@@ -38,8 +38,8 @@ int cmd_tck(int argc, char **argv) {
       });
 
   if (count <= 0) cli::fail("JTAG_Tck: ERROR, Value needs to be greater than 0 !", kTckUsage);
-  if (debug_level) std::printf("JTAG_Tck: Cycling TCK %d times\n", count);
-  for (int i = 0; i < count; ++i) cycle_tclk();
+  cli::debug("JTAG_Tck: Cycling TCK %d times\n", count);
+  run_clocks(count);
   return 0;
 }
 

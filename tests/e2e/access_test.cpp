@@ -1,5 +1,6 @@
 // Control-register and L2 memory access: the command lines, the exact TAP
 // operations, the files, and round trips through the simulated processors.
+#include <chrono>
 #include <cstdio>
 
 #include "support/e2e.h"
@@ -78,22 +79,26 @@ struct Case {
   std::vector<std::string> args;
   int status;
   std::string out;
+  std::string err = "";  // the refusals of a run that cannot be done whole
 };
 
 class Access : public BoardTest {
  protected:
   bool board_shows(const std::string &text) { return sim({"show"}).find(text) != std::string::npos; }
 
-  // Every case on a fresh trace: the exact output and status, nothing on
-  // standard error, and no TAP activity at all.
+  // Every case on a fresh trace: the exact output, error and status, and no
+  // TAP activity at all.
   void expect_no_tap_activity(const std::string &command, const std::vector<Case> &cases) {
     for (const Case &c : cases) {
       clear_trace();
+      const auto start = std::chrono::steady_clock::now();
       const auto r = run(command, c.args);
+      const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
       const std::string label = command + " " + ::testing::PrintToString(c.args);
+      EXPECT_LT(took.count(), 10.0) << label << ": a refusal must come at once";
       EXPECT_EQ(r.status, c.status) << label;
       EXPECT_EQ(r.out, c.out) << label;
-      EXPECT_EQ(r.err, "") << label;
+      EXPECT_EQ(r.err, c.err) << label;
       EXPECT_EQ(trace(), Lines{}) << label;
     }
   }
@@ -226,9 +231,9 @@ TEST_F(Access, ReadMemArgumentErrorsAndHelp) {
       {{"-h", "100", "2"}, 0, kReadMemUsage},
       {{"100", "1", "-f=no/such/dir/out"}, 1, "JTAG_ReadMem: ERROR, Could not open file no/such/dir/out for writing\n"},
       // Beyond the 56-bit field, at the start or within the run.
-      {{"100000000000000", "1"}, 1, "JTAG_ReadMem: ERROR, L2 address 0x100000000000000 is beyond the 56-bit address field; nothing read\n"},
-      {{"fffffffffffff8", "2"}, 1, "JTAG_ReadMem: ERROR, L2 address 0x100000000000000 is beyond the 56-bit address field; nothing read\n"},
-      {{"ffffffffffffffff", "1", "-f=out"}, 1, "JTAG_ReadMem: ERROR, L2 address 0xffffffffffffffff is beyond the 56-bit address field; nothing read\n"},
+      {{"100000000000000", "1"}, 1, "", "JTAG_ReadMem: ERROR, L2 address 0x100000000000000 is beyond the 56-bit address field; nothing read\n"},
+      {{"fffffffffffff8", "2"}, 1, "", "JTAG_ReadMem: ERROR, L2 address 0x100000000000000 is beyond the 56-bit address field; nothing read\n"},
+      {{"ffffffffffffffff", "1", "-f=out"}, 1, "", "JTAG_ReadMem: ERROR, L2 address 0xffffffffffffffff is beyond the 56-bit address field; nothing read\n"},
   });
   EXPECT_FALSE(std::filesystem::exists(path("out"))) << "a refused run must not create its file";
 }
@@ -258,11 +263,11 @@ TEST_F(Access, WriteMemArgumentErrorsAndHelp) {
       {{"100", "4", "-x=ab", "-f=missing"}, 1, "JTAG_WriteMem: ERROR, Could not open file missing for reading\n"},
       {{"100", "4", "-f=missing"}, 1, "JTAG_WriteMem: ERROR, Could not open file missing for reading\n"},
       // Data that could not be written uncut, and addresses past the field.
-      {{"100", "1", "-x=11112222333344445"}, 1, "JTAG_WriteMem: ERROR, Data 11112222333344445" + too_many_bits},
-      {{"100", "1", "-x=0000000000000000000000000000000012"}, 1,
+      {{"100", "1", "-x=11112222333344445"}, 1, "", "JTAG_WriteMem: ERROR, Data 11112222333344445" + too_many_bits},
+      {{"100", "1", "-x=0000000000000000000000000000000012"}, 1, "",
        "JTAG_WriteMem: ERROR, Data 0000000000000000000000000000000012 is longer than 31 characters; nothing written\n"},
-      {{"100000000000000", "1", "-x=1"}, 1, "JTAG_WriteMem: ERROR, L2 address 0x100000000000000 is beyond the 56-bit address field; nothing written\n"},
-      {{"fffffffffffff8", "2", "-f=in"}, 1, "JTAG_WriteMem: ERROR, L2 address 0x100000000000000 is beyond the 56-bit address field; nothing written\n"},
+      {{"100000000000000", "1", "-x=1"}, 1, "", "JTAG_WriteMem: ERROR, L2 address 0x100000000000000 is beyond the 56-bit address field; nothing written\n"},
+      {{"fffffffffffff8", "2", "-f=in"}, 1, "", "JTAG_WriteMem: ERROR, L2 address 0x100000000000000 is beyond the 56-bit address field; nothing written\n"},
   });
   EXPECT_TRUE(board_shows("L2 memory: 0 words written")) << sim({"show"});
 }
@@ -363,16 +368,23 @@ TEST_F(Access, FileWordsThatCannotBeWrittenRefuseTheRunBeforeTheFirstAccess) {
   e2e::write_file(path("short"), "1 2");
   e2e::write_file(path("wide"), "1 11112222333344445 3");
   e2e::write_file(path("long"), "1 2 0000000000000000000000000000000012");
+  e2e::write_file(path("blanks"), "1" + std::string(4097, ' ') + "2");
+  e2e::write_file(path("spaced"), "1" + std::string(4096, '\n') + "2");
   const std::vector<Case> cases = {
-      {{"100", "3", "-f=short"}, 1, "JTAG_WriteMem: ERROR, file short holds 2 words, fewer than the length 3; nothing written\n"},
-      {{"100", "3", "-f=wide"}, 1, "JTAG_WriteMem: ERROR, word 2 of file wide has more than 64 bits (16 hex digits); nothing written\n"},
-      {{"100", "3", "-f=long"}, 1, "JTAG_WriteMem: ERROR, word 3 of file long is longer than 31 characters; nothing written\n"},
+      {{"100", "3", "-f=short"}, 1, "", "JTAG_WriteMem: ERROR, file short holds 2 words, fewer than the length 3; nothing written\n"},
+      {{"100", "3", "-f=wide"}, 1, "", "JTAG_WriteMem: ERROR, word 2 of file wide has more than 64 bits (16 hex digits); nothing written\n"},
+      {{"100", "3", "-f=long"}, 1, "", "JTAG_WriteMem: ERROR, word 3 of file long is longer than 31 characters; nothing written\n"},
+      // Reading stops as soon as the file can hold no word the run could use.
+      {{"100", "1", "-f=/dev/zero"}, 1, "", "JTAG_WriteMem: ERROR, word 1 of file /dev/zero is longer than 31 characters; nothing written\n"},
+      {{"100", "2", "-f=blanks"}, 1, "", "JTAG_WriteMem: ERROR, file blanks has more than 4096 characters of white space before word 2; nothing written\n"},
   };
   expect_no_tap_activity("JTAG_WriteMem", cases);
   EXPECT_TRUE(board_shows("L2 memory: 0 words written"));
   // Within the length the same files are fine.
   EXPECT_EQ(ok("JTAG_WriteMem", {"100", "2", "-f=long"}), "");
   EXPECT_EQ(ok("JTAG_WriteMem", {"100", "1", "-f=wide"}), "");
+  EXPECT_EQ(ok("JTAG_WriteMem", {"100", "2", "-f=spaced"}), "");
+  EXPECT_TRUE(board_shows(shown("l2", "0x108", 2)));
 }
 
 TEST_F(Access, AReadRunSavesWhatAWriteRunWroteAndCanBeWrittenBack) {

@@ -61,6 +61,7 @@ TEST_F(RawShift, ShiftCommandLines) {
             {{"a3", "8", "-f=in.txt"}, 0, "6b\n", data_shift("ab", 8)},  // the file's pattern wins
             {{"-f=in.txt", "16", "a3"}, 0, "e06b\n", data_shift("abcd", 16)},  // after -f= a word is a length
             {{"-f=in.txt", "16", "8"}, 0, "6b\n", data_shift("ab", 8)},
+            {{"-f=/dev/zero", "16"}, 0, "e06b\n", data_shift("", 16)},  // four bytes read, all NUL
             {{"a3", "8", "-p=1"}, 0, "6b\n", data_shift("a3", 8, 0, 0, '1')},
             {{"a3", "8", "-p"}, 0, "6b\n", data_shift("a3", 8)},
             {{"a3", "8", "-p=", "-pad=1"}, 0, "6b\n", data_shift("a3", 8)},

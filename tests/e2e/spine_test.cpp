@@ -130,6 +130,49 @@ TEST_F(Spine, IdcodeFollowsTheScanMode) {
   }
 }
 
+// A file or a standard output that will not take the result, and a file
+// that cannot be read: one line on standard error naming it and the reason,
+// and status 1, never a quiet success.  /dev/full opens but refuses every
+// write; a directory opens for reading but gives no bytes.
+TEST_F(Spine, FailedWritesAndReadsEndWithOneLineAndStatusOne) {
+  e2e::write_file(path("in.txt"), "ab\n");
+  const std::string full = ": cannot write /dev/full: No space left on device\n";
+  const std::string directory = ": cannot read .: Is a directory\n";
+  const std::string no_stdout = "jtagbox: cannot write standard output: No space left on device\n";
+  struct Case {
+    std::string command;
+    std::vector<std::string> args;
+    bool stdout_full;
+    std::string out;
+    std::string err;
+  };
+  const Case cases[] = {
+      {"JTAG_ScanDump", {"0c", "20", "/dev/full"}, false, "", "JTAG_ScanDump" + full},
+      {"JTAG_VnxScanDump", {"20", "/dev/full", "-r"}, false, "", "JTAG_VnxScanDump" + full},
+      {"JTAG_MacroDump", {"20", "/dev/full", "2", "in.txt"}, false, "", "JTAG_MacroDump" + full},
+      {"JTAG_Shift", {"a3", "8", "-o=/dev/full"}, false, "", "JTAG_Shift" + full},
+      {"JTAG_Shift", {"0", "40000", "-o=/dev/full"}, false, "", "JTAG_Shift" + full},  // past the stdio buffer
+      {"JTAG_ReadMem", {"100", "2", "-f=/dev/full"}, false, "a000000000000100\na000000000000108\n",
+       "JTAG_ReadMem" + full},
+      {"JTAG_ScanDump", {"0c", "20", "out.hex", "-f=."}, false, "", "JTAG_ScanDump" + directory},
+      {"JTAG_MacroDump", {"20", "out.hex", "2", "."}, false, "", "JTAG_MacroDump" + directory},
+      {"JTAG_Shift", {"-f=.", "8"}, false, "", "JTAG_Shift" + directory},
+      {"JTAG_WriteMem", {"100", "1", "-f=."}, false, "", "JTAG_WriteMem" + directory},
+      {"JTAG_Reset", {}, true, "", no_stdout},
+      {"JTAG_ReadMem", {"100", "1"}, true, "", no_stdout},
+      {"JTAG_Shift", {"a3", "8", "-d"}, true, "", no_stdout},
+  };
+  const mode_t dev_full_mode = e2e::file_mode("/dev/full");
+  for (const Case &c : cases) {
+    const auto r = c.stdout_full ? run_to("/dev/full", c.command, c.args) : run(c.command, c.args);
+    const std::string label = c.command + " " + ::testing::PrintToString(c.args);
+    EXPECT_EQ(r.status, 1) << label;
+    EXPECT_EQ(r.out, c.out) << label;
+    EXPECT_EQ(r.err, c.err) << label;
+  }
+  EXPECT_EQ(e2e::file_mode("/dev/full"), dev_full_mode) << "a device named as the output keeps its mode";
+}
+
 TEST_F(Spine, StateLastsAcrossProcesses) {
   sim({"set", "cpu0.tap=Shift-DR", "fpga.0xcb1000=0xfe"});
   const std::string shown = sim({"show"});

@@ -106,6 +106,13 @@ Result BoardTest::run(const std::string &command, const std::vector<std::string>
   return exec(program, program.string(), args);
 }
 
+Result BoardTest::run_to(const fs::path &file, const std::string &command, const std::vector<std::string> &args) {
+  stdout_file_ = file;
+  Result r = run(command, args);
+  stdout_file_.clear();
+  return r;
+}
+
 Result BoardTest::exec(const fs::path &program, const std::string &argv0, const std::vector<std::string> &args,
                        const std::map<std::string, std::string> &env) {
   std::map<std::string, std::string> vars;
@@ -132,7 +139,9 @@ Result BoardTest::exec(const fs::path &program, const std::string &argv0, const 
   if (::pipe(out_pipe) != 0 || ::pipe(err_pipe) != 0) return {};
   const pid_t pid = ::fork();
   if (pid == 0) {
-    ::dup2(out_pipe[1], 1);
+    const int out = stdout_file_.empty() ? out_pipe[1] : ::open(stdout_file_.c_str(), O_WRONLY | O_CLOEXEC);
+    if (out < 0) _exit(126);
+    ::dup2(out, 1);
     ::dup2(err_pipe[1], 2);
     ::close(out_pipe[0]);
     ::close(err_pipe[0]);
@@ -141,6 +150,7 @@ Result BoardTest::exec(const fs::path &program, const std::string &argv0, const 
     const int devnull = ::open("/dev/null", O_RDONLY);
     ::dup2(devnull, 0);
     if (::chdir(dir_.c_str()) != 0) _exit(126);
+    ::umask(077);  // strict, so that a file of mode 0777 owes it to the command
     ::execve(program.c_str(), argv.data(), envp.data());
     _exit(127);
   }

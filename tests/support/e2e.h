@@ -51,6 +51,8 @@ class BoardTest : public ::testing::Test {
 
   // Runs bin(command) with argv[0] = its full path.
   Result run(const std::string &command, const std::vector<std::string> &args = {});
+  // The same with standard output going to `file` (Result::out stays empty).
+  Result run_to(const std::filesystem::path &file, const std::string &command, const std::vector<std::string> &args);
   // Runs `program` with the given argv[0]; `env` adds or overrides variables
   // (an empty value removes one).
   Result exec(const std::filesystem::path &program, const std::string &argv0, const std::vector<std::string> &args,
@@ -74,6 +76,7 @@ class BoardTest : public ::testing::Test {
   void sync_wire_record();
 
   std::filesystem::path dir_;
+  std::filesystem::path stdout_file_;  // set only within run_to
   ServeProcess server_;
   std::string wire_port_;
 };

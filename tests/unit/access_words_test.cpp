@@ -2,7 +2,6 @@
 // builders' refusal of texts that would not fit their fields.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 
 #include "access/access.h"
@@ -15,10 +14,9 @@ std::string zeros(size_t n) { return std::string(n, '0'); }
 
 TEST(AccessWords, CregAccessIsACopyOfTheAddressAndFortyBits) {
   int length = 0;
-  char *access = jtagbox::build_creg_access("1f", &length, "0f");
-  EXPECT_STREQ(access, "1f");
+  const jtag::HeapText access = jtagbox::build_creg_access("1f", &length, "0f");
+  EXPECT_STREQ(access.get(), "1f");
   EXPECT_EQ(length, 40);
-  std::free(access);
 }
 
 TEST(AccessWords, L2AccessWordLayout) {

@@ -1,0 +1,26 @@
+#include "tap/tap_steps.h"
+
+#include "platform/jtag_platform.h"
+
+namespace jtagbox {
+
+void load_instruction(const char *code, int bits) {
+  JTAG_Select_IR();
+  jtag::HeapText dropped(JTAG_Shift(code, bits, 0, 0, '0'));
+}
+
+void load_data(const char *value, int bits) {
+  JTAG_Select_DR();
+  jtag::HeapText dropped(JTAG_Shift(value, bits, 0, 0, '0'));
+}
+
+jtag::HeapText unload_data(int bits, int wait) {
+  JTAG_Select_DR();
+  return jtag::HeapText(JTAG_Shift("0", bits, 0, wait, '0'));
+}
+
+void run_clocks(int cycles) {
+  for (int i = 0; i < cycles; ++i) cycle_tclk();
+}
+
+}  // namespace jtagbox
