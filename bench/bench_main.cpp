@@ -1,6 +1,9 @@
 // jtagbox-bench [--bin DIR] [--quick] [NAME...]
 // Runs every registered benchmark (or the named ones) against a fresh
-// simulated board each and prints one line per result.
+// simulated board each and prints one line per result.  The commands are
+// taken from the directory this program is in (the build tree's bin/ holds
+// the links, jtag-sim and jtagbox-bench side by side), unless --bin says
+// otherwise.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -81,30 +84,101 @@ Measured run(const Context &ctx, const std::string &command, const std::vector<s
   return m;
 }
 
+namespace {
+
+// The directory of this program's file, however it was started: by a path,
+// relative or not, or by its name through PATH (argv[0] then has no
+// directory at all, so only the kernel's record of the file is reliable).
+std::filesystem::path own_directory() {
+  std::error_code ec;
+  const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return ec ? std::filesystem::path() : exe.parent_path();
+}
+
+bool is_registered(const std::string &name) {
+  const auto &r = registry();
+  return std::any_of(r.begin(), r.end(), [&](const auto &entry) { return entry.first == name; });
+}
+
+void print_help(const std::filesystem::path &bin) {
+  std::printf(
+      "usage: jtagbox-bench [--bin DIR] [--quick] [NAME...]\n"
+      "\n"
+      "Times the jtagbox commands as a user runs them, each benchmark against a\n"
+      "fresh simulated board in a scratch directory under /tmp, and prints one\n"
+      "line per result.  Without NAME every benchmark runs.\n"
+      "\n"
+      "  --bin DIR   where the command links and jtag-sim are\n"
+      "              (default: this program's directory, %s)\n"
+      "  --quick     the small sizes only\n"
+      "  --help      this text\n"
+      "  --version   the version of jtagbox it belongs to\n"
+      "\n"
+      "benchmarks:",
+      bin.empty() ? "unknown" : bin.c_str());
+  std::vector<std::string> names;
+  for (const auto &entry : registry()) names.push_back(entry.first);
+  std::sort(names.begin(), names.end());
+  for (const auto &name : names) std::printf(" %s", name.c_str());
+  std::printf("\n");
+}
+
+int usage_error(const std::string &message) {
+  std::fprintf(stderr, "jtagbox-bench: %s\nTry 'jtagbox-bench --help'.\n", message.c_str());
+  return 2;
+}
+
+}  // namespace
 }  // namespace bench
 
 int main(int argc, char **argv) {
-  std::filesystem::path bin = std::filesystem::path(argv[0]).parent_path();
+  std::filesystem::path bin = bench::own_directory();
   bool quick = false;
   std::vector<std::string> only;
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--quick") == 0)
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      bench::print_help(bench::own_directory());
+      return 0;
+    }
+    if (arg == "--version") {
+      std::printf("jtagbox-bench (jtagbox) %s\n", JTAGBOX_VERSION);
+      return 0;
+    }
+    if (arg == "--quick") {
       quick = true;
-    else if (std::strcmp(argv[i], "--bin") == 0 && i + 1 < argc)
+    } else if (arg == "--bin") {
+      if (i + 1 == argc || argv[i + 1][0] == '\0') return bench::usage_error("--bin needs a directory");
       bin = argv[++i];
-    else
-      only.push_back(argv[i]);
+    } else if (arg.starts_with("-")) {
+      return bench::usage_error("unknown option '" + arg + "'");
+    } else if (!bench::is_registered(arg)) {
+      return bench::usage_error("no benchmark '" + arg + "'");
+    } else {
+      only.push_back(arg);
+    }
+  }
+  if (bin.empty()) return bench::usage_error("cannot find this program's directory; give --bin DIR");
+  std::error_code ec;
+  bin = std::filesystem::absolute(bin, ec);
+  if (ec || !std::filesystem::exists(bin / "jtagbox")) {
+    std::fprintf(stderr, "jtagbox-bench: no jtagbox in %s (give --bin DIR)\n", bin.c_str());
+    return 1;
   }
   for (const auto &[name, f] : bench::registry()) {
     if (!only.empty() && std::find(only.begin(), only.end(), name) == only.end()) continue;
     char tmpl[] = "/tmp/jtagbox-bench-XXXXXX";
+    const char *work = ::mkdtemp(tmpl);
+    if (work == nullptr) {
+      std::perror("jtagbox-bench: mkdtemp");
+      return 1;
+    }
     bench::Context ctx;
-    ctx.bin = std::filesystem::absolute(bin);
-    ctx.work = ::mkdtemp(tmpl);
+    ctx.bin = bin;
+    ctx.work = work;
     ctx.quick = quick;
     ctx.env["JTAG_PLATFORM"] = "sim:" + (ctx.work / "board").string();
     f(ctx);
-    std::error_code ec;
     std::filesystem::remove_all(ctx.work, ec);
   }
   return 0;

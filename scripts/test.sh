@@ -1,10 +1,10 @@
 #!/bin/sh
-# Builds with warnings as errors and runs the whole test suite.
+# Builds (scripts/build.sh: installs what is missing, warnings as errors) and
+# runs the whole test suite.  Without arguments it is the same build as
+# scripts/demo.sh, so after the demo nothing is compiled again.
 #   scripts/test.sh [BUILD_DIR] [extra cmake arguments...]
 set -eu
 cd "$(dirname "$0")/.."
 BUILD="${1:-build}"
-[ $# -gt 0 ] && shift
-cmake -S . -B "$BUILD" -DJTAGBOX_WERROR=ON -DJTAGBOX_TESTS=ON "$@"
-cmake --build "$BUILD" -j"$(nproc)"
-ctest --test-dir "$BUILD" -j"$(nproc)" --output-on-failure
+scripts/build.sh "$@"
+ctest --test-dir "$BUILD" -j2 --output-on-failure

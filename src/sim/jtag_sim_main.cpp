@@ -35,6 +35,7 @@ constexpr const char *kHelp =
     "                     only while it is busy, and one that leaves its\n"
     "                     answers unread is dropped.  SIGINT/SIGTERM stop it\n"
     "  --help             this text\n"
+    "  --version          the version of jtagbox it belongs to\n"
     "\n"
     "keys for set:\n"
     "  scan_mode=WORD           the scan-mode word (as JTAG_CPUSelect/VNXSelect write)\n"
@@ -119,6 +120,10 @@ int run(int argc, char **argv) {
   const std::string command = argv[1];
   if (command == "--help" || command == "-h") {
     std::fputs(kHelp, stdout);
+    return 0;
+  }
+  if (command == "--version") {
+    std::fputs("jtag-sim (jtagbox) " JTAGBOX_VERSION "\n", stdout);
     return 0;
   }
   if (command == "serve") return run_serve(argc, argv);
