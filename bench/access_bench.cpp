@@ -36,11 +36,13 @@ JTAGBOX_BENCHMARK(l2_memory) {
   }
   const std::string length = std::to_string(words);
   const auto write = bench::run(ctx, "JTAG_WriteMem", {"10000", length, "-f=in"});
-  if (write.status != 0) return bench::report("l2_memory", "JTAG_WriteMem failed with status " + std::to_string(write.status));
+  if (write.status != 0)
+    return bench::report("l2_memory", "JTAG_WriteMem failed with status " + std::to_string(write.status));
   report_run("l2_write_mem", words, write);
 
   const auto read = bench::run(ctx, "JTAG_ReadMem", {"10000", length, "-f=out"});
-  if (read.status != 0) return bench::report("l2_memory", "JTAG_ReadMem failed with status " + std::to_string(read.status));
+  if (read.status != 0)
+    return bench::report("l2_memory", "JTAG_ReadMem failed with status " + std::to_string(read.status));
   std::ifstream out(ctx.work / "out");
   const std::string saved((std::istreambuf_iterator<char>(out)), std::istreambuf_iterator<char>());
   if (saved != expected) return bench::report("l2_memory", "JTAG_ReadMem did not read back what was written");

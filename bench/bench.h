@@ -12,9 +12,9 @@
 namespace bench {
 
 struct Context {
-  std::filesystem::path bin;   // the installed bin directory (links and jtag-sim)
-  std::filesystem::path work;  // a scratch directory for this benchmark
-  bool quick = false;          // --quick: the small sizes only
+  std::filesystem::path bin;               // the installed bin directory (links and jtag-sim)
+  std::filesystem::path work;              // a scratch directory for this benchmark
+  bool quick = false;                      // --quick: the small sizes only
   std::map<std::string, std::string> env;  // JTAG_PLATFORM=sim:<work>/board
 };
 
@@ -40,9 +40,9 @@ struct Registrar {
 
 }  // namespace bench
 
-#define JTAGBOX_BENCHMARK(name)                                      \
-  static void name(bench::Context &);                                \
-  static const bench::Registrar name##_registrar(#name, name);       \
+#define JTAGBOX_BENCHMARK(name)                                \
+  static void name(bench::Context &);                          \
+  static const bench::Registrar name##_registrar(#name, name); \
   static void name(bench::Context &ctx)
 
 #endif

@@ -63,7 +63,8 @@ JTAGBOX_BENCHMARK(remote_bitbang) {
                               "jtag newtap cpu0 tap -irlen 8 -expected-id 0x0bc0e06b; init; irscan cpu0.tap 0x02; ";
     const std::string log = (ctx.work / "openocd.log").string();
     const auto idle = bench::run(ctx, kOpenOCD, {"-l", log, "-c", setup + "shutdown"});
-    const auto scan = bench::run(ctx, kOpenOCD, {"-l", log, "-c", setup + "drscan cpu0.tap " + std::to_string(bits) + " 0; shutdown"});
+    const auto scan = bench::run(ctx, kOpenOCD,
+                                 {"-l", log, "-c", setup + "drscan cpu0.tap " + std::to_string(bits) + " 0; shutdown"});
     const double seconds = scan.seconds - idle.seconds;
     std::snprintf(line, sizeof line,
                   "OpenOCD drscan of %d bits through the same server: %.3f s, %.2f M bits/s (status %d); ours is %.1f "

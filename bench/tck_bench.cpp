@@ -23,8 +23,7 @@ JTAGBOX_BENCHMARK(tck) {
     }
   }
   const int traced = ctx.quick ? 10000 : 100000;
-  const auto m = bench::run(ctx, "JTAG_Tck", {std::to_string(traced)},
-                            {{"JTAG_TRACE", (ctx.work / "trace").string()}});
+  const auto m = bench::run(ctx, "JTAG_Tck", {std::to_string(traced)}, {{"JTAG_TRACE", (ctx.work / "trace").string()}});
   char line[128];
   std::snprintf(line, sizeof line, "%d cycles traced: %.3f s (one trace line each)", traced, m.seconds);
   bench::report("tck", line);

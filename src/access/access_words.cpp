@@ -13,7 +13,9 @@ constexpr const char *kWriteDirection = "10000010";
 
 size_t bit_length(const char *hex) { return std::strlen(jtag::HeapText(hex2bin(hex)).get()); }
 
-void append_bits(char (&word)[kL2WordBuffer], const char *hex) { std::strcat(word, jtag::HeapText(hex2bin(hex)).get()); }
+void append_bits(char (&word)[kL2WordBuffer], const char *hex) {
+  std::strcat(word, jtag::HeapText(hex2bin(hex)).get());
+}
 
 // `prefix` is already in the buffer: fill `field` bits with hex2bin of `hex`
 // (zeros in front), then the closing "0".  The length is checked first, so

@@ -127,9 +127,7 @@ void refuse_run_past_address_field(const char *command, uint64_t start, int leng
 }
 
 // Shift a 65-character bit string as the hex text bin2hex makes of it.
-void load_word(const char (&word)[kL2WordBuffer]) {
-  load_data(jtag::HeapText(bin2hex(word)).get(), kAccessWordBits);
-}
+void load_word(const char (&word)[kL2WordBuffer]) { load_data(jtag::HeapText(bin2hex(word)).get(), kAccessWordBits); }
 
 // ---- reading ----
 
@@ -273,8 +271,7 @@ int cmd_write_mem(int argc, char **argv) {
             run.file_flag = false;
             break;
           }
-          default:
-            break;
+          default: break;
         }
       },
       address_and_length(run));

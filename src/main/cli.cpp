@@ -1,5 +1,4 @@
 #include "main/cli.h"
-#include "main/standard_output.h"
 
 #include <cerrno>
 #include <cstdarg>
@@ -7,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "main/standard_output.h"
 #include "platform/jtag_platform.h"
 #include "platform/run_end.h"
 
@@ -42,14 +42,9 @@ void set_debug_level(const char *word) {
 
 bool common_option(const char *word, const std::function<void()> &print_usage) {
   switch (letter(word)) {
-    case 'd':
-      set_debug_level(word);
-      return true;
-    case 'h':
-      print_usage();
-      exit_command(0);
-    default:
-      return false;
+    case 'd': set_debug_level(word); return true;
+    case 'h': print_usage(); exit_command(0);
+    default: return false;
   }
 }
 

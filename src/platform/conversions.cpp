@@ -62,8 +62,8 @@ extern "C" char *bin2hex(const char *bits) {
     p += lead;
   }
   for (; d < digits; ++d, p += 4) {
-    const unsigned v = unsigned(p[0] == '1') << 3 | unsigned(p[1] == '1') << 2 | unsigned(p[2] == '1') << 1 |
-                       unsigned(p[3] == '1');
+    const unsigned v =
+        unsigned(p[0] == '1') << 3 | unsigned(p[1] == '1') << 2 | unsigned(p[2] == '1') << 1 | unsigned(p[3] == '1');
     out[d] = kDigits[v];
   }
   out[digits] = '\0';

@@ -56,8 +56,7 @@ int JTAG_Select_DR(void);
 char *JTAG_Shift(const char *pattern, int count, int recycle, int wait, char pad);
 // As JTAG_Shift but starting from Capture-xR with no select before it.
 // Mode 1 ends in Run-Test/Idle; mode 2 stays in Exit1-xR.
-char *JTAG_Shift_internal(const char *pattern, int count, int recycle, int wait, char pad,
-                          int mode);
+char *JTAG_Shift_internal(const char *pattern, int count, int recycle, int wait, char pad, int mode);
 
 // Drive TMS to `level` (non-zero counts as 1) and give one TCK cycle.
 int JTAG_SetTms(int level);

@@ -153,8 +153,8 @@ extern "C" char *JTAG_Shift(const char *pattern, int count, int recycle, int wai
 
 extern "C" char *JTAG_Shift_internal(const char *pattern, int count, int recycle, int wait, char pad, int mode) {
   PlatformSession &s = board();
-  jtag::trace(shift_trace_line("JTAG_Shift_internal", pattern, count, recycle, wait, pad) + " " +
-              std::to_string(mode) + accel_suffix());
+  jtag::trace(shift_trace_line("JTAG_Shift_internal", pattern, count, recycle, wait, pad) + " " + std::to_string(mode) +
+              accel_suffix());
   return jtag::guarded([&] { return shift_from_capture(s, pattern, count, recycle, pad, mode != 2); });
 }
 

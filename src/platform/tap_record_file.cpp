@@ -61,8 +61,8 @@ std::string read_small_file(const fs::path &file, bool &exists) {
   exists = fd.get() >= 0 || errno != ENOENT;
   if (fd.get() < 0) {
     if (!exists) return {};
-    throw PlatformError("the TAP record " + file.string() + " cannot be read: " +
-                        (errno == ELOOP ? std::string("it is a symbolic link") : errno_text()));
+    throw PlatformError("the TAP record " + file.string() +
+                        " cannot be read: " + (errno == ELOOP ? std::string("it is a symbolic link") : errno_text()));
   }
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
@@ -149,8 +149,7 @@ class TapRecordFile final : public TapRecordStore {
     Fd fd(::mkostemp(tmp.data(), O_CLOEXEC));  // O_EXCL: never through a planted link
     if (fd.get() < 0) throw PlatformError("cannot create a file in " + dir.string() + ": " + errno_text());
     std::ostringstream text;
-    text << kHeader << "\ntap=" << state_name(record.state) << "\ntms=" << record.tms << "\ntdi=" << record.tdi
-         << "\n";
+    text << kHeader << "\ntap=" << state_name(record.state) << "\ntms=" << record.tms << "\ntdi=" << record.tdi << "\n";
     try {
       write_all(fd.get(), text.str(), tmp);
       if (::close(fd.release()) != 0) throw PlatformError("cannot write " + tmp + ": " + errno_text());

@@ -38,9 +38,7 @@ const StateInfo &info(TapState s) { return kStates[static_cast<size_t>(s)]; }
 
 }  // namespace
 
-TapState next_state(TapState state, bool tms) {
-  return tms ? info(state).on_tms1 : info(state).on_tms0;
-}
+TapState next_state(TapState state, bool tms) { return tms ? info(state).on_tms1 : info(state).on_tms0; }
 
 std::vector<bool> tms_path(TapState from, TapState to) {
   // Breadth-first search over a 16-node graph: cheap, and obviously shortest.

@@ -36,9 +36,7 @@ int group_size(const Variant &v) { return v.has_chain_selector ? 3 : 2; }
 void take_option(const Variant &v, Scan &scan, const char *word) {
   Request &r = scan.request;
   switch (cli::letter(word)) {
-    case 'a':
-      r.accelerate = true;
-      break;
+    case 'a': r.accelerate = true; break;
     case 'f': {
       if (!cli::has_equals(word) || word[3] == '\0') input_name_missing(v);
       if (r.recycle) recycle_with_input(v);
@@ -51,8 +49,7 @@ void take_option(const Variant &v, Scan &scan, const char *word) {
       r.recycle = true;
       if (!r.input_name.empty()) recycle_with_input(v);
       break;
-    default:
-      cli::common_option(word, v.short_usage);
+    default: cli::common_option(word, v.short_usage);
   }
 }
 
@@ -112,8 +109,7 @@ void switch_accelerator(int on, const char *failure) {
 jtag::HeapText shift_chain(const Variant &v, const Request &r, const char *pattern, int bit_count) {
   const int recycle = r.recycle ? 1 : 0;
   switch (v.shift) {
-    case ChainShift::SelectedPath:
-      return jtag::HeapText(JTAG_Shift(pattern, bit_count, recycle, 0, '0'));
+    case ChainShift::SelectedPath: return jtag::HeapText(JTAG_Shift(pattern, bit_count, recycle, 0, '0'));
     case ChainShift::FromSelectDR:
       JTAG_SetTms(0);
       return jtag::HeapText(JTAG_Shift_internal(pattern, bit_count, recycle, 0, '0', kSelectedPathMode));

@@ -22,23 +22,23 @@ struct Request {
 };
 
 enum class ChainShift {
-  SelectedPath,     // JTAG_Shift through the path the setup selected
-  FromSelectDR,     // JTAG_SetTms(0), then the internal shift to Run-Test/Idle
-  FromCaptureDR,    // the internal shift from Capture-DR, ending in Exit1-DR
+  SelectedPath,   // JTAG_Shift through the path the setup selected
+  FromSelectDR,   // JTAG_SetTms(0), then the internal shift to Run-Test/Idle
+  FromCaptureDR,  // the internal shift from Capture-DR, ending in Exit1-DR
 };
 
 struct Variant {
   const char *name;
-  bool has_chain_selector;       // positional group of 3 (else 2: length, file)
-  const char *too_few_message;   // the count test, before any option
-  const char *missing_message;   // after the scan
-  const char *long_usage;        // only after the count test
-  const char *short_usage;       // -h and every other usage
-  const char *setup_line;        // debug line before the setup, or nullptr
+  bool has_chain_selector;          // positional group of 3 (else 2: length, file)
+  const char *too_few_message;      // the count test, before any option
+  const char *missing_message;      // after the scan
+  const char *long_usage;           // only after the count test
+  const char *short_usage;          // -h and every other usage
+  const char *setup_line;           // debug line before the setup, or nullptr
   void (*set_up)(const Request &);  // TAP setup before the chain shift
   ChainShift shift;
-  bool switches_accelerator;     // -a switches the scan-dump accelerator around the shift
-  bool select_ir_after;          // JTAG_Select_IR after the dump
+  bool switches_accelerator;  // -a switches the scan-dump accelerator around the shift
+  bool select_ir_after;       // JTAG_Select_IR after the dump
 };
 
 int run(const Variant &variant, int argc, char **argv);

@@ -30,7 +30,7 @@ constexpr unsigned kVornexShift = 6;
 constexpr unsigned kDeviceCount = 4;
 
 struct Selector {
-  const char *name;         // for the debug lines
+  const char *name;  // for the debug lines
   const char *usage;
   const char *no_argument;  // nothing at all after the command name
   const char *no_value;     // only words that chose nothing

@@ -1,7 +1,7 @@
 // The pieces the control-register and L2 units share.
-#include <cstdio>
-
 #include "sim/access_units.h"
+
+#include <cstdio>
 
 namespace jtag::sim {
 
@@ -12,9 +12,7 @@ bool StrobeTimer::tick(unsigned instruction, bool tms) {
   return true;
 }
 
-void StrobeTimer::save(StateMap &state, const std::string &key) const {
-  state.put(key, std::to_string(ticks_));
-}
+void StrobeTimer::save(StateMap &state, const std::string &key) const { state.put(key, std::to_string(ticks_)); }
 
 void StrobeTimer::load(StateMap &state, const std::string &key) {
   ticks_ = kIdle;
@@ -45,7 +43,8 @@ void load_latch(StateMap &state, const std::string &key, BitVector &latch) {
   if (!prefixed || digits.size() + 2 != text->size()) throw StateError("bad value '" + *text + "' for '" + key + "'");
   const BitVector wide = from_hex(digits, digits.size() * 4);
   for (size_t i = size; i < wide.size(); ++i)
-    if (wide.get(i)) throw StateError("value '" + *text + "' for '" + key + "' has more than " + std::to_string(size) + " bits");
+    if (wide.get(i))
+      throw StateError("value '" + *text + "' for '" + key + "' has more than " + std::to_string(size) + " bits");
   latch = from_hex(digits, size);
 }
 

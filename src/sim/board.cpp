@@ -1,9 +1,9 @@
 #include "sim/board.h"
 
-#include "sim/scan_chains.h"
-
 #include <algorithm>
 #include <cstdio>
+
+#include "sim/scan_chains.h"
 
 namespace jtag::sim {
 namespace {
@@ -40,22 +40,15 @@ void Board::route() {
     case 0:
       for (auto &d : devices_) out.push_back(d.get());
       break;
-    case 1:
-      out.push_back(&processor(0));
-      break;
+    case 1: out.push_back(&processor(0)); break;
     case 2:
       for (int i = 0; i < kProcessorCount; ++i) out.push_back(&processor(i));
       break;
     case 3:
     case 4:
-    case 5:
-      out.push_back(&processor(int(scan_mode_ & 0x7u) - 2));
-      break;
-    case 7:
-      out.push_back(&vornex(int(scan_mode_ >> 6) & 0x3));
-      break;
-    default:
-      break;
+    case 5: out.push_back(&processor(int(scan_mode_ & 0x7u) - 2)); break;
+    case 7: out.push_back(&vornex(int(scan_mode_ >> 6) & 0x3)); break;
+    default: break;
   }
 }
 
@@ -210,7 +203,7 @@ void Board::show(std::ostream &out) const {
   char line[96];
   std::snprintf(line, sizeof line, "scan mode: 0x%02x (", scan_mode_);
   out << line;
-  static const char *const kModes[] = {"full scan",   "processor 0", "scan dump",  "processor 1",
+  static const char *const kModes[] = {"full scan",   "processor 0", "scan dump", "processor 1",
                                        "processor 2", "processor 3", "no device", "Vornex chip "};
   out << kModes[scan_mode_ & 7];
   if ((scan_mode_ & 7) == 7) out << ((scan_mode_ >> 6) & 3);

@@ -39,7 +39,7 @@ class BoardSession {
   Board &board() { return *board_; }
   const std::filesystem::path &dir() const { return dir_; }
 
-  void save();            // throws SessionError
+  void save();  // throws SessionError
   // Replaces the board with one loaded from `state` (throws StateError;
   // the board is unchanged then).
   void load_state(StateMap &state);

@@ -59,9 +59,9 @@ class ProcessorChainUnit final : public DeviceUnit {
     const std::string device = "cpu" + std::to_string(processor);
     for (int k = 0; k < kProcessorChainCount; ++k) {
       const std::string key = device + ".chain." + chain_number(k);
-      chains_[size_t(k)] = std::make_unique<ScanChain>(board.state_dir() / "chains" / (key + ".bits"),
-                                                       processor_chain_length(processor, k),
-                                                       (uint64_t(processor) << 8) | uint64_t(k));
+      chains_[size_t(k)] =
+          std::make_unique<ScanChain>(board.state_dir() / "chains" / (key + ".bits"),
+                                      processor_chain_length(processor, k), (uint64_t(processor) << 8) | uint64_t(k));
       board.register_chain(key, *chains_[size_t(k)]);
     }
   }

@@ -67,7 +67,9 @@ std::filesystem::path board_dir() {
   bool is_sim = false;
   const char *value = std::getenv("JTAG_PLATFORM");
   auto dir = jtag::sim::sim_dir_for_platform(value, is_sim);
-  if (!is_sim) throw std::invalid_argument(std::string("JTAG_PLATFORM=") + value + " is not a simulated board (use sim or sim:DIR)");
+  if (!is_sim)
+    throw std::invalid_argument(std::string("JTAG_PLATFORM=") + value +
+                                " is not a simulated board (use sim or sim:DIR)");
   return dir;
 }
 

@@ -80,7 +80,8 @@ class L2Unit final : public DeviceUnit {
   void show(std::ostream &out) const override {
     out << "  L2 memory: " << words_.size() << " words written; others read "
         << value_text(l2_unwritten_word(processor_, 0)) << " + address\n";
-    for (const auto &[address, value] : words_) out << "    l2 " << hex_text(address) << " = " << value_text(value) << "\n";
+    for (const auto &[address, value] : words_)
+      out << "    l2 " << hex_text(address) << " = " << value_text(value) << "\n";
   }
 
  private:

@@ -97,7 +97,8 @@ class ClientSession {
     last_input_ = last_answer_move_ = Clock::now();
     while (end_ == End::Going) step();
     hold_.release();
-    if (end_ == End::StrayByte && !owed_.empty()) send_owed();  // what the bytes before it asked for, if it fits at once
+    if (end_ == End::StrayByte && !owed_.empty())
+      send_owed();  // what the bytes before it asked for, if it fits at once
     report_end();
   }
 
@@ -143,21 +144,15 @@ class ClientSession {
 
   void act(char byte) {
     switch (rbb::command_of(byte)) {
-      case rbb::Command::Lines:
-        return drive(*rbb::lines_of(byte));
-      case rbb::Command::ReadTdo:
-        return owe(rbb::tdo_answer(hold_.board().tdo()));
-      case rbb::Command::TestReset:
-        return hold_.board().test_reset();
-      case rbb::Command::Ignored:
-        return;
+      case rbb::Command::Lines: return drive(*rbb::lines_of(byte));
+      case rbb::Command::ReadTdo: return owe(rbb::tdo_answer(hold_.board().tdo()));
+      case rbb::Command::TestReset: return hold_.board().test_reset();
+      case rbb::Command::Ignored: return;
       case rbb::Command::Quit:
         quit_ = true;
         hold_.release();  // at once: the client may hand the board to a command right away
         return;
-      case rbb::Command::Unknown:
-        stray_ = byte;
-        return finish(End::StrayByte);
+      case rbb::Command::Unknown: stray_ = byte; return finish(End::StrayByte);
     }
   }
 
@@ -206,11 +201,8 @@ class ClientSession {
         std::fprintf(stderr, "jtag-sim serve: dropped a client that left its answers unread for %d s\n",
                      kStalledClientSeconds);
         break;
-      case End::NoBoard:
-        std::fprintf(stderr, "jtag-sim serve: %s; client dropped\n", no_board_.c_str());
-        break;
-      default:
-        break;
+      case End::NoBoard: std::fprintf(stderr, "jtag-sim serve: %s; client dropped\n", no_board_.c_str()); break;
+      default: break;
     }
   }
 

@@ -105,8 +105,8 @@ void ScanChain::look_for_file() {
   in.read(header, kHeaderBytes);
   uint64_t length = 0;
   std::memcpy(&length, header + 8, 8);
-  file_valid_ = in && std::memcmp(header, kMagic, 8) == 0 && length == length_ &&
-                size == kHeaderBytes + 8 * words_for(length_);
+  file_valid_ =
+      in && std::memcmp(header, kMagic, 8) == 0 && length == length_ && size == kHeaderBytes + 8 * words_for(length_);
   file_stale_ = !file_valid_;
 }
 

@@ -74,8 +74,7 @@ StateMap StateMap::parse(const std::string &text) {
   while (std::getline(in, line)) {
     ++number;
     const auto eq = line.find('=');
-    if (eq == std::string::npos || eq == 0)
-      throw StateError("line " + std::to_string(number) + " is not key=value");
+    if (eq == std::string::npos || eq == 0) throw StateError("line " + std::to_string(number) + " is not key=value");
     map.put(line.substr(0, eq), line.substr(eq + 1));
   }
   return map;

@@ -17,9 +17,7 @@ DataRegister &TapDevice::data_register() {
   return bypass_;  // every instruction the chip does not know selects BYPASS
 }
 
-ShiftRegister &TapDevice::shifting_cells() {
-  return state_ == TapState::ShiftIR ? ir_ : data_register().cells();
-}
+ShiftRegister &TapDevice::shifting_cells() { return state_ == TapState::ShiftIR ? ir_ : data_register().cells(); }
 
 bool TapDevice::tdo() {
   if (state_ == TapState::ShiftIR) return ir_.lsb();
@@ -41,42 +39,30 @@ void TapDevice::enter_test_logic_reset() {
 bool TapDevice::clock(bool tms, bool tdi) {
   bool tdo = true;
   switch (state_) {
-    case TapState::CaptureDR:
-      data_register().capture();
-      break;
+    case TapState::CaptureDR: data_register().capture(); break;
     case TapState::ShiftDR:
       // Nothing can change which register is selected while the TAP stays
       // in Shift-DR, so a long scan looks it up once.
       if (shifting_dr_ == nullptr) shifting_dr_ = &data_register().cells();
       tdo = shifting_dr_->shift(tdi);
       break;
-    case TapState::CaptureIR:
-      ir_.load_u64(kIrCapture);
-      break;
-    case TapState::ShiftIR:
-      tdo = ir_.shift(tdi);
-      break;
+    case TapState::CaptureIR: ir_.load_u64(kIrCapture); break;
+    case TapState::ShiftIR: tdo = ir_.shift(tdi); break;
     case TapState::RunTestIdle:
       for (auto &unit : units_) unit->on_run_test_idle_tick(instruction_);
       break;
-    default:
-      break;
+    default: break;
   }
   state_ = next_state(state_, tms);
   if (state_ != TapState::ShiftDR) shifting_dr_ = nullptr;
   switch (state_) {
-    case TapState::UpdateDR:
-      data_register().update();
-      break;
+    case TapState::UpdateDR: data_register().update(); break;
     case TapState::UpdateIR:
       instruction_ = static_cast<unsigned>(ir_.to_u64());
       for (auto &unit : units_) unit->on_instruction(instruction_);
       break;
-    case TapState::TestLogicReset:
-      enter_test_logic_reset();
-      break;
-    default:
-      break;
+    case TapState::TestLogicReset: enter_test_logic_reset(); break;
+    default: break;
   }
   return tdo;
 }

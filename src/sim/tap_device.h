@@ -18,10 +18,10 @@
 namespace jtag::sim {
 
 struct TapDescription {
-  std::string name;               // "cpu0", "vnx3": also the prefix of its keys
-  unsigned ir_length;             // bits
-  uint32_t idcode;                // captured at Test-Logic-Reset
-  unsigned idcode_instruction;    // the instruction Test-Logic-Reset loads
+  std::string name;             // "cpu0", "vnx3": also the prefix of its keys
+  unsigned ir_length;           // bits
+  uint32_t idcode;              // captured at Test-Logic-Reset
+  unsigned idcode_instruction;  // the instruction Test-Logic-Reset loads
 };
 
 class TapDevice {

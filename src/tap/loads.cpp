@@ -54,12 +54,8 @@ constexpr Load kScanIRPath = {
 
 void shift_value(const Load &load, const char *value) {
   switch (load.path) {
-    case Path::InstructionSelect:
-      load_instruction(value, kLoadBits);
-      break;
-    case Path::DataSelect:
-      load_data(value, kLoadBits);
-      break;
+    case Path::InstructionSelect: load_instruction(value, kLoadBits); break;
+    case Path::DataSelect: load_data(value, kLoadBits); break;
     case Path::InstructionByHand: {
       JTAG_SetTms(1);
       JTAG_SetTms(0);

@@ -75,28 +75,19 @@ std::string file_option(const char *word, const char *format) {
 
 void take_shift_option(ShiftRequest &r, const char *word) {
   switch (cli::letter(word)) {
-    case 'a':
-      r.accelerate = true;
-      break;
-    case 'w':
-      r.settings.wait = 1;
-      break;
-    case 'p':
-      take_pad(word, r.settings);
-      break;
+    case 'a': r.accelerate = true; break;
+    case 'w': r.settings.wait = 1; break;
+    case 'p': take_pad(word, r.settings); break;
     case 'f':
       if (r.settings.recycle) shift_usage_exit(1);  // -r and -f exclude each other
       r.input_name = file_option(word, "-f=%s");
       break;
-    case 'o':
-      r.output_name = file_option(word, "-o=%s");
-      break;
+    case 'o': r.output_name = file_option(word, "-o=%s"); break;
     case 'r':
       if (!r.input_name.empty()) shift_usage_exit(1);
       r.settings.recycle = 1;
       break;
-    default:
-      cli::common_option(word, [] { print_shift_usage(); });
+    default: cli::common_option(word, [] { print_shift_usage(); });
   }
 }
 
@@ -179,28 +170,22 @@ struct IRPathRequest {
 
 void take_ir_path_option(IRPathRequest &r, const char *word) {
   switch (cli::letter(word)) {
-    case 'p':
-      take_pad(word, r.settings);
-      break;
-    case 'r':
-      r.settings.recycle = 1;
-      break;
-    case 'w':
-      r.settings.wait = 1;
-      break;
-    default:
-      cli::common_option(word, [] { std::printf("%s", kIRPathUsage); });
+    case 'p': take_pad(word, r.settings); break;
+    case 'r': r.settings.recycle = 1; break;
+    case 'w': r.settings.wait = 1; break;
+    default: cli::common_option(word, [] { std::printf("%s", kIRPathUsage); });
   }
 }
 
 IRPathRequest scan_ir_path_arguments(int argc, char **argv) {
   if (argc - 1 < 2) ir_path_fail("JTAG_IRPath: ERROR, Pattern/Length not specified !");
   IRPathRequest r;
-  cli::scan(argc, argv, [&](const char *word) { take_ir_path_option(r, word); },
-            cli::group_of(2, [&](char *const *words, int present) {
-              r.pattern = words[0];
-              if (present > 1) cli::read_int(words[1], r.settings.length);
-            }));
+  cli::scan(
+      argc, argv, [&](const char *word) { take_ir_path_option(r, word); },
+      cli::group_of(2, [&](char *const *words, int present) {
+        r.pattern = words[0];
+        if (present > 1) cli::read_int(words[1], r.settings.length);
+      }));
   if (r.pattern == nullptr) ir_path_fail("JTAG_IRPath: ERROR, pattern not specified !");
   if (r.settings.length == 0) ir_path_fail("JTAG_IRPath: ERROR, length not specified !");
   return r;

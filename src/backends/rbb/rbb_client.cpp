@@ -135,7 +135,8 @@ class RbbLines final : public LineDriver {
 
   [[noreturn]] void unasked_byte(char byte) const {
     char text[80];
-    std::snprintf(text, sizeof text, "sent 0x%02x when no TDO read was asked", unsigned(static_cast<unsigned char>(byte)));
+    std::snprintf(text, sizeof text, "sent 0x%02x when no TDO read was asked",
+                  unsigned(static_cast<unsigned char>(byte)));
     fail(text);
   }
 
@@ -145,10 +146,11 @@ class RbbLines final : public LineDriver {
     size_t sent = 0;
     bool answered = false;
     bool tdo = false;
-    while (!answered || sent < pending_.size()) pump(sent, [&](bool bit) {
-      tdo = bit;
-      answered = true;
-    });
+    while (!answered || sent < pending_.size())
+      pump(sent, [&](bool bit) {
+        tdo = bit;
+        answered = true;
+      });
     pending_.clear();
     return tdo;
   }
