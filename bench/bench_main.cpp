@@ -49,11 +49,12 @@ Measured run(const Context &ctx, const std::string &command, const std::vector<s
   for (const auto &[k, v] : ctx.env) vars[k] = v;
   for (const auto &[k, v] : extra_env) vars[k] = v;
   for (const auto &[k, v] : vars)
-    if (!v.empty()) env_text.push_back(k + "=" + v);
+    if (!v.empty()) env_text.push_back(std::string(k).append("=").append(v));
   std::vector<char *> argv{const_cast<char *>(program.c_str())};
   for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
   argv.push_back(nullptr);
   std::vector<char *> envp;
+  envp.reserve(env_text.size() + 1);
   for (auto &e : env_text) envp.push_back(e.data());
   envp.push_back(nullptr);
 

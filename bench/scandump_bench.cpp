@@ -19,7 +19,7 @@ JTAGBOX_BENCHMARK(scan_dump) {
     bench::run(ctx, "JTAG_ScanDump", {"01", length, "warm.hex", "-r", "-a"});
     for (const bool accelerate : {false, true}) {
       std::vector<std::string> args = {"01", length, "dump.hex", "-r"};
-      if (accelerate) args.push_back("-a");
+      if (accelerate) args.emplace_back("-a");
       const auto m = bench::run(ctx, "JTAG_ScanDump", args);
       std::error_code ec;
       const auto size = std::filesystem::file_size(ctx.work / "dump.hex", ec);

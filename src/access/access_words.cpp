@@ -1,4 +1,5 @@
 // Builders for the access words of the control-register and L2 commands.
+#include <algorithm>
 #include <cstring>
 
 #include "access/access.h"
@@ -13,8 +14,17 @@ constexpr const char *kWriteDirection = "10000010";
 
 size_t bit_length(const char *hex) { return std::strlen(jtag::HeapText(hex2bin(hex)).get()); }
 
+// Appends `text` to the word; the callers check the lengths first, and a
+// text that would not fit is cut rather than written past the buffer.
+void append_text(char (&word)[kL2WordBuffer], const char *text) {
+  const size_t used = std::strlen(word);
+  const size_t n = std::min(std::strlen(text), kL2WordBuffer - 1 - used);
+  std::memcpy(word + used, text, n);
+  word[used + n] = '\0';
+}
+
 void append_bits(char (&word)[kL2WordBuffer], const char *hex) {
-  std::strcat(word, jtag::HeapText(hex2bin(hex)).get());
+  append_text(word, jtag::HeapText(hex2bin(hex)).get());
 }
 
 // `prefix` is already in the buffer: fill `field` bits with hex2bin of `hex`
@@ -28,12 +38,13 @@ bool append_field(char (&word)[kL2WordBuffer], const char *hex, size_t field) {
   }
   pad_lsb(word, int(field - n), "0");
   append_bits(word, hex);
-  std::strcat(word, "0");
+  append_text(word, "0");
   return true;
 }
 
 bool build_l2_access_word(const char *address, char (&word)[kL2WordBuffer], const char *direction) {
-  std::strcpy(word, direction);
+  word[0] = '\0';
+  append_text(word, direction);
   return append_field(word, address, kL2AddressBits);
 }
 

@@ -101,6 +101,7 @@ BitVector Board::shift_bulk(const BitVector &in, bool recycle) {
   if (m == 0) return out;
   const auto &devices = chain();
   std::vector<ShiftRegister *> cells;  // TDI side first
+  cells.reserve(devices.size());
   for (TapDevice *d : devices) cells.push_back(&d->shifting_cells());
   const size_t bulk = m - 1;  // the last cycle carries TMS 1 and goes bit by bit
 

@@ -185,8 +185,8 @@ class VornexChainUnit final : public DeviceUnit {
 
 }  // namespace
 
-size_t processor_chain_length(int processor, int chain) { return size_t(1000 + 37 * chain + 5 * processor); }
-size_t vornex_chain_length(int vornex) { return size_t(3000 + 250 * vornex); }
+size_t processor_chain_length(int processor, int chain) { return 1000 + 37 * size_t(chain) + 5 * size_t(processor); }
+size_t vornex_chain_length(int vornex) { return 3000 + 250 * size_t(vornex); }
 
 std::unique_ptr<DeviceUnit> make_processor_chain_unit(Board &board, int processor) {
   return std::make_unique<ProcessorChainUnit>(board, processor);

@@ -48,7 +48,7 @@ namespace jtag::sim {
 inline constexpr int kDefaultRbbPort = 3335;
 inline constexpr int kIdleReleaseMs = 150;
 inline constexpr int kStalledClientSeconds = 5;
-inline constexpr std::size_t kAnswerBufferBytes = 64 * 1024;
+inline constexpr std::size_t kAnswerBufferBytes = std::size_t{64} * 1024;
 
 // Serves the board in `dir` on 127.0.0.1:`port` (0: a free port) until
 // SIGINT or SIGTERM.  Prints the port on the first line of standard output.

@@ -62,7 +62,12 @@ void StateMap::check_all_taken() const {
 
 std::string StateMap::serialize() const {
   std::string out;
-  for (const auto &[key, value] : entries_) out += key + "=" + value + "\n";
+  for (const auto &[key, value] : entries_) {
+    out += key;
+    out += '=';
+    out += value;
+    out += '\n';
+  }
   return out;
 }
 
