@@ -13,7 +13,9 @@
 // unanswered: an answer nobody asked for, or anything but '0'/'1', ends the
 // command.  The run ends with one more TDO read, answered once the server
 // has acted on every byte before it, and only then 'Q': a command exits 0
-// only when its effect is on the board.
+// only when its effect is on the board.  After 'Q' the client waits up to a
+// second for the server to close the connection; a byte that comes in that
+// time is one nobody asked for.
 //
 // Bounds: a server that says nothing for kSilenceSeconds, or that has not
 // finished the run within kDeadlineSeconds plus kDeadlineMicrosPerTck for
