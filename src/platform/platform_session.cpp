@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "platform/backend_table.h"
+#include "platform/recorders/recorders.h"
 #include "platform/run_end.h"
 
 namespace jtag {
@@ -59,7 +60,14 @@ PlatformSession &PlatformSession::get() {
 }
 
 PlatformSession::PlatformSession(Backend backend)
-    : backend_(std::move(backend)), tap_(*backend_.lines, backend_.record->load()) {}
+    : backend_(std::move(backend)), tap_(*backend_.lines, backend_.record->load()) {
+  recorders_ = open_recorders(tap_.record());
+  for (const auto &r : recorders_) tap_.add_observer(r.get());
+}
+
+void PlatformSession::note(std::string_view text) {
+  for (const auto &r : recorders_) r->note(text);
+}
 
 BoardServices &PlatformSession::services(const char *what) {
   if (backend_.services == nullptr)
@@ -70,6 +78,8 @@ BoardServices &PlatformSession::services(const char *what) {
 void PlatformSession::reload_tap_record() { tap_.restart_from(backend_.record->load()); }
 
 void PlatformSession::end() {
+  // A record cut short fails the run before the board confirms it.
+  for (const auto &r : recorders_) r->close();
   backend_.lines->flush();
   backend_.lines->finish();
   backend_.record->save(tap_.record());

@@ -4,10 +4,13 @@
 #ifndef JTAGBOX_PLATFORM_PLATFORM_SESSION_H
 #define JTAGBOX_PLATFORM_PLATFORM_SESSION_H
 
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/line_driver.h"
 #include "platform/tap_follower.h"
+#include "platform/tap_observer.h"
 
 namespace jtag {
 
@@ -31,12 +34,18 @@ class PlatformSession {
   // After a scan-mode switch: the TAP the lines reach now is another one.
   void reload_tap_record();
 
-  // Confirms the run and keeps the TAP record; throws PlatformError.
+  // Tells the recorders (JTAG_WAVE, JTAG_SVF) of an operation that is not
+  // a TCK.
+  void note(std::string_view text);
+
+  // Closes the recorders, confirms the run and keeps the TAP record; throws
+  // PlatformError.
   void end();
 
  private:
   Backend backend_;
   TapFollower tap_;
+  std::vector<std::unique_ptr<TapObserver>> recorders_;
 };
 
 // One line "jtagbox: <line>" on standard error, then exit status 1.

@@ -2,8 +2,14 @@
 
 namespace jtag {
 
+void TapFollower::restart_from(TapRecord record) {
+  record_ = record;
+  for (TapObserver *o : observers_) o->restart(record);
+}
+
 void TapFollower::tck(bool tms, bool tdi) {
   lines_.pulse(tms, tdi);
+  for (TapObserver *o : observers_) o->tck(record_.state, tms, tdi, std::nullopt);
   record_ = {next_state(record_.state, tms), tms, tdi};
   ++tck_count_;
 }
@@ -14,6 +20,13 @@ void TapFollower::walk_to(TapState target) {
 
 void TapFollower::reset() {
   lines_.reset_tap(record_.tdi);
+  if (!observers_.empty()) {
+    TapState s = record_.state;
+    for (int i = 0; i < 5; ++i) {
+      for (TapObserver *o : observers_) o->tck(s, true, record_.tdi, std::nullopt);
+      s = next_state(s, true);
+    }
+  }
   record_ = {TapState::TestLogicReset, true, record_.tdi};
   tck_count_ += 5;
 }
@@ -22,6 +35,7 @@ BitVector TapFollower::shift(const BitVector &in, bool recycle, bool bulk) {
   const size_t n = in.size();
   if (n == 0) return {};
   BitVector out = bulk ? lines_.shift_bulk(in, recycle) : lines_.shift_bits(in, recycle);
+  for (TapObserver *o : observers_) o->shift(record_.state, in, out, recycle);
   // TMS was 1 on the last bit only: n - 1 TCKs stay in Shift, the last exits.
   record_.state = next_state(record_.state, true);
   record_.tms = true;

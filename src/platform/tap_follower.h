@@ -6,9 +6,11 @@
 #define JTAGBOX_PLATFORM_TAP_FOLLOWER_H
 
 #include <cstdint>
+#include <vector>
 
 #include "platform/bits.h"
 #include "platform/line_driver.h"
+#include "platform/tap_observer.h"
 
 namespace jtag {
 
@@ -18,7 +20,11 @@ class TapFollower {
 
   const TapRecord &record() const { return record_; }
   // The board says its TAP is elsewhere now (another device was routed in).
-  void restart_from(TapRecord record) { record_ = record; }
+  void restart_from(TapRecord record);
+  // A recorder that sees every TCK from now on (it outlives the follower's
+  // use of it).
+  void add_observer(TapObserver *observer) { observers_.push_back(observer); }
+  const std::vector<TapObserver *> &observers() const { return observers_; }
 
   // One TCK whose TDO nobody reads; TDI keeps its level.
   void tck(bool tms) { tck(tms, record_.tdi); }
@@ -37,6 +43,7 @@ class TapFollower {
   LineDriver &lines_;
   TapRecord record_;
   uint64_t tck_count_ = 0;
+  std::vector<TapObserver *> observers_;
 };
 
 }  // namespace jtag

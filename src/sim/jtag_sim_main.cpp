@@ -29,11 +29,13 @@ constexpr const char *kHelp =
     "  set KEY=VALUE...   change the board state; numbers are decimal or 0x hex\n"
     "  chain KEY          print a scan chain's contents as hex, as a dump of its\n"
     "                     whole length shows them (KEY e.g. cpu0.chain.0c)\n"
-    "  serve [--port N]   serve the board over remote_bitbang on 127.0.0.1:N\n"
+    "  serve [--port N] [--wave FILE]\n"
+    "                     serve the board over remote_bitbang on 127.0.0.1:N\n"
     "                     (default 3335; 0 picks a free port); the port is\n"
     "                     the first line printed.  A client holds the board\n"
     "                     only while it is busy, and one that leaves its\n"
-    "                     answers unread is dropped.  SIGINT/SIGTERM stop it\n"
+    "                     answers unread is dropped.  SIGINT/SIGTERM stop it.\n"
+    "                     --wave FILE records every TCK it sees as a VCD\n"
     "  --help             this text\n"
     "  --version          the version of jtagbox it belongs to\n"
     "\n"
@@ -101,12 +103,17 @@ int run_chain(BoardSession &session, const std::string &key) {
 
 int run_serve(int argc, char **argv) {
   int port = jtag::sim::kDefaultRbbPort;
-  if (argc == 4 && std::strcmp(argv[2], "--port") == 0) {
-    const auto n = jtag::sim::parse_number(argv[3]);
-    if (!n || *n > 65535) return usage_error(std::string("bad port '") + argv[3] + "'");
-    port = int(*n);
-  } else if (argc != 2) {
-    return usage_error("serve takes only --port N");
+  std::string wave;
+  for (int i = 2; i < argc; i += 2) {
+    if (i + 1 < argc && std::strcmp(argv[i], "--port") == 0) {
+      const auto n = jtag::sim::parse_number(argv[i + 1]);
+      if (!n || *n > 65535) return usage_error(std::string("bad port '") + argv[i + 1] + "'");
+      port = int(*n);
+    } else if (i + 1 < argc && std::strcmp(argv[i], "--wave") == 0 && *argv[i + 1] != '\0') {
+      wave = argv[i + 1];
+    } else {
+      return usage_error("serve takes only --port N and --wave FILE");
+    }
   }
   std::filesystem::path dir;
   try {
@@ -114,7 +121,7 @@ int run_serve(int argc, char **argv) {
   } catch (const std::exception &e) {
     return usage_error(e.what());
   }
-  return jtag::sim::serve_remote_bitbang(dir, port);
+  return jtag::sim::serve_remote_bitbang(dir, port, wave);
 }
 
 int run(int argc, char **argv) {

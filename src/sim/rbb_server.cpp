@@ -18,6 +18,8 @@
 #include <vector>
 
 #include "backends/rbb/rbb_protocol.h"
+#include "platform/line_driver.h"
+#include "platform/recorders/vcd_writer.h"
 #include "sim/board_session.h"
 
 namespace jtag::sim {
@@ -32,6 +34,18 @@ constexpr int kStopCheckMs = 100;
 volatile sig_atomic_t g_stop = 0;
 void on_stop_signal(int) { g_stop = 1; }
 bool stopping() { return g_stop != 0; }
+
+// The --wave recording, and the first failure to write it (which stops the
+// server).
+std::unique_ptr<VcdWriter> g_wave;
+std::string g_wave_error;
+TapState g_wave_end_state = TapState::TestLogicReset;
+
+void wave_failed(const PlatformError &e) {
+  g_wave_error = e.what();
+  g_wave.reset();
+  g_stop = 1;
+}
 
 // A file descriptor that closes itself.
 class Fd {
@@ -160,7 +174,18 @@ class ClientSession {
   // while the board is let go, so a client that idled with TCK high does
   // not clock when it drives TCK high again.
   void drive(rbb::Lines lines) {
-    if (lines.tck && !tck_) hold_.board().clock(lines.tms, lines.tdi);
+    if (lines.tck && !tck_) {
+      Board &b = hold_.board();
+      if (g_wave) {
+        try {
+          g_wave->tck(b.tap_state(), lines.tms, lines.tdi, b.tdo());
+        } catch (const PlatformError &e) {
+          wave_failed(e);
+        }
+      }
+      b.clock(lines.tms, lines.tdi);
+      g_wave_end_state = b.tap_state();
+    }
     tck_ = lines.tck;
   }
 
@@ -255,11 +280,18 @@ void serve_client(int client, const std::filesystem::path &dir) {
   const int one = 1;
   ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   ClientSession(client, dir).serve();
+  if (g_wave) {
+    try {
+      g_wave->flush();
+    } catch (const PlatformError &e) {
+      wave_failed(e);
+    }
+  }
 }
 
 }  // namespace
 
-int serve_remote_bitbang(const std::filesystem::path &dir, int port) {
+int serve_remote_bitbang(const std::filesystem::path &dir, int port, const std::string &wave) {
   struct sigaction sa {};
   sa.sa_handler = on_stop_signal;
   ::sigaction(SIGINT, &sa, nullptr);
@@ -270,12 +302,33 @@ int serve_remote_bitbang(const std::filesystem::path &dir, int port) {
     std::fprintf(stderr, "jtag-sim serve: cannot listen on 127.0.0.1:%d: %s\n", port, std::strerror(errno));
     return 1;
   }
+  if (!wave.empty()) {
+    try {
+      g_wave = std::make_unique<VcdWriter>(std::make_unique<RecordFile>(wave, "waveform", RecordFile::Mode::Replace),
+                                           "jtag-sim serve");
+    } catch (const PlatformError &e) {
+      std::fprintf(stderr, "jtag-sim serve: %s\n", e.what());
+      return 1;
+    }
+  }
   std::printf("%d\n", bound);
   std::fflush(stdout);
   while (wait_readable(listener.get())) {
     // The client's socket closes only after its session let the board go.
     Fd client(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
     if (client.get() >= 0) serve_client(client.get(), dir);
+  }
+  if (g_wave) {
+    try {
+      // The state after the last edge is that of the board as saved.
+      g_wave->close(g_wave_end_state);
+    } catch (const PlatformError &e) {
+      wave_failed(e);
+    }
+  }
+  if (!g_wave_error.empty()) {
+    std::fprintf(stderr, "jtag-sim serve: %s\n", g_wave_error.c_str());
+    return 1;
   }
   return 0;
 }

@@ -42,6 +42,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <string>
 
 namespace jtag::sim {
 
@@ -52,8 +53,13 @@ inline constexpr std::size_t kAnswerBufferBytes = std::size_t{64} * 1024;
 
 // Serves the board in `dir` on 127.0.0.1:`port` (0: a free port) until
 // SIGINT or SIGTERM.  Prints the port on the first line of standard output.
-// Returns the exit status.
-int serve_remote_bitbang(const std::filesystem::path &dir, int port);
+// With a `wave` file, every rising TCK edge of every client is recorded
+// there as a Value Change Dump (platform/recorders/vcd_writer.h), TDO as the
+// board presents it before the edge; the file is complete when a client
+// leaves and when the server stops.  A wave file that cannot be written
+// stops the server with one line on standard error and status 1.  Returns
+// the exit status.
+int serve_remote_bitbang(const std::filesystem::path &dir, int port, const std::string &wave = {});
 
 }  // namespace jtag::sim
 

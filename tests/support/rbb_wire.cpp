@@ -39,7 +39,8 @@ std::string first_line(int fd) {
 
 }  // namespace
 
-int ServeProcess::start(const std::string &platform, const std::filesystem::path &err_file) {
+int ServeProcess::start(const std::string &platform, const std::filesystem::path &err_file,
+                        const std::vector<std::string> &extra) {
   int out_pipe[2];
   if (::pipe(out_pipe) != 0) return 0;
   pid_ = ::fork();
@@ -50,7 +51,12 @@ int ServeProcess::start(const std::string &platform, const std::filesystem::path
     if (!err_file.empty() && std::freopen(err_file.c_str(), "w", stderr) == nullptr) _exit(126);
     ::setenv("JTAG_PLATFORM", platform.c_str(), 1);
     const std::string program = bin("jtag-sim").string();
-    ::execl(program.c_str(), "jtag-sim", "serve", "--port", "0", static_cast<char *>(nullptr));
+    std::vector<std::string> args = {"jtag-sim", "serve", "--port", "0"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    std::vector<char *> argv;
+    for (std::string &a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ::execv(program.c_str(), argv.data());
     _exit(127);
   }
   ::close(out_pipe[1]);

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace e2e {
 
@@ -24,8 +25,10 @@ class ServeProcess {
 
   // Serves the board that `platform` (a JTAG_PLATFORM value) names, its
   // standard error to `err_file` (empty: the test's own).  Returns the port
-  // it printed, 0 when it printed none within 30 s.
-  int start(const std::string &platform, const std::filesystem::path &err_file = {});
+  // it printed, 0 when it printed none within 30 s.  `extra` follows
+  // `serve --port 0` on its command line.
+  int start(const std::string &platform, const std::filesystem::path &err_file = {},
+            const std::vector<std::string> &extra = {});
   // SIGTERM, then its exit status (128 + signal when a signal ended it), or
   // -1 when none runs.  One still there after `limit` fails the test and is
   // killed.
