@@ -180,6 +180,7 @@ extern "C" int JTAG_system_scan_mode_select(unsigned int word) {
   jtag::guarded([&] {
     s.lines().flush();  // what was clocked reaches the device it was meant for
     s.services("scan-mode selection").select_scan_mode(word);
+    s.note(hex_line("scan mode selected:", word) + ", the chain reaches other devices from here");
     s.reload_tap_record();
   });
   mirror_lines(s);
@@ -189,7 +190,11 @@ extern "C" int JTAG_system_scan_mode_select(unsigned int word) {
 extern "C" unsigned int JTAG_read_scan_control_reg(void) {
   PlatformSession &s = board();
   jtag::trace("JTAG_read_scan_control_reg");
-  return jtag::guarded([&] { return s.services("the scan control register").scan_control(); });
+  return jtag::guarded([&] {
+    const unsigned value = s.services("the scan control register").scan_control();
+    s.note(hex_line("scan control register read:", value));
+    return value;
+  });
 }
 
 // The one board service whose failure the commands handle themselves: a
@@ -200,7 +205,9 @@ extern "C" int jtag_pelustr_fpga_accelerate(int on) {
   if (!s.has_services()) return 1;
   const bool switched = jtag::guarded([&] {
     s.lines().flush();
-    return s.services("the scan-dump accelerator").set_scan_dump_accelerator(on != 0);
+    const bool done = s.services("the scan-dump accelerator").set_scan_dump_accelerator(on != 0);
+    s.note(std::string("scan-dump accelerator switched ") + (on != 0 ? "on" : "off") + (done ? "" : ": failed"));
+    return done;
   });
   if (!switched) return 1;
   g_scan_dump_accelerator = on != 0;
@@ -210,7 +217,13 @@ extern "C" int jtag_pelustr_fpga_accelerate(int on) {
 extern "C" unsigned char fpga_get8(uint32_t address) {
   PlatformSession &s = board();
   jtag::trace(hex_line("fpga_get8", address));
-  return jtag::guarded([&] { return s.services("FPGA registers").fpga_read(address); });
+  return jtag::guarded([&] {
+    const uint8_t value = s.services("FPGA registers").fpga_read(address);
+    char line[64];
+    std::snprintf(line, sizeof line, "FPGA register 0x%x read: 0x%02x", address, unsigned(value));
+    s.note(line);
+    return value;
+  });
 }
 
 extern "C" int fpga_put8(uint32_t address, unsigned char value) {
@@ -218,6 +231,10 @@ extern "C" int fpga_put8(uint32_t address, unsigned char value) {
   char line[64];
   std::snprintf(line, sizeof line, "fpga_put8 0x%x 0x%x", address, unsigned(value));
   jtag::trace(line);
-  jtag::guarded([&] { s.services("FPGA registers").fpga_write(address, value); });
+  jtag::guarded([&] {
+    s.services("FPGA registers").fpga_write(address, value);
+    std::snprintf(line, sizeof line, "FPGA register 0x%x written: 0x%02x", address, unsigned(value));
+    s.note(line);
+  });
   return 0;
 }
