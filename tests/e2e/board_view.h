@@ -1,5 +1,6 @@
-// What the TAP and selection tests read back from `jtag-sim show`, and the
-// one-case-one-board routine of their tables.
+// What the end-to-end tables expect and read back: the trace lines of the
+// platform operations, the board as `jtag-sim show` and `chain` print it, and
+// the one-case-one-board routine of the command tables.
 #ifndef JTAGBOX_TESTS_E2E_BOARD_VIEW_H
 #define JTAGBOX_TESTS_E2E_BOARD_VIEW_H
 
@@ -9,6 +10,29 @@
 #include "support/e2e.h"
 
 namespace e2e {
+
+using Lines = std::vector<std::string>;
+
+inline Lines operator+(Lines a, const Lines &b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+// The trace line of JTAG_Shift and of JTAG_Shift_internal (`pad` as traced).
+inline std::string shift_op(const std::string &pattern, int bits, int recycle = 0, int wait = 0,
+                            const std::string &pad = "0", int accel = 0) {
+  return "JTAG_Shift \"" + pattern + "\" " + std::to_string(bits) + " " + std::to_string(recycle) + " " +
+         std::to_string(wait) + " '" + pad + "' accel=" + std::to_string(accel);
+}
+inline std::string internal_op(const std::string &pattern, int bits, int recycle, int mode, int accel = 0) {
+  return "JTAG_Shift_internal \"" + pattern + "\" " + std::to_string(bits) + " " + std::to_string(recycle) +
+         " 0 '0' " + std::to_string(mode) + " accel=" + std::to_string(accel);
+}
+inline Lines ir_op(const std::string &code, int bits = 8) { return {"JTAG_Select_IR", shift_op(code, bits)}; }
+inline Lines dr_op(const std::string &value, int bits, int wait = 0) {
+  return {"JTAG_Select_DR", shift_op(value, bits, 0, wait)};
+}
+inline Lines clocks_op(int n) { return Lines(size_t(n), "cycle_tclk"); }
 
 // The line of `show` that starts with `prefix`, or "" when there is none.
 inline std::string line_starting(const std::string &show, const std::string &prefix) {
@@ -21,29 +45,37 @@ inline std::string line_starting(const std::string &show, const std::string &pre
 // "Run-Test/Idle, IR 0x3d" for device "cpu0".
 inline std::string tap_of(const std::string &show, const std::string &device) {
   const std::string line = line_starting(show, device + ": ");
-  const size_t start = device.size() + 2;
   const size_t end = line.find(" (");
-  return line.empty() || end == std::string::npos ? "" : line.substr(start, end - start);
+  return end == std::string::npos ? "" : line.substr(device.size() + 2, end - device.size() - 2);
 }
 
-// One run of a command table: the arguments, and exactly what must come of
-// them (standard error always empty).
+// One run of a command table and exactly what must come of it.
 struct CommandCase {
-  std::vector<std::string> args;
+  Lines args;
   int status;
   std::string out;
-  std::vector<std::string> trace;
+  Lines trace;
+  std::string err = "";
 };
 
 class FreshBoardTest : public BoardTest {
  protected:
-  // Powers the board up afresh and forgets the trace: each case of a table
-  // starts from the board as delivered.
+  // Powers the board up afresh and forgets the trace.
   void fresh() {
     sim({"reset"});
     clear_trace();
   }
-  std::string tap(const std::string &device) { return tap_of(sim({"show"}), device); }
+  std::string show() { return sim({"show"}); }
+  std::string tap(const std::string &device) { return tap_of(show(), device); }
+  bool board_shows(const std::string &text) { return show().find(text) != std::string::npos; }
+  std::string file(const std::string &name) { return read_file(path(name)); }
+  bool exists(const std::string &name) { return std::filesystem::exists(path(name)); }
+  // A scan chain's contents as `jtag-sim chain` prints them, without the line end.
+  std::string chain(const std::string &key) {
+    std::string hex = sim({"chain", key});
+    if (!hex.empty()) hex.pop_back();
+    return hex;
+  }
 
   // Each case on a fresh board.
   void check(const std::string &command, const std::vector<CommandCase> &cases) {
@@ -53,7 +85,7 @@ class FreshBoardTest : public BoardTest {
       const std::string label = command + " " + ::testing::PrintToString(c.args);
       EXPECT_EQ(r.status, c.status) << label;
       EXPECT_EQ(r.out, c.out) << label;
-      EXPECT_EQ(r.err, "") << label;
+      EXPECT_EQ(r.err, c.err) << label;
       EXPECT_EQ(trace(), c.trace) << label;
     }
   }
