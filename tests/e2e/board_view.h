@@ -1,6 +1,7 @@
 // What the end-to-end tables expect and read back: the trace lines of the
-// platform operations, the board as `jtag-sim show` and `chain` print it, and
-// the one-case-one-board routine of the command tables.
+// platform operations, the board as `jtag-sim show` and `chain` print it, the
+// one-case-one-board routine of the command tables, and the fixture of the
+// cases that run their own `jtag-sim serve`.
 #ifndef JTAGBOX_TESTS_E2E_BOARD_VIEW_H
 #define JTAGBOX_TESTS_E2E_BOARD_VIEW_H
 
@@ -77,7 +78,7 @@ class FreshBoardTest : public BoardTest {
     return hex;
   }
 
-  // Each case on a fresh board.
+  // Each case on a fresh board: exactly its status, output, error and trace.
   void check(const std::string &command, const std::vector<CommandCase> &cases) {
     for (const CommandCase &c : cases) {
       fresh();
@@ -89,6 +90,31 @@ class FreshBoardTest : public BoardTest {
       EXPECT_EQ(trace(), c.trace) << label;
     }
   }
+};
+
+// The cases that test `jtag-sim serve` itself, each with its own server on
+// its own board.  They run once: the rerun over the wire has nothing to add.
+class ServedBoardTest : public FreshBoardTest {
+ protected:
+  void SetUp() override {
+    FreshBoardTest::SetUp();
+    if (e2e::over_wire()) GTEST_SKIP() << "these cases run their own servers; the plain run has them";
+  }
+  void TearDown() override {
+    stop();
+    FreshBoardTest::TearDown();
+  }
+  // jtag-sim serve --port 0 on this test's board, its standard error to serve.err.
+  void serve() { ASSERT_NE(port_ = serving_.start(env_["JTAG_PLATFORM"], path("serve.err")), 0) << "no port"; }
+  int stop() { return serving_.stop(); }  // SIGTERM; the exit status, -1 when none runs
+  std::string serve_err() const { return read_file(path("serve.err")); }
+  std::string wire() const { return "rbb:127.0.0.1:" + std::to_string(port_); }
+  Result over_wire(const std::string &command, const Lines &args) {
+    return exec(bin(command), command, args, {{"JTAG_PLATFORM", wire()}});
+  }
+
+  ServeProcess serving_;
+  int port_ = 0;
 };
 
 }  // namespace e2e

@@ -30,10 +30,15 @@ class RawShift : public FreshBoardTest {
   void SetUp() override {
     FreshBoardTest::SetUp();
     write_file(path("in.txt"), "abcdef\nffff\n");
+    write_file(path("short.txt"), "ab\n123\n");
+    write_file(path("empty.txt"), "");
+    write_file(path("nl.txt"), "\n");
   }
 };
 
 // On a fresh board the data register is processor 0's IDCODE, 0x0bc0e06b.
+// A pattern file gives at most (length + 3) / 4 characters of its first
+// line, its line end kept when the line is shorter.
 TEST_F(RawShift, ShiftCommandLines) {
   check("JTAG_Shift",
         {
@@ -47,28 +52,24 @@ TEST_F(RawShift, ShiftCommandLines) {
             {{"a3", "8", "-f=in.txt"}, 0, "6b\n", data_shift("ab", 8)},        // the file's pattern wins
             {{"-f=in.txt", "16", "a3"}, 0, "e06b\n", data_shift("abcd", 16)},  // after -f= a word is a length
             {{"-f=in.txt", "16", "8"}, 0, "6b\n", data_shift("ab", 8)},
+            {{"-f=in.txt", "17"}, 0, "0e06b\n", data_shift("abcde", 17)}, {{"-f=in.txt", "1"}, 0, "1\n", data_shift("a", 1)},
+            {{"-f=short.txt", "16"}, 0, "e06b\n", data_shift("ab\\n", 16)},
+            {{"-f=nl.txt", "8"}, 0, "6b\n", data_shift("\\n", 8)}, {{"-f=empty.txt", "16"}, 0, "e06b\n", data_shift("", 16)},
             {{"-f=/dev/zero", "16"}, 0, "e06b\n", data_shift("", 16)},  // four bytes read, all NUL
             {{"a3", "8", "-p=1"}, 0, "6b\n", data_shift("a3", 8, 0, 0, "1")},
             {{"a3", "8", "-p='"}, 0, "6b\n", data_shift("a3", 8, 0, 0, "\\'")},
             {{"a3", "8", "-p=1", "-p", "-p=", "-pad=0"}, 0, "6b\n", data_shift("a3", 8, 0, 0, "1")},  // kept
-            {{"a3", "8", "-w"}, 0, "6b\n", data_shift("a3", 8, 0, 1)},
-            {{"a3", "8", "-r"}, 0, "6b\n", data_shift("a3", 8, 1)},
+            {{"a3", "8", "-w"}, 0, "6b\n", data_shift("a3", 8, 0, 1)}, {{"a3", "8", "-r"}, 0, "6b\n", data_shift("a3", 8, 1)},
             {{"a3", "8", "-a"}, 0, "6b\n", data_shift("a3", 8, 0, 0, "0", 1)},
             {{"a3", "-3"}, 0, "\n", data_shift("a3", -3)},  // nothing is shifted
             {{"a3", "8", "-q", "-"}, 0, "6b\n", data_shift("a3", 8)},
-            {{"a3"}, 1, kShiftUsage, {}},
-            {{"-h"}, 1, kShiftUsage, {}},
-            {{"-h", "a3"}, 0, kShiftUsage, {}},
-            {{"a3", "8", "-h"}, 0, kShiftUsage, {}},
+            {{"a3"}, 1, kShiftUsage, {}}, {{"-h"}, 1, kShiftUsage, {}},  // the count comes before -h
+            {{"-h", "a3"}, 0, kShiftUsage, {}}, {{"a3", "8", "-h"}, 0, kShiftUsage, {}},
             {{"-d", "a3"}, 1, kShiftUsage, {}},  // the group runs past the end
-            {{"a3", "x"}, 1, kShiftUsage, {}},
-            {{"a3", "0"}, 1, kShiftUsage, {}},
-            {{"-f=in.txt", "-r", "8"}, 1, kShiftUsage, {}},
-            {{"-r", "-f=in.txt", "8"}, 1, kShiftUsage, {}},
-            {{"a3", "8", "-fin.txt"}, 1, kShiftUsage, {}},
-            {{"a3", "8", "-f="}, 1, kShiftUsage, {}},
-            {{"a3", "8", "-o"}, 1, kShiftUsage, {}},
-            {{"a3", "8", "-o="}, 1, kShiftUsage, {}},
+            {{"a3", "x"}, 1, kShiftUsage, {}}, {{"a3", "0"}, 1, kShiftUsage, {}},
+            {{"-f=in.txt", "-r", "8"}, 1, kShiftUsage, {}}, {{"-r", "-f=in.txt", "8"}, 1, kShiftUsage, {}},
+            {{"a3", "8", "-fin.txt"}, 1, kShiftUsage, {}}, {{"a3", "8", "-f="}, 1, kShiftUsage, {}},
+            {{"a3", "8", "-o"}, 1, kShiftUsage, {}}, {{"a3", "8", "-o="}, 1, kShiftUsage, {}},
             {{"-f=absent.txt", "8"}, 1, "JTAG_Shift: ERROR, Could not open file absent.txt for reading\n", {}},
             {{"a3", "8", "-o=no/out.txt"}, 1, "JTAG_Shift: ERROR, Could not open file no/out.txt for writing\n", {}},
         });
@@ -115,8 +116,7 @@ TEST_F(RawShift, IRPathCommandLines) {
             {{"3", "8", "-p=1", "-r", "-w"}, 0, "01\n", {"JTAG_Select_IR", shift_op("3", 8, 1, 1, "1")}},
             {{"3", "8", "-a", "-f=x", "-o=y"}, 0, "01\n", ir},  // not this command's options
             {{}, 1, error + "Pattern/Length not specified !\n" + usage, {}},
-            {{"-h"}, 1, error + "Pattern/Length not specified !\n" + usage, {}},
-            {{"-h", "3"}, 0, usage, {}},
+            {{"-h"}, 1, error + "Pattern/Length not specified !\n" + usage, {}}, {{"-h", "3"}, 0, usage, {}},
             {{"-d", "3"}, 1, error + "length not specified !\n" + usage, {}},
             {{"3", "x"}, 1, error + "length not specified !\n" + usage, {}},
             {{"-d", "-r"}, 1, error + "pattern not specified !\n" + usage, {}},

@@ -8,7 +8,7 @@
 #include <functional>
 #include <thread>
 
-#include "served_board.h"
+#include "board_view.h"
 
 namespace {
 

@@ -136,20 +136,6 @@ TEST_F(ScanDump, OperationsOfEachDump) {
         });
 }
 
-// The pattern file: at most (length + 3) / 4 characters of the first line,
-// the line end kept when the line is shorter, nothing of the second line.
-TEST_F(ScanDump, PatternFileFirstLineOnly) {
-  const std::tuple<std::string, int, std::string> cases[] = {
-      {"abcdef\n123\n", 16, "abcd"}, {"abcdef\n", 17, "abcde"}, {"ab\n123\n", 16, "ab\\n"},
-      {"", 16, ""},                  {"\n", 8, "\\n"},         {"abcdef", 1, "a"}};
-  for (const auto &[text, length, pattern] : cases) {
-    fresh();
-    write_file(path("p.txt"), text);
-    EXPECT_EQ(run("JTAG_CapDR_To_Exit1DR", {"0c", std::to_string(length), "out.hex", "-f=p.txt"}).status, 0) << text;
-    EXPECT_EQ(trace(), Lines{internal_op(pattern, length, 0, 2)}) << text;
-  }
-}
-
 // -a on JTAG_ScanDR_Path switches the board's scan-dump accelerator on
 // before TMS is driven and off after the shift; either failure is reported
 // on standard error and leaves the output file empty.

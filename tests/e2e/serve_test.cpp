@@ -11,7 +11,7 @@
 #include <memory>
 #include <thread>
 
-#include "served_board.h"
+#include "board_view.h"
 
 namespace {
 

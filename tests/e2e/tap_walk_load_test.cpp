@@ -14,15 +14,11 @@ class TapWalk : public FreshBoardTest {};
 TEST_F(TapWalk, TmsTakesExactlyOneWordAndNoOptions) {
   const std::string usage = "ERROR: Usage JTAG_TMS <value(0 or 1)>\n";
   check("JTAG_TMS", {
-                        {{"1"}, 0, "", {"JTAG_SetTms 1"}},
-                        {{"0"}, 0, "", {"JTAG_SetTms 0"}},
-                        {{"-h"}, 0, "", {"JTAG_SetTms 0"}},  // not an option: atoi of the text
-                        {{"high"}, 0, "", {"JTAG_SetTms 0"}},
-                        {{"5"}, 0, "", {"JTAG_SetTms 5"}},  // passed on unchanged
-                        {{"1x"}, 0, "", {"JTAG_SetTms 1"}},
-                        {{}, 1, usage, {}},
-                        {{"1", "-d"}, 1, usage, {}},
-                        {{"1", "0"}, 1, usage, {}},
+                        {{"1"}, 0, "", {"JTAG_SetTms 1"}}, {{"0"}, 0, "", {"JTAG_SetTms 0"}},
+                        // Not options, and passed on unchanged: atoi of the text.
+                        {{"-h"}, 0, "", {"JTAG_SetTms 0"}}, {{"high"}, 0, "", {"JTAG_SetTms 0"}},
+                        {{"5"}, 0, "", {"JTAG_SetTms 5"}}, {{"1x"}, 0, "", {"JTAG_SetTms 1"}},
+                        {{}, 1, usage, {}}, {{"1", "-d"}, 1, usage, {}}, {{"1", "0"}, 1, usage, {}},
                     });
 }
 
@@ -33,8 +29,7 @@ TEST_F(TapWalk, TckGivesExactlyTheCountOfCycles) {
       "JTAG_Tck: ERROR, Value needs to be greater than 0 !\nJTAG_Tck <num> [-d=<level>] [-h]\n\n";
   const std::string tick = "cycle_tclk";
   check("JTAG_Tck", {
-                        {{"5"}, 0, "", repeat(tick, 5)},
-                        {{"1"}, 0, "", repeat(tick, 1)},
+                        {{"5"}, 0, "", repeat(tick, 5)}, {{"1"}, 0, "", repeat(tick, 1)},
                         {{"5", "-d"}, 0, "JTAG_Tck: Cycling TCK 5 times\n", repeat(tick, 5)},
                         {{"-d=2", "2"}, 0, "JTAG_Tck: Cycling TCK 2 times\n", repeat(tick, 2)},
                         {{"-d", "-d=0", "2"}, 0, "", repeat(tick, 2)},
@@ -42,16 +37,11 @@ TEST_F(TapWalk, TckGivesExactlyTheCountOfCycles) {
                         {{"7", "abc"}, 0, "", repeat(tick, 7)},  // a non-number leaves it
                         {{"2x"}, 0, "", repeat(tick, 2)},        // %d stops at the x
                         {{"-q", "3"}, 0, "", repeat(tick, 3)},   // unknown option ignored
-                        {{"-h"}, 0, help, {}},
-                        {{"3", "-h"}, 0, help, {}},
-                        {{"-help", "3"}, 0, help, {}},
+                        {{"-h"}, 0, help, {}}, {{"3", "-h"}, 0, help, {}}, {{"-help", "3"}, 0, help, {}},
                         {{}, 1, missing, {}},
-                        {{"0"}, 1, not_positive, {}},
-                        {{" -3"}, 1, not_positive, {}},  // positional, read as -3
-                        {{"-3"}, 1, not_positive, {}},   // an option letter '3'
-                        {{"abc"}, 1, not_positive, {}},
-                        {{"-d"}, 1, not_positive, {}},
-                        {{"4", "0"}, 1, not_positive, {}},
+                        // " -3" is positional, "-3" an option letter '3'.
+                        {{"0"}, 1, not_positive, {}}, {{" -3"}, 1, not_positive, {}}, {{"-3"}, 1, not_positive, {}},
+                        {{"abc"}, 1, not_positive, {}}, {{"-d"}, 1, not_positive, {}}, {{"4", "0"}, 1, not_positive, {}},
                     });
 }
 
@@ -76,17 +66,6 @@ TEST_F(TapWalk, TmsAndTckWalkTheControllerAcrossRuns) {
     const std::string shown = show();
     EXPECT_EQ(tap_of(shown, "cpu0"), s.state + ", IR " + s.ir) << s.command << " " << s.arg;
     EXPECT_EQ(line_starting(shown, "lines:").substr(0, 12), "lines: TMS " + s.tms) << s.command << " " << s.arg;
-  }
-}
-
-TEST_F(TapWalk, FiveTimesTmsOneReachesTestLogicResetFromEveryState) {
-  for (const char *state : {"Test-Logic-Reset", "Run-Test/Idle", "Select-DR-Scan", "Capture-DR", "Shift-DR",
-                            "Exit1-DR", "Pause-DR", "Exit2-DR", "Update-DR", "Select-IR-Scan", "Capture-IR",
-                            "Shift-IR", "Exit1-IR", "Pause-IR", "Exit2-IR", "Update-IR"}) {
-    fresh();
-    sim({"set", std::string("cpu0.tap=") + state, "tms=0"});
-    for (int i = 0; i < 5; ++i) ASSERT_EQ(run("JTAG_TMS", {"1"}).status, 0);
-    EXPECT_EQ(tap("cpu0"), "Test-Logic-Reset, IR 0x02") << "from " << state;
   }
 }
 
@@ -131,13 +110,9 @@ TEST_F(TapWalk, LoadArgumentsMessagesAndOperations) {
                          {{"abcdef"}, 0, "", l.operations("abcdef")},
                          // The trace writes the text as a C string literal.
                          {{"z\"\\\t\x01\xff'"}, 0, "", l.operations("z\\\"\\\\\\t\\x01\\xff'")},
-                         {{"-h"}, 0, usage, {}},
-                         {{"-h", "3d"}, 0, usage, {}},
-                         {{"3d", "-h"}, 0, usage, {}},
+                         {{"-h"}, 0, usage, {}}, {{"-h", "3d"}, 0, usage, {}}, {{"3d", "-h"}, 0, usage, {}},
                          {{"-d", "-help"}, 0, usage, {}},
-                         {{}, 1, missing, {}},
-                         {{"-d"}, 1, missing, {}},
-                         {{"-d", "-q"}, 1, missing, {}},
+                         {{}, 1, missing, {}}, {{"-d"}, 1, missing, {}}, {{"-d", "-q"}, 1, missing, {}},
                      });
   }
 }

@@ -31,7 +31,6 @@ class ServeProcess {
   // killed.
   int stop(std::chrono::milliseconds limit = 10s);
   int port() const { return port_; }
-  pid_t pid() const { return pid_; }
 
  private:
   pid_t pid_ = -1;

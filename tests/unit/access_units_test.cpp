@@ -31,49 +31,43 @@ class Cpu0 {
     walk({true, false});
     return out;
   }
-  void idle(int ticks) {
+  // An instruction, then `ticks` TCKs in Run-Test/Idle.
+  void strobe(unsigned code, int ticks) {
+    instruction(code);
     for (int i = 0; i < ticks; ++i) board_.clock(false, false);
   }
-
+  // An instruction and a value for its data register.
+  void load(unsigned code, const BitVector &value) {
+    instruction(code);
+    data(value);
+  }
   void creg_write(uint64_t address, uint64_t value, int ticks) {
-    instruction(0x08);
-    data(BitVector::from_u64(address, 40));
-    instruction(0x09);
-    data(BitVector::from_u64(value, 64));
-    instruction(0x0c);
-    idle(ticks);
+    load(0x08, BitVector::from_u64(address, 40));
+    load(0x09, BitVector::from_u64(value, 64));
+    strobe(0x0c, ticks);
   }
   uint64_t creg_read(uint64_t address, int ticks) {
-    instruction(0x08);
-    data(BitVector::from_u64(address, 40));
-    instruction(0x0d);
-    idle(ticks);
+    load(0x08, BitVector::from_u64(address, 40));
+    strobe(0x0d, ticks);
     instruction(0x0a);
     return data(BitVector(64)).to_u64();
   }
+  // The L2 words: 65 bits, the field from bit 1 up (the direction at 57..64).
   void l2_write(uint64_t address, uint64_t value, int ticks, uint64_t direction = 0x82) {
-    instruction(0x58);
-    data(access_word(direction, address));
-    instruction(0x59);
-    BitVector w(65);
-    w.set_bits(1, 64, value);
-    data(w);
-    instruction(0x5a);
-    idle(ticks);
+    load(0x58, word(direction << 56 | address));
+    load(0x59, word(value));
+    strobe(0x5a, ticks);
   }
   uint64_t l2_read(uint64_t address, int ticks, uint64_t direction = 0x81) {
-    instruction(0x58);
-    data(access_word(direction, address));
-    instruction(0x5b);
-    idle(ticks);
+    load(0x58, word(direction << 56 | address));
+    strobe(0x5b, ticks);
     return data(BitVector(64)).to_u64();  // no further instruction
   }
 
  private:
-  static BitVector access_word(uint64_t direction, uint64_t address) {
+  static BitVector word(uint64_t field) {
     BitVector w(65);
-    w.set_bits(1, 56, address);
-    w.set_bits(57, 8, direction);
+    w.set_bits(1, 64, field);
     return w;
   }
   void walk(std::initializer_list<bool> tms) {
@@ -117,8 +111,7 @@ TEST(AccessUnits, AnAccessNeedsItsFullCountOfTcks) {
 TEST(AccessUnits, AbandonedMismatchedAndUnalignedAccesses) {
   Cpu0 t;
   t.creg_write(0x10, 0x99, 5);
-  t.instruction(0x02);  // IDCODE abandons the write
-  t.idle(20);
+  t.strobe(0x02, 20);  // IDCODE abandons the write
   EXPECT_EQ(t.creg_read(0x10, 11), kCreg10);
   t.l2_write(0x100, 0x77, 129, 0x81);  // a read access word under the write strobe
   EXPECT_EQ(t.l2_read(0x100, 65), kL2At100);

@@ -1,5 +1,5 @@
-// The TAP controller: every transition of the diagram, and a TMS path from
-// every state to every state that arrives and has no shorter rival.
+// The TAP controller: every transition of the diagram, a TMS path from every
+// state to every state that arrives and has no shorter rival, and the names.
 #include <gtest/gtest.h>
 
 #include "platform/tap_state.h"
@@ -26,7 +26,9 @@ TEST(TapStateMachine, EveryTransitionAndEveryShortestPath) {
   for (const auto &r : rows) {
     EXPECT_EQ(jtag::next_state(r.from, false), r.on0) << jtag::state_name(r.from);
     EXPECT_EQ(jtag::next_state(r.from, true), r.on1) << jtag::state_name(r.from);
+    EXPECT_EQ(jtag::state_from_name(jtag::state_name(r.from)), r.from);
   }
+  EXPECT_FALSE(jtag::state_from_name("Shift-XR").has_value());
   for (int a = 0; a < jtag::kTapStateCount; ++a)
     for (int b = 0; b < jtag::kTapStateCount; ++b) {
       const auto from = static_cast<TapState>(a), to = static_cast<TapState>(b);
