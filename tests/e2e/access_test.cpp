@@ -263,30 +263,27 @@ TEST_F(Access, AccessWordsAndCyclesAreExact) {
 // read, one named before it is never opened, and 'x...' is no data.  A file
 // gives its first words in order, whatever white space separates them.
 TEST_F(Access, WhatAWriteRunWrites) {
-  const struct {
-    Lines args;
-    std::vector<std::pair<std::string, uint64_t>> words;  // what the board then holds
-  } cases[] = {
-      {{"100", "4", "-x=ab"}, {{"0x100", 0xab}}},
-      {{"100", "4", "-x=ab", "-f=in"}, {{"0x100", 0xab}}},
-      {{"100", "4", "-f=missing", "-x=ab"}, {{"0x100", 0xab}}},
-      {{"100", "2", "-x=ab", "-x="}, {{"0x100", 0xab}}},
-      {{"100", "2", "-x=xab", "-f=in"}, {{"0x100", 0x11}, {"0x108", 0x22}}},
-      {{"100", "4", "-f=in"}, {{"0x100", 0x11}, {"0x108", 0x22}, {"0x110", 0x33}, {"0x118", 0x44}}},
-      {{"100", "2", "-f=missing", "-f=in"}, {{"0x100", 0x11}, {"0x108", 0x22}}},
-      {{"100", "3", "-f=blank"}, {{"0x100", 0xa}, {"0x108", 0xb}, {"0x110", 0xc}}},
-      {{"100", "2", "-f=long"}, {{"0x100", 1}, {"0x108", 2}}},  // the words past the length are never looked at
-      {{"100", "1", "-f=wide"}, {{"0x100", 1}}},
-      {{"100", "2", "-f=spaced"}, {{"0x100", 1}, {"0x108", 2}}},
+  using Words = std::vector<std::pair<std::string, uint64_t>>;
+  const auto writes = [](const Lines &args, const Words &words) {
+    Scenario s{{}, args, "", {{"line   L2 memory:", "  L2 memory: " + std::to_string(words.size()) +
+                                                      " words written; others read 0xa000000000000000 + address"}}};
+    for (const auto &[address, value] : words) s.after.push_back({"line     l2 " + address + " ", "    l2 " + address + " = 0x" + hex16(value)});
+    return s;
   };
-  for (const auto &c : cases) {
-    fresh();
-    EXPECT_EQ(ok("JTAG_WriteMem", c.args), "") << ::testing::PrintToString(c.args);
-    std::string expected = "  L2 memory: " + std::to_string(c.words.size()) +
-                           " words written; others read 0xa000000000000000 + address\n";
-    for (const auto &[address, value] : c.words) expected += shown("l2", address, value);
-    EXPECT_TRUE(board_shows(expected)) << ::testing::PrintToString(c.args) << show();
-  }
+  play("JTAG_WriteMem",
+       {
+           writes({"100", "4", "-x=ab"}, {{"0x100", 0xab}}),
+           writes({"100", "4", "-x=ab", "-f=in"}, {{"0x100", 0xab}}),
+           writes({"100", "4", "-f=missing", "-x=ab"}, {{"0x100", 0xab}}),
+           writes({"100", "2", "-x=ab", "-x="}, {{"0x100", 0xab}}),
+           writes({"100", "2", "-x=xab", "-f=in"}, {{"0x100", 0x11}, {"0x108", 0x22}}),
+           writes({"100", "4", "-f=in"}, {{"0x100", 0x11}, {"0x108", 0x22}, {"0x110", 0x33}, {"0x118", 0x44}}),
+           writes({"100", "2", "-f=missing", "-f=in"}, {{"0x100", 0x11}, {"0x108", 0x22}}),
+           writes({"100", "3", "-f=blank"}, {{"0x100", 0xa}, {"0x108", 0xb}, {"0x110", 0xc}}),
+           writes({"100", "2", "-f=long"}, {{"0x100", 1}, {"0x108", 2}}),  // words past the length are never looked at
+           writes({"100", "1", "-f=wide"}, {{"0x100", 1}}),
+           writes({"100", "2", "-f=spaced"}, {{"0x100", 1}, {"0x108", 2}}),
+       });
 }
 
 // A read run prints each word and saves it as "%s " (no newline anywhere,

@@ -5,7 +5,10 @@
 #ifndef JTAGBOX_TESTS_E2E_BOARD_VIEW_H
 #define JTAGBOX_TESTS_E2E_BOARD_VIEW_H
 
+#include <cstdio>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/e2e.h"
@@ -59,6 +62,19 @@ struct CommandCase {
   std::string err = "";
 };
 
+// A run on a fresh board seeded with `jtag-sim set SEED...`, and what it
+// must leave: its status, output and error exactly, its trace when given,
+// and each probe of `after`: "tap DEVICE", "chain KEY", "file NAME", "mode
+// NAME" (octal permission bits) or "line START" (that line of `show`).
+struct Scenario {
+  Lines seed, args;
+  std::string out;
+  std::vector<std::pair<std::string, std::string>> after;
+  int status = 0;
+  std::string err = "";
+  std::optional<Lines> trace = std::nullopt;
+};
+
 class FreshBoardTest : public BoardTest {
  protected:
   // Powers the board up afresh and forgets the trace.
@@ -76,6 +92,32 @@ class FreshBoardTest : public BoardTest {
     std::string hex = sim({"chain", key});
     if (!hex.empty()) hex.pop_back();
     return hex;
+  }
+
+  std::string probe(const std::string &what) {
+    const std::string kind = what.substr(0, what.find(' ')), name = what.substr(kind.size() + 1);
+    if (kind == "tap") return tap(name);
+    if (kind == "chain") return chain(name);
+    if (kind == "file") return file(name);
+    if (kind == "line") return line_starting(show(), name);
+    char octal[16];
+    std::snprintf(octal, sizeof octal, "%o", unsigned(file_mode(path(name))));
+    return octal;
+  }
+  void play(const std::string &command, const std::vector<Scenario> &scenarios) {
+    for (const Scenario &s : scenarios) {
+      fresh();
+      if (!s.seed.empty()) sim(Lines{"set"} + s.seed);
+      const Result r = run(command, s.args);
+      const std::string label = command + " " + ::testing::PrintToString(s.args);
+      EXPECT_EQ(r.status, s.status) << label;
+      EXPECT_EQ(r.out, s.out) << label;
+      EXPECT_EQ(r.err, s.err) << label;
+      if (s.trace) {
+        EXPECT_EQ(trace(), *s.trace) << label;
+      }
+      for (const auto &[what, value] : s.after) EXPECT_EQ(probe(what), value) << label << ": " << what;
+    }
   }
 
   // Each case on a fresh board: exactly its status, output, error and trace.

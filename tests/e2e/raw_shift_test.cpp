@@ -78,29 +78,18 @@ TEST_F(RawShift, ShiftCommandLines) {
 // -o= truncates the file and gives it mode 0777 whatever its mode and the
 // umask; it is opened before the input file, so a missing one leaves it empty.
 TEST_F(RawShift, ShiftOutputFile) {
-  const struct {
-    Lines args;
-    int status;
-    std::string out, file;
-  } cases[] = {
-      {{"a3", "8", "-o=out.txt"}, 0, "", "6b"},
-      {{"-d", "a3", "8", "-o=out.txt"}, 0,
-       "JTAG_Shift: Shifting a3 (8 shifts)\nJTAG_Shift: Data Out is : 6b\nJTAG_SHIFT: Saving shift data(len=8) to file "
-       "out.txt\n",
-       "6b"},
-      {{"-o=out.txt", "-f=absent.txt", "8"}, 1, "JTAG_Shift: ERROR, Could not open file absent.txt for reading\n", ""},
-  };
-  for (const auto &c : cases) {
-    fresh();
-    write_file(path("out.txt"), "old contents");
-    ::chmod(path("out.txt").c_str(), 0640);
-    const Result r = run("JTAG_Shift", c.args);
-    const std::string label = ::testing::PrintToString(c.args);
-    EXPECT_EQ(r.status, c.status) << label;
-    EXPECT_EQ(r.out, c.out) << label;
-    EXPECT_EQ(file("out.txt"), c.file) << label;
-    EXPECT_EQ(file_mode(path("out.txt")), mode_t(0777)) << label;
-  }
+  write_file(path("out.txt"), "old contents");
+  ::chmod(path("out.txt").c_str(), 0640);
+  play("JTAG_Shift", {
+                         {{}, {"a3", "8", "-o=out.txt"}, "", {{"file out.txt", "6b"}, {"mode out.txt", "777"}}},
+                         {{}, {"-d", "a3", "8", "-o=out.txt"},
+                          "JTAG_Shift: Shifting a3 (8 shifts)\nJTAG_Shift: Data Out is : 6b\nJTAG_SHIFT: Saving shift "
+                          "data(len=8) to file out.txt\n",
+                          {{"file out.txt", "6b"}}},
+                         {{}, {"-o=out.txt", "-f=absent.txt", "8"},
+                          "JTAG_Shift: ERROR, Could not open file absent.txt for reading\n",
+                          {{"file out.txt", ""}, {"mode out.txt", "777"}}, 1},
+                     });
 }
 
 TEST_F(RawShift, IRPathCommandLines) {
@@ -128,27 +117,17 @@ TEST_F(RawShift, IRPathCommandLines) {
 
 // Through a 16-bit chain: a recycle of n + 1 bits leaves it as it was and
 // shows it after the pattern's first bit, n bits move it on by the bit fed
-// in; a short pattern is padded at its top with the pad character.
+// in (bit by bit or in bulk); a short pattern is padded at its top with the
+// pad character ('1' gives ones, any other zeros).
 TEST_F(RawShift, BitsThroughAChain) {
-  const struct {
-    Lines args;
-    std::string out, left;
-  } cases[] = {
-      {{"0", "17", "-r"}, "01234", "1234"},
-      {{"0", "16", "-r"}, "1234", "2468"},
-      {{"0", "16", "-r", "-a"}, "1234", "2468"},
-      {{"3", "16", "-p=1"}, "1234", "fff3"},
-      {{"3", "16", "-p=q"}, "1234", "0003"},
+  const auto shift = [](const Lines &args, const std::string &out, const std::string &left) {
+    return Scenario{{"cpu0.chain.05.length=16", "cpu0.chain.05=0x1234", "cpu0.chain_select=0x05", "cpu0.scan_access=1",
+                     "cpu0.ir=0x80", "cpu0.tap=Run-Test/Idle"},
+                    args, out + "\n", {{"chain cpu0.chain.05", left}}};
   };
-  for (const auto &c : cases) {
-    fresh();
-    sim({"set", "cpu0.chain.05.length=16", "cpu0.chain.05=0x1234", "cpu0.chain_select=0x05", "cpu0.scan_access=1",
-         "cpu0.ir=0x80", "cpu0.tap=Run-Test/Idle"});
-    const Result r = run("JTAG_Shift", c.args);
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, c.out + "\n") << ::testing::PrintToString(c.args);
-    EXPECT_EQ(chain("cpu0.chain.05"), c.left) << ::testing::PrintToString(c.args);
-  }
+  play("JTAG_Shift", {shift({"0", "17", "-r"}, "01234", "1234"), shift({"0", "16", "-r"}, "1234", "2468"),
+                      shift({"0", "16", "-r", "-a"}, "1234", "2468"), shift({"3", "16", "-p=1"}, "1234", "fff3"),
+                      shift({"3", "16", "-p=q"}, "1234", "0003")});
 }
 
 }  // namespace

@@ -25,28 +25,14 @@ std::string modes(const std::string &command, const std::string &before, const s
 
 // Each choice writes its word, and the chain follows at once.
 TEST_F(Select, EachChoiceWritesItsWordAndRoutesTheChain) {
-  const struct {
-    std::string command, arg, word, shown;
-  } routes[] = {
-      {"JTAG_CPUSelect", "0", "0x1", "0x01 (processor 0)"},
-      {"JTAG_CPUSelect", "1", "0x3", "0x03 (processor 1)"},  // not 0x2: that is the scan-dump path
-      {"JTAG_CPUSelect", "2", "0x4", "0x04 (processor 2)"},
-      {"JTAG_CPUSelect", "3", "0x5", "0x05 (processor 3)"},
-      {"JTAG_CPUSelect", "fullscan", "0x0", "0x00 (full scan)"},
-      {"JTAG_CPUSelect", "scandump", "0x2", "0x02 (scan dump)"},
-      {"JTAG_VNXSelect", "0", "0x7", "0x07 (Vornex chip 0)"},
-      {"JTAG_VNXSelect", "1", "0x47", "0x47 (Vornex chip 1)"},
-      {"JTAG_VNXSelect", "2", "0x87", "0x87 (Vornex chip 2)"},
-      {"JTAG_VNXSelect", "3", "0xc7", "0xc7 (Vornex chip 3)"},
+  const auto route = [](const std::string &arg, const std::string &word, const std::string &shown) {
+    return Scenario{{}, {arg}, "", {{"line scan mode:", "scan mode: " + shown}}, 0, "", selects(word)};
   };
-  for (const auto &r : routes) {
-    fresh();
-    const Result result = run(r.command, {r.arg});
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out + result.err, "");
-    EXPECT_EQ(trace(), selects(r.word)) << r.command << " " << r.arg;
-    EXPECT_EQ(line_starting(show(), "scan mode:"), "scan mode: " + r.shown);
-  }
+  play("JTAG_CPUSelect", {route("0", "0x1", "0x01 (processor 0)"), route("1", "0x3", "0x03 (processor 1)"),  // not 0x2
+                          route("2", "0x4", "0x04 (processor 2)"), route("3", "0x5", "0x05 (processor 3)"),
+                          route("fullscan", "0x0", "0x00 (full scan)"), route("scandump", "0x2", "0x02 (scan dump)")});
+  play("JTAG_VNXSelect", {route("0", "0x7", "0x07 (Vornex chip 0)"), route("1", "0x47", "0x47 (Vornex chip 1)"),
+                          route("2", "0x87", "0x87 (Vornex chip 2)"), route("3", "0xc7", "0xc7 (Vornex chip 3)")});
 }
 
 TEST_F(Select, CpuSelectArguments) {
@@ -96,50 +82,18 @@ TEST_F(Select, ScanControlRegisterShowsTheWordLastWritten) {
   EXPECT_EQ(run("JTAG_VNXSelect", {"-d", "1"}).out, modes("JTAG_VNXSelect", "0x105", "0x147"));
 }
 
-// The TAP commands move the selected device only; a Vornex chip's 6-bit IR
-// keeps the last six of the eight bits shifted.
-TEST_F(Select, TapCommandsActOnTheSelectedDevice) {
-  const struct {
-    std::string select, arg;
-    std::vector<std::pair<std::string, Lines>> runs;
-    std::string device, state, other;
-  } cases[] = {
-      {"JTAG_CPUSelect", "2", {{"JTAG_LoadIR", {"3d"}}}, "cpu2", "Run-Test/Idle, IR 0x3d", "cpu0"},
-      {"JTAG_VNXSelect", "3", {{"JTAG_LoadIR", {"0b"}}}, "vnx3", "Run-Test/Idle, IR 0x02", "cpu0"},
-      {"JTAG_VNXSelect", "1", {{"JTAG_TMS", {"0"}}, {"JTAG_Tck", {"2"}}}, "vnx1", "Run-Test/Idle, IR 0x02", "vnx0"},
-  };
-  for (const auto &c : cases) {
-    fresh();
-    run(c.select, {c.arg});
-    for (const auto &[command, args] : c.runs) EXPECT_EQ(run(command, args).status, 0);
-    const std::string shown = show();
-    EXPECT_EQ(tap_of(shown, c.device), c.state) << c.device;
-    EXPECT_EQ(tap_of(shown, c.other), "Test-Logic-Reset, IR 0x02") << c.device;
-  }
-}
-
 // JTAG_VnxClockStop reads 0xcb1000 and writes it back with bit 0 set, the
 // other bits (and the other registers) as they were.
 TEST_F(Select, ClockStopSetsBitZeroAndKeepsTheOthers) {
-  const struct {
-    const char *before;  // nullptr: never written since power-up
-    const char *written, *shown;
-  } seeds[] = {{nullptr, "0x1", "0x01"}, {"0x00", "0x1", "0x01"}, {"0xfe", "0xff", "0xff"},
-               {"0x01", "0x1", "0x01"},  {"0x80", "0x81", "0x81"}, {"0x5a", "0x5b", "0x5b"}};
-  for (const auto &s : seeds) {
-    fresh();
-    if (s.before != nullptr) sim({"set", std::string("fpga.0xcb1000=") + s.before, "fpga.0xcb1004=0x55"});
-    const Result r = run("JTAG_VnxClockStop");
-    const std::string label = s.before != nullptr ? s.before : "power-up";
-    EXPECT_EQ(r.status, 0) << label;
-    EXPECT_EQ(r.out + r.err, "") << label;
-    EXPECT_EQ(trace(), (Lines{"fpga_get8 0xcb1000", std::string("fpga_put8 0xcb1000 ") + s.written})) << label;
-    const std::string shown = show();
-    EXPECT_EQ(line_starting(shown, "  0xcb1000 = "), std::string("  0xcb1000 = ") + s.shown + " (KESTA_MORVIN_ONLY_MISC_CSR)");
-    if (s.before != nullptr) {
-      EXPECT_EQ(line_starting(shown, "  0xcb1004 = "), "  0xcb1004 = 0x55") << label;
-    }
-  }
+  const auto stop = [](const std::string &before, const std::string &written, const std::string &shown) {
+    const Lines seed = before.empty() ? Lines{} : Lines{"fpga.0xcb1000=" + before, "fpga.0xcb1004=0x55"};
+    return Scenario{seed, {}, "",
+                    {{"line   0xcb1000", "  0xcb1000 = " + shown + " (KESTA_MORVIN_ONLY_MISC_CSR)"},
+                     {"line   0xcb1004", before.empty() ? "" : "  0xcb1004 = 0x55"}},
+                    0, "", Lines{"fpga_get8 0xcb1000", "fpga_put8 0xcb1000 " + written}};
+  };
+  play("JTAG_VnxClockStop", {stop("", "0x1", "0x01"), stop("0x00", "0x1", "0x01"), stop("0xfe", "0xff", "0xff"),
+                             stop("0x01", "0x1", "0x01"), stop("0x80", "0x81", "0x81"), stop("0x5a", "0x5b", "0x5b")});
 }
 
 TEST_F(Select, ClockStopOptions) {

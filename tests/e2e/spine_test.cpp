@@ -46,16 +46,11 @@ TEST_F(Spine, ResetOptionsAndIgnoredWords) {
   const std::string debug = "JTAG_Reset: Resetting TAP controller \nJTAG_Reset: JTAG Reset Complete\n" +
                             std::string(kIdcodeCpu0);
   check("JTAG_Reset", {
-                          {{}, 0, kIdcodeCpu0, kResetOps},
-                          {{"-d"}, 0, debug, kResetOps},
-                          {{"-debug"}, 0, debug, kResetOps},
-                          {{"-d=3"}, 0, debug, kResetOps},
-                          {{"-d=x"}, 0, kIdcodeCpu0, kResetOps},
-                          {{"-d", "-d=0"}, 0, kIdcodeCpu0, kResetOps},
+                          {{}, 0, kIdcodeCpu0, kResetOps}, {{"-d"}, 0, debug, kResetOps},
+                          {{"-debug"}, 0, debug, kResetOps}, {{"-d=3"}, 0, debug, kResetOps},
+                          {{"-d=x"}, 0, kIdcodeCpu0, kResetOps}, {{"-d", "-d=0"}, 0, kIdcodeCpu0, kResetOps},
                           {{"extra", "words", "-q", "-"}, 0, kIdcodeCpu0, kResetOps},
-                          {{"-h"}, 0, kResetUsage, {}},
-                          {{"-help"}, 0, kResetUsage, {}},
-                          {{"-d", "-h"}, 0, kResetUsage, {}},
+                          {{"-h"}, 0, kResetUsage, {}}, {{"-help"}, 0, kResetUsage, {}}, {{"-d", "-h"}, 0, kResetUsage, {}},
                       });
 }
 

@@ -117,49 +117,31 @@ TEST_F(TapWalk, LoadArgumentsMessagesAndOperations) {
   }
 }
 
-// The instruction: eight bits shifted, the text read as the platform reads
-// a pattern ("0x" skipped, cut to the low bits, the first non-hex character
-// ends it).  Only the selected device moves.
-TEST_F(TapWalk, LoadIRLeavesTheInstructionInTheIR) {
-  const std::pair<std::string, std::string> cases[] = {
-      {"3d", "0x3d"}, {"0x3d", "0x3d"}, {"7", "0x07"}, {"1a5", "0xa5"}, {"ff", "0xff"}, {"3d\n", "0x3d"}};
-  for (const auto &[value, ir] : cases) {
-    fresh();
-    ASSERT_EQ(run("JTAG_LoadIR", {value}).status, 0);
-    const std::string shown = show();
-    EXPECT_EQ(tap_of(shown, "cpu0"), "Run-Test/Idle, IR " + ir) << value;
-    EXPECT_EQ(tap_of(shown, "cpu1"), "Test-Logic-Reset, IR 0x02");
-  }
-}
-
-// LoadDR goes through the data register the instruction selects (BYPASS or
-// IDCODE alike) and keeps the instruction; TDI is left at the last bit
-// shifted, the eighth of the value.
-TEST_F(TapWalk, LoadDRGoesThroughTheDataPathAndKeepsTheInstruction) {
-  const std::tuple<std::string, std::string, std::string> cases[] = {
-      {"3d", "80", "TDI 1"}, {"3d", "17f", "TDI 0"}, {"ff", "7f", "TDI 0"}, {"02", "ff", "TDI 1"}};
-  for (const auto &[ir, value, tdi] : cases) {
-    fresh();
-    run("JTAG_LoadIR", {ir});
-    ASSERT_EQ(run("JTAG_LoadDR", {value}).status, 0);
-    const std::string shown = show();
-    EXPECT_EQ(tap_of(shown, "cpu0"), "Run-Test/Idle, IR 0x" + ir) << value;
-    EXPECT_EQ(line_starting(shown, "lines:"), "lines: TMS 0, " + tdi) << value;
-  }
-}
-
-// From Select-DR-Scan JTAG_ScanIR_Path loads the IR; from Run-Test/Idle its
-// two TMS steps lead into Capture-DR and the IR is left alone.
-TEST_F(TapWalk, ScanIRPathLoadsTheIRFromSelectDRScan) {
-  for (const auto &[start, ir] : {std::pair<std::string, std::string>{"Select-DR-Scan", "0x3d"},
-                                  std::pair<std::string, std::string>{"Run-Test/Idle", "0x02"}}) {
-    fresh();
-    sim({"set", "cpu0.tap=Run-Test/Idle", "tms=0"});
-    if (start == "Select-DR-Scan") run("JTAG_TMS", {"1"});
-    ASSERT_EQ(tap("cpu0"), start + ", IR 0x02");
-    ASSERT_EQ(run("JTAG_ScanIR_Path", {"3d"}).status, 0);
-    EXPECT_EQ(tap("cpu0"), "Run-Test/Idle, IR " + ir) << start;
-  }
+// What the loads leave: LoadIR's instruction (the text read as a pattern:
+// "0x" skipped, cut to the low bits, ended by a non-hex character; a Vornex
+// chip's 6-bit IR keeps the last six bits) in the selected device only;
+// LoadDR goes through the data register in force (BYPASS or IDCODE) and
+// leaves the instruction, TDI at the eighth bit of the value; ScanIR_Path
+// loads the IR from Select-DR-Scan, and from Run-Test/Idle its two TMS steps
+// lead into the data path.  TMS and TCK move the selected device only.
+TEST_F(TapWalk, WhatTheLoadsLeave) {
+  const std::string idle = "Run-Test/Idle, IR 0x", reset = "Test-Logic-Reset, IR 0x02";
+  const auto ir = [&](const Lines &seed, const std::string &value, const std::string &device, const std::string &code,
+                      const std::string &other) {
+    return Scenario{seed, {value}, "", {{"tap " + device, idle + code}, {"tap " + other, reset}}};
+  };
+  play("JTAG_LoadIR", {ir({}, "3d", "cpu0", "3d", "cpu1"), ir({}, "0x3d", "cpu0", "3d", "cpu1"),
+                       ir({}, "7", "cpu0", "07", "cpu1"), ir({}, "1a5", "cpu0", "a5", "cpu1"),
+                       ir({}, "ff", "cpu0", "ff", "cpu1"), ir({}, "3d\n", "cpu0", "3d", "cpu1"),
+                       ir({"scan_mode=0x04"}, "3d", "cpu2", "3d", "cpu0"), ir({"scan_mode=0xc7"}, "0b", "vnx3", "02", "cpu0")});
+  play("JTAG_Tck", {ir({"scan_mode=0x47", "tms=0"}, "2", "vnx1", "02", "vnx0")});
+  const auto dr = [&](const std::string &code, const std::string &value, const std::string &tdi) {
+    return Scenario{{"cpu0.tap=Run-Test/Idle", "cpu0.ir=0x" + code}, {value}, "",
+                    {{"tap cpu0", idle + code}, {"line lines:", "lines: TMS 0, " + tdi}}};
+  };
+  play("JTAG_LoadDR", {dr("3d", "80", "TDI 1"), dr("3d", "17f", "TDI 0"), dr("ff", "7f", "TDI 0"), dr("02", "ff", "TDI 1")});
+  play("JTAG_ScanIR_Path", {{{"cpu0.tap=Select-DR-Scan", "tms=1"}, {"3d"}, "", {{"tap cpu0", idle + "3d"}}},
+                            {{"cpu0.tap=Run-Test/Idle", "tms=0"}, {"3d"}, "", {{"tap cpu0", idle + "02"}}}});
 }
 
 }  // namespace
