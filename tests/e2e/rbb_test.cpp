@@ -79,10 +79,6 @@ class Wire : public ServedBoardTest {
 };
 
 const std::string kCpu0 = "jtag newtap cpu0 tap -irlen 8 -expected-id 0x0bc0e06b; init; ";
-std::string creg_read_script(const std::string &address) {
-  return "irscan cpu0.tap 0x08; drscan cpu0.tap 40 " + address +
-         "; irscan cpu0.tap 0x0d; runtest 11; irscan cpu0.tap 0x0a; puts [drscan cpu0.tap 64 0]";
-}
 
 // IEEE 1149.1 as OpenOCD checks it: the expected IDCODE at init, IDCODE and
 // BYPASS through irscan/drscan on the processor the scan mode selects, and
@@ -112,8 +108,8 @@ TEST_F(Wire, OpenOCDFindsIdcodeBypassAndEveryTap) {
                           "-irlen 8 -expected-id 0x1bc0e06b\"", "-irlen 8 -expected-id 0x0bc0e06b\""}));
 }
 
-// A control register written by OpenOCD reads back with JTAG_ReadCreg, and
-// one written by JTAG_WriteCreg reads back through OpenOCD.
+// A control register written by OpenOCD reads back with JTAG_ReadCreg, on
+// the board and over the wire (the other way round: the idle session below).
 TEST_F(Wire, ControlRegisterRoundTripsWithOpenOCD) {
   need_openocd();
   serve();
@@ -122,9 +118,6 @@ TEST_F(Wire, ControlRegisterRoundTripsWithOpenOCD) {
   ASSERT_EQ(w.status, 0) << w.err;
   EXPECT_EQ(run("JTAG_ReadCreg", {"10"}).out, "1122334455667788\n");
   EXPECT_EQ(over_wire("JTAG_ReadCreg", {"10"}).out, "1122334455667788\n");
-  ASSERT_EQ(over_wire("JTAG_WriteCreg", {"20", "cafef00d"}).status, 0);
-  const Result r = openocd(kCpu0 + creg_read_script("0x20"));
-  EXPECT_NE(r.out.find("00000000cafef00d\n"), std::string::npos) << r.out << r.err;
 }
 
 // An OpenOCD session that pauses between its commands does not keep the
@@ -136,7 +129,8 @@ TEST_F(Wire, IdleOpenOCDSessionSharesTheBoard) {
   Result session;
   Clock::time_point session_end;
   std::thread ocd([&] {
-    session = openocd(kCpu0 + "sleep 4000; " + creg_read_script("0x20"));
+    session = openocd(kCpu0 + "sleep 4000; irscan cpu0.tap 0x08; drscan cpu0.tap 40 0x20; irscan cpu0.tap 0x0d; "
+                              "runtest 11; irscan cpu0.tap 0x0a; puts [drscan cpu0.tap 64 0]");
     session_end = Clock::now();
   });
   const auto deadline = Clock::now() + 20s;  // until OpenOCD's init is done

@@ -11,34 +11,6 @@ Lines processor_setup(const std::string &chain) {
 }
 Lines vornex_setup() { return ir_op("3D", 6) + ir_op("0A", 6) + dr_op("01e0", 16) + ir_op("3E", 6) + Lines{"JTAG_Select_DR"}; }
 
-// One command of the family, with what its messages and words look like.
-struct Dump {
-  std::string name;
-  Lines group;  // a complete positional group writing out.hex
-  std::string too_few, missing, long_usage, short_usage;
-};
-
-Dump processor_style(const std::string &name) {
-  return {name,
-          {"0c", "20", "out.hex"},
-          name + ": ERROR, ChainSel/Length/File not specified !\n",
-          name + ": ERROR, Chainsel/Length/File not specified !\n",
-          name + " <chainsel> <length> <outfile> -a -f=<infile> [-r] [-d=<level>] [-h]\n\n",
-          name + " <chainsel> <length> <outfile> -f=<infile> [-r] [-d=<level>] [-h]\n\n"};
-}
-
-const Dump kFamily[] = {
-    processor_style("JTAG_ScanDump"),
-    processor_style("JTAG_ScanDR_Path"),
-    processor_style("JTAG_CapDR_To_Exit1DR"),
-    {"JTAG_VnxScanDump",
-     {"20", "out.hex"},
-     "JTAG_VnxScanDump: ERROR, Length/File not specified !\n",
-     "JTAG_VnxScanDump: ERROR, Length/File not specified !\n",
-     "JTAG_VnxScanDump <length> <outfile> -a -f=<infile> [-r] [-d=<level>] [-h]\n\n",
-     "JTAG_VnxScanDump <length> <outfile> -f=<infile> [-r] [-d=<level>] [-h]\n\n"},
-};
-
 class ScanDump : public FreshBoardTest {
  protected:
   void SetUp() override {
@@ -59,31 +31,37 @@ class ScanDump : public FreshBoardTest {
 // output file, except where the input file is missing: it is opened after
 // the output file, which is left empty with mode 0777.
 TEST_F(ScanDump, ArgumentErrorsOfEveryDump) {
-  for (const Dump &d : kFamily) {
-    const Lines &g = d.group;
-    const Lines head = g.size() == 2 ? Lines{} : Lines{"0c"};  // the chain selector, where there is one
-    const std::string mutual = d.name + ": ERROR :-r[ecycle] and -f=<infile> are mutually exclusive\n\n";
-    const std::string no_name = d.name + ": ERROR Input File Name not specified\n" + d.short_usage;
-    const std::string missing = d.missing + d.short_usage;
+  for (const std::string name : {"JTAG_ScanDump", "JTAG_ScanDR_Path", "JTAG_CapDR_To_Exit1DR", "JTAG_VnxScanDump"}) {
+    const bool vnx = name == "JTAG_VnxScanDump";
+    const Lines g = vnx ? Lines{"20", "out.hex"} : Lines{"0c", "20", "out.hex"};  // a complete group
+    const Lines head(g.begin(), g.end() - 2);  // the chain selector, where there is one
+    const std::string usage = name + (vnx ? " <length> <outfile>" : " <chainsel> <length> <outfile>");
+    const std::string long_usage = usage + " -a -f=<infile> [-r] [-d=<level>] [-h]\n\n";
+    const std::string short_usage = usage + " -f=<infile> [-r] [-d=<level>] [-h]\n\n";
+    const std::string too_few = name + (vnx ? ": ERROR, Length" : ": ERROR, ChainSel/Length") + "/File not specified !\n";
+    const std::string missing =
+        name + (vnx ? ": ERROR, Length" : ": ERROR, Chainsel/Length") + "/File not specified !\n" + short_usage;
+    const std::string mutual = name + ": ERROR :-r[ecycle] and -f=<infile> are mutually exclusive\n\n";
+    const std::string no_name = name + ": ERROR Input File Name not specified\n" + short_usage;
     std::filesystem::remove(path("out.hex"));
-    check(d.name, {
-                      {{"-h"}, 1, d.too_few + d.long_usage, {}},  // the count comes before -h
-                      {Lines(g.begin(), g.end() - 1), 1, d.too_few + d.long_usage, {}},
-                      {g + Lines{"-h"}, 0, d.short_usage, {}}, {Lines{"-h"} + g, 0, d.short_usage, {}},
-                      {Lines{"-help"} + g, 0, d.short_usage, {}}, {g + Lines{"-f=in.txt", "-h"}, 0, d.short_usage, {}},
-                      {Lines{"-f=in.txt", "-r"} + g, 1, mutual, {}}, {Lines{"-r", "-f=in.txt"} + g, 1, mutual, {}},
-                      {g + Lines{"-recycle", "-fin.txt"}, 1, no_name, {}},  // the bare -f is caught first
-                      {g + Lines{"-f="}, 1, no_name, {}},
-                      {Lines(g.size(), "-d"), 1, missing, {}},
-                      {Lines{"-d"} + Lines(g.begin(), g.end() - 1), 1, missing, {}},  // group cut short
-                      {head + Lines{"0", "out.hex"}, 1, missing, {}}, {head + Lines{"x20", "out.hex"}, 1, missing, {}},
-                      {head + Lines{"-5", "out.hex"}, 1, missing, {}},
-                      {head + Lines{"20", "no/out.hex"}, 1, d.name + ": ERROR, Could not open file no/out.hex for writing\n", {}},
-                  });
-    EXPECT_FALSE(exists("out.hex")) << d.name;
-    check(d.name, {{g + Lines{"-f=absent.txt"}, 1, d.name + ": ERROR, Could not open file absent.txt for reading\n", {}}});
-    EXPECT_EQ(file("out.hex"), "") << d.name;
-    EXPECT_EQ(file_mode(path("out.hex")), mode_t(0777)) << d.name;
+    check(name, {
+            {{"-h"}, 1, too_few + long_usage, {}},  // the count comes before -h
+            {Lines(g.begin(), g.end() - 1), 1, too_few + long_usage, {}},
+            {g + Lines{"-h"}, 0, short_usage, {}}, {Lines{"-h"} + g, 0, short_usage, {}},
+            {Lines{"-help"} + g, 0, short_usage, {}}, {g + Lines{"-f=in.txt", "-h"}, 0, short_usage, {}},
+            {Lines{"-f=in.txt", "-r"} + g, 1, mutual, {}}, {Lines{"-r", "-f=in.txt"} + g, 1, mutual, {}},
+            {g + Lines{"-recycle", "-fin.txt"}, 1, no_name, {}},  // the bare -f is caught first
+            {g + Lines{"-f="}, 1, no_name, {}},
+            {Lines(g.size(), "-d"), 1, missing, {}},
+            {Lines{"-d"} + Lines(g.begin(), g.end() - 1), 1, missing, {}},  // group cut short
+            {head + Lines{"0", "out.hex"}, 1, missing, {}}, {head + Lines{"x20", "out.hex"}, 1, missing, {}},
+            {head + Lines{"-5", "out.hex"}, 1, missing, {}},
+            {head + Lines{"20", "no/out.hex"}, 1, name + ": ERROR, Could not open file no/out.hex for writing\n", {}},
+            });
+    EXPECT_FALSE(exists("out.hex")) << name;
+    check(name, {{g + Lines{"-f=absent.txt"}, 1, name + ": ERROR, Could not open file absent.txt for reading\n", {}}});
+    EXPECT_EQ(file("out.hex"), "") << name;
+    EXPECT_EQ(file_mode(path("out.hex")), mode_t(0777)) << name;
   }
 }
 
