@@ -236,7 +236,8 @@ TEST_F(Access, AccessWordsAndCyclesAreExact) {
             {{"100", "2"}, 0, two, l2_read(0x100) + l2_read(0x108)},
             {{"101", "2"}, 0, two, l2_read(0x101) + l2_read(0x109)},
             {{"fffffffffffff8", "1"}, 0, "a0fffffffffffff8\n", l2_read(0xfffffffffffff8)},
-            {{"0x00000000000000000000010", "1"}, 0, "a000000000000010\n", l2_read(0x10)},
+            // "0x" skipped, leading zeros past 64 bits, the first non-hex character ends it.
+            {{"0x00000000000000000000010z7", "1"}, 0, "a000000000000010\n", l2_read(0x10)},
             {{"1001", "2", "-d"}, 0,
              "JTAG_ReadMem: Reading L2 @ 0x1001 (2)\n"
              "JTAG_ReadMem: Reading L2 @ 0x1001\nJTAG_ReadMem: Data for L2 Mem (Addr=1001) is :a000000000001000\n"
@@ -273,6 +274,7 @@ TEST_F(Access, WhatAWriteRunWrites) {
   play("JTAG_WriteMem",
        {
            writes({"100", "4", "-x=ab"}, {{"0x100", 0xab}}),
+           writes({"100", "1", "-x=1g2"}, {{"0x100", 0x1}}),  // the first non-hex character ends the data
            writes({"100", "4", "-x=ab", "-f=in"}, {{"0x100", 0xab}}),
            writes({"100", "4", "-f=missing", "-x=ab"}, {{"0x100", 0xab}}),
            writes({"100", "2", "-x=ab", "-x="}, {{"0x100", 0xab}}),

@@ -122,15 +122,9 @@ class FreshBoardTest : public BoardTest {
 
   // Each case on a fresh board: exactly its status, output, error and trace.
   void check(const std::string &command, const std::vector<CommandCase> &cases) {
-    for (const CommandCase &c : cases) {
-      fresh();
-      const Result r = run(command, c.args);
-      const std::string label = command + " " + ::testing::PrintToString(c.args);
-      EXPECT_EQ(r.status, c.status) << label;
-      EXPECT_EQ(r.out, c.out) << label;
-      EXPECT_EQ(r.err, c.err) << label;
-      EXPECT_EQ(trace(), c.trace) << label;
-    }
+    std::vector<Scenario> scenarios;
+    for (const CommandCase &c : cases) scenarios.push_back({{}, c.args, c.out, {}, c.status, c.err, c.trace});
+    play(command, scenarios);
   }
 };
 
