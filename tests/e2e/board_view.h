@@ -1,14 +1,42 @@
-// What the TAP and selection tests read back from `jtag-sim show`, and the
-// one-case-one-board routine of their tables.
+// What the end-to-end tables expect and read back: the trace lines of the
+// platform operations, the board as `jtag-sim show` and `chain` print it, the
+// one-case-one-board routine of the command tables, and the fixture of the
+// cases that run their own `jtag-sim serve`.
 #ifndef JTAGBOX_TESTS_E2E_BOARD_VIEW_H
 #define JTAGBOX_TESTS_E2E_BOARD_VIEW_H
 
+#include <cstdio>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/e2e.h"
 
 namespace e2e {
+
+using Lines = std::vector<std::string>;
+
+inline Lines operator+(Lines a, const Lines &b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+// The trace line of JTAG_Shift and of JTAG_Shift_internal (`pad` as traced).
+inline std::string shift_op(const std::string &pattern, int bits, int recycle = 0, int wait = 0,
+                            const std::string &pad = "0", int accel = 0) {
+  return "JTAG_Shift \"" + pattern + "\" " + std::to_string(bits) + " " + std::to_string(recycle) + " " +
+         std::to_string(wait) + " '" + pad + "' accel=" + std::to_string(accel);
+}
+inline std::string internal_op(const std::string &pattern, int bits, int recycle, int mode, int accel = 0) {
+  return "JTAG_Shift_internal \"" + pattern + "\" " + std::to_string(bits) + " " + std::to_string(recycle) +
+         " 0 '0' " + std::to_string(mode) + " accel=" + std::to_string(accel);
+}
+inline Lines ir_op(const std::string &code, int bits = 8) { return {"JTAG_Select_IR", shift_op(code, bits)}; }
+inline Lines dr_op(const std::string &value, int bits, int wait = 0) {
+  return {"JTAG_Select_DR", shift_op(value, bits, 0, wait)};
+}
+inline Lines clocks_op(int n) { return Lines(size_t(n), "cycle_tclk"); }
 
 // The line of `show` that starts with `prefix`, or "" when there is none.
 inline std::string line_starting(const std::string &show, const std::string &prefix) {
@@ -21,42 +49,108 @@ inline std::string line_starting(const std::string &show, const std::string &pre
 // "Run-Test/Idle, IR 0x3d" for device "cpu0".
 inline std::string tap_of(const std::string &show, const std::string &device) {
   const std::string line = line_starting(show, device + ": ");
-  const size_t start = device.size() + 2;
   const size_t end = line.find(" (");
-  return line.empty() || end == std::string::npos ? "" : line.substr(start, end - start);
+  return end == std::string::npos ? "" : line.substr(device.size() + 2, end - device.size() - 2);
 }
 
-// One run of a command table: the arguments, and exactly what must come of
-// them (standard error always empty).
+// One run of a command table and exactly what must come of it.
 struct CommandCase {
-  std::vector<std::string> args;
+  Lines args;
   int status;
   std::string out;
-  std::vector<std::string> trace;
+  Lines trace;
+  std::string err = "";
+};
+
+// A run on a fresh board seeded with `jtag-sim set SEED...`, and what it
+// must leave: its status, output and error exactly, its trace when given,
+// and each probe of `after`: "tap DEVICE", "chain KEY", "file NAME", "mode
+// NAME" (octal permission bits) or "line START" (that line of `show`).
+struct Scenario {
+  Lines seed, args;
+  std::string out;
+  std::vector<std::pair<std::string, std::string>> after;
+  int status = 0;
+  std::string err = "";
+  std::optional<Lines> trace = std::nullopt;
 };
 
 class FreshBoardTest : public BoardTest {
  protected:
-  // Powers the board up afresh and forgets the trace: each case of a table
-  // starts from the board as delivered.
+  // Powers the board up afresh and forgets the trace.
   void fresh() {
     sim({"reset"});
     clear_trace();
   }
-  std::string tap(const std::string &device) { return tap_of(sim({"show"}), device); }
+  std::string show() { return sim({"show"}); }
+  std::string tap(const std::string &device) { return tap_of(show(), device); }
+  bool board_shows(const std::string &text) { return show().find(text) != std::string::npos; }
+  std::string file(const std::string &name) { return read_file(path(name)); }
+  bool exists(const std::string &name) { return std::filesystem::exists(path(name)); }
+  // A scan chain's contents as `jtag-sim chain` prints them, without the line end.
+  std::string chain(const std::string &key) {
+    std::string hex = sim({"chain", key});
+    if (!hex.empty()) hex.pop_back();
+    return hex;
+  }
 
-  // Each case on a fresh board.
-  void check(const std::string &command, const std::vector<CommandCase> &cases) {
-    for (const CommandCase &c : cases) {
+  std::string probe(const std::string &what) {
+    const std::string kind = what.substr(0, what.find(' ')), name = what.substr(kind.size() + 1);
+    if (kind == "tap") return tap(name);
+    if (kind == "chain") return chain(name);
+    if (kind == "file") return file(name);
+    if (kind == "line") return line_starting(show(), name);
+    char octal[16];
+    std::snprintf(octal, sizeof octal, "%o", unsigned(file_mode(path(name))));
+    return octal;
+  }
+  void play(const std::string &command, const std::vector<Scenario> &scenarios) {
+    for (const Scenario &s : scenarios) {
       fresh();
-      const Result r = run(command, c.args);
-      const std::string label = command + " " + ::testing::PrintToString(c.args);
-      EXPECT_EQ(r.status, c.status) << label;
-      EXPECT_EQ(r.out, c.out) << label;
-      EXPECT_EQ(r.err, "") << label;
-      EXPECT_EQ(trace(), c.trace) << label;
+      if (!s.seed.empty()) sim(Lines{"set"} + s.seed);
+      const Result r = run(command, s.args);
+      const std::string label = command + " " + ::testing::PrintToString(s.args);
+      EXPECT_EQ(r.status, s.status) << label;
+      EXPECT_EQ(r.out, s.out) << label;
+      EXPECT_EQ(r.err, s.err) << label;
+      if (s.trace) {
+        EXPECT_EQ(trace(), *s.trace) << label;
+      }
+      for (const auto &[what, value] : s.after) EXPECT_EQ(probe(what), value) << label << ": " << what;
     }
   }
+
+  // Each case on a fresh board: exactly its status, output, error and trace.
+  void check(const std::string &command, const std::vector<CommandCase> &cases) {
+    std::vector<Scenario> scenarios;
+    for (const CommandCase &c : cases) scenarios.push_back({{}, c.args, c.out, {}, c.status, c.err, c.trace});
+    play(command, scenarios);
+  }
+};
+
+// The cases that test `jtag-sim serve` itself, each with its own server on
+// its own board.  They run once: the rerun over the wire has nothing to add.
+class ServedBoardTest : public FreshBoardTest {
+ protected:
+  void SetUp() override {
+    FreshBoardTest::SetUp();
+    if (e2e::over_wire()) GTEST_SKIP() << "these cases run their own servers; the plain run has them";
+  }
+  void TearDown() override {
+    stop();
+    FreshBoardTest::TearDown();
+  }
+  // jtag-sim serve --port 0 on this test's board, its standard error to serve.err.
+  void serve() { ASSERT_NE(port_ = serving_.start(env_["JTAG_PLATFORM"], path("serve.err")), 0) << "no port"; }
+  int stop() { return serving_.stop(); }  // SIGTERM; the exit status, -1 when none runs
+  std::string serve_err() const { return read_file(path("serve.err")); }
+  std::string wire() const { return "rbb:127.0.0.1:" + std::to_string(port_); }
+  Result over_wire(const std::string &command, const Lines &args) {
+    return exec(bin(command), command, args, {{"JTAG_PLATFORM", wire()}});
+  }
+
+  ServeProcess serving_;
+  int port_ = 0;
 };
 
 }  // namespace e2e

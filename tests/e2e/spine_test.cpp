@@ -1,150 +1,98 @@
-// The executable's dispatch, JTAG_Reset, the board's persistence, the
-// platform selection and the board tool.
+// The executable's dispatch, JTAG_Reset, the failures every command shares,
+// the board's persistence, the platform selection and the board tool.
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 
-#include "support/e2e.h"
+#include "board_view.h"
 
 namespace {
 
-using e2e::BoardTest;
-using e2e::bin;
+using namespace e2e;
 
 constexpr const char *kIdcodeCpu0 = "IDCODE = 0bc0e06b\n";
 constexpr const char *kResetUsage = "JTAG_Reset  [-d=<level>] [-h]\n\n";
+const Lines kResetOps = {"JTAG_Reset", "JTAG_Select_DR", "JTAG_Shift \"AAAAAAAA\" 32 0 0 '0' accel=0"};
 
-class Spine : public BoardTest {};
+class Spine : public FreshBoardTest {};
 
+// Only the last path component, exactly "JTAG_Reset", runs the command; no
+// other name touches the board.
 TEST_F(Spine, DispatchUsesTheLastPathComponentExactly) {
-  struct Case {
-    std::string argv0;
-    int status;
-    std::string out;
-  };
-  const Case cases[] = {
-      {bin("JTAG_Reset").string(), 0, kIdcodeCpu0},
-      {"JTAG_Reset", 0, kIdcodeCpu0},
-      {"/usr/bin/JTAG_Reset", 0, kIdcodeCpu0},
-      {"jtag_reset", 0, ""},
-      {"JTAG_RESET", 0, ""},
-      {"JTAG_Reset2", 0, ""},
-      {"jtagbox", 0, ""},
-      {"/usr/bin/", 0, ""},
-      {"", 0, ""},
-  };
-  for (const Case &c : cases) {
-    const auto r = exec(bin("jtagbox"), c.argv0, {});
-    EXPECT_EQ(r.status, c.status) << c.argv0;
-    EXPECT_EQ(r.out, c.out) << c.argv0;
-    EXPECT_EQ(r.err, "") << c.argv0;
+  const std::pair<std::string, std::string> cases[] = {
+      {bin("JTAG_Reset").string(), kIdcodeCpu0}, {"JTAG_Reset", kIdcodeCpu0}, {"/usr/bin/JTAG_Reset", kIdcodeCpu0},
+      {"jtag_reset", ""}, {"JTAG_RESET", ""}, {"JTAG_Reset2", ""}, {"jtagbox", ""}, {"/usr/bin/", ""}, {"", ""},
+      {"jtag_loadir", ""}};
+  for (const auto &[argv0, out] : cases) {
+    clear_trace();
+    const Result r = exec(bin("jtagbox"), argv0, {"3d"});
+    EXPECT_EQ(r.status, 0) << argv0;
+    EXPECT_EQ(r.out, out) << argv0;
+    EXPECT_EQ(r.err, "") << argv0;
+    EXPECT_EQ(trace(), out.empty() ? Lines{} : kResetOps) << argv0;
   }
-}
-
-TEST_F(Spine, NoMatchTouchesNoHardware) {
-  exec(bin("jtagbox"), "jtag_loadir", {"3d"});
-  EXPECT_TRUE(trace().empty());
-}
-
-TEST_F(Spine, InstalledLinksAreSymlinksToTheOneExecutable) {
-  const char *names[] = {"JTAG_CapDR_To_Exit1DR", "JTAG_LoadDR", "JTAG_LoadIR", "JTAG_MacroDump",
-                         "JTAG_ReadCreg",         "JTAG_ReadMem", "JTAG_Reset", "JTAG_Shift",
-                         "JTAG_WriteMem",         "JTAG_WriteCreg", "JTAG_TMS", "JTAG_Tck",
-                         "JTAG_ScanIR_Path",      "JTAG_ScanDump", "JTAG_ScanDR_Path", "JTAG_CPUSelect",
-                         "JTAG_VNXSelect",        "JTAG_IRPath", "JTAG_VnxClockStop", "JTAG_VnxScanDump"};
-  for (const char *n : names) {
+  for (const char *n : {"JTAG_CapDR_To_Exit1DR", "JTAG_LoadDR", "JTAG_LoadIR", "JTAG_MacroDump", "JTAG_ReadCreg",
+                        "JTAG_ReadMem", "JTAG_Reset", "JTAG_Shift", "JTAG_WriteMem", "JTAG_WriteCreg", "JTAG_TMS",
+                        "JTAG_Tck", "JTAG_ScanIR_Path", "JTAG_ScanDump", "JTAG_ScanDR_Path", "JTAG_CPUSelect",
+                        "JTAG_VNXSelect", "JTAG_IRPath", "JTAG_VnxClockStop", "JTAG_VnxScanDump"}) {
     EXPECT_TRUE(std::filesystem::is_symlink(bin(n))) << n;
     EXPECT_EQ(std::filesystem::read_symlink(bin(n)), "jtagbox") << n;
   }
   EXPECT_TRUE(std::filesystem::is_regular_file(bin("jtag-sim")));
 }
 
-TEST_F(Spine, ResetPrintsIdcodeWithTheExactOperations) {
-  const auto r = run("JTAG_Reset");
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, kIdcodeCpu0);
-  EXPECT_EQ(r.err, "");
-  EXPECT_EQ(trace(), (std::vector<std::string>{"JTAG_Reset", "JTAG_Select_DR",
-                                               "JTAG_Shift \"AAAAAAAA\" 32 0 0 '0' accel=0"}));
-}
-
 TEST_F(Spine, ResetOptionsAndIgnoredWords) {
-  struct Case {
-    std::vector<std::string> args;
-    int status;
-    std::string out;
-    bool touches_board;
-  };
-  const std::string debug_out =
-      "JTAG_Reset: Resetting TAP controller \nJTAG_Reset: JTAG Reset Complete\n" + std::string(kIdcodeCpu0);
-  const Case cases[] = {
-      {{"-d"}, 0, debug_out, true},
-      {{"-debug"}, 0, debug_out, true},
-      {{"-d=3"}, 0, debug_out, true},
-      {{"-d=x"}, 0, kIdcodeCpu0, true},
-      {{"-d", "-d=0"}, 0, kIdcodeCpu0, true},
-      {{"extra", "words", "-q"}, 0, kIdcodeCpu0, true},
-      {{"-"}, 0, kIdcodeCpu0, true},
-      {{"-h"}, 0, kResetUsage, false},
-      {{"-help"}, 0, kResetUsage, false},
-      {{"-d", "-h"}, 0, kResetUsage, false},
-  };
-  for (const Case &c : cases) {
-    clear_trace();
-    const auto r = run("JTAG_Reset", c.args);
-    const std::string label = ::testing::PrintToString(c.args);
-    EXPECT_EQ(r.status, c.status) << label;
-    EXPECT_EQ(r.out, c.out) << label;
-    EXPECT_EQ(trace().empty(), !c.touches_board) << label;
-  }
+  const std::string debug = "JTAG_Reset: Resetting TAP controller \nJTAG_Reset: JTAG Reset Complete\n" +
+                            std::string(kIdcodeCpu0);
+  check("JTAG_Reset", {
+                          {{}, 0, kIdcodeCpu0, kResetOps}, {{"-d"}, 0, debug, kResetOps},
+                          {{"-debug"}, 0, debug, kResetOps}, {{"-d=3"}, 0, debug, kResetOps},
+                          {{"-d=x"}, 0, kIdcodeCpu0, kResetOps}, {{"-d", "-d=0"}, 0, kIdcodeCpu0, kResetOps},
+                          {{"extra", "words", "-q", "-"}, 0, kIdcodeCpu0, kResetOps},
+                          {{"-h"}, 0, kResetUsage, {}}, {{"-help"}, 0, kResetUsage, {}}, {{"-d", "-h"}, 0, kResetUsage, {}},
+                      });
 }
 
 TEST_F(Spine, ResetHangEndsWithTheWatchdogAfterFiveSeconds) {
   JTAGBOX_SIM_ONLY();  // the fault lives in the in-process board
   sim({"set", "reset_hang=1"});
   const auto start = std::chrono::steady_clock::now();
-  const auto r = run("JTAG_Reset", {"-d"});
-  const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const Result r = run("JTAG_Reset", {"-d"});
+  EXPECT_GE(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 4.5);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "JTAG_Reset: Resetting TAP controller \nJTAG_Reset: ERROR : Timeout (5s)\n");
-  EXPECT_GE(seconds, 4.5);
-  EXPECT_EQ(trace(), (std::vector<std::string>{"JTAG_Reset"}));
-  // The board is still usable once the fault is cleared.
-  sim({"set", "reset_hang=0"});
+  EXPECT_EQ(trace(), Lines{"JTAG_Reset"});
+  sim({"set", "reset_hang=0"});  // the board is usable again once the fault is cleared
   EXPECT_EQ(run("JTAG_Reset").out, kIdcodeCpu0);
 }
 
+// The chain follows the scan mode (over the wire too: the server serves the
+// chain the mode selects); several devices: the one nearest TDO answers.
 TEST_F(Spine, IdcodeFollowsTheScanMode) {
   const std::pair<const char *, const char *> cases[] = {
-      {"0x01", "IDCODE = 0bc0e06b\n"}, {"0x03", "IDCODE = 1bc0e06b\n"}, {"0x04", "IDCODE = 2bc0e06b\n"},
-      {"0x05", "IDCODE = 3bc0e06b\n"}, {"0x07", "IDCODE = 04a56093\n"}, {"0xc7", "IDCODE = 34a56093\n"},
-      // Full scan and scan dump: the device nearest TDO answers first.
-      {"0x00", "IDCODE = 34a56093\n"}, {"0x02", "IDCODE = 3bc0e06b\n"},
-      // No device routed: TDO floats high.
-      {"0x06", "IDCODE = ffffffff\n"},
-  };
-  for (const auto &[mode, expected] : cases) {
+      {"0x01", "0bc0e06b"}, {"0x03", "1bc0e06b"}, {"0x04", "2bc0e06b"}, {"0x05", "3bc0e06b"}, {"0x07", "04a56093"},
+      {"0xc7", "34a56093"}, {"0x00", "34a56093"}, {"0x02", "3bc0e06b"}, {"0x06", "ffffffff"}};  // 0x06: TDO floats high
+  for (const auto &[mode, idcode] : cases) {
     sim({"set", std::string("scan_mode=") + mode});
-    EXPECT_EQ(run("JTAG_Reset").out, expected) << mode;
+    EXPECT_EQ(run("JTAG_Reset").out, "IDCODE = " + std::string(idcode) + "\n") << mode;
   }
 }
 
 // A file or a standard output that will not take the result, and a file
 // that cannot be read: one line on standard error naming it and the reason,
-// and status 1, never a quiet success.  /dev/full opens but refuses every
-// write; a directory opens for reading but gives no bytes.
+// and status 1.  /dev/full opens but refuses every write; a directory opens
+// for reading but gives no bytes.
 TEST_F(Spine, FailedWritesAndReadsEndWithOneLineAndStatusOne) {
-  e2e::write_file(path("in.txt"), "ab\n");
+  write_file(path("in.txt"), "ab\n");
   const std::string full = ": cannot write /dev/full: No space left on device\n";
   const std::string directory = ": cannot read .: Is a directory\n";
   const std::string no_stdout = "jtagbox: cannot write standard output: No space left on device\n";
   struct Case {
     std::string command;
-    std::vector<std::string> args;
+    Lines args;
     bool stdout_full;
-    std::string out;
-    std::string err;
+    std::string out, err;
   };
   const Case cases[] = {
       {"JTAG_ScanDump", {"0c", "20", "/dev/full"}, false, "", "JTAG_ScanDump" + full},
@@ -162,73 +110,59 @@ TEST_F(Spine, FailedWritesAndReadsEndWithOneLineAndStatusOne) {
       {"JTAG_ReadMem", {"100", "1"}, true, "", no_stdout},
       {"JTAG_Shift", {"a3", "8", "-d"}, true, "", no_stdout},
   };
-  const mode_t dev_full_mode = e2e::file_mode("/dev/full");
+  const mode_t dev_full_mode = file_mode("/dev/full");
   for (const Case &c : cases) {
-    const auto r = c.stdout_full ? run_to("/dev/full", c.command, c.args) : run(c.command, c.args);
+    const Result r = c.stdout_full ? run_to("/dev/full", c.command, c.args) : run(c.command, c.args);
     const std::string label = c.command + " " + ::testing::PrintToString(c.args);
     EXPECT_EQ(r.status, 1) << label;
     EXPECT_EQ(r.out, c.out) << label;
     EXPECT_EQ(r.err, c.err) << label;
   }
-  EXPECT_EQ(e2e::file_mode("/dev/full"), dev_full_mode) << "a device named as the output keeps its mode";
-}
-
-TEST_F(Spine, StateLastsAcrossProcesses) {
-  sim({"set", "cpu0.tap=Shift-DR", "fpga.0xcb1000=0xfe"});
-  const std::string shown = sim({"show"});
-  EXPECT_NE(shown.find("cpu0: Shift-DR"), std::string::npos) << shown;
-  EXPECT_NE(shown.find("0xcb1000 = 0xfe"), std::string::npos) << shown;
-  EXPECT_EQ(run("JTAG_Reset").out, kIdcodeCpu0);
-  EXPECT_NE(sim({"show"}).find("cpu0: Run-Test/Idle"), std::string::npos);
+  EXPECT_EQ(file_mode("/dev/full"), dev_full_mode) << "a device named as the output keeps its mode";
 }
 
 TEST_F(Spine, PlatformSelection) {
-  // An unknown platform: one line on standard error, status 1.
-  auto r = exec(bin("JTAG_Reset"), "JTAG_Reset", {}, {{"JTAG_PLATFORM", "usb:0"}});
+  Result r = exec(bin("JTAG_Reset"), "JTAG_Reset", {}, {{"JTAG_PLATFORM", "usb:0"}});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
-  EXPECT_EQ(e2e::split_lines(r.err).size(), 1u) << r.err;
+  EXPECT_EQ(split_lines(r.err).size(), 1u) << r.err;
   // Argument errors never reach the platform.
-  r = exec(bin("JTAG_Reset"), "JTAG_Reset", {"-h"}, {{"JTAG_PLATFORM", "usb:0"}});
-  EXPECT_EQ(r.status, 0);
-  // Unset: the board under XDG_STATE_HOME.
-  r = exec(bin("JTAG_Reset"), "JTAG_Reset", {},
-           {{"JTAG_PLATFORM", ""}, {"XDG_STATE_HOME", path("xdg").string()}});
+  EXPECT_EQ(exec(bin("JTAG_Reset"), "JTAG_Reset", {"-h"}, {{"JTAG_PLATFORM", "usb:0"}}).status, 0);
+  // Unset or bare "sim": the board under XDG_STATE_HOME, else under HOME.
+  r = exec(bin("JTAG_Reset"), "JTAG_Reset", {}, {{"JTAG_PLATFORM", ""}, {"XDG_STATE_HOME", path("xdg").string()}});
   EXPECT_EQ(r.out, kIdcodeCpu0);
-  EXPECT_TRUE(std::filesystem::exists(path("xdg") / "jtag-sim" / "board.state"));
+  EXPECT_TRUE(exists("xdg/jtag-sim/board.state"));
   r = exec(bin("JTAG_Reset"), "JTAG_Reset", {},
            {{"JTAG_PLATFORM", "sim"}, {"XDG_STATE_HOME", ""}, {"HOME", path("home").string()}});
   EXPECT_EQ(r.out, kIdcodeCpu0);
-  EXPECT_TRUE(std::filesystem::exists(path("home") / ".local/state/jtag-sim/board.state"));
+  EXPECT_TRUE(exists("home/.local/state/jtag-sim/board.state"));
 }
 
 TEST_F(Spine, UnreadableStateIsReportedNeverReset) {
   JTAGBOX_SIM_ONLY();  // over the wire it is the server that reads the state
   run("JTAG_Reset");
   const auto state = path("board") / "board.state";
-  const std::string corrupt[] = {"garbage\n", "jtag-sim board state 99\n",
-                                 "jtag-sim board state 1\nscan_mode=0x1\n",
-                                 e2e::read_file(state) + "no_such_key=1\n"};
-  for (const std::string &text : corrupt) {
-    e2e::write_file(state, text);
-    const auto r = run("JTAG_Reset");
+  for (const std::string &text : {std::string("garbage\n"), std::string("jtag-sim board state 99\n"),
+                                  std::string("jtag-sim board state 1\nscan_mode=0x1\n"),
+                                  read_file(state) + "no_such_key=1\n"}) {
+    write_file(state, text);
+    const Result r = run("JTAG_Reset");
     EXPECT_EQ(r.status, 1) << text;
     EXPECT_EQ(r.out, "") << text;
-    EXPECT_EQ(e2e::split_lines(r.err).size(), 1u) << r.err;
-    EXPECT_EQ(e2e::read_file(state), text) << "the state must not be overwritten";
+    EXPECT_EQ(split_lines(r.err).size(), 1u) << r.err;
+    EXPECT_EQ(read_file(state), text) << "the state must not be overwritten";
   }
   sim({"reset"});
   EXPECT_EQ(run("JTAG_Reset").out, kIdcodeCpu0);
 }
 
+// Many resets at once on one board: one after the other, each complete.
 TEST_F(Spine, ConcurrentCommandsAreSerialised) {
-  // Many resets at once on one board: every one prints the IDCODE and the
-  // board stays readable.
   std::vector<pid_t> pids;
   for (int i = 0; i < 8; ++i) {
     const pid_t pid = fork();
     if (pid == 0) {
-      const auto r = run("JTAG_Reset");
+      const Result r = run("JTAG_Reset");
       _exit(r.status == 0 && r.out == kIdcodeCpu0 ? 0 : 1);
     }
     pids.push_back(pid);
@@ -243,28 +177,24 @@ TEST_F(Spine, ConcurrentCommandsAreSerialised) {
 }
 
 TEST_F(Spine, BoardToolRejectsBadInputWithStatusTwo) {
-  const std::vector<std::vector<std::string>> bad = {
-      {},
-      {"frobnicate"},
-      {"set"},
-      {"set", "noequals"},
-      {"set", "no_such_key=1"},
-      {"set", "scan_mode=0x100"},
-      {"set", "scan_mode=banana"},
-      {"set", "cpu0.tap=Nowhere"},
-      {"set", "fpga.0xcb1000=0x1ff"},
-      {"show", "extra"},
-  };
-  for (const auto &args : bad) {
-    const auto r = exec(bin("jtag-sim"), "jtag-sim", args);
+  const std::vector<Lines> bad = {
+      {}, {"frobnicate"}, {"set"}, {"set", "noequals"}, {"set", "no_such_key=1"}, {"set", "scan_mode=0x100"},
+      {"set", "scan_mode=banana"}, {"set", "cpu0.tap=Nowhere"}, {"set", "fpga.0xcb1000=0x1ff"}, {"show", "extra"},
+      {"set", "cpu0.l2.0x101=1"}, {"set", "cpu0.l2.0x100000000000000=1"}, {"set", "cpu0.l2.0x100=0x10000000000000000"},
+      {"set", "cpu0.creg.0x10000000000=1"}, {"set", "cpu0.creg.0x10=banana"}, {"set", "cpu4.l2.0x100=1"},
+      {"set", "cpu0.chain.0c.length=0"}, {"set", "cpu0.chain.0c.length=x"}, {"set", "cpu0.chain.0c.length=4294967296"},
+      {"set", "cpu0.chain.0c.length=8", "cpu0.chain.0c=0x1ff"}, {"set", "cpu0.chain.0c=12"}, {"set", "cpu0.chain.0c=0xzz"},
+      {"serve", "--port", "x"}, {"serve", "--port", "65536"}, {"serve", "9"}};
+  for (const Lines &args : bad) {
+    const Result r = exec(bin("jtag-sim"), "jtag-sim", args);
     EXPECT_EQ(r.status, 2) << ::testing::PrintToString(args);
-    EXPECT_NE(r.err, "") << ::testing::PrintToString(args);
+    EXPECT_NE(r.err.find("Try 'jtag-sim --help'."), std::string::npos) << ::testing::PrintToString(args) << r.err;
   }
   // A rejected set changes nothing.
   sim({"set", "scan_mode=0x03"});
   exec(bin("jtag-sim"), "jtag-sim", {"set", "scan_mode=0x07", "bogus=1"});
   EXPECT_EQ(run("JTAG_Reset").out, "IDCODE = 1bc0e06b\n");
-  const auto help = exec(bin("jtag-sim"), "jtag-sim", {"--help"});
+  const Result help = exec(bin("jtag-sim"), "jtag-sim", {"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("usage: jtag-sim"), std::string::npos);
 }

@@ -20,30 +20,26 @@ namespace e2e {
 bool over_wire();
 
 // For a test that needs an operation only the in-process board carries
-// (scan-mode selection, FPGA registers, the scan-dump accelerator).
-#define JTAGBOX_SIM_ONLY()                                                                       \
-  do {                                                                                           \
-    if (e2e::over_wire())                                                                        \
-      GTEST_SKIP() << "scan mode, FPGA registers and the accelerator do not cross remote_bitbang"; \
+// (scan-mode selection, FPGA registers, the scan-dump accelerator, faults).
+#define JTAGBOX_SIM_ONLY()                                                                         \
+  do {                                                                                             \
+    if (e2e::over_wire()) GTEST_SKIP() << "this does not cross remote_bitbang; the plain run has it"; \
   } while (0)
 
 struct Result {
   int status = -1;  // exit status, or 128 + signal
-  std::string out;
-  std::string err;
+  std::string out, err;
 };
 
-// The installed prefix (JTAGBOX_PREFIX), e.g. <build>/test-prefix.
-std::filesystem::path prefix();
-std::filesystem::path bin(const std::string &name);  // prefix()/bin/name
-
+std::filesystem::path bin(const std::string &name);  // JTAGBOX_PREFIX/bin/name
 std::string read_file(const std::filesystem::path &path);
 void write_file(const std::filesystem::path &path, const std::string &text);
 mode_t file_mode(const std::filesystem::path &path);  // permission bits
 std::vector<std::string> split_lines(const std::string &text);
 
-// Each test gets its own directory (the working directory of every run), its
-// own board (JTAG_PLATFORM=sim:<dir>/board) and its own trace file.
+// Each test gets its own directory (the working directory of every run, with
+// a strict umask), its own board (JTAG_PLATFORM=sim:<dir>/board), its own
+// state home and trace file; over the wire, its own `jtag-sim serve`.
 class BoardTest : public ::testing::Test {
  protected:
   void SetUp() override;
@@ -54,7 +50,8 @@ class BoardTest : public ::testing::Test {
   // The same with standard output going to `file` (Result::out stays empty).
   Result run_to(const std::filesystem::path &file, const std::string &command, const std::vector<std::string> &args);
   // Runs `program` with the given argv[0]; `env` adds or overrides variables
-  // (an empty value removes one).
+  // (an empty value removes one).  A run still going after 120 s is ended
+  // by SIGALRM (status 142).
   Result exec(const std::filesystem::path &program, const std::string &argv0, const std::vector<std::string> &args,
               const std::map<std::string, std::string> &env = {});
   // jtag-sim with arguments; fails the test if it does not exit 0.
@@ -65,12 +62,9 @@ class BoardTest : public ::testing::Test {
   void clear_trace();
 
   std::filesystem::path path(const std::string &name) const { return dir_ / name; }
-  const std::filesystem::path &dir() const { return dir_; }
   std::map<std::string, std::string> env_;  // extra environment for every run
 
  private:
-  void start_server();
-  void stop_server();
   // The board changed behind the adapter's back (jtag-sim reset or set):
   // bring the wire backend's record of TAP state and lines in step.
   void sync_wire_record();
@@ -78,7 +72,7 @@ class BoardTest : public ::testing::Test {
   std::filesystem::path dir_;
   std::filesystem::path stdout_file_;  // set only within run_to
   ServeProcess server_;
-  std::string wire_port_;
+  int runs_ = 0;
 };
 
 }  // namespace e2e

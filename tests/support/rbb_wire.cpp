@@ -17,7 +17,6 @@
 #include "support/e2e.h"
 
 namespace e2e {
-
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -92,10 +91,6 @@ RawClient::RawClient(int port) {
   if (fd_ >= 0 && ::connect(fd_, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) close();
 }
 
-bool RawClient::send(const std::string &bytes) {
-  return flood(bytes, bytes.size(), 10s) == bytes.size();
-}
-
 std::string RawClient::read(std::size_t count, std::chrono::milliseconds limit) {
   const auto deadline = Clock::now() + limit;
   std::string got;
@@ -111,8 +106,7 @@ std::string RawClient::read(std::size_t count, std::chrono::milliseconds limit) 
 
 std::string RawClient::read_to_end() {
   std::string all;
-  std::string more;
-  while (!(more = read(4096, 5s)).empty()) all += more;
+  for (std::string more; !(more = read(4096, 5s)).empty();) all += more;
   return all;
 }
 
@@ -129,8 +123,6 @@ std::size_t RawClient::flood(const std::string &unit, std::size_t total, std::ch
   }
   return sent;
 }
-
-void RawClient::shutdown_writes() { ::shutdown(fd_, SHUT_WR); }
 
 void RawClient::close() {
   if (fd_ >= 0) ::close(fd_);

@@ -3,6 +3,7 @@
 #ifndef JTAGBOX_TESTS_SUPPORT_RBB_WIRE_H
 #define JTAGBOX_TESTS_SUPPORT_RBB_WIRE_H
 
+#include <sys/socket.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -34,7 +35,6 @@ class ServeProcess {
   // killed.
   int stop(std::chrono::milliseconds limit = 10s);
   int port() const { return port_; }
-  pid_t pid() const { return pid_; }
 
  private:
   pid_t pid_ = -1;
@@ -52,7 +52,7 @@ class RawClient {
 
   bool connected() const { return fd_ >= 0; }
   // All of `bytes`; false when the server closed or 10 s went by.
-  bool send(const std::string &bytes);
+  bool send(const std::string &bytes) { return flood(bytes, bytes.size(), 10s) == bytes.size(); }
   // `count` bytes, fewer when the server closed or `limit` went by.
   std::string read(std::size_t count, std::chrono::milliseconds limit = 10s);
   // Everything until the server closes the connection (5 s at most).
@@ -60,7 +60,7 @@ class RawClient {
   // Sends `unit` again and again and never reads, until `total` bytes went
   // out, the server closed, or `limit` went by.  Returns the bytes sent.
   std::size_t flood(const std::string &unit, std::size_t total, std::chrono::milliseconds limit);
-  void shutdown_writes();  // the server reads an end of file
+  void shutdown_writes() { ::shutdown(fd_, SHUT_WR); }  // the server reads an end of file
   void close();
 
  private:

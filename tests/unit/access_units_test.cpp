@@ -1,5 +1,8 @@
 // The processors' control-register and L2 engines driven TCK by TCK: an
-// access completes only after its full count of Run-Test/Idle TCKs.
+// access completes only on the last of its full count of Run-Test/Idle TCKs
+// (the TCK that leaves Run-Test/Idle does not count), another instruction
+// abandons it, a strobe of the other direction does nothing, and the L2
+// ignores the low three address bits.
 #include <gtest/gtest.h>
 
 #include "platform/bits.h"
@@ -9,38 +12,64 @@
 namespace {
 
 using jtag::BitVector;
-using jtag::sim::Board;
+using jtag::sim::creg_unwritten_value;
+using jtag::sim::l2_unwritten_word;
 
-class Tap {
+// Processor 0's TAP from Run-Test/Idle, one TCK at a time.
+class Cpu0 {
  public:
-  Tap() : board_("/nonexistent") { reset(); }
-
-  // Test-Logic-Reset, then Run-Test/Idle (a newly routed TAP starts reset).
-  void reset() {
-    for (int i = 0; i < 5; ++i) board_.clock(true, false);
-    board_.clock(false, false);
-  }
+  Cpu0() : board_("/nonexistent") { walk({true, true, true, true, true, false}); }
 
   void instruction(unsigned code) {
     walk({true, true, false, false});  // Select-DR, Select-IR, Capture-IR, Shift-IR
     shift(BitVector::from_u64(code, 8));
     walk({true, false});  // Update-IR, Run-Test/Idle
   }
-
   BitVector data(const BitVector &in) {
     walk({true, false, false});  // Select-DR, Capture-DR, Shift-DR
     BitVector out = shift(in);
-    walk({true, false});  // Update-DR, Run-Test/Idle
+    walk({true, false});
     return out;
   }
-
-  void idle(int ticks) {
+  // An instruction, then `ticks` TCKs in Run-Test/Idle.
+  void strobe(unsigned code, int ticks) {
+    instruction(code);
     for (int i = 0; i < ticks; ++i) board_.clock(false, false);
   }
-
-  Board &board() { return board_; }
+  // An instruction and a value for its data register.
+  void load(unsigned code, const BitVector &value) {
+    instruction(code);
+    data(value);
+  }
+  void creg_write(uint64_t address, uint64_t value, int ticks) {
+    load(0x08, BitVector::from_u64(address, 40));
+    load(0x09, BitVector::from_u64(value, 64));
+    strobe(0x0c, ticks);
+  }
+  uint64_t creg_read(uint64_t address, int ticks) {
+    load(0x08, BitVector::from_u64(address, 40));
+    strobe(0x0d, ticks);
+    instruction(0x0a);
+    return data(BitVector(64)).to_u64();
+  }
+  // The L2 words: 65 bits, the field from bit 1 up (the direction at 57..64).
+  void l2_write(uint64_t address, uint64_t value, int ticks, uint64_t direction = 0x82) {
+    load(0x58, word(direction << 56 | address));
+    load(0x59, word(value));
+    strobe(0x5a, ticks);
+  }
+  uint64_t l2_read(uint64_t address, int ticks, uint64_t direction = 0x81) {
+    load(0x58, word(direction << 56 | address));
+    strobe(0x5b, ticks);
+    return data(BitVector(64)).to_u64();  // no further instruction
+  }
 
  private:
+  static BitVector word(uint64_t field) {
+    BitVector w(65);
+    w.set_bits(1, 64, field);
+    return w;
+  }
   void walk(std::initializer_list<bool> tms) {
     for (bool t : tms) board_.clock(t, false);
   }
@@ -49,141 +78,43 @@ class Tap {
     for (size_t i = 0; i < in.size(); ++i) out.set(i, board_.clock(i + 1 == in.size(), in.get(i)));
     return out;
   }
-  Board board_;
+  jtag::sim::Board board_;
 };
 
-// ---- control registers ----
+const uint64_t kCreg10 = creg_unwritten_value(0, 0x10);
+const uint64_t kL2At100 = l2_unwritten_word(0, 0x100), kL2At108 = l2_unwritten_word(0, 0x108);
 
-void creg_write(Tap &t, uint64_t address, uint64_t value, int ticks) {
-  t.instruction(0x08);
-  t.data(BitVector::from_u64(address, 40));
-  t.instruction(0x09);
-  t.data(BitVector::from_u64(value, 64));
-  t.instruction(0x0c);
-  t.idle(ticks);
-}
-
-uint64_t creg_read(Tap &t, uint64_t address, int ticks) {
-  t.instruction(0x08);
-  t.data(BitVector::from_u64(address, 40));
-  t.instruction(0x0d);
-  t.idle(ticks);
-  t.instruction(0x0a);
-  return t.data(BitVector(64)).to_u64();
-}
-
-TEST(CregUnit, AWriteNeedsElevenTicks) {
-  for (int ticks : {0, 10, 11, 12}) {
-    Tap t;
-    creg_write(t, 0x10, 0x1234, ticks);
-    const uint64_t expected = ticks >= 11 ? 0x1234 : jtag::sim::creg_unwritten_value(0, 0x10);
-    EXPECT_EQ(creg_read(t, 0x10, 11), expected) << ticks;
-  }
-}
-
-TEST(CregUnit, AReadGivenTooFewTicksLeavesTheLastReadData) {
-  Tap t;
-  creg_write(t, 0x10, 0x1234, 11);
-  creg_write(t, 0x20, 0x5678, 11);
-  EXPECT_EQ(creg_read(t, 0x10, 11), 0x1234u);
-  EXPECT_EQ(creg_read(t, 0x20, 10), 0x1234u);  // stale
-  EXPECT_EQ(creg_read(t, 0x20, 11), 0x5678u);
-}
-
-TEST(CregUnit, AnotherInstructionAbandonsTheAccess) {
-  Tap t;
-  t.instruction(0x08);
-  t.data(BitVector::from_u64(0x10, 40));
-  t.instruction(0x09);
-  t.data(BitVector::from_u64(0x99, 64));
-  t.instruction(0x0c);
-  t.idle(5);
-  t.instruction(0x02);  // IDCODE
-  t.idle(20);
-  EXPECT_EQ(creg_read(t, 0x10, 11), jtag::sim::creg_unwritten_value(0, 0x10));
-}
-
-// ---- L2 memory ----
-
-BitVector access_word(uint64_t direction, uint64_t address) {
-  BitVector w(65);
-  w.set_bits(1, 56, address);
-  w.set_bits(57, 8, direction);
-  return w;
-}
-
-void l2_write(Tap &t, uint64_t address, uint64_t value, int ticks, uint64_t direction = 0x82) {
-  t.instruction(0x58);
-  t.data(access_word(direction, address));
-  t.instruction(0x59);
-  BitVector w(65);
-  w.set_bits(1, 64, value);
-  t.data(w);
-  t.instruction(0x5a);
-  t.idle(ticks);
-}
-
-uint64_t l2_read(Tap &t, uint64_t address, int ticks, uint64_t direction = 0x81) {
-  t.instruction(0x58);
-  t.data(access_word(direction, address));
-  t.instruction(0x5b);
-  t.idle(ticks);
-  return t.data(BitVector(64)).to_u64();  // no further instruction
-}
-
-TEST(L2Unit, AWriteNeeds129TicksAndAReadNeeds65) {
-  const uint64_t unwritten = jtag::sim::l2_unwritten_word(0, 0x100);
+// (A control-register write one TCK short: end to end, by hand, across processes.)
+TEST(AccessUnits, AnAccessNeedsItsFullCountOfTcks) {
   for (int ticks : {128, 129}) {
-    Tap t;
-    l2_write(t, 0x100, 0xfeedface, ticks);
-    EXPECT_EQ(l2_read(t, 0x100, 65), ticks == 129 ? 0xfeedfaceu : unwritten) << ticks;
+    Cpu0 t;
+    t.l2_write(0x100, 0xfeedface, ticks);
+    EXPECT_EQ(t.l2_read(0x100, 65), ticks == 129 ? 0xfeedfaceu : kL2At100) << ticks;
   }
-  Tap t;
-  l2_write(t, 0x100, 0xfeedface, 129);
-  EXPECT_EQ(l2_read(t, 0x108, 65), jtag::sim::l2_unwritten_word(0, 0x108));
-  EXPECT_EQ(l2_read(t, 0x100, 64), jtag::sim::l2_unwritten_word(0, 0x108));  // stale
-  EXPECT_EQ(l2_read(t, 0x100, 65), 0xfeedfaceu);
+  // A read given too few TCKs returns the last completed read's data.
+  Cpu0 t;
+  EXPECT_EQ(t.l2_read(0x100, 64), 0u);  // the read data as the board powered up
+  t.creg_write(0x20, 0x5678, 11);
+  EXPECT_EQ(t.creg_read(0x10, 11), kCreg10);
+  EXPECT_EQ(t.creg_read(0x20, 10), kCreg10);
+  EXPECT_EQ(t.creg_read(0x20, 11), 0x5678u);
+  t.l2_write(0x100, 0xfeedface, 129);
+  EXPECT_EQ(t.l2_read(0x108, 65), kL2At108);
+  EXPECT_EQ(t.l2_read(0x100, 64), kL2At108);
+  EXPECT_EQ(t.l2_read(0x100, 65), 0xfeedfaceu);
 }
 
-TEST(L2Unit, TheLeavingTckDoesNotCount) {
-  // 64 ticks, then the TCK with TMS high that leaves Run-Test/Idle for the
-  // read-data shift: still one short.
-  Tap t;
-  l2_write(t, 0x100, 0x77, 129);
-  EXPECT_EQ(l2_read(t, 0x100, 64), 0u);  // the read data as the board powered up
-}
-
-TEST(L2Unit, TheStrobeMustMatchTheDirection) {
-  Tap t;
-  l2_write(t, 0x100, 0x77, 129, 0x81);  // a read access word under the write strobe
-  EXPECT_EQ(l2_read(t, 0x100, 65), jtag::sim::l2_unwritten_word(0, 0x100));
-  EXPECT_EQ(l2_read(t, 0x108, 65, 0x82), jtag::sim::l2_unwritten_word(0, 0x100));  // stale
-}
-
-TEST(L2Unit, UnalignedAddressesReachTheWordThatHoldsThem) {
-  Tap t;
-  l2_write(t, 0x105, 0x55, 129);
-  EXPECT_EQ(l2_read(t, 0x100, 65), 0x55u);
-  EXPECT_EQ(l2_read(t, 0x10f, 65), jtag::sim::l2_unwritten_word(0, 0x108));
-}
-
-TEST(AccessUnits, EachProcessorHasItsOwn) {
-  Tap t;
-  for (unsigned mode : {0x01u, 0x03u, 0x04u, 0x05u}) {
-    t.board().select_scan_mode(mode);
-    t.reset();
-    creg_write(t, 0x10, mode, 11);
-    l2_write(t, 0x100, mode << 8, 129);
-  }
-  int n = 0;
-  for (unsigned mode : {0x01u, 0x03u, 0x04u, 0x05u}) {
-    t.board().select_scan_mode(mode);
-    t.reset();
-    EXPECT_EQ(creg_read(t, 0x10, 11), mode);
-    EXPECT_EQ(creg_read(t, 0x18, 11), jtag::sim::creg_unwritten_value(n, 0x18));
-    EXPECT_EQ(l2_read(t, 0x100, 65), mode << 8);
-    ++n;
-  }
+TEST(AccessUnits, AbandonedMismatchedAndUnalignedAccesses) {
+  Cpu0 t;
+  t.creg_write(0x10, 0x99, 5);
+  t.strobe(0x02, 20);  // IDCODE abandons the write
+  EXPECT_EQ(t.creg_read(0x10, 11), kCreg10);
+  t.l2_write(0x100, 0x77, 129, 0x81);  // a read access word under the write strobe
+  EXPECT_EQ(t.l2_read(0x100, 65), kL2At100);
+  EXPECT_EQ(t.l2_read(0x108, 65, 0x82), kL2At100);  // a write access word under the read strobe: stale
+  t.l2_write(0x105, 0x55, 129);
+  EXPECT_EQ(t.l2_read(0x100, 65), 0x55u);
+  EXPECT_EQ(t.l2_read(0x10f, 65), kL2At108);
 }
 
 }  // namespace
