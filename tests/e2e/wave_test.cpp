@@ -10,7 +10,7 @@
 
 #include "board_view.h"
 #include "peer_tools.h"
-#include "served_board.h"
+#include "board_view.h"
 
 namespace {
 
