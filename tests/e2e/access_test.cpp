@@ -71,39 +71,47 @@ TEST_F(Access, CregArgumentErrorsAndHelp) {
   const std::string short_usage = no_address + "JTAG_ReadCreg <address> [-d=<level>] [-h]\n\n";
   check("JTAG_ReadCreg", {
                              {{}, 1, no_address + "JTAG_ReadCreg <address> [-d=<level>] [-h] [-m=<bytemask>]\n\n", {}},
-                             {{"-d"}, 1, short_usage, {}}, {{"-d=2", "-m=0f", "-x"}, 1, short_usage, {}},
-                             {{"10", "-h"}, 0, help, {}}, {{"-help"}, 0, help, {}}, {{"-h", "10"}, 0, help, {}},
+                             {{"-d"}, 1, short_usage, {}},
+                             {{"-d=2", "-m=0f", "-x"}, 1, short_usage, {}},
+                             {{"10", "-h"}, 0, help, {}},
+                             {{"-help"}, 0, help, {}},
+                             {{"-h", "10"}, 0, help, {}},
                          });
   const std::string usage = "JTAG_WriteCreg <addr> <data> [-d=<level>] [-h]\n\n";
   const std::string too_few = "JTAG_WriteCreg: ERROR, Address/Data not specified !\n" + usage;
   const std::string no_data = "JTAG_WriteCreg: ERROR, data not specified !\n" + usage;
   check("JTAG_WriteCreg", {
-                              {{}, 1, too_few, {}}, {{"10"}, 1, too_few, {}}, {{"-h"}, 1, too_few, {}},
+                              {{}, 1, too_few, {}},
+                              {{"10"}, 1, too_few, {}},
+                              {{"-h"}, 1, too_few, {}},
                               {{"-d", "10"}, 1, no_data, {}},
                               {{"-d", "-d=2"}, 1, "JTAG_WriteCreg: ERROR, Address not specified !\n" + usage, {}},
                               // A later pair cut short has no data: reported, not written with the earlier data.
                               {{"10", "20", "30"}, 1, no_data, {}},
-                              {{"-h", "10"}, 0, usage, {}}, {{"-m=0f", "-help", "10", "20"}, 0, usage, {}},
+                              {{"-h", "10"}, 0, usage, {}},
+                              {{"-m=0f", "-help", "10", "20"}, 0, usage, {}},
                           });
 }
 
 TEST_F(Access, CregOperationsAreExact) {
   const std::string read10 = "c000000000000010\n";
   check("JTAG_ReadCreg", {
-                             {{"10"}, 0, read10, creg_read("10")}, {{"10", "-m=0f"}, 0, read10, creg_read("10")},
+                             {{"10"}, 0, read10, creg_read("10")},
+                             {{"10", "-m=0f"}, 0, read10, creg_read("10")},
                              {{"10", "-m", "-x", "-"}, 0, read10, creg_read("10")},
                              {{"10", "20"}, 0, "c000000000000020\n", creg_read("20")},
-                             {{"-d", "10"}, 0,
+                             {{"-d", "10"},
+                              0,
                               "JTAG_ReadCreg: Reading CREG 10\nJTAG_ReadCreg: Data for CREG (Addr=10) is :" + read10,
                               creg_read("10")},
                          });
-  check("JTAG_WriteCreg", {
-                              {{"10", "1234abcd"}, 0, "", creg_write("10", "1234abcd")},
-                              {{"10", "-d"}, 0, "", creg_write("10", "-d")},  // the data is "-d"; debug stays off
-                              {{"-d=1", "10", "5", "-m=0f"}, 0, "JTAG_WriteCreg: Writing CREG 10 with 5\n",
-                               creg_write("10", "5")},
-                              {{"10", "20", "30", "40"}, 0, "", creg_write("30", "40")},
-                          });
+  check("JTAG_WriteCreg",
+        {
+            {{"10", "1234abcd"}, 0, "", creg_write("10", "1234abcd")},
+            {{"10", "-d"}, 0, "", creg_write("10", "-d")},  // the data is "-d"; debug stays off
+            {{"-d=1", "10", "5", "-m=0f"}, 0, "JTAG_WriteCreg: Writing CREG 10 with 5\n", creg_write("10", "5")},
+            {{"10", "20", "30", "40"}, 0, "", creg_write("30", "40")},
+        });
 }
 
 TEST_F(Access, CregRoundTripsThroughTheBoard) {
@@ -165,16 +173,24 @@ TEST_F(Access, ReadMemArgumentErrorsAndHelp) {
   const std::string beyond = "JTAG_ReadMem: ERROR, L2 address 0x";
   const std::string nothing = " is beyond the 56-bit address field; nothing read\n";
   check("JTAG_ReadMem", {
-                            {{}, 1, missing, {}}, {{"100"}, 1, missing, {}}, {{"-h"}, 1, missing, {}},
-                            {{"100", "0"}, 1, missing, {}}, {{"100", "abc"}, 1, missing, {}},
-                            {{"1000", "-d"}, 1, missing, {}}, {{"-d", "-f=out"}, 1, missing, {}},
-                            {{"100", "2", "-f"}, 1, no_name, {}}, {{"100", "2", "-f="}, 1, no_name, {}},
+                            {{}, 1, missing, {}},
+                            {{"100"}, 1, missing, {}},
+                            {{"-h"}, 1, missing, {}},
+                            {{"100", "0"}, 1, missing, {}},
+                            {{"100", "abc"}, 1, missing, {}},
+                            {{"1000", "-d"}, 1, missing, {}},
+                            {{"-d", "-f=out"}, 1, missing, {}},
+                            {{"100", "2", "-f"}, 1, no_name, {}},
+                            {{"100", "2", "-f="}, 1, no_name, {}},
                             {{"100", "2", "-file"}, 1, no_name, {}},
                             {{"10000000000000000", "1"}, 1, bad_address, {}},  // 17 digits
                             {{"fffffffffffffffff", "1"}, 1, bad_address, {}},
-                            {{"100", "2", "-h"}, 0, usage, {}}, {{"-h", "100", "2"}, 0, usage, {}},
-                            {{"100", "1", "-f=no/such/dir/out"}, 1,
-                             "JTAG_ReadMem: ERROR, Could not open file no/such/dir/out for writing\n", {}},
+                            {{"100", "2", "-h"}, 0, usage, {}},
+                            {{"-h", "100", "2"}, 0, usage, {}},
+                            {{"100", "1", "-f=no/such/dir/out"},
+                             1,
+                             "JTAG_ReadMem: ERROR, Could not open file no/such/dir/out for writing\n",
+                             {}},
                             // Beyond the 56-bit field, at the start or within the run.
                             {{"100000000000000", "1"}, 1, "", {}, beyond + "100000000000000" + nothing},
                             {{"fffffffffffff8", "2"}, 1, "", {}, beyond + "100000000000000" + nothing},
@@ -188,46 +204,73 @@ TEST_F(Access, ReadMemArgumentErrorsAndHelp) {
 TEST_F(Access, WriteMemArgumentErrorsAndHelp) {
   const std::string full = "JTAG_WriteMem <address> <length> -x=<data>|-f=<file> [-d=<level>] [-h]\n\n";
   const std::string missing = "JTAG_WriteMem: ERROR, Address/Length/data|file not specified !\n";
-  const std::string no_name = "JTAG_WriteMem): ERROR File Name not specified\n"
-                              "JTAG_WriteMem <address> <length> -x=data|-f=<file> [-d=<level>] [-h]\n\n";
+  const std::string no_name =
+      "JTAG_WriteMem): ERROR File Name not specified\n"
+      "JTAG_WriteMem <address> <length> -x=data|-f=<file> [-d=<level>] [-h]\n\n";
   const std::string first = missing + "JTAG_WriteMem <address> <length> -x=<data|-f=<file> [-d=<level>] [-h]\n\n";
   const std::string data_spec = "JTAG_WriteMem): ERROR Data spec\n" + full;
   const std::string error = "JTAG_WriteMem: ERROR, ";
   const std::string nothing = "; nothing written\n";
   const std::string beyond = "L2 address 0x100000000000000 is beyond the 56-bit address field" + nothing;
-  check("JTAG_WriteMem",
-        {
-            {{"100", "4"}, 1, first, {}}, {{"-h", "4"}, 1, first, {}},
-            {{"100", "4", "-f"}, 1, no_name, {}}, {{"100", "4", "-f="}, 1, no_name, {}},
-            {{"100", "4", "-x"}, 1, data_spec, {}}, {{"100", "4", "-xab"}, 1, data_spec, {}},
-            {{"100", "4", "-h"}, 0, "JTAG_WriteMem <address> <length> [-f=<file>] [-d=<level>] [-h]\n\n", {}},
-            {{"100", "4", "-d"}, 1, missing + full, {}}, {{"100", "0", "-x=ab"}, 1, missing + full, {}},
-            {{"100", "abc", "-x=ab"}, 1, missing + full, {}}, {{"100", "2", "-x="}, 1, missing + full, {}},
-            {{"100", "2", "-x=xab"}, 1, missing + full, {}}, {{"100", "2", "-f=in", "-x="}, 1, missing + full, {}},
-            {{"-x=ab", "-d", "-d"}, 1, missing + full, {}},
-            {{"10000000000000000", "1", "-x=ab"}, 1, "JTAG_WriteMem: address not valid!\n" + full, {}},
-            {{"100", "4", "-x=ab", "-f=missing"}, 1, error + "Could not open file missing for reading\n", {}},
-            {{"100", "4", "-f=missing"}, 1, error + "Could not open file missing for reading\n", {}},
-            {{"100", "1", "-x=11112222333344445"}, 1, "", {},
-             error + "Data 11112222333344445 has more than 64 bits (16 hex digits)" + nothing},
-            {{"100", "1", "-x=0000000000000000000000000000000012"}, 1, "", {},
-             error + "Data 0000000000000000000000000000000012 is longer than 31 characters" + nothing},
-            {{"100000000000000", "1", "-x=1"}, 1, "", {}, error + beyond},
-            {{"fffffffffffff8", "2", "-f=in"}, 1, "", {}, error + beyond},
-            {{"100", "3", "-f=short"}, 1, "", {}, error + "file short holds 2 words, fewer than the length 3" + nothing},
-            {{"100", "3", "-f=wide"}, 1, "", {}, error + "word 2 of file wide has more than 64 bits (16 hex digits)" + nothing},
-            {{"100", "3", "-f=long"}, 1, "", {}, error + "word 3 of file long is longer than 31 characters" + nothing},
-            // Reading stops as soon as the file can hold no word the run could use.
-            {{"100", "1", "-f=/dev/zero"}, 1, "", {}, error + "word 1 of file /dev/zero is longer than 31 characters" + nothing},
-            {{"100", "2", "-f=blanks"}, 1, "", {},
-             error + "file blanks has more than 4096 characters of white space before word 2" + nothing},
-        });
+  check(
+      "JTAG_WriteMem",
+      {
+          {{"100", "4"}, 1, first, {}},
+          {{"-h", "4"}, 1, first, {}},
+          {{"100", "4", "-f"}, 1, no_name, {}},
+          {{"100", "4", "-f="}, 1, no_name, {}},
+          {{"100", "4", "-x"}, 1, data_spec, {}},
+          {{"100", "4", "-xab"}, 1, data_spec, {}},
+          {{"100", "4", "-h"}, 0, "JTAG_WriteMem <address> <length> [-f=<file>] [-d=<level>] [-h]\n\n", {}},
+          {{"100", "4", "-d"}, 1, missing + full, {}},
+          {{"100", "0", "-x=ab"}, 1, missing + full, {}},
+          {{"100", "abc", "-x=ab"}, 1, missing + full, {}},
+          {{"100", "2", "-x="}, 1, missing + full, {}},
+          {{"100", "2", "-x=xab"}, 1, missing + full, {}},
+          {{"100", "2", "-f=in", "-x="}, 1, missing + full, {}},
+          {{"-x=ab", "-d", "-d"}, 1, missing + full, {}},
+          {{"10000000000000000", "1", "-x=ab"}, 1, "JTAG_WriteMem: address not valid!\n" + full, {}},
+          {{"100", "4", "-x=ab", "-f=missing"}, 1, error + "Could not open file missing for reading\n", {}},
+          {{"100", "4", "-f=missing"}, 1, error + "Could not open file missing for reading\n", {}},
+          {{"100", "1", "-x=11112222333344445"},
+           1,
+           "",
+           {},
+           error + "Data 11112222333344445 has more than 64 bits (16 hex digits)" + nothing},
+          {{"100", "1", "-x=0000000000000000000000000000000012"},
+           1,
+           "",
+           {},
+           error + "Data 0000000000000000000000000000000012 is longer than 31 characters" + nothing},
+          {{"100000000000000", "1", "-x=1"}, 1, "", {}, error + beyond},
+          {{"fffffffffffff8", "2", "-f=in"}, 1, "", {}, error + beyond},
+          {{"100", "3", "-f=short"}, 1, "", {}, error + "file short holds 2 words, fewer than the length 3" + nothing},
+          {{"100", "3", "-f=wide"},
+           1,
+           "",
+           {},
+           error + "word 2 of file wide has more than 64 bits (16 hex digits)" + nothing},
+          {{"100", "3", "-f=long"}, 1, "", {}, error + "word 3 of file long is longer than 31 characters" + nothing},
+          // Reading stops as soon as the file can hold no word the run could use.
+          {{"100", "1", "-f=/dev/zero"},
+           1,
+           "",
+           {},
+           error + "word 1 of file /dev/zero is longer than 31 characters" + nothing},
+          {{"100", "2", "-f=blanks"},
+           1,
+           "",
+           {},
+           error + "file blanks has more than 4096 characters of white space before word 2" + nothing},
+      });
 }
 
 TEST_F(Access, AccessWordsAndCyclesAreExact) {
   // Spelled out once: the read and write access words at address 0, and a data word.
   EXPECT_EQ(word65(0x81, 0, 56) + word65(0x82, 0, 56) + word65(0, 0xab, 64),
-            "10200000000000000" "10400000000000000" "00000000000000156");
+            "10200000000000000"
+            "10400000000000000"
+            "00000000000000156");
   const std::string two = "a000000000000100\na000000000000108\n";
   write_file(path("out"), "old contents");
   check("JTAG_ReadMem",
@@ -238,7 +281,8 @@ TEST_F(Access, AccessWordsAndCyclesAreExact) {
             {{"fffffffffffff8", "1"}, 0, "a0fffffffffffff8\n", l2_read(0xfffffffffffff8)},
             // "0x" skipped, leading zeros past 64 bits, the first non-hex character ends it.
             {{"0x00000000000000000000010z7", "1"}, 0, "a000000000000010\n", l2_read(0x10)},
-            {{"1001", "2", "-d"}, 0,
+            {{"1001", "2", "-d"},
+             0,
              "JTAG_ReadMem: Reading L2 @ 0x1001 (2)\n"
              "JTAG_ReadMem: Reading L2 @ 0x1001\nJTAG_ReadMem: Data for L2 Mem (Addr=1001) is :a000000000001000\n"
              "JTAG_ReadMem: Reading L2 @ 0x1009\nJTAG_ReadMem: Data for L2 Mem (Addr=1009) is :a000000000001008\n",
@@ -247,17 +291,18 @@ TEST_F(Access, AccessWordsAndCyclesAreExact) {
         });
   EXPECT_EQ(file("out"), "");
   EXPECT_EQ(file_mode(path("out")), 0777u);
-  check("JTAG_WriteMem",
-        {
-            {{"0", "1", "-x=ab"}, 0, "", l2_write(0, 0xab)},
-            {{"100", "4", "-x=ab"}, 0, "", l2_write(0x100, 0xab)},
-            {{"100", "-2", "-x=ab"}, 0, "", l2_write(0x100, 0xab)},
-            {{"200", "3", "-x=1", "-x="}, 0, "", l2_write(0x200, 1)},
-            {{"200", "1", "-x=ffffffffffffffff"}, 0, "", l2_write(0x200, ~uint64_t{0})},
-            {{"200", "2", "-f=blank"}, 0, "", l2_write(0x200, 0xa) + l2_write(0x208, 0xb)},
-            {{"0100", "4", "-x=ab", "-d"}, 0,
-             "JTAG_WriteMem: Writing L2 @ 0x0100 (1)\nJTAG_WriteMem: Writing L2 ab @ 0x100\n", l2_write(0x100, 0xab)},
-        });
+  check("JTAG_WriteMem", {
+                             {{"0", "1", "-x=ab"}, 0, "", l2_write(0, 0xab)},
+                             {{"100", "4", "-x=ab"}, 0, "", l2_write(0x100, 0xab)},
+                             {{"100", "-2", "-x=ab"}, 0, "", l2_write(0x100, 0xab)},
+                             {{"200", "3", "-x=1", "-x="}, 0, "", l2_write(0x200, 1)},
+                             {{"200", "1", "-x=ffffffffffffffff"}, 0, "", l2_write(0x200, ~uint64_t{0})},
+                             {{"200", "2", "-f=blank"}, 0, "", l2_write(0x200, 0xa) + l2_write(0x208, 0xb)},
+                             {{"0100", "4", "-x=ab", "-d"},
+                              0,
+                              "JTAG_WriteMem: Writing L2 @ 0x0100 (1)\nJTAG_WriteMem: Writing L2 ab @ 0x100\n",
+                              l2_write(0x100, 0xab)},
+                         });
 }
 
 // -x= makes the run one word long; a file named after it is opened but not
@@ -266,9 +311,13 @@ TEST_F(Access, AccessWordsAndCyclesAreExact) {
 TEST_F(Access, WhatAWriteRunWrites) {
   using Words = std::vector<std::pair<std::string, uint64_t>>;
   const auto writes = [](const Lines &args, const Words &words) {
-    Scenario s{{}, args, "", {{"line   L2 memory:", "  L2 memory: " + std::to_string(words.size()) +
-                                                      " words written; others read 0xa000000000000000 + address"}}};
-    for (const auto &[address, value] : words) s.after.push_back({"line     l2 " + address + " ", "    l2 " + address + " = 0x" + hex16(value)});
+    Scenario s{{},
+               args,
+               "",
+               {{"line   L2 memory:", "  L2 memory: " + std::to_string(words.size()) +
+                                          " words written; others read 0xa000000000000000 + address"}}};
+    for (const auto &[address, value] : words)
+      s.after.push_back({"line     l2 " + address + " ", "    l2 " + address + " = 0x" + hex16(value)});
     return s;
   };
   play("JTAG_WriteMem",

@@ -29,8 +29,8 @@ inline std::string shift_op(const std::string &pattern, int bits, int recycle = 
          std::to_string(wait) + " '" + pad + "' accel=" + std::to_string(accel);
 }
 inline std::string internal_op(const std::string &pattern, int bits, int recycle, int mode, int accel = 0) {
-  return "JTAG_Shift_internal \"" + pattern + "\" " + std::to_string(bits) + " " + std::to_string(recycle) +
-         " 0 '0' " + std::to_string(mode) + " accel=" + std::to_string(accel);
+  return "JTAG_Shift_internal \"" + pattern + "\" " + std::to_string(bits) + " " + std::to_string(recycle) + " 0 '0' " +
+         std::to_string(mode) + " accel=" + std::to_string(accel);
 }
 inline Lines ir_op(const std::string &code, int bits = 8) { return {"JTAG_Select_IR", shift_op(code, bits)}; }
 inline Lines dr_op(const std::string &value, int bits, int wait = 0) {

@@ -43,33 +43,45 @@ TEST_F(RawShift, ShiftCommandLines) {
   check("JTAG_Shift",
         {
             {{"a3", "8"}, 0, "6b\n", data_shift("a3", 8)},
-            {{"a3", "8", "-d"}, 0, "JTAG_Shift: Shifting a3 (8 shifts)\nJTAG_Shift: Data Out is : 6b\n6b\n",
+            {{"a3", "8", "-d"},
+             0,
+             "JTAG_Shift: Shifting a3 (8 shifts)\nJTAG_Shift: Data Out is : 6b\n6b\n",
              data_shift("a3", 8)},
             {{"a3", "32"}, 0, "0bc0e06b\n", data_shift("a3", 32)},
-            {{"-d", "-f=in.txt", "16"}, 0,
+            {{"-d", "-f=in.txt", "16"},
+             0,
              "JTAG_Shift: Shifting = abcd (16 shifts) \nJTAG_Shift: Data Out is : e06b\ne06b\n",
              data_shift("abcd", 16)},
             {{"a3", "8", "-f=in.txt"}, 0, "6b\n", data_shift("ab", 8)},        // the file's pattern wins
             {{"-f=in.txt", "16", "a3"}, 0, "e06b\n", data_shift("abcd", 16)},  // after -f= a word is a length
             {{"-f=in.txt", "16", "8"}, 0, "6b\n", data_shift("ab", 8)},
-            {{"-f=in.txt", "17"}, 0, "0e06b\n", data_shift("abcde", 17)}, {{"-f=in.txt", "1"}, 0, "1\n", data_shift("a", 1)},
+            {{"-f=in.txt", "17"}, 0, "0e06b\n", data_shift("abcde", 17)},
+            {{"-f=in.txt", "1"}, 0, "1\n", data_shift("a", 1)},
             {{"-f=short.txt", "16"}, 0, "e06b\n", data_shift("ab\\n", 16)},
-            {{"-f=nl.txt", "8"}, 0, "6b\n", data_shift("\\n", 8)}, {{"-f=empty.txt", "16"}, 0, "e06b\n", data_shift("", 16)},
+            {{"-f=nl.txt", "8"}, 0, "6b\n", data_shift("\\n", 8)},
+            {{"-f=empty.txt", "16"}, 0, "e06b\n", data_shift("", 16)},
             {{"-f=/dev/zero", "16"}, 0, "e06b\n", data_shift("", 16)},  // four bytes read, all NUL
             {{"a3", "8", "-p=1"}, 0, "6b\n", data_shift("a3", 8, 0, 0, "1")},
             {{"a3", "8", "-p='"}, 0, "6b\n", data_shift("a3", 8, 0, 0, "\\'")},
             {{"a3", "8", "-p=1", "-p", "-p=", "-pad=0"}, 0, "6b\n", data_shift("a3", 8, 0, 0, "1")},  // kept
-            {{"a3", "8", "-w"}, 0, "6b\n", data_shift("a3", 8, 0, 1)}, {{"a3", "8", "-r"}, 0, "6b\n", data_shift("a3", 8, 1)},
+            {{"a3", "8", "-w"}, 0, "6b\n", data_shift("a3", 8, 0, 1)},
+            {{"a3", "8", "-r"}, 0, "6b\n", data_shift("a3", 8, 1)},
             {{"a3", "8", "-a"}, 0, "6b\n", data_shift("a3", 8, 0, 0, "0", 1)},
             {{"a3", "-3"}, 0, "\n", data_shift("a3", -3)},  // nothing is shifted
             {{"a3", "8", "-q", "-"}, 0, "6b\n", data_shift("a3", 8)},
-            {{"a3"}, 1, kShiftUsage, {}}, {{"-h"}, 1, kShiftUsage, {}},  // the count comes before -h
-            {{"-h", "a3"}, 0, kShiftUsage, {}}, {{"a3", "8", "-h"}, 0, kShiftUsage, {}},
+            {{"a3"}, 1, kShiftUsage, {}},
+            {{"-h"}, 1, kShiftUsage, {}},  // the count comes before -h
+            {{"-h", "a3"}, 0, kShiftUsage, {}},
+            {{"a3", "8", "-h"}, 0, kShiftUsage, {}},
             {{"-d", "a3"}, 1, kShiftUsage, {}},  // the group runs past the end
-            {{"a3", "x"}, 1, kShiftUsage, {}}, {{"a3", "0"}, 1, kShiftUsage, {}},
-            {{"-f=in.txt", "-r", "8"}, 1, kShiftUsage, {}}, {{"-r", "-f=in.txt", "8"}, 1, kShiftUsage, {}},
-            {{"a3", "8", "-fin.txt"}, 1, kShiftUsage, {}}, {{"a3", "8", "-f="}, 1, kShiftUsage, {}},
-            {{"a3", "8", "-o"}, 1, kShiftUsage, {}}, {{"a3", "8", "-o="}, 1, kShiftUsage, {}},
+            {{"a3", "x"}, 1, kShiftUsage, {}},
+            {{"a3", "0"}, 1, kShiftUsage, {}},
+            {{"-f=in.txt", "-r", "8"}, 1, kShiftUsage, {}},
+            {{"-r", "-f=in.txt", "8"}, 1, kShiftUsage, {}},
+            {{"a3", "8", "-fin.txt"}, 1, kShiftUsage, {}},
+            {{"a3", "8", "-f="}, 1, kShiftUsage, {}},
+            {{"a3", "8", "-o"}, 1, kShiftUsage, {}},
+            {{"a3", "8", "-o="}, 1, kShiftUsage, {}},
             {{"-f=absent.txt", "8"}, 1, "JTAG_Shift: ERROR, Could not open file absent.txt for reading\n", {}},
             {{"a3", "8", "-o=no/out.txt"}, 1, "JTAG_Shift: ERROR, Could not open file no/out.txt for writing\n", {}},
         });
@@ -82,13 +94,16 @@ TEST_F(RawShift, ShiftOutputFile) {
   ::chmod(path("out.txt").c_str(), 0640);
   play("JTAG_Shift", {
                          {{}, {"a3", "8", "-o=out.txt"}, "", {{"file out.txt", "6b"}, {"mode out.txt", "777"}}},
-                         {{}, {"-d", "a3", "8", "-o=out.txt"},
+                         {{},
+                          {"-d", "a3", "8", "-o=out.txt"},
                           "JTAG_Shift: Shifting a3 (8 shifts)\nJTAG_Shift: Data Out is : 6b\nJTAG_SHIFT: Saving shift "
                           "data(len=8) to file out.txt\n",
                           {{"file out.txt", "6b"}}},
-                         {{}, {"-o=out.txt", "-f=absent.txt", "8"},
+                         {{},
+                          {"-o=out.txt", "-f=absent.txt", "8"},
                           "JTAG_Shift: ERROR, Could not open file absent.txt for reading\n",
-                          {{"file out.txt", ""}, {"mode out.txt", "777"}}, 1},
+                          {{"file out.txt", ""}, {"mode out.txt", "777"}},
+                          1},
                      });
 }
 
@@ -105,7 +120,8 @@ TEST_F(RawShift, IRPathCommandLines) {
             {{"3", "8", "-p=1", "-r", "-w"}, 0, "01\n", {"JTAG_Select_IR", shift_op("3", 8, 1, 1, "1")}},
             {{"3", "8", "-a", "-f=x", "-o=y"}, 0, "01\n", ir},  // not this command's options
             {{}, 1, error + "Pattern/Length not specified !\n" + usage, {}},
-            {{"-h"}, 1, error + "Pattern/Length not specified !\n" + usage, {}}, {{"-h", "3"}, 0, usage, {}},
+            {{"-h"}, 1, error + "Pattern/Length not specified !\n" + usage, {}},
+            {{"-h", "3"}, 0, usage, {}},
             {{"-d", "3"}, 1, error + "length not specified !\n" + usage, {}},
             {{"3", "x"}, 1, error + "length not specified !\n" + usage, {}},
             {{"-d", "-r"}, 1, error + "pattern not specified !\n" + usage, {}},
@@ -123,7 +139,9 @@ TEST_F(RawShift, BitsThroughAChain) {
   const auto shift = [](const Lines &args, const std::string &out, const std::string &left) {
     return Scenario{{"cpu0.chain.05.length=16", "cpu0.chain.05=0x1234", "cpu0.chain_select=0x05", "cpu0.scan_access=1",
                      "cpu0.ir=0x80", "cpu0.tap=Run-Test/Idle"},
-                    args, out + "\n", {{"chain cpu0.chain.05", left}}};
+                    args,
+                    out + "\n",
+                    {{"chain cpu0.chain.05", left}}};
   };
   play("JTAG_Shift", {shift({"0", "17", "-r"}, "01234", "1234"), shift({"0", "16", "-r"}, "1234", "2468"),
                       shift({"0", "16", "-r", "-a"}, "1234", "2468"), shift({"3", "16", "-p=1"}, "1234", "fff3"),

@@ -67,10 +67,10 @@ class Wire : public ServedBoardTest {
   }
   // OpenOCD's remote_bitbang driver against the server, then `script`.
   Result openocd(const std::string &script) {
-    return exec(kOpenOCD, "openocd",
-                {"-c", "adapter driver remote_bitbang; remote_bitbang host 127.0.0.1; remote_bitbang port " +
-                           std::to_string(port_) + "; transport select jtag; adapter speed 1000; " + script +
-                           "; shutdown"});
+    return exec(
+        kOpenOCD, "openocd",
+        {"-c", "adapter driver remote_bitbang; remote_bitbang host 127.0.0.1; remote_bitbang port " +
+                   std::to_string(port_) + "; transport select jtag; adapter speed 1000; " + script + "; shutdown"});
   }
   void need_openocd() {
     if (::access(kOpenOCD, X_OK) != 0) GTEST_SKIP() << "openocd is not installed (scripts/install-deps.sh installs it)";
@@ -113,8 +113,9 @@ TEST_F(Wire, OpenOCDFindsIdcodeBypassAndEveryTap) {
 TEST_F(Wire, ControlRegisterRoundTripsWithOpenOCD) {
   need_openocd();
   serve();
-  const Result w = openocd(kCpu0 + "irscan cpu0.tap 0x08; drscan cpu0.tap 40 0x10; irscan cpu0.tap 0x09; "
-                                   "drscan cpu0.tap 64 0x1122334455667788; irscan cpu0.tap 0x0c; runtest 11");
+  const Result w = openocd(kCpu0 +
+                           "irscan cpu0.tap 0x08; drscan cpu0.tap 40 0x10; irscan cpu0.tap 0x09; "
+                           "drscan cpu0.tap 64 0x1122334455667788; irscan cpu0.tap 0x0c; runtest 11");
   ASSERT_EQ(w.status, 0) << w.err;
   EXPECT_EQ(run("JTAG_ReadCreg", {"10"}).out, "1122334455667788\n");
   EXPECT_EQ(over_wire("JTAG_ReadCreg", {"10"}).out, "1122334455667788\n");
@@ -129,8 +130,9 @@ TEST_F(Wire, IdleOpenOCDSessionSharesTheBoard) {
   Result session;
   Clock::time_point session_end;
   std::thread ocd([&] {
-    session = openocd(kCpu0 + "sleep 4000; irscan cpu0.tap 0x08; drscan cpu0.tap 40 0x20; irscan cpu0.tap 0x0d; "
-                              "runtest 11; irscan cpu0.tap 0x0a; puts [drscan cpu0.tap 64 0]");
+    session = openocd(kCpu0 +
+                      "sleep 4000; irscan cpu0.tap 0x08; drscan cpu0.tap 40 0x20; irscan cpu0.tap 0x0d; "
+                      "runtest 11; irscan cpu0.tap 0x0a; puts [drscan cpu0.tap 64 0]");
     session_end = Clock::now();
   });
   const auto deadline = Clock::now() + 20s;  // until OpenOCD's init is done
@@ -154,7 +156,16 @@ TEST_F(Wire, ServerSpeaksTheProtocol) {
   ASSERT_TRUE(client.connected());
   // From Test-Logic-Reset: TMS 0, 1, 0, 0 (Shift-DR with IDCODE captured),
   // then the four low IDCODE bits, 1101 (0x..b).
-  ASSERT_TRUE(client.send("04" "26" "04" "04" "R04" "R04" "R04" "R04" "rtsuBbZzQ"));
+  ASSERT_TRUE(
+      client.send("04"
+                  "26"
+                  "04"
+                  "04"
+                  "R04"
+                  "R04"
+                  "R04"
+                  "R04"
+                  "rtsuBbZzQ"));
   EXPECT_EQ(client.read_to_end(), "1101");
   EXPECT_EQ(tap("cpu0"), "Test-Logic-Reset, IR 0x02");
 }

@@ -9,7 +9,9 @@ using namespace e2e;
 Lines processor_setup(const std::string &chain) {
   return ir_op("88") + ir_op("81") + dr_op(chain, 6) + ir_op("80") + Lines{"JTAG_Select_DR"};
 }
-Lines vornex_setup() { return ir_op("3D", 6) + ir_op("0A", 6) + dr_op("01e0", 16) + ir_op("3E", 6) + Lines{"JTAG_Select_DR"}; }
+Lines vornex_setup() {
+  return ir_op("3D", 6) + ir_op("0A", 6) + dr_op("01e0", 16) + ir_op("3E", 6) + Lines{"JTAG_Select_DR"};
+}
 
 class ScanDump : public FreshBoardTest {
  protected:
@@ -38,26 +40,32 @@ TEST_F(ScanDump, ArgumentErrorsOfEveryDump) {
     const std::string usage = name + (vnx ? " <length> <outfile>" : " <chainsel> <length> <outfile>");
     const std::string long_usage = usage + " -a -f=<infile> [-r] [-d=<level>] [-h]\n\n";
     const std::string short_usage = usage + " -f=<infile> [-r] [-d=<level>] [-h]\n\n";
-    const std::string too_few = name + (vnx ? ": ERROR, Length" : ": ERROR, ChainSel/Length") + "/File not specified !\n";
+    const std::string too_few =
+        name + (vnx ? ": ERROR, Length" : ": ERROR, ChainSel/Length") + "/File not specified !\n";
     const std::string missing =
         name + (vnx ? ": ERROR, Length" : ": ERROR, Chainsel/Length") + "/File not specified !\n" + short_usage;
     const std::string mutual = name + ": ERROR :-r[ecycle] and -f=<infile> are mutually exclusive\n\n";
     const std::string no_name = name + ": ERROR Input File Name not specified\n" + short_usage;
     std::filesystem::remove(path("out.hex"));
-    check(name, {
-            {{"-h"}, 1, too_few + long_usage, {}},  // the count comes before -h
-            {Lines(g.begin(), g.end() - 1), 1, too_few + long_usage, {}},
-            {g + Lines{"-h"}, 0, short_usage, {}}, {Lines{"-h"} + g, 0, short_usage, {}},
-            {Lines{"-help"} + g, 0, short_usage, {}}, {g + Lines{"-f=in.txt", "-h"}, 0, short_usage, {}},
-            {Lines{"-f=in.txt", "-r"} + g, 1, mutual, {}}, {Lines{"-r", "-f=in.txt"} + g, 1, mutual, {}},
-            {g + Lines{"-recycle", "-fin.txt"}, 1, no_name, {}},  // the bare -f is caught first
-            {g + Lines{"-f="}, 1, no_name, {}},
-            {Lines(g.size(), "-d"), 1, missing, {}},
-            {Lines{"-d"} + Lines(g.begin(), g.end() - 1), 1, missing, {}},  // group cut short
-            {head + Lines{"0", "out.hex"}, 1, missing, {}}, {head + Lines{"x20", "out.hex"}, 1, missing, {}},
-            {head + Lines{"-5", "out.hex"}, 1, missing, {}},
-            {head + Lines{"20", "no/out.hex"}, 1, name + ": ERROR, Could not open file no/out.hex for writing\n", {}},
-            });
+    check(name,
+          {
+              {{"-h"}, 1, too_few + long_usage, {}},  // the count comes before -h
+              {Lines(g.begin(), g.end() - 1), 1, too_few + long_usage, {}},
+              {g + Lines{"-h"}, 0, short_usage, {}},
+              {Lines{"-h"} + g, 0, short_usage, {}},
+              {Lines{"-help"} + g, 0, short_usage, {}},
+              {g + Lines{"-f=in.txt", "-h"}, 0, short_usage, {}},
+              {Lines{"-f=in.txt", "-r"} + g, 1, mutual, {}},
+              {Lines{"-r", "-f=in.txt"} + g, 1, mutual, {}},
+              {g + Lines{"-recycle", "-fin.txt"}, 1, no_name, {}},  // the bare -f is caught first
+              {g + Lines{"-f="}, 1, no_name, {}},
+              {Lines(g.size(), "-d"), 1, missing, {}},
+              {Lines{"-d"} + Lines(g.begin(), g.end() - 1), 1, missing, {}},  // group cut short
+              {head + Lines{"0", "out.hex"}, 1, missing, {}},
+              {head + Lines{"x20", "out.hex"}, 1, missing, {}},
+              {head + Lines{"-5", "out.hex"}, 1, missing, {}},
+              {head + Lines{"20", "no/out.hex"}, 1, name + ": ERROR, Could not open file no/out.hex for writing\n", {}},
+          });
     EXPECT_FALSE(exists("out.hex")) << name;
     check(name, {{g + Lines{"-f=absent.txt"}, 1, name + ": ERROR, Could not open file absent.txt for reading\n", {}}});
     EXPECT_EQ(file("out.hex"), "") << name;
@@ -71,42 +79,50 @@ TEST_F(ScanDump, OperationsOfEachDump) {
   const auto dump = [](const std::string &chain, const std::string &op) {
     return processor_setup(chain) + Lines{op, "JTAG_Select_IR"};
   };
-  check("JTAG_ScanDump",
-        {
-            {{"0c", "20", "out.hex"}, 0, "", dump("0c", shift_op("0", 20))},
-            {{"-a", "0c", "20", "out.hex"}, 0, "", dump("0c", shift_op("0", 20, 0, 0, "0", 1))},
-            {{"3f", "20", "out.hex", "-r"}, 0, "", dump("3f", shift_op("0", 21, 1))},
-            {{"0c", "20", "out.hex", "-f=in.txt"}, 0, "", dump("0c", shift_op("12345", 20))},
-            {{"1", "20", "a.hex", "0c", "12abc", "out.hex"}, 0, "", dump("0c", shift_op("0", 12))},  // the second group wins
-            {{"0c", "16", "out.hex", "3f", "x", "b.hex"}, 0, "", dump("3f", shift_op("0", 16))},  // no number: the first length
-            {{"-d", "0c", "20", "out.hex", "-f=in.txt"}, 0,
-             "JTAG_ScanDump: Starting Scandump of chainsel=0c" + start +
-                 "Inchain = 12345 \nSetting up for Scan Dump\nStarting  Scan Dump (20)\n",
-             dump("0c", shift_op("12345", 20))},
-            {{"0c", "20", "out.hex", "-d", "-r", "-d=0"}, 0, "", dump("0c", shift_op("0", 21, 1))},
-        });
+  check("JTAG_ScanDump", {
+                             {{"0c", "20", "out.hex"}, 0, "", dump("0c", shift_op("0", 20))},
+                             {{"-a", "0c", "20", "out.hex"}, 0, "", dump("0c", shift_op("0", 20, 0, 0, "0", 1))},
+                             {{"3f", "20", "out.hex", "-r"}, 0, "", dump("3f", shift_op("0", 21, 1))},
+                             {{"0c", "20", "out.hex", "-f=in.txt"}, 0, "", dump("0c", shift_op("12345", 20))},
+                             {{"1", "20", "a.hex", "0c", "12abc", "out.hex"},
+                              0,
+                              "",
+                              dump("0c", shift_op("0", 12))},  // the second group wins
+                             {{"0c", "16", "out.hex", "3f", "x", "b.hex"},
+                              0,
+                              "",
+                              dump("3f", shift_op("0", 16))},  // no number: the first length
+                             {{"-d", "0c", "20", "out.hex", "-f=in.txt"},
+                              0,
+                              "JTAG_ScanDump: Starting Scandump of chainsel=0c" + start +
+                                  "Inchain = 12345 \nSetting up for Scan Dump\nStarting  Scan Dump (20)\n",
+                              dump("0c", shift_op("12345", 20))},
+                             {{"0c", "20", "out.hex", "-d", "-r", "-d=0"}, 0, "", dump("0c", shift_op("0", 21, 1))},
+                         });
   check("JTAG_ScanDR_Path",
         {
             {{"0c", "20", "out.hex"}, 0, "", {"JTAG_SetTms 0", internal_op("0", 20, 0, 1)}},
             {{"3f", "20", "out.hex", "-r"}, 0, "", {"JTAG_SetTms 0", internal_op("0", 21, 1, 1)}},
-            {{"-d", "0c", "20", "out.hex"}, 0,
+            {{"-d", "0c", "20", "out.hex"},
+             0,
              "JTAG_ScanDR_Path: Starting Scandump of chainsel=0c" + start + "Starting  Scan Dump (20)\n",
              {"JTAG_SetTms 0", internal_op("0", 20, 0, 1)}},
         });
-  check("JTAG_CapDR_To_Exit1DR",
-        {
-            {{"0c", "20", "out.hex"}, 0, "", {internal_op("0", 20, 0, 2)}},
-            {{"0c", "20", "out.hex", "-a", "-r"}, 0, "", {internal_op("0", 21, 1, 2, 1)}},
-            {{"0c", "20", "out.hex", "-d", "-f=in.txt"}, 0,
-             "JTAG_CapDR_To_Exit1DR: Starting Scandump of chainsel=0c" + start +
-                 "Inchain = 12345 \nStarting  Scan Dump (20)\n",
-             {internal_op("12345", 20, 0, 2)}},
-        });
+  check("JTAG_CapDR_To_Exit1DR", {
+                                     {{"0c", "20", "out.hex"}, 0, "", {internal_op("0", 20, 0, 2)}},
+                                     {{"0c", "20", "out.hex", "-a", "-r"}, 0, "", {internal_op("0", 21, 1, 2, 1)}},
+                                     {{"0c", "20", "out.hex", "-d", "-f=in.txt"},
+                                      0,
+                                      "JTAG_CapDR_To_Exit1DR: Starting Scandump of chainsel=0c" + start +
+                                          "Inchain = 12345 \nStarting  Scan Dump (20)\n",
+                                      {internal_op("12345", 20, 0, 2)}},
+                                 });
   check("JTAG_VnxScanDump",
         {
             {{"20", "out.hex"}, 0, "", vornex_setup() + Lines{shift_op("0", 20)}},
             {{"20", "out.hex", "-a", "-r"}, 0, "", vornex_setup() + Lines{shift_op("0", 21, 1, 0, "0", 1)}},
-            {{"-d", "20", "out.hex"}, 0,
+            {{"-d", "20", "out.hex"},
+             0,
              "JTAG_VnxScanDump: Starting Scandump (20) to file out.hex \nSetting up for Vornex Scan Dump\n"
              "Starting  Scan Dump (20)\n",
              vornex_setup() + Lines{shift_op("0", 20)}},
@@ -120,8 +136,8 @@ TEST_F(ScanDump, ScanDRPathAccelerator) {
   JTAGBOX_SIM_ONLY();
   const Lines ok = {"jtag_pelustr_fpga_accelerate 1", "JTAG_SetTms 0", internal_op("0", 20, 0, 1),
                     "jtag_pelustr_fpga_accelerate 0"};
-  const Lines seed = {"cpu0.tap=Select-DR-Scan", "cpu0.scan_access=1", "cpu0.ir=0x80", "cpu0.chain_select=0x0c",
-                      "cpu0.chain.0c.length=20", "cpu0.chain.0c=0xabcde"};
+  const Lines seed = {"cpu0.tap=Select-DR-Scan", "cpu0.scan_access=1",      "cpu0.ir=0x80",
+                      "cpu0.chain_select=0x0c",  "cpu0.chain.0c.length=20", "cpu0.chain.0c=0xabcde"};
   const Lines args = {"-a", "0c", "20", "out.hex"};
   const auto dumped = [](const std::string &text) {
     return std::vector<std::pair<std::string, std::string>>{{"file out.hex", text}, {"mode out.hex", "777"}};
@@ -168,7 +184,9 @@ TEST_F(ScanDump, ProcessorChainRoundTrips) {
 TEST_F(ScanDump, DumpLongerAndShorterThanTheChain) {
   write_file(path("p.txt"), "abcdef\n");
   const auto dump_of = [](const std::string &length, const std::string &dumped, const std::string &left) {
-    return Scenario{{"cpu0.chain.05.length=16", "cpu0.chain.05=0x1234"}, {"05", length, "out.hex", "-f=p.txt"}, "",
+    return Scenario{{"cpu0.chain.05.length=16", "cpu0.chain.05=0x1234"},
+                    {"05", length, "out.hex", "-f=p.txt"},
+                    "",
                     {{"file out.hex", dumped}, {"chain cpu0.chain.05", left}}};
   };
   play("JTAG_ScanDump", {dump_of("24", "ef1234", "abcd"),  // 16 chain bits out, then the first 8 pattern bits
@@ -200,7 +218,7 @@ TEST_F(ScanDump, DumpsOfTheDataRegisterInForce) {
   write_file(path("p.txt"), "abcd\n");
   sim({"set", "cpu0.chain.05.length=16", "cpu0.chain.05=0x1234", "cpu0.chain_select=0x05"});
   ASSERT_EQ(run("JTAG_LoadIR", {"80"}).status, 0);
-  ASSERT_EQ(run("JTAG_TMS", {"1"}).status, 0);  // Select-DR-Scan
+  ASSERT_EQ(run("JTAG_TMS", {"1"}).status, 0);                                          // Select-DR-Scan
   EXPECT_EQ(dump("JTAG_ScanDR_Path", {"05", "16", "bypass.hex", "-f=p.txt"}), "579a");  // 0xabcd << 1, cut to 16 bits
   sim({"set", "cpu0.scan_access=1"});
   ASSERT_EQ(run("JTAG_TMS", {"1"}).status, 0);
@@ -253,17 +271,26 @@ TEST_F(ScanDump, MacroDumpArguments) {
             {{"90", "out.hex", "2", "in.hex", "-a"}, 0, "", dump(1, 2)},
             {{"90", "-a", "2", "in.hex"}, 0, "", dump(0, 2)},  // -a is the output file's name here
             {{"90", "out.hex", "1", "in.hex", "-r", "-f=x"}, 0, "", dump(0, 1)},
-            {{"-d", "90", "out.hex", "2", "in.hex"}, 0,
-             "JTAG_MacroDump: Starting MacroDump of (90 bits) to file out.hex  followed by 2 TCK\nInchain = " + pattern +
-                 " \nStarting  Macro Dump (90)\nCycling TCK in RTI ..\n",
+            {{"-d", "90", "out.hex", "2", "in.hex"},
+             0,
+             "JTAG_MacroDump: Starting MacroDump of (90 bits) to file out.hex  followed by 2 TCK\nInchain = " +
+                 pattern + " \nStarting  Macro Dump (90)\nCycling TCK in RTI ..\n",
              dump(0, 2)},
-            {{"90", "out.hex", "-1", "in.hex"}, 1, missing, {}}, {{"90", "out.hex", "x", "in.hex"}, 1, missing, {}},
-            {{"0", "out.hex", "1", "in.hex"}, 1, missing, {}}, {{"x", "out.hex", "1", "in.hex"}, 1, missing, {}},
+            {{"90", "out.hex", "-1", "in.hex"}, 1, missing, {}},
+            {{"90", "out.hex", "x", "in.hex"}, 1, missing, {}},
+            {{"0", "out.hex", "1", "in.hex"}, 1, missing, {}},
+            {{"x", "out.hex", "1", "in.hex"}, 1, missing, {}},
             {{"-h", "90", "out.hex"}, 1, missing, {}},  // three words: the count comes first
             {{"-d", "-d", "-d", "90"}, 1, missing, {}},
             {{"90", "out.hex", "1", "in.hex", "-h"}, 0, usage, {}},
-            {{"90", "no/out.hex", "1", "in.hex"}, 1, "JTAG_MacroDump: ERROR, Could not open file no/out.hex for writing\n", {}},
-            {{"90", "out.hex", "1", "absent.hex"}, 1, "JTAG_MacroDump: ERROR, Could not open file absent.hex for reading\n", {}},
+            {{"90", "no/out.hex", "1", "in.hex"},
+             1,
+             "JTAG_MacroDump: ERROR, Could not open file no/out.hex for writing\n",
+             {}},
+            {{"90", "out.hex", "1", "absent.hex"},
+             1,
+             "JTAG_MacroDump: ERROR, Could not open file absent.hex for reading\n",
+             {}},
         });
   EXPECT_EQ(file("out.hex"), "");  // left by the missing input file, empty
   EXPECT_EQ(file_mode(path("out.hex")), mode_t(0777));

@@ -39,38 +39,56 @@ TEST_F(Select, CpuSelectArguments) {
   const std::string usage = "JTAG_CPUSelect <cpu# | fullscan | scandump> [-d=<level>] [-h]\n\n";
   const std::string missing = "JTAG_CPUSelect: ERROR, value not specified!\n" + usage;
   const std::string invalid = "JTAG_CPUSelect: Error: Invalid system scan mode.\n" + usage;
-  check("JTAG_CPUSelect",
-        {
-            {{"256"}, 0, "", selects("0x1")}, {{"259"}, 0, "", selects("0x5")},  // only the low eight bits count
-            {{"2abc"}, 0, "", selects("0x4")}, {{"03"}, 0, "", selects("0x5")},
-            {{"1", "fullscan"}, 0, "", selects("0x0")}, {{"fullscan", "1"}, 0, "", selects("0x3")},  // the last wins
-            {{"-x", "-", "3"}, 0, "", selects("0x5")}, {{"-d=0", "3"}, 0, "", selects("0x5")},
-            {{"-d", "1"}, 0, modes("JTAG_CPUSelect", "0x1", "0x3"), selects_reading("0x3")},
-            {{"2", "-debug"}, 0, modes("JTAG_CPUSelect", "0x1", "0x4"), selects_reading("0x4")},
-            {{"-d=7", "fullscan"}, 0, modes("JTAG_CPUSelect", "0x1", "0x0"), selects_reading("0x0")},
-            {{"260"}, 1, invalid, {}}, {{"4"}, 1, invalid, {}}, {{"FULLSCAN"}, 1, invalid, {}},
-            {{"fullscann"}, 1, invalid, {}}, {{" 3"}, 1, invalid, {}},  // the first character is not a digit
-            {{"7", "-h"}, 1, invalid, {}}, {{"1", "4"}, 1, invalid, {}},  // judged as it comes
-            {{"-h", "7"}, 0, usage, {}}, {{"-help"}, 0, usage, {}}, {{"-d", "-h"}, 0, usage, {}},
-            {{}, 1, missing, {}}, {{"-d"}, 1, missing, {}}, {{"-1"}, 1, missing, {}},
-        });
+  check("JTAG_CPUSelect", {
+                              {{"256"}, 0, "", selects("0x1")},
+                              {{"259"}, 0, "", selects("0x5")},  // only the low eight bits count
+                              {{"2abc"}, 0, "", selects("0x4")},
+                              {{"03"}, 0, "", selects("0x5")},
+                              {{"1", "fullscan"}, 0, "", selects("0x0")},
+                              {{"fullscan", "1"}, 0, "", selects("0x3")},  // the last wins
+                              {{"-x", "-", "3"}, 0, "", selects("0x5")},
+                              {{"-d=0", "3"}, 0, "", selects("0x5")},
+                              {{"-d", "1"}, 0, modes("JTAG_CPUSelect", "0x1", "0x3"), selects_reading("0x3")},
+                              {{"2", "-debug"}, 0, modes("JTAG_CPUSelect", "0x1", "0x4"), selects_reading("0x4")},
+                              {{"-d=7", "fullscan"}, 0, modes("JTAG_CPUSelect", "0x1", "0x0"), selects_reading("0x0")},
+                              {{"260"}, 1, invalid, {}},
+                              {{"4"}, 1, invalid, {}},
+                              {{"FULLSCAN"}, 1, invalid, {}},
+                              {{"fullscann"}, 1, invalid, {}},
+                              {{" 3"}, 1, invalid, {}},  // the first character is not a digit
+                              {{"7", "-h"}, 1, invalid, {}},
+                              {{"1", "4"}, 1, invalid, {}},  // judged as it comes
+                              {{"-h", "7"}, 0, usage, {}},
+                              {{"-help"}, 0, usage, {}},
+                              {{"-d", "-h"}, 0, usage, {}},
+                              {{}, 1, missing, {}},
+                              {{"-d"}, 1, missing, {}},
+                              {{"-1"}, 1, missing, {}},
+                          });
 }
 
 TEST_F(Select, VnxSelectArguments) {
   const std::string usage = "JTAG_VNXSelect <vnx#> [-d=<level>] [-h]\n\n";
   const std::string missing = "JTAG_VNXSelect: Error: Vornex not specified.\n" + usage;
   const std::string invalid = "JTAG_VNXSelect: Error: Invalid system scan mode.\n" + usage;
-  check("JTAG_VNXSelect",
-        {
-            {{"259"}, 0, "", selects("0xc7")}, {{"1x"}, 0, "", selects("0x47")},
-            {{"abc", "2"}, 0, "", selects("0x87")}, {{"2", "abc"}, 0, "", selects("0x87")},  // no number: ignored
-            {{"fullscan", "0"}, 0, "", selects("0x7")}, {{"3", "1"}, 0, "", selects("0x47")},
-            {{"-d", "3"}, 0, modes("JTAG_VNXSelect", "0x1", "0xc7"), selects_reading("0xc7")},
-            {{"4"}, 1, invalid, {}}, {{"260"}, 1, invalid, {}}, {{"9", "-h"}, 1, invalid, {}},
-            {{"-h", "9"}, 0, usage, {}},
-            {{}, 1, "JTAG_VNXSelect: ERROR, value not specified!\n" + usage, {}},
-            {{"abc"}, 1, missing, {}}, {{"-1"}, 1, missing, {}}, {{"-d"}, 1, missing, {}}, {{"fullscan"}, 1, missing, {}},
-        });
+  check("JTAG_VNXSelect", {
+                              {{"259"}, 0, "", selects("0xc7")},
+                              {{"1x"}, 0, "", selects("0x47")},
+                              {{"abc", "2"}, 0, "", selects("0x87")},
+                              {{"2", "abc"}, 0, "", selects("0x87")},  // no number: ignored
+                              {{"fullscan", "0"}, 0, "", selects("0x7")},
+                              {{"3", "1"}, 0, "", selects("0x47")},
+                              {{"-d", "3"}, 0, modes("JTAG_VNXSelect", "0x1", "0xc7"), selects_reading("0xc7")},
+                              {{"4"}, 1, invalid, {}},
+                              {{"260"}, 1, invalid, {}},
+                              {{"9", "-h"}, 1, invalid, {}},
+                              {{"-h", "9"}, 0, usage, {}},
+                              {{}, 1, "JTAG_VNXSelect: ERROR, value not specified!\n" + usage, {}},
+                              {{"abc"}, 1, missing, {}},
+                              {{"-1"}, 1, missing, {}},
+                              {{"-d"}, 1, missing, {}},
+                              {{"fullscan"}, 1, missing, {}},
+                          });
 }
 
 // The debug lines show the word last written, and the scan-dump accelerator
@@ -87,10 +105,14 @@ TEST_F(Select, ScanControlRegisterShowsTheWordLastWritten) {
 TEST_F(Select, ClockStopSetsBitZeroAndKeepsTheOthers) {
   const auto stop = [](const std::string &before, const std::string &written, const std::string &shown) {
     const Lines seed = before.empty() ? Lines{} : Lines{"fpga.0xcb1000=" + before, "fpga.0xcb1004=0x55"};
-    return Scenario{seed, {}, "",
+    return Scenario{seed,
+                    {},
+                    "",
                     {{"line   0xcb1000", "  0xcb1000 = " + shown + " (KESTA_MORVIN_ONLY_MISC_CSR)"},
                      {"line   0xcb1004", before.empty() ? "" : "  0xcb1004 = 0x55"}},
-                    0, "", Lines{"fpga_get8 0xcb1000", "fpga_put8 0xcb1000 " + written}};
+                    0,
+                    "",
+                    Lines{"fpga_get8 0xcb1000", "fpga_put8 0xcb1000 " + written}};
   };
   play("JTAG_VnxClockStop", {stop("", "0x1", "0x01"), stop("0x00", "0x1", "0x01"), stop("0xfe", "0xff", "0xff"),
                              stop("0x01", "0x1", "0x01"), stop("0x80", "0x81", "0x81"), stop("0x5a", "0x5b", "0x5b")});
@@ -101,10 +123,14 @@ TEST_F(Select, ClockStopOptions) {
   const std::string usage = "JTAG_VnxClockStop [-d=<level>] [-h]\n\n";
   const std::string read_back = "KESTA_MORVIN_ONLY_MISC_CSR DATA: 0x1\n";  // no leading zeros
   check("JTAG_VnxClockStop", {
-                                 {{"3"}, 0, "", plain}, {{"-x", "vnx"}, 0, "", plain}, {{"-d=0"}, 0, "", plain},
+                                 {{"3"}, 0, "", plain},
+                                 {{"-x", "vnx"}, 0, "", plain},
+                                 {{"-d=0"}, 0, "", plain},
                                  {{"-d"}, 0, read_back, plain + Lines{"fpga_get8 0xcb1000"}},
                                  {{"-d=3", "2"}, 0, read_back, plain + Lines{"fpga_get8 0xcb1000"}},
-                                 {{"-h"}, 0, usage, {}}, {{"-d", "-h"}, 0, usage, {}}, {{"-h", "-d"}, 0, usage, {}},
+                                 {{"-h"}, 0, usage, {}},
+                                 {{"-d", "-h"}, 0, usage, {}},
+                                 {{"-h", "-d"}, 0, usage, {}},
                              });
 }
 

@@ -76,7 +76,7 @@ TEST_F(Serve, IdleClientLeavesTheBoardToCommands) {
   serve();
   const auto c = client();
   ASSERT_TRUE(c->send(kLoadBypass + "R"));
-  ASSERT_EQ(c->read(1), "1");  // Run-Test/Idle: TDO rests high
+  ASSERT_EQ(c->read(1), "1");             // Run-Test/Idle: TDO rests high
   EXPECT_EQ(tap("cpu0"), kBypassLoaded);  // saved before the lock went
   const Result reset = run("JTAG_Reset");
   EXPECT_EQ(reset.status, 0);

@@ -20,10 +20,16 @@ class Spine : public FreshBoardTest {};
 // Only the last path component, exactly "JTAG_Reset", runs the command; no
 // other name touches the board.
 TEST_F(Spine, DispatchUsesTheLastPathComponentExactly) {
-  const std::pair<std::string, std::string> cases[] = {
-      {bin("JTAG_Reset").string(), kIdcodeCpu0}, {"JTAG_Reset", kIdcodeCpu0}, {"/usr/bin/JTAG_Reset", kIdcodeCpu0},
-      {"jtag_reset", ""}, {"JTAG_RESET", ""}, {"JTAG_Reset2", ""}, {"jtagbox", ""}, {"/usr/bin/", ""}, {"", ""},
-      {"jtag_loadir", ""}};
+  const std::pair<std::string, std::string> cases[] = {{bin("JTAG_Reset").string(), kIdcodeCpu0},
+                                                       {"JTAG_Reset", kIdcodeCpu0},
+                                                       {"/usr/bin/JTAG_Reset", kIdcodeCpu0},
+                                                       {"jtag_reset", ""},
+                                                       {"JTAG_RESET", ""},
+                                                       {"JTAG_Reset2", ""},
+                                                       {"jtagbox", ""},
+                                                       {"/usr/bin/", ""},
+                                                       {"", ""},
+                                                       {"jtag_loadir", ""}};
   for (const auto &[argv0, out] : cases) {
     clear_trace();
     const Result r = exec(bin("jtagbox"), argv0, {"3d"});
@@ -32,10 +38,11 @@ TEST_F(Spine, DispatchUsesTheLastPathComponentExactly) {
     EXPECT_EQ(r.err, "") << argv0;
     EXPECT_EQ(trace(), out.empty() ? Lines{} : kResetOps) << argv0;
   }
-  for (const char *n : {"JTAG_CapDR_To_Exit1DR", "JTAG_LoadDR", "JTAG_LoadIR", "JTAG_MacroDump", "JTAG_ReadCreg",
-                        "JTAG_ReadMem", "JTAG_Reset", "JTAG_Shift", "JTAG_WriteMem", "JTAG_WriteCreg", "JTAG_TMS",
-                        "JTAG_Tck", "JTAG_ScanIR_Path", "JTAG_ScanDump", "JTAG_ScanDR_Path", "JTAG_CPUSelect",
-                        "JTAG_VNXSelect", "JTAG_IRPath", "JTAG_VnxClockStop", "JTAG_VnxScanDump"}) {
+  for (const char *n : {"JTAG_CapDR_To_Exit1DR", "JTAG_LoadDR",    "JTAG_LoadIR",       "JTAG_MacroDump",
+                        "JTAG_ReadCreg",         "JTAG_ReadMem",   "JTAG_Reset",        "JTAG_Shift",
+                        "JTAG_WriteMem",         "JTAG_WriteCreg", "JTAG_TMS",          "JTAG_Tck",
+                        "JTAG_ScanIR_Path",      "JTAG_ScanDump",  "JTAG_ScanDR_Path",  "JTAG_CPUSelect",
+                        "JTAG_VNXSelect",        "JTAG_IRPath",    "JTAG_VnxClockStop", "JTAG_VnxScanDump"}) {
     EXPECT_TRUE(std::filesystem::is_symlink(bin(n))) << n;
     EXPECT_EQ(std::filesystem::read_symlink(bin(n)), "jtagbox") << n;
   }
@@ -43,14 +50,19 @@ TEST_F(Spine, DispatchUsesTheLastPathComponentExactly) {
 }
 
 TEST_F(Spine, ResetOptionsAndIgnoredWords) {
-  const std::string debug = "JTAG_Reset: Resetting TAP controller \nJTAG_Reset: JTAG Reset Complete\n" +
-                            std::string(kIdcodeCpu0);
+  const std::string debug =
+      "JTAG_Reset: Resetting TAP controller \nJTAG_Reset: JTAG Reset Complete\n" + std::string(kIdcodeCpu0);
   check("JTAG_Reset", {
-                          {{}, 0, kIdcodeCpu0, kResetOps}, {{"-d"}, 0, debug, kResetOps},
-                          {{"-debug"}, 0, debug, kResetOps}, {{"-d=3"}, 0, debug, kResetOps},
-                          {{"-d=x"}, 0, kIdcodeCpu0, kResetOps}, {{"-d", "-d=0"}, 0, kIdcodeCpu0, kResetOps},
+                          {{}, 0, kIdcodeCpu0, kResetOps},
+                          {{"-d"}, 0, debug, kResetOps},
+                          {{"-debug"}, 0, debug, kResetOps},
+                          {{"-d=3"}, 0, debug, kResetOps},
+                          {{"-d=x"}, 0, kIdcodeCpu0, kResetOps},
+                          {{"-d", "-d=0"}, 0, kIdcodeCpu0, kResetOps},
                           {{"extra", "words", "-q", "-"}, 0, kIdcodeCpu0, kResetOps},
-                          {{"-h"}, 0, kResetUsage, {}}, {{"-help"}, 0, kResetUsage, {}}, {{"-d", "-h"}, 0, kResetUsage, {}},
+                          {{"-h"}, 0, kResetUsage, {}},
+                          {{"-help"}, 0, kResetUsage, {}},
+                          {{"-d", "-h"}, 0, kResetUsage, {}},
                       });
 }
 
@@ -100,7 +112,10 @@ TEST_F(Spine, FailedWritesAndReadsEndWithOneLineAndStatusOne) {
       {"JTAG_MacroDump", {"20", "/dev/full", "2", "in.txt"}, false, "", "JTAG_MacroDump" + full},
       {"JTAG_Shift", {"a3", "8", "-o=/dev/full"}, false, "", "JTAG_Shift" + full},
       {"JTAG_Shift", {"0", "40000", "-o=/dev/full"}, false, "", "JTAG_Shift" + full},  // past the stdio buffer
-      {"JTAG_ReadMem", {"100", "2", "-f=/dev/full"}, false, "a000000000000100\na000000000000108\n",
+      {"JTAG_ReadMem",
+       {"100", "2", "-f=/dev/full"},
+       false,
+       "a000000000000100\na000000000000108\n",
        "JTAG_ReadMem" + full},
       {"JTAG_ScanDump", {"0c", "20", "out.hex", "-f=."}, false, "", "JTAG_ScanDump" + directory},
       {"JTAG_MacroDump", {"20", "out.hex", "2", "."}, false, "", "JTAG_MacroDump" + directory},
@@ -142,9 +157,9 @@ TEST_F(Spine, UnreadableStateIsReportedNeverReset) {
   JTAGBOX_SIM_ONLY();  // over the wire it is the server that reads the state
   run("JTAG_Reset");
   const auto state = path("board") / "board.state";
-  for (const std::string &text : {std::string("garbage\n"), std::string("jtag-sim board state 99\n"),
-                                  std::string("jtag-sim board state 1\nscan_mode=0x1\n"),
-                                  read_file(state) + "no_such_key=1\n"}) {
+  for (const std::string &text :
+       {std::string("garbage\n"), std::string("jtag-sim board state 99\n"),
+        std::string("jtag-sim board state 1\nscan_mode=0x1\n"), read_file(state) + "no_such_key=1\n"}) {
     write_file(state, text);
     const Result r = run("JTAG_Reset");
     EXPECT_EQ(r.status, 1) << text;
@@ -177,14 +192,31 @@ TEST_F(Spine, ConcurrentCommandsAreSerialised) {
 }
 
 TEST_F(Spine, BoardToolRejectsBadInputWithStatusTwo) {
-  const std::vector<Lines> bad = {
-      {}, {"frobnicate"}, {"set"}, {"set", "noequals"}, {"set", "no_such_key=1"}, {"set", "scan_mode=0x100"},
-      {"set", "scan_mode=banana"}, {"set", "cpu0.tap=Nowhere"}, {"set", "fpga.0xcb1000=0x1ff"}, {"show", "extra"},
-      {"set", "cpu0.l2.0x101=1"}, {"set", "cpu0.l2.0x100000000000000=1"}, {"set", "cpu0.l2.0x100=0x10000000000000000"},
-      {"set", "cpu0.creg.0x10000000000=1"}, {"set", "cpu0.creg.0x10=banana"}, {"set", "cpu4.l2.0x100=1"},
-      {"set", "cpu0.chain.0c.length=0"}, {"set", "cpu0.chain.0c.length=x"}, {"set", "cpu0.chain.0c.length=4294967296"},
-      {"set", "cpu0.chain.0c.length=8", "cpu0.chain.0c=0x1ff"}, {"set", "cpu0.chain.0c=12"}, {"set", "cpu0.chain.0c=0xzz"},
-      {"serve", "--port", "x"}, {"serve", "--port", "65536"}, {"serve", "9"}};
+  const std::vector<Lines> bad = {{},
+                                  {"frobnicate"},
+                                  {"set"},
+                                  {"set", "noequals"},
+                                  {"set", "no_such_key=1"},
+                                  {"set", "scan_mode=0x100"},
+                                  {"set", "scan_mode=banana"},
+                                  {"set", "cpu0.tap=Nowhere"},
+                                  {"set", "fpga.0xcb1000=0x1ff"},
+                                  {"show", "extra"},
+                                  {"set", "cpu0.l2.0x101=1"},
+                                  {"set", "cpu0.l2.0x100000000000000=1"},
+                                  {"set", "cpu0.l2.0x100=0x10000000000000000"},
+                                  {"set", "cpu0.creg.0x10000000000=1"},
+                                  {"set", "cpu0.creg.0x10=banana"},
+                                  {"set", "cpu4.l2.0x100=1"},
+                                  {"set", "cpu0.chain.0c.length=0"},
+                                  {"set", "cpu0.chain.0c.length=x"},
+                                  {"set", "cpu0.chain.0c.length=4294967296"},
+                                  {"set", "cpu0.chain.0c.length=8", "cpu0.chain.0c=0x1ff"},
+                                  {"set", "cpu0.chain.0c=12"},
+                                  {"set", "cpu0.chain.0c=0xzz"},
+                                  {"serve", "--port", "x"},
+                                  {"serve", "--port", "65536"},
+                                  {"serve", "9"}};
   for (const Lines &args : bad) {
     const Result r = exec(bin("jtag-sim"), "jtag-sim", args);
     EXPECT_EQ(r.status, 2) << ::testing::PrintToString(args);

@@ -9,7 +9,6 @@
 
 #include "board_view.h"
 #include "peer_tools.h"
-#include "board_view.h"
 
 namespace {
 

@@ -14,11 +14,16 @@ class TapWalk : public FreshBoardTest {};
 TEST_F(TapWalk, TmsTakesExactlyOneWordAndNoOptions) {
   const std::string usage = "ERROR: Usage JTAG_TMS <value(0 or 1)>\n";
   check("JTAG_TMS", {
-                        {{"1"}, 0, "", {"JTAG_SetTms 1"}}, {{"0"}, 0, "", {"JTAG_SetTms 0"}},
+                        {{"1"}, 0, "", {"JTAG_SetTms 1"}},
+                        {{"0"}, 0, "", {"JTAG_SetTms 0"}},
                         // Not options, and passed on unchanged: atoi of the text.
-                        {{"-h"}, 0, "", {"JTAG_SetTms 0"}}, {{"high"}, 0, "", {"JTAG_SetTms 0"}},
-                        {{"5"}, 0, "", {"JTAG_SetTms 5"}}, {{"1x"}, 0, "", {"JTAG_SetTms 1"}},
-                        {{}, 1, usage, {}}, {{"1", "-d"}, 1, usage, {}}, {{"1", "0"}, 1, usage, {}},
+                        {{"-h"}, 0, "", {"JTAG_SetTms 0"}},
+                        {{"high"}, 0, "", {"JTAG_SetTms 0"}},
+                        {{"5"}, 0, "", {"JTAG_SetTms 5"}},
+                        {{"1x"}, 0, "", {"JTAG_SetTms 1"}},
+                        {{}, 1, usage, {}},
+                        {{"1", "-d"}, 1, usage, {}},
+                        {{"1", "0"}, 1, usage, {}},
                     });
 }
 
@@ -29,7 +34,8 @@ TEST_F(TapWalk, TckGivesExactlyTheCountOfCycles) {
       "JTAG_Tck: ERROR, Value needs to be greater than 0 !\nJTAG_Tck <num> [-d=<level>] [-h]\n\n";
   const std::string tick = "cycle_tclk";
   check("JTAG_Tck", {
-                        {{"5"}, 0, "", repeat(tick, 5)}, {{"1"}, 0, "", repeat(tick, 1)},
+                        {{"5"}, 0, "", repeat(tick, 5)},
+                        {{"1"}, 0, "", repeat(tick, 1)},
                         {{"5", "-d"}, 0, "JTAG_Tck: Cycling TCK 5 times\n", repeat(tick, 5)},
                         {{"-d=2", "2"}, 0, "JTAG_Tck: Cycling TCK 2 times\n", repeat(tick, 2)},
                         {{"-d", "-d=0", "2"}, 0, "", repeat(tick, 2)},
@@ -37,11 +43,17 @@ TEST_F(TapWalk, TckGivesExactlyTheCountOfCycles) {
                         {{"7", "abc"}, 0, "", repeat(tick, 7)},  // a non-number leaves it
                         {{"2x"}, 0, "", repeat(tick, 2)},        // %d stops at the x
                         {{"-q", "3"}, 0, "", repeat(tick, 3)},   // unknown option ignored
-                        {{"-h"}, 0, help, {}}, {{"3", "-h"}, 0, help, {}}, {{"-help", "3"}, 0, help, {}},
+                        {{"-h"}, 0, help, {}},
+                        {{"3", "-h"}, 0, help, {}},
+                        {{"-help", "3"}, 0, help, {}},
                         {{}, 1, missing, {}},
                         // " -3" is positional, "-3" an option letter '3'.
-                        {{"0"}, 1, not_positive, {}}, {{" -3"}, 1, not_positive, {}}, {{"-3"}, 1, not_positive, {}},
-                        {{"abc"}, 1, not_positive, {}}, {{"-d"}, 1, not_positive, {}}, {{"4", "0"}, 1, not_positive, {}},
+                        {{"0"}, 1, not_positive, {}},
+                        {{" -3"}, 1, not_positive, {}},
+                        {{"-3"}, 1, not_positive, {}},
+                        {{"abc"}, 1, not_positive, {}},
+                        {{"-d"}, 1, not_positive, {}},
+                        {{"4", "0"}, 1, not_positive, {}},
                     });
 }
 
@@ -51,12 +63,17 @@ TEST_F(TapWalk, TmsAndTckWalkTheControllerAcrossRuns) {
   const struct {
     std::string command, arg, state, tms, ir = "0x02";
   } steps[] = {
-      {"JTAG_TMS", "0", "Run-Test/Idle", "0"},   {"JTAG_Tck", "4", "Run-Test/Idle", "0"},
-      {"JTAG_TMS", "1", "Select-DR-Scan", "1"},  {"JTAG_TMS", "0", "Capture-DR", "0"},
-      {"JTAG_Tck", "3", "Shift-DR", "0"},        {"JTAG_TMS", "1", "Exit1-DR", "1"},
-      {"JTAG_TMS", "0", "Pause-DR", "0"},        {"JTAG_TMS", "1", "Exit2-DR", "1"},
+      {"JTAG_TMS", "0", "Run-Test/Idle", "0"},
+      {"JTAG_Tck", "4", "Run-Test/Idle", "0"},
+      {"JTAG_TMS", "1", "Select-DR-Scan", "1"},
+      {"JTAG_TMS", "0", "Capture-DR", "0"},
+      {"JTAG_Tck", "3", "Shift-DR", "0"},
+      {"JTAG_TMS", "1", "Exit1-DR", "1"},
+      {"JTAG_TMS", "0", "Pause-DR", "0"},
+      {"JTAG_TMS", "1", "Exit2-DR", "1"},
       {"JTAG_Tck", "1", "Update-DR", "1"},  // TCK at the level last driven
-      {"JTAG_Tck", "2", "Select-IR-Scan", "1"},  {"JTAG_TMS", "0", "Capture-IR", "0"},
+      {"JTAG_Tck", "2", "Select-IR-Scan", "1"},
+      {"JTAG_TMS", "0", "Capture-IR", "0"},
       {"JTAG_TMS", "1", "Exit1-IR", "1"},
       {"JTAG_TMS", "1", "Update-IR", "1", "0x01"},  // Capture-IR loaded ...01
       {"JTAG_Tck", "3", "Test-Logic-Reset", "1"},
@@ -79,8 +96,14 @@ const struct Load {
   std::string command, reg;  // reg as the debug lines name it
   Lines (*operations)(const std::string &value);
 } kLoads[] = {
-    {"JTAG_LoadIR", "IR", [](const std::string &v) { return Lines{"JTAG_Select_IR", load_op("JTAG_Shift", v)}; }},
-    {"JTAG_LoadDR", "DR", [](const std::string &v) { return Lines{"JTAG_Select_DR", load_op("JTAG_Shift", v)}; }},
+    {"JTAG_LoadIR", "IR",
+     [](const std::string &v) {
+       return Lines{"JTAG_Select_IR", load_op("JTAG_Shift", v)};
+     }},
+    {"JTAG_LoadDR", "DR",
+     [](const std::string &v) {
+       return Lines{"JTAG_Select_DR", load_op("JTAG_Shift", v)};
+     }},
     {"JTAG_ScanIR_Path", "IR",
      [](const std::string &v) {
        return Lines{"JTAG_SetTms 1", "JTAG_SetTms 0", load_op("JTAG_Shift_internal", v, " 1")};
@@ -110,9 +133,13 @@ TEST_F(TapWalk, LoadArgumentsMessagesAndOperations) {
                          {{"abcdef"}, 0, "", l.operations("abcdef")},
                          // The trace writes the text as a C string literal.
                          {{"z\"\\\t\x01\xff'"}, 0, "", l.operations("z\\\"\\\\\\t\\x01\\xff'")},
-                         {{"-h"}, 0, usage, {}}, {{"-h", "3d"}, 0, usage, {}}, {{"3d", "-h"}, 0, usage, {}},
+                         {{"-h"}, 0, usage, {}},
+                         {{"-h", "3d"}, 0, usage, {}},
+                         {{"3d", "-h"}, 0, usage, {}},
                          {{"-d", "-help"}, 0, usage, {}},
-                         {{}, 1, missing, {}}, {{"-d"}, 1, missing, {}}, {{"-d", "-q"}, 1, missing, {}},
+                         {{}, 1, missing, {}},
+                         {{"-d"}, 1, missing, {}},
+                         {{"-d", "-q"}, 1, missing, {}},
                      });
   }
 }
@@ -130,16 +157,19 @@ TEST_F(TapWalk, WhatTheLoadsLeave) {
                       const std::string &other) {
     return Scenario{seed, {value}, "", {{"tap " + device, idle + code}, {"tap " + other, reset}}};
   };
-  play("JTAG_LoadIR", {ir({}, "3d", "cpu0", "3d", "cpu1"), ir({}, "0x3d", "cpu0", "3d", "cpu1"),
-                       ir({}, "7", "cpu0", "07", "cpu1"), ir({}, "1a5", "cpu0", "a5", "cpu1"),
-                       ir({}, "ff", "cpu0", "ff", "cpu1"), ir({}, "3d\n", "cpu0", "3d", "cpu1"),
-                       ir({"scan_mode=0x04"}, "3d", "cpu2", "3d", "cpu0"), ir({"scan_mode=0xc7"}, "0b", "vnx3", "02", "cpu0")});
+  play("JTAG_LoadIR",
+       {ir({}, "3d", "cpu0", "3d", "cpu1"), ir({}, "0x3d", "cpu0", "3d", "cpu1"), ir({}, "7", "cpu0", "07", "cpu1"),
+        ir({}, "1a5", "cpu0", "a5", "cpu1"), ir({}, "ff", "cpu0", "ff", "cpu1"), ir({}, "3d\n", "cpu0", "3d", "cpu1"),
+        ir({"scan_mode=0x04"}, "3d", "cpu2", "3d", "cpu0"), ir({"scan_mode=0xc7"}, "0b", "vnx3", "02", "cpu0")});
   play("JTAG_Tck", {ir({"scan_mode=0x47", "tms=0"}, "2", "vnx1", "02", "vnx0")});
   const auto dr = [&](const std::string &code, const std::string &value, const std::string &tdi) {
-    return Scenario{{"cpu0.tap=Run-Test/Idle", "cpu0.ir=0x" + code}, {value}, "",
+    return Scenario{{"cpu0.tap=Run-Test/Idle", "cpu0.ir=0x" + code},
+                    {value},
+                    "",
                     {{"tap cpu0", idle + code}, {"line lines:", "lines: TMS 0, " + tdi}}};
   };
-  play("JTAG_LoadDR", {dr("3d", "80", "TDI 1"), dr("3d", "17f", "TDI 0"), dr("ff", "7f", "TDI 0"), dr("02", "ff", "TDI 1")});
+  play("JTAG_LoadDR",
+       {dr("3d", "80", "TDI 1"), dr("3d", "17f", "TDI 0"), dr("ff", "7f", "TDI 0"), dr("02", "ff", "TDI 1")});
   play("JTAG_ScanIR_Path", {{{"cpu0.tap=Select-DR-Scan", "tms=1"}, {"3d"}, "", {{"tap cpu0", idle + "3d"}}},
                             {{"cpu0.tap=Run-Test/Idle", "tms=0"}, {"3d"}, "", {{"tap cpu0", idle + "02"}}}});
 }

@@ -116,7 +116,8 @@ Result BoardTest::exec(const fs::path &program, const std::string &argv0, const 
   const pid_t pid = ::fork();
   if (pid == 0) {
     const int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    const int out = ::open(out_file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (stdout_file_.empty() ? O_TRUNC : 0), 0600);
+    const int out =
+        ::open(out_file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (stdout_file_.empty() ? O_TRUNC : 0), 0600);
     const int err = ::open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (in < 0 || out < 0 || err < 0 || ::chdir(dir_.c_str()) != 0) _exit(126);
     ::dup2(in, 0);

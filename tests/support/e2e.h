@@ -21,8 +21,8 @@ bool over_wire();
 
 // For a test that needs an operation only the in-process board carries
 // (scan-mode selection, FPGA registers, the scan-dump accelerator, faults).
-#define JTAGBOX_SIM_ONLY()                                                                         \
-  do {                                                                                             \
+#define JTAGBOX_SIM_ONLY()                                                                            \
+  do {                                                                                                \
     if (e2e::over_wire()) GTEST_SKIP() << "this does not cross remote_bitbang; the plain run has it"; \
   } while (0)
 

@@ -71,8 +71,7 @@ int ServeProcess::stop(std::chrono::milliseconds limit) {
   const auto deadline = Clock::now() + limit;
   int status = 0;
   pid_t done = 0;
-  while ((done = ::waitpid(pid_, &status, WNOHANG)) == 0 && Clock::now() < deadline)
-    std::this_thread::sleep_for(10ms);
+  while ((done = ::waitpid(pid_, &status, WNOHANG)) == 0 && Clock::now() < deadline) std::this_thread::sleep_for(10ms);
   if (done == 0) {
     ADD_FAILURE() << "jtag-sim serve still ran " << limit.count() << " ms after SIGTERM";
     ::kill(pid_, SIGKILL);
@@ -114,10 +113,11 @@ std::size_t RawClient::flood(const std::string &unit, std::size_t total, std::ch
   const auto deadline = Clock::now() + limit;
   std::size_t sent = 0;
   pollfd p{fd_, POLLOUT, 0};
-  while (sent < total && ::poll(&p, 1, ms_left(deadline)) > 0) {
+  while (sent<total && ::poll(&p, 1, ms_left(deadline))> 0) {
     if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) break;
     const std::size_t at = sent % unit.size();
-    const ssize_t n = ::send(fd_, unit.data() + at, std::min(unit.size() - at, total - sent), MSG_DONTWAIT | MSG_NOSIGNAL);
+    const ssize_t n =
+        ::send(fd_, unit.data() + at, std::min(unit.size() - at, total - sent), MSG_DONTWAIT | MSG_NOSIGNAL);
     if (n < 0 && errno != EAGAIN) break;
     if (n > 0) sent += size_t(n);
   }

@@ -3,10 +3,11 @@
 // (the TCK that leaves Run-Test/Idle does not count), another instruction
 // abandons it, a strobe of the other direction does nothing, and the L2
 // ignores the low three address bits.
+#include "sim/access_units.h"
+
 #include <gtest/gtest.h>
 
 #include "platform/bits.h"
-#include "sim/access_units.h"
 #include "sim/board.h"
 
 namespace {

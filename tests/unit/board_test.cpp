@@ -2,11 +2,11 @@
 // bit-level path, and leaves the board exactly as it does, on every chain
 // shape (one chip, several in series, IR or DR, long chains selected or
 // not), with and without recycle.
+#include "sim/board.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
-
-#include "sim/board.h"
 
 namespace {
 
@@ -62,8 +62,8 @@ TEST(Board, BulkShiftEqualsBitLevelShiftOnEveryChainShape) {
           const bool ir = shape == 1, chains = shape == 2;
           const auto slow = shifting_board(mode, ir, chains), fast = shifting_board(mode, ir, chains);
           // Exit1, Update, Select-DR (Select-IR), Capture, Shift.
-          const std::vector<bool> back = ir ? std::vector<bool>{true, true, true, false, false}
-                                            : std::vector<bool>{true, true, false, false};
+          const std::vector<bool> back =
+              ir ? std::vector<bool>{true, true, true, false, false} : std::vector<bool>{true, true, false, false};
           // A plain shift, then one with `recycle` through Update and Capture, then one to show what it left.
           for (int round = 0; round < 3; ++round) {
             const BitVector in = pattern(n, 5u + unsigned(round));

@@ -1,8 +1,8 @@
 // The TAP controller: every transition of the diagram, a TMS path from every
 // state to every state that arrives and has no shorter rival, and the names.
-#include <gtest/gtest.h>
-
 #include "platform/tap_state.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -13,14 +13,22 @@ TEST(TapStateMachine, EveryTransitionAndEveryShortestPath) {
   const struct {
     TapState from, on0, on1;
   } rows[] = {
-      {S::TestLogicReset, S::RunTestIdle, S::TestLogicReset}, {S::RunTestIdle, S::RunTestIdle, S::SelectDRScan},
-      {S::SelectDRScan, S::CaptureDR, S::SelectIRScan},       {S::CaptureDR, S::ShiftDR, S::Exit1DR},
-      {S::ShiftDR, S::ShiftDR, S::Exit1DR},                   {S::Exit1DR, S::PauseDR, S::UpdateDR},
-      {S::PauseDR, S::PauseDR, S::Exit2DR},                   {S::Exit2DR, S::ShiftDR, S::UpdateDR},
-      {S::UpdateDR, S::RunTestIdle, S::SelectDRScan},         {S::SelectIRScan, S::CaptureIR, S::TestLogicReset},
-      {S::CaptureIR, S::ShiftIR, S::Exit1IR},                 {S::ShiftIR, S::ShiftIR, S::Exit1IR},
-      {S::Exit1IR, S::PauseIR, S::UpdateIR},                  {S::PauseIR, S::PauseIR, S::Exit2IR},
-      {S::Exit2IR, S::ShiftIR, S::UpdateIR},                  {S::UpdateIR, S::RunTestIdle, S::SelectDRScan},
+      {S::TestLogicReset, S::RunTestIdle, S::TestLogicReset},
+      {S::RunTestIdle, S::RunTestIdle, S::SelectDRScan},
+      {S::SelectDRScan, S::CaptureDR, S::SelectIRScan},
+      {S::CaptureDR, S::ShiftDR, S::Exit1DR},
+      {S::ShiftDR, S::ShiftDR, S::Exit1DR},
+      {S::Exit1DR, S::PauseDR, S::UpdateDR},
+      {S::PauseDR, S::PauseDR, S::Exit2DR},
+      {S::Exit2DR, S::ShiftDR, S::UpdateDR},
+      {S::UpdateDR, S::RunTestIdle, S::SelectDRScan},
+      {S::SelectIRScan, S::CaptureIR, S::TestLogicReset},
+      {S::CaptureIR, S::ShiftIR, S::Exit1IR},
+      {S::ShiftIR, S::ShiftIR, S::Exit1IR},
+      {S::Exit1IR, S::PauseIR, S::UpdateIR},
+      {S::PauseIR, S::PauseIR, S::Exit2IR},
+      {S::Exit2IR, S::ShiftIR, S::UpdateIR},
+      {S::UpdateIR, S::RunTestIdle, S::SelectDRScan},
   };
   ASSERT_EQ(std::size(rows), size_t(jtag::kTapStateCount));
   for (const auto &r : rows) {
