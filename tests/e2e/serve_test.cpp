@@ -207,7 +207,7 @@ TEST_F(Serve, StopSignalEndsTheServerAtOnce) {
     }
   };
   const auto flood_with = [](Scene &s, const std::string &unit) {
-    s.flood = std::thread([c = s.client.get(), unit] { c->flood(unit, size_t(1) << 40, 30s); });
+    s.flood = std::thread([c = s.client.get(), unit] { c->flood(unit, SIZE_MAX, 30s); });
     std::this_thread::sleep_for(1s);
   };
   const std::vector<std::pair<std::string, std::function<void(Scene &)>>> scenes = {
