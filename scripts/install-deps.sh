@@ -6,7 +6,7 @@
 set -eu
 PACKAGES="cmake g++ make libgtest-dev libgmock-dev openocd clang-tidy clang-format
   g++-powerpc-linux-gnu qemu-user file
-  scdoc dpkg-dev fakeroot lintian man-db"
+  scdoc dpkg-dev lintian man-db"
 missing=""
 for p in $PACKAGES; do
   # dpkg -s would also accept a package that was removed but left its
