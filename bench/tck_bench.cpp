@@ -17,7 +17,7 @@ JTAGBOX_BENCHMARK(tck) {
         return;
       }
       char line[160];
-      std::snprintf(line, sizeof line, "scan mode %s, %d cycles: %.3f s, %.1f M cycles/s, peak RSS %ld KiB", mode, n,
+      std::snprintf(line, sizeof line, "scan mode %.4s, %d cycles: %.3f s, %.1f M cycles/s, peak RSS %ld KiB", mode, n,
                     m.seconds, n / m.seconds / 1e6, m.peak_rss_kib);
       bench::report("tck", line);
     }

@@ -4,7 +4,9 @@
 # With everything present it does nothing and prints nothing, so every other
 # script calls it first.
 set -eu
-PACKAGES="cmake g++ make libgtest-dev libgmock-dev openocd sigrok-cli clang-tidy clang-format"
+PACKAGES="cmake g++ make libgtest-dev libgmock-dev openocd sigrok-cli clang-tidy clang-format
+  g++-powerpc-linux-gnu qemu-user file
+  scdoc dpkg-dev lintian man-db"
 missing=""
 for p in $PACKAGES; do
   # dpkg -s would also accept a package that was removed but left its

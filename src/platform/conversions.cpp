@@ -8,26 +8,6 @@
 #include "platform/heap_text.h"
 #include "platform/jtag_platform.h"
 
-namespace jtag {
-
-char *checked_malloc(size_t size) {
-  void *p = std::malloc(size == 0 ? 1 : size);
-  if (p == nullptr) {
-    std::fprintf(stderr, "jtagbox: out of memory (%zu bytes)\n", size);
-    std::exit(1);
-  }
-  return static_cast<char *>(p);
-}
-
-char *heap_copy(std::string_view text) {
-  char *p = checked_malloc(text.size() + 1);
-  std::memcpy(p, text.data(), text.size());
-  p[text.size()] = '\0';
-  return p;
-}
-
-}  // namespace jtag
-
 using jtag::checked_malloc;
 using jtag::hex_digit_value;
 using jtag::leading_hex_digits;

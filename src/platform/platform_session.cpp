@@ -43,11 +43,21 @@ Backend open_backend(const char *value) {
                       ")");
 }
 
+#ifdef JTAGBOX_END_RUN_AT_EXIT
+// Built as a shared library for executables that know only the C interface
+// (cmake/platform-library.cmake): the run ends when the process exits, and
+// a board that cannot confirm it makes the exit status 1.
+void end_run_at_exit() {
+  if (!end_run()) std::_Exit(1);
+}
+#endif
+
 }  // namespace
 
 void fatal(const std::string &line) {
   std::fflush(stdout);
   std::fprintf(stderr, "jtagbox: %s\n", line.c_str());
+  g_session.reset();  // closed without confirming anything
   std::exit(1);
 }
 
@@ -55,6 +65,9 @@ PlatformSession &PlatformSession::get() {
   if (!g_session) {
     if (g_ended) fatal("the board was used after the end of the run");
     g_session = guarded([] { return std::make_unique<PlatformSession>(open_backend(std::getenv("JTAG_PLATFORM"))); });
+#ifdef JTAGBOX_END_RUN_AT_EXIT
+    std::atexit(end_run_at_exit);
+#endif
   }
   return *g_session;
 }

@@ -25,12 +25,12 @@ inline bool in_ci() {
   return ci != nullptr && std::strcmp(ci, "true") == 0;
 }
 
-#define JTAGBOX_NEED_PEER(path)                                                                     \
-  do {                                                                                              \
-    if (::access(path, X_OK) != 0) {                                                                \
-      if (e2e::in_ci()) FAIL() << path << " is missing: CI must have it (scripts/install-deps.sh)"; \
-      GTEST_SKIP() << path << " is not installed (scripts/install-deps.sh installs it)";            \
-    }                                                                                               \
+#define JTAGBOX_NEED_PEER(path)                                                                       \
+  do {                                                                                                \
+    if (::access((path), X_OK) != 0) {                                                                \
+      if (e2e::in_ci()) FAIL() << (path) << " is missing: CI must have it (scripts/install-deps.sh)"; \
+      GTEST_SKIP() << (path) << " is not installed (scripts/install-deps.sh installs it)";            \
+    }                                                                                                 \
   } while (0)
 
 }  // namespace e2e

@@ -23,8 +23,7 @@ int listening_socket(int &port) {
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
-  ::listen(fd, 4);
+  if (::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 || ::listen(fd, 4) != 0) ADD_FAILURE();
   socklen_t len = sizeof addr;
   ::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len);
   port = ntohs(addr.sin_port);

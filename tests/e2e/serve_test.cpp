@@ -122,7 +122,7 @@ TEST_F(Serve, ClientThatStopsReadingIsDropped) {
   ASSERT_TRUE(c->send(kLoadBypass));
   const auto start = Clock::now();
   const size_t burst = size_t(128) << 20;  // far more than every socket buffer on the way
-  EXPECT_LT(c->flood(std::string(64 * 1024, 'R'), burst, 40s), burst);
+  EXPECT_LT(c->flood(std::string(size_t{64} * 1024, 'R'), burst, 40s), burst);
   const auto deadline = Clock::now() + 30s;
   while (serve_err() != kStalledLine && Clock::now() < deadline) std::this_thread::sleep_for(50ms);
   EXPECT_EQ(serve_err(), kStalledLine);
@@ -189,7 +189,7 @@ TEST_F(Serve, StopSignalEndsTheServerAtOnce) {
   };
   const auto flood_with = [this](Scene &s, const std::string &unit) {
     s.client = client();
-    s.flood = std::thread([c = s.client.get(), unit] { c->flood(unit, size_t(1) << 40, 30s); });
+    s.flood = std::thread([c = s.client.get(), unit] { c->flood(unit, SIZE_MAX, 30s); });
     std::this_thread::sleep_for(1s);
   };
   std::string ticks;
@@ -203,7 +203,8 @@ TEST_F(Serve, StopSignalEndsTheServerAtOnce) {
          EXPECT_EQ(s.client->read(1), "1");
          std::this_thread::sleep_for(500ms);
        }},
-      {"a client flooding TDO reads that reads nothing", [&](Scene &s) { flood_with(s, std::string(64 * 1024, 'R')); }},
+      {"a client flooding TDO reads that reads nothing",
+       [&](Scene &s) { flood_with(s, std::string(size_t{64} * 1024, 'R')); }},
       {"a client flooding TCKs", [&](Scene &s) { flood_with(s, ticks); }},
       {"a client waiting for the board a command holds",
        [this](Scene &s) {

@@ -1,0 +1,60 @@
+# The platform boundary as the board has it.  On the board the commands are
+# linked with the closed platform libraries, and the executable defines the
+# line globals those read (platform/jtag_platform.h).
+#
+# -DJTAGBOX_PLATFORM_LIBRARY=<library or list>: link the commands against
+#   these instead of our platform layer; the executable then defines tdo,
+#   tms, TDI, tclk, bit_counter, pport_state and debug_level and exports
+#   exactly those in its dynamic symbol table.
+# -DJTAGBOX_SHARED_PLATFORM=ON: also build our platform layer (the simulated
+#   board and remote_bitbang backends included) as lib/libjtagplatform.so,
+#   exporting only the C interface of jtag_platform.h (cmake/jtag_platform.map).
+set(JTAGBOX_PLATFORM_LIBRARY "" CACHE STRING
+  "Platform libraries (a list) to link the commands against instead of ours")
+option(JTAGBOX_SHARED_PLATFORM "Build our platform layer as a shared library with only the C interface" OFF)
+
+if(JTAGBOX_PLATFORM_LIBRARY)
+  set(jtagbox_command_platform ${JTAGBOX_PLATFORM_LIBRARY})
+else()
+  set(jtagbox_command_platform jtag_platform)
+endif()
+
+# The executable's side of the boundary, for the target that runs commands.
+function(jtagbox_platform_boundary target)
+  if(NOT JTAGBOX_PLATFORM_LIBRARY)
+    return()
+  endif()
+  target_sources(${target} PRIVATE
+    ${CMAKE_SOURCE_DIR}/src/main/globals.cpp
+    ${CMAKE_SOURCE_DIR}/src/platform_library/run_end_by_library.cpp)
+  target_link_options(${target} PRIVATE
+    -Wl,--dynamic-list=${CMAKE_SOURCE_DIR}/cmake/platform-globals.dynlist)
+  # An installed executable still finds libraries given by their full path.
+  set(dirs)
+  foreach(library ${JTAGBOX_PLATFORM_LIBRARY})
+    if(IS_ABSOLUTE ${library})
+      get_filename_component(dir ${library} DIRECTORY)
+      list(APPEND dirs ${dir})
+    endif()
+  endforeach()
+  list(REMOVE_DUPLICATES dirs)
+  set_target_properties(${target} PROPERTIES INSTALL_RPATH "${dirs}")
+endfunction()
+
+if(JTAGBOX_SHARED_PLATFORM)
+  set(platform_srcs)
+  foreach(dir platform heap backends backends/sim backends/rbb sim)
+    file(GLOB dir_srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/${dir}/*.cpp)
+    list(APPEND platform_srcs ${dir_srcs})
+  endforeach()
+  list(FILTER platform_srcs EXCLUDE REGEX ".*_main\\.cpp$")
+  add_library(jtagplatform SHARED ${platform_srcs})
+  # Nobody calls the C++ end of the run from outside: the run ends when the
+  # process exits.  The line globals stay undefined here; the executable
+  # defines them.
+  target_compile_definitions(jtagplatform PRIVATE JTAGBOX_END_RUN_AT_EXIT)
+  target_link_options(jtagplatform PRIVATE -Wl,--version-script=${CMAKE_SOURCE_DIR}/cmake/jtag_platform.map)
+  set_target_properties(jtagplatform PROPERTIES
+    LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/lib
+    LINK_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/jtag_platform.map)
+endif()

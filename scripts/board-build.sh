@@ -1,0 +1,63 @@
+#!/bin/sh
+# The build for the board: 32-bit big-endian PowerPC Linux, cross-compiled
+# with warnings as errors (cmake/powerpc-linux-gnu.cmake), then run on this
+# machine under qemu-ppc:
+#   - the unit tests, through ctest and CMAKE_CROSSCOMPILING_EMULATOR;
+#   - the host's end-to-end suite against the board's programs, on the
+#     simulated board and over remote_bitbang (scripts/e2e-against.sh);
+#   - runs that need more than a 32-bit address space holds: each ends with
+#     one line on standard error and status 1, never a crash.
+#   scripts/board-build.sh [HOST_BUILD_DIR] [TARGET_BUILD_DIR]
+set -eu
+cd "$(dirname "$0")/.."
+host="${1:-build}"
+target="${2:-build-ppc}"
+root=/usr/powerpc-linux-gnu
+
+scripts/build.sh "$host"
+scripts/build.sh "$target" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/powerpc-linux-gnu.cmake"
+file "$target/bin/jtagbox" | grep -q 'ELF 32-bit MSB .*PowerPC' ||
+  { echo "board-build: $target/bin/jtagbox is not a 32-bit big-endian PowerPC program" >&2; exit 1; }
+
+# ctest knows the end-to-end cases too, but a target's e2e_tests cannot start
+# the target's programs itself; the unit tests are the suites unit_tests lists.
+suites=$(qemu-ppc -L "$root" "$target/bin/unit_tests" --gtest_list_tests | sed -n 's/^\([A-Za-z0-9_]*\)\.$/\1/p' | paste -sd'|')
+[ -n "$suites" ] || { echo "board-build: unit_tests lists no tests" >&2; exit 1; }
+echo "board-build: unit tests under qemu-ppc"
+ctest --test-dir "$target" -j2 --output-on-failure -R "^($suites)\\."
+
+echo "board-build: end-to-end suite against the board's programs under qemu-ppc"
+rm -rf "$target/target-prefix"
+cmake --install "$target" --prefix "$target/target-prefix" >/dev/null
+scripts/emulated-prefix.sh "$target/target-prefix" "$target/qemu-prefix"
+scripts/e2e-against.sh "$host" "$target/qemu-prefix" sim
+scripts/e2e-against.sh "$host" "$target/qemu-prefix" rbb
+
+echo "board-build: 2^31-bit dumps in a 32-bit address space"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+bin="$PWD/$target/qemu-prefix/bin"
+export JTAG_PLATFORM="sim:$work/board"
+cd "$work"
+"$bin/jtag-sim" reset
+# Each line: the chain to lengthen first (- for none), then the command.
+# The bulk path (-a) keeps the runs short; the memory is the same.  A
+# recycled dump shifts one bit more than its length, so its longest length
+# is one less.
+while read -r chain command; do
+  [ "$chain" = - ] || "$bin/jtag-sim" set "cpu0.chain.$chain.length=2147483647"
+  # shellcheck disable=SC2086  # the command is words
+  set +e
+  "$bin/"$command >out 2>err
+  status=$?
+  set -e
+  if [ "$status" -ne 1 ] || [ "$(wc -l <err)" -ne 1 ] || ! grep -q 'out of memory' err; then
+    echo "board-build: $command: status $status, standard error:" >&2
+    cat err >&2
+    exit 1
+  fi
+  echo "  $command: $(cat err)"
+done <<'RUNS'
+01 JTAG_ScanDump 01 2147483646 dump.hex -a -r
+- JTAG_ScanDump 02 2147483647 dump.hex -a
+RUNS
