@@ -43,7 +43,7 @@ endfunction()
 
 if(JTAGBOX_SHARED_PLATFORM)
   set(platform_srcs)
-  foreach(dir platform heap backends backends/sim backends/rbb sim)
+  foreach(dir platform platform/recorders heap backends backends/sim backends/rbb sim)
     file(GLOB dir_srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/${dir}/*.cpp)
     list(APPEND platform_srcs ${dir_srcs})
   endforeach()
