@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/unique_fd.h"
+
 namespace jtag {
 namespace {
 
@@ -30,22 +32,6 @@ bool absolute_variable(const char *name, fs::path &out) {
   return true;
 }
 
-// A file descriptor that closes itself.
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd &) = delete;
-  Fd &operator=(const Fd &) = delete;
-  int get() const { return fd_; }
-  int release() { return std::exchange(fd_, -1); }
-
- private:
-  int fd_;
-};
-
 // mkdir -p with mode 0700 for the parts that do not exist yet.
 void make_private_dirs(const fs::path &dir) {
   fs::path at;
@@ -57,7 +43,7 @@ void make_private_dirs(const fs::path &dir) {
 }
 
 std::string read_small_file(const fs::path &file, bool &exists) {
-  Fd fd(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  UniqueFd fd(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   exists = fd.get() >= 0 || errno != ENOENT;
   if (fd.get() < 0) {
     if (!exists) return {};
@@ -146,7 +132,7 @@ class TapRecordFile final : public TapRecordStore {
     const fs::path dir = file_.parent_path();
     make_private_dirs(dir);
     std::string tmp = (dir / ("." + file_.filename().string() + ".XXXXXX")).string();
-    Fd fd(::mkostemp(tmp.data(), O_CLOEXEC));  // O_EXCL: never through a planted link
+    UniqueFd fd(::mkostemp(tmp.data(), O_CLOEXEC));  // O_EXCL: never through a planted link
     if (fd.get() < 0) throw PlatformError("cannot create a file in " + dir.string() + ": " + errno_text());
     std::ostringstream text;
     text << kHeader << "\ntap=" << state_name(record.state) << "\ntms=" << record.tms << "\ntdi=" << record.tdi << "\n";

@@ -20,6 +20,7 @@
 #include "backends/rbb/rbb_protocol.h"
 #include "platform/line_driver.h"
 #include "platform/recorders/vcd_writer.h"
+#include "platform/unique_fd.h"
 #include "sim/board_session.h"
 
 namespace jtag::sim {
@@ -46,21 +47,6 @@ void wave_failed(const PlatformError &e) {
   g_wave.reset();
   g_stop = 1;
 }
-
-// A file descriptor that closes itself.
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd &) = delete;
-  Fd &operator=(const Fd &) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 // The board as the server holds it for a client: taken when a byte needs it,
 // saved and let go whenever the client does not need it.
@@ -297,7 +283,7 @@ int serve_remote_bitbang(const std::filesystem::path &dir, int port, const std::
   ::sigaction(SIGINT, &sa, nullptr);
   ::sigaction(SIGTERM, &sa, nullptr);
   int bound = 0;
-  Fd listener(listen_on(port, bound));
+  jtag::UniqueFd listener(listen_on(port, bound));
   if (listener.get() < 0) {
     std::fprintf(stderr, "jtag-sim serve: cannot listen on 127.0.0.1:%d: %s\n", port, std::strerror(errno));
     return 1;
@@ -315,7 +301,7 @@ int serve_remote_bitbang(const std::filesystem::path &dir, int port, const std::
   std::fflush(stdout);
   while (wait_readable(listener.get())) {
     // The client's socket closes only after its session let the board go.
-    Fd client(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+    jtag::UniqueFd client(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
     if (client.get() >= 0) serve_client(client.get(), dir);
   }
   if (g_wave) {
