@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/errno_text.h"
 #include "platform/unique_fd.h"
 
 namespace jtag {
@@ -22,8 +23,6 @@ namespace fs = std::filesystem;
 
 constexpr const char *kHeader = "jtagbox tap record 1";
 constexpr size_t kMaxRecordBytes = 4096;
-
-std::string errno_text() { return std::strerror(errno); }
 
 bool absolute_variable(const char *name, fs::path &out) {
   const char *value = std::getenv(name);
@@ -131,7 +130,10 @@ class TapRecordFile final : public TapRecordStore {
   void save(const TapRecord &record) override {
     const fs::path dir = file_.parent_path();
     make_private_dirs(dir);
-    std::string tmp = (dir / ("." + file_.filename().string() + ".XXXXXX")).string();
+    std::string hidden_name = ".";
+    hidden_name += file_.filename().string();
+    hidden_name += ".XXXXXX";
+    std::string tmp = (dir / hidden_name).string();
     UniqueFd fd(::mkostemp(tmp.data(), O_CLOEXEC));  // O_EXCL: never through a planted link
     if (fd.get() < 0) throw PlatformError("cannot create a file in " + dir.string() + ": " + errno_text());
     std::ostringstream text;
@@ -165,7 +167,7 @@ std::unique_ptr<TapRecordStore> tap_record_file(const std::string &name) {
   std::string safe = name;
   for (char &c : safe)
     if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-') c = '_';
-  if (safe.empty() || safe[0] == '.') safe.insert(0, "_");
+  if (safe.empty() || safe[0] == '.') safe.insert(safe.begin(), '_');
   return std::make_unique<TapRecordFile>(tap_record_dir() / safe);
 }
 

@@ -16,7 +16,13 @@ class UniqueFd {
   }
   UniqueFd(const UniqueFd &) = delete;
   UniqueFd &operator=(const UniqueFd &) = delete;
+  UniqueFd(UniqueFd &&other) noexcept : fd_(other.release()) {}
+  UniqueFd &operator=(UniqueFd &&other) noexcept {
+    UniqueFd old(std::exchange(fd_, other.release()));
+    return *this;
+  }
   int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
   // Hands the descriptor over; this one no longer closes it.
   int release() { return std::exchange(fd_, -1); }
 

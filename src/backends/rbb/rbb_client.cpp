@@ -13,10 +13,13 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "backends/rbb/rbb_protocol.h"
+#include "platform/errno_text.h"
 #include "platform/tap_record_file.h"
+#include "platform/unique_fd.h"
 
 namespace jtag::rbb {
 namespace {
@@ -26,8 +29,6 @@ using Clock = std::chrono::steady_clock;
 constexpr size_t kBitsPerBatch = 1 << 16;
 constexpr size_t kReceiveBytes = 1 << 16;
 constexpr int kCloseWaitMs = 1000;
-
-std::string errno_text() { return std::strerror(errno); }
 
 // HOST:PORT with PORT 1..65535; "[v6]:PORT" for an IPv6 address.
 bool split_host_port(std::string_view text, std::string &host, std::string &port) {
@@ -44,9 +45,7 @@ bool split_host_port(std::string_view text, std::string &host, std::string &port
 class RbbLines final : public LineDriver {
  public:
   RbbLines(std::string host, std::string port) : host_(std::move(host)), port_(std::move(port)) { connect_to_server(); }
-  ~RbbLines() override {
-    if (fd_ >= 0) ::close(fd_);
-  }
+  ~RbbLines() override = default;
   RbbLines(const RbbLines &) = delete;
   RbbLines &operator=(const RbbLines &) = delete;
 
@@ -74,7 +73,7 @@ class RbbLines final : public LineDriver {
     flush();
     pending_.push_back(kQuit);
     send_all();
-    ::shutdown(fd_, SHUT_WR);
+    ::shutdown(socket_.get(), SHUT_WR);
     expect_close();
   }
 
@@ -120,13 +119,13 @@ class RbbLines final : public LineDriver {
   // also catches a server whose answers ran one ahead of the reads.
   void expect_close() {
     const auto until = Clock::now() + std::chrono::milliseconds(kCloseWaitMs);
-    pollfd p{fd_, POLLIN, 0};
+    pollfd p{socket_.get(), POLLIN, 0};
     while (Clock::now() < until) {
       const int r = ::poll(&p, 1, kCloseWaitMs);
       if (r < 0 && errno == EINTR) continue;
       if (r <= 0) return;
       char buf[64];
-      const ssize_t got = ::recv(fd_, buf, sizeof buf, 0);
+      const ssize_t got = ::recv(socket_.get(), buf, sizeof buf, 0);
       if (got < 0 && (errno == EAGAIN || errno == EINTR)) continue;
       if (got <= 0) return;  // closed (or reset): the server is done with us
       unasked_byte(buf[0]);
@@ -168,7 +167,7 @@ class RbbLines final : public LineDriver {
   void pump(size_t &sent, OnAnswer on_answer) {
     if (Clock::now() >= deadline()) too_slow();
     const bool more_to_send = sent < pending_.size();
-    pollfd p{fd_, short(POLLIN | (more_to_send ? POLLOUT : 0)), 0};
+    pollfd p{socket_.get(), short(POLLIN | (more_to_send ? POLLOUT : 0)), 0};
     const int wait = wait_ms();
     const int r = ::poll(&p, 1, wait);
     if (r < 0 && errno == EINTR) return;
@@ -183,7 +182,7 @@ class RbbLines final : public LineDriver {
       fail("closed the connection");
     }
     if ((p.revents & POLLOUT) && more_to_send) {
-      const ssize_t put = ::send(fd_, pending_.data() + sent, pending_.size() - sent, MSG_NOSIGNAL);
+      const ssize_t put = ::send(socket_.get(), pending_.data() + sent, pending_.size() - sent, MSG_NOSIGNAL);
       if (put < 0 && (errno == EPIPE || errno == ECONNRESET)) fail("closed the connection");
       if (put < 0 && errno != EAGAIN && errno != EINTR) fail("write: " + errno_text());
       if (put > 0) {
@@ -196,7 +195,7 @@ class RbbLines final : public LineDriver {
   template <typename OnAnswer>
   void receive(OnAnswer on_answer) {
     char buf[kReceiveBytes];
-    const ssize_t got = ::recv(fd_, buf, sizeof buf, 0);
+    const ssize_t got = ::recv(socket_.get(), buf, sizeof buf, 0);
     if (got == 0 || (got < 0 && errno == ECONNRESET)) fail("closed the connection");
     if (got < 0 && errno != EAGAIN && errno != EINTR) fail("read: " + errno_text());
     for (ssize_t i = 0; i < got; ++i) {
@@ -236,27 +235,25 @@ class RbbLines final : public LineDriver {
     addrinfo *found = nullptr;
     if (const int e = ::getaddrinfo(host_.c_str(), port_.c_str(), &hints, &found); e != 0)
       fail(std::string("cannot resolve: ") + ::gai_strerror(e));
+    const std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> addresses(found, &::freeaddrinfo);
     std::string error = "no address";
-    for (addrinfo *a = found; a != nullptr && fd_ < 0; a = a->ai_next) {
-      const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
-      if (fd < 0) continue;
-      if (::connect(fd, a->ai_addr, a->ai_addrlen) == 0) {
-        fd_ = fd;
-      } else {
+    for (const addrinfo *a = addresses.get(); a != nullptr && !socket_.valid(); a = a->ai_next) {
+      UniqueFd attempt(::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol));
+      if (!attempt.valid()) continue;
+      if (::connect(attempt.get(), a->ai_addr, a->ai_addrlen) == 0)
+        socket_ = std::move(attempt);
+      else
         error = errno_text();
-        ::close(fd);
-      }
     }
-    ::freeaddrinfo(found);
-    if (fd_ < 0) fail("cannot connect: " + error);
+    if (!socket_.valid()) fail("cannot connect: " + error);
     const int one = 1;
-    ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);
+    ::setsockopt(socket_.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    ::fcntl(socket_.get(), F_SETFL, ::fcntl(socket_.get(), F_GETFL) | O_NONBLOCK);
     started_ = Clock::now();
   }
 
   std::string host_, port_;
-  int fd_ = -1;
+  UniqueFd socket_;
   std::string pending_;  // bytes queued, not sent yet
   size_t reads_sent_ = 0;
   size_t reads_answered_ = 0;
