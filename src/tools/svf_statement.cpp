@@ -41,8 +41,7 @@ std::optional<uint64_t> whole_number(const std::string &word) {
 std::optional<double> real_number(const std::string &word) {
   double value = 0;
   const auto [end, ec] = std::from_chars(word.data(), word.data() + word.size(), value);
-  if (ec != std::errc() || end != word.data() + word.size() || !std::isfinite(value) || value < 0)
-    return std::nullopt;
+  if (ec != std::errc() || end != word.data() + word.size() || !std::isfinite(value) || value < 0) return std::nullopt;
   return value;
 }
 
