@@ -50,11 +50,13 @@ class Progress {
     const int percent = int(in.bytes_read() * 100 / in.size());
     if (percent == shown_) return;
     shown_ = percent;
-    const int written = std::fprintf(stderr, "\rjtag-svf: %s %d%%", in.name().c_str(), percent);
+    // The cursor goes back to the start of the line, so whatever comes next
+    // (the next figure, a failure of the board) writes over it.
+    const int written = std::fprintf(stderr, "jtag-svf: %s %d%%\r", in.name().c_str(), percent);
     width_ = std::max(width_, written);
   }
   void clear() {
-    if (width_ > 0) std::fprintf(stderr, "\r%*s\r", width_ - 1, "");
+    if (width_ > 0) std::fprintf(stderr, "%*s\r", width_ - 1, "");
     width_ = 0;
     shown_ = -1;
   }

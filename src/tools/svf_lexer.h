@@ -35,7 +35,7 @@ struct SvfToken {
 
 class SvfLexer {
  public:
-  static constexpr size_t kBufferBytes = 64 * 1024;
+  static constexpr size_t kBufferBytes = size_t{64} * 1024;
   // No keyword, state name or number is longer; a longer word is an error
   // rather than a string that grows with the file.
   static constexpr size_t kMaxWordBytes = 64;

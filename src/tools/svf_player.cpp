@@ -77,9 +77,11 @@ void SvfPlayer::check(const Pattern &p, const BitVector &out, size_t offset, con
     const auto n = unsigned(std::min<size_t>(64, p.length - i));
     const uint64_t mask = p.mask ? p.mask->get_bits(i, n) : word_mask(n);
     if (((out.get_bits(offset + i, n) ^ p.tdo->get_bits(i, n)) & mask) == 0) continue;
-    const std::string mask_hex = p.mask ? to_hex(*p.mask) : to_hex(BitVector(p.length, true));
-    throw SvfError(where + ": TDO mismatch" + part + ": expected 0x" + to_hex(masked(*p.tdo, 0, p.length, p.mask)) +
-                   ", got 0x" + to_hex(masked(out, offset, p.length, p.mask)) + " (mask 0x" + mask_hex + ")");
+    std::string text = where + ": TDO mismatch" + part;
+    text.append(": expected 0x").append(to_hex(masked(*p.tdo, 0, p.length, p.mask)));
+    text.append(", got 0x").append(to_hex(masked(out, offset, p.length, p.mask)));
+    text.append(" (mask 0x").append(p.mask ? to_hex(*p.mask) : to_hex(BitVector(p.length, true))).append(")");
+    throw SvfError(text);
   }
 }
 

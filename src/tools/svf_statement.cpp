@@ -164,6 +164,32 @@ SvfFrequency read_frequency(SvfLexer &in, const std::string &keyword) {
   return {hz};
 }
 
+// The rest of statement `s`, by its keyword; false for a keyword that is
+// not played.
+bool read_body(SvfLexer &in, SvfStatement &s) {
+  const std::string &k = s.keyword;
+  for (size_t i = 0; i < kScanNames.size(); ++i) {
+    if (k == kScanNames[i]) {
+      s.body.emplace<SvfScan>(read_scan(in, k, SvfScanKind(i)));
+      return true;
+    }
+  }
+  if (k == "ENDIR" || k == "ENDDR") {
+    s.body.emplace<SvfEndState>(read_end_state(in, k));
+  } else if (k == "STATE") {
+    s.body.emplace<SvfStatePath>(read_state_path(in, k));
+  } else if (k == "RUNTEST") {
+    s.body.emplace<SvfRunTest>(read_run_test(in, k));
+  } else if (k == "TRST") {
+    s.body.emplace<SvfTrst>(read_trst(in, k));
+  } else if (k == "FREQUENCY") {
+    s.body.emplace<SvfFrequency>(read_frequency(in, k));
+  } else {
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 const char *svf_scan_name(SvfScanKind kind) { return kScanNames[size_t(kind)]; }
@@ -178,15 +204,8 @@ std::optional<SvfStatement> read_statement(SvfLexer &in) {
   in.begin_statement();  // the line of its first word
   if (t.kind != Kind::Word) in.fail("a statement cannot start with '('");
   SvfStatement s{t.text, SvfFrequency{}};
+  if (read_body(in, s)) return s;
   const std::string &k = s.keyword;
-  for (size_t i = 0; i < kScanNames.size(); ++i)
-    if (k == kScanNames[i]) s.body.emplace<SvfScan>(read_scan(in, k, SvfScanKind(i)));
-  if (k == "ENDIR" || k == "ENDDR") s.body.emplace<SvfEndState>(read_end_state(in, k));
-  if (k == "STATE") s.body.emplace<SvfStatePath>(read_state_path(in, k));
-  if (k == "RUNTEST") s.body.emplace<SvfRunTest>(read_run_test(in, k));
-  if (k == "TRST") s.body.emplace<SvfTrst>(read_trst(in, k));
-  if (k == "FREQUENCY") s.body.emplace<SvfFrequency>(read_frequency(in, k));
-  if (k == "FREQUENCY" || !std::holds_alternative<SvfFrequency>(s.body)) return s;
   if (k == "PIO" || k == "PIOMAP") in.fail(k + " is not supported: the platform drives no parallel test pins");
   in.fail("unknown statement " + k);
 }
