@@ -142,7 +142,7 @@ void SvfPlayer::state_path(const SvfStatePath &s, const std::string &where) {
 }
 
 uint64_t SvfPlayer::run_tcks(const SvfRunTest &r, const std::string &where) const {
-  const std::string too_many = where + ": RUNTEST of more than " + std::to_string(kMaxSvfBits) + " TCKs";
+  const std::string too_many = where + ": RUNTEST beyond the " + std::to_string(kMaxSvfBits) + " TCKs it may give";
   uint64_t n = r.tcks.value_or(0);
   if (r.min_seconds) {
     // Rounded up, less a hair so that 1E-6 SEC at 1 MHz stays one TCK.
