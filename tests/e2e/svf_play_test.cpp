@@ -180,4 +180,17 @@ TEST_F(SvfPlay, EachErrorIsOneLine) {
       });
 }
 
+// Progress only on a terminal: script(1) gives jtag-svf one.  After each
+// statement the part of the file read, then the line is blanked.
+TEST_F(SvfPlay, ProgressOnATerminalUnlessQuiet) {
+  e2e::write_file(path("p.svf"), "STATE RESET;\nSTATE IDLE;\n");
+  const std::string progress = "jtag-svf: p.svf 48%\rjtag-svf: p.svf 96%\r" + std::string(19, ' ') + "\r";
+  for (const auto &[option, shown] : {std::pair{"", progress}, {"-q ", std::string()}}) {
+    const e2e::Result r = exec("/usr/bin/script", "script",
+                               {"-qec", e2e::bin("jtag-svf").string() + " " + option + "p.svf", "/dev/null"});
+    EXPECT_EQ(r.status, 0) << option;
+    EXPECT_EQ(r.out, shown) << option;
+  }
+}
+
 }  // namespace
