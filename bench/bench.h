@@ -30,6 +30,10 @@ struct Measured {
 Measured run(const Context &ctx, const std::string &command, const std::vector<std::string> &args,
              const std::map<std::string, std::string> &extra_env = {});
 
+// `jtag-sim serve --port 0` on the context's board; its pid (the caller
+// stops it with SIGTERM) and, in `port`, the port it printed (0 when none).
+int start_server(const Context &ctx, int &port);
+
 // One result line: "<name>: <text>".
 void report(const std::string &name, const std::string &text);
 

@@ -32,6 +32,28 @@ std::vector<std::pair<std::string, Function>> &registry() {
 
 Registrar::Registrar(const char *name, Function f) { registry().emplace_back(name, f); }
 
+int start_server(const Context &ctx, int &port) {
+  int out_pipe[2];
+  if (::pipe(out_pipe) != 0) return -1;
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(out_pipe[1], 1);
+    ::close(out_pipe[0]);
+    ::close(out_pipe[1]);
+    ::setenv("JTAG_PLATFORM", ctx.env.at("JTAG_PLATFORM").c_str(), 1);
+    const std::string program = (ctx.bin / "jtag-sim").string();
+    ::execl(program.c_str(), "jtag-sim", "serve", "--port", "0", static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  ::close(out_pipe[1]);
+  std::string line;
+  char c;
+  while (::read(out_pipe[0], &c, 1) == 1 && c != '\n') line.push_back(c);
+  ::close(out_pipe[0]);
+  port = line.empty() ? 0 : std::stoi(line);
+  return pid;
+}
+
 void report(const std::string &name, const std::string &text) {
   std::printf("%s: %s\n", name.c_str(), text.c_str());
   std::fflush(stdout);

@@ -15,35 +15,12 @@ namespace {
 
 constexpr const char *kOpenOCD = "/usr/bin/openocd";
 
-// jtag-sim serve --port 0 on the benchmark's board; returns its pid.
-pid_t start_server(const bench::Context &ctx, int &port) {
-  int out_pipe[2];
-  if (::pipe(out_pipe) != 0) return -1;
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(out_pipe[1], 1);
-    ::close(out_pipe[0]);
-    ::close(out_pipe[1]);
-    ::setenv("JTAG_PLATFORM", ctx.env.at("JTAG_PLATFORM").c_str(), 1);
-    const std::string program = (ctx.bin / "jtag-sim").string();
-    ::execl(program.c_str(), "jtag-sim", "serve", "--port", "0", static_cast<char *>(nullptr));
-    _exit(127);
-  }
-  ::close(out_pipe[1]);
-  std::string line;
-  char c;
-  while (::read(out_pipe[0], &c, 1) == 1 && c != '\n') line.push_back(c);
-  ::close(out_pipe[0]);
-  port = line.empty() ? 0 : std::stoi(line);
-  return pid;
-}
-
 }  // namespace
 
 JTAGBOX_BENCHMARK(remote_bitbang) {
   const int bits = ctx.quick ? 1 << 14 : 1 << 20;
   int port = 0;
-  const pid_t server = start_server(ctx, port);
+  const pid_t server = bench::start_server(ctx, port);
   if (server <= 0 || port == 0) return bench::report("remote_bitbang", "jtag-sim serve did not start");
   const std::string wire = "rbb:127.0.0.1:" + std::to_string(port);
 

@@ -39,15 +39,15 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 dpkg-deb -x "$deb" "$work/root"
 usr="$work/root/usr"
-for program in jtagbox jtag-sim jtag-detect jtagbox-bench; do
+for program in jtagbox jtag-sim jtag-detect jtag-svf jtagbox-bench; do
   file "$usr/bin/$program" | grep -q 'stripped' && ! file "$usr/bin/$program" | grep -q 'not stripped' ||
     { echo "package: $program is not stripped" >&2; exit 1; }
 done
 links=$(find "$usr/bin" -type l -name 'JTAG_*' -lname jtagbox | wc -l)
 [ "$links" -eq 20 ] || { echo "package: $links command links, not 20" >&2; exit 1; }
-# One page for each command, jtag-sim, jtag-detect and jtagbox-bench, and jtagbox(7).
+# One page for each command, jtag-sim, jtag-detect, jtag-svf and jtagbox-bench, and jtagbox(7).
 pages=$(find "$usr/share/man/man1" -name '*.1.gz' | wc -l)
-[ "$pages" -eq 23 ] || { echo "package: $pages section-1 pages, not 23" >&2; exit 1; }
+[ "$pages" -eq 24 ] || { echo "package: $pages section-1 pages, not 24" >&2; exit 1; }
 [ -f "$usr/share/man/man7/jtagbox.7.gz" ] || { echo "package: no jtagbox(7)" >&2; exit 1; }
 echo "package: unpacked into a fresh directory: 20 links, $pages section-1 manual pages, programs stripped"
 

@@ -28,6 +28,7 @@ TEST_F(Tools, VersionIsTheProjectVersion) {
   };
   const Case cases[] = {
       {bin("jtag-sim"), "jtag-sim", "jtag-sim (jtagbox) " JTAGBOX_VERSION "\n"},
+      {bin("jtag-svf"), "jtag-svf", "jtag-svf (jtagbox) " JTAGBOX_VERSION "\n"},
       {kBench, "jtagbox-bench", "jtagbox-bench (jtagbox) " JTAGBOX_VERSION "\n"},
   };
   for (const Case &c : cases) {
@@ -48,6 +49,7 @@ TEST_F(Tools, HelpGoesToStandardOutputWithStatusZero) {
   const Case cases[] = {
       {bin("jtag-sim"), "jtag-sim", {"--help"}, "usage: jtag-sim COMMAND"},
       {bin("jtag-sim"), "jtag-sim", {"-h"}, "usage: jtag-sim COMMAND"},
+      {bin("jtag-svf"), "jtag-svf", {"--help"}, "usage: jtag-svf [-q] FILE..."},
       {kBench, "jtagbox-bench", {"--help"}, "usage: jtagbox-bench [--bin DIR] [--quick] [NAME...]"},
       {kBench, "jtagbox-bench", {"--quick", "-h"}, "usage: jtagbox-bench [--bin DIR] [--quick] [NAME...]"},
   };

@@ -1,0 +1,81 @@
+// SVF text as jtag-svf reads it: a file read through a fixed buffer and cut
+// into the words, opening parentheses and semicolons that statements are
+// made of.  Comments (from '!' or "//" to the end of the line) and white
+// space are dropped; words come back in upper case, since SVF does not care
+// about case.  The hex data inside parentheses is read straight into bits,
+// so the text of a scan is never held: memory follows the longest scan, not
+// the size of the file.
+#ifndef JTAGBOX_TOOLS_SVF_LEXER_H
+#define JTAGBOX_TOOLS_SVF_LEXER_H
+
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/bits.h"
+#include "platform/unique_fd.h"
+
+namespace jtag::tools {
+
+// A file that cannot be read or played; what() is the whole message after
+// "jtag-svf: ", its place included.
+class SvfError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct SvfToken {
+  enum class Kind { Word, Open, Semicolon, End };
+  Kind kind = Kind::End;
+  std::string text;  // a word, in upper case
+};
+
+class SvfLexer {
+ public:
+  static constexpr size_t kBufferBytes = size_t{64} * 1024;
+  // No keyword, state name or number is longer; a longer word is an error
+  // rather than a string that grows with the file.
+  static constexpr size_t kMaxWordBytes = 64;
+
+  // Opens `path`; throws SvfError when it cannot.
+  explicit SvfLexer(std::string path);
+
+  // Marks the line the statement being read starts on: errors name it.
+  void begin_statement() { statement_line_ = line_; }
+  SvfToken next();
+  // After an Open token: the hex digits up to ')', white space and line ends
+  // allowed between them, as a number of `bits` bits.  Digits beyond the
+  // ones that hold `bits` bits must be zeros.  `what` names the value in
+  // messages ("TDI").
+  BitVector hex(size_t bits, std::string_view what);
+
+  // Throws SvfError "FILE:LINE: text" for the statement being read.
+  [[noreturn]] void fail(const std::string &text) const;
+  std::string where() const { return name_ + ":" + std::to_string(statement_line_); }
+  const std::string &name() const { return name_; }
+  uint64_t bytes_read() const { return consumed_ + pos_; }
+  uint64_t size() const { return size_; }  // 0 when the file has no size (a pipe)
+
+ private:
+  int get() { return pos_ < end_ ? static_cast<unsigned char>(buffer_[pos_++]) : refill(); }
+  int refill();
+  void unget() { --pos_; }  // the byte get() just returned, never an end of file
+  void skip_comment();
+  std::string word(int first);
+  // The digits after any leading zeros, most significant first.
+  std::vector<uint8_t> significant_digits(size_t bits, std::string_view what);
+
+  std::string name_;
+  UniqueFd fd_;
+  std::vector<char> buffer_;
+  size_t pos_ = 0, end_ = 0;
+  uint64_t consumed_ = 0, size_ = 0;
+  size_t line_ = 1, statement_line_ = 1;
+};
+
+}  // namespace jtag::tools
+
+#endif

@@ -1,0 +1,185 @@
+#include "tools/svf_player.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "platform/platform_session.h"
+#include "platform/recorders/svf_writer.h"
+#include "platform/trace.h"
+
+namespace jtag::tools {
+namespace {
+
+using S = TapState;
+using K = SvfScanKind;
+
+TapFollower &board_tap(const std::string &trace_line) {
+  PlatformSession &session = PlatformSession::get();
+  trace(trace_line);
+  return session.tap();
+}
+
+std::string svf_name(TapState s) { return std::string(svf_state_name(s)); }
+
+uint64_t word_mask(unsigned n) { return n == 64 ? ~uint64_t{0} : (uint64_t{1} << n) - 1; }
+
+// The bits of `v` (at `offset`, `length` of them) where `mask` has ones;
+// no mask keeps them all.
+BitVector masked(const BitVector &v, size_t offset, size_t length, const std::optional<BitVector> &mask) {
+  BitVector out(length);
+  for (size_t i = 0; i < length; i += 64) {
+    const auto n = unsigned(std::min<size_t>(64, length - i));
+    out.set_bits(i, n, v.get_bits(offset + i, n) & (mask ? mask->get_bits(i, n) : word_mask(n)));
+  }
+  return out;
+}
+
+// Header, statement and trailer bits in the order they go in.
+BitVector joined(const BitVector &head, const BitVector &body, const BitVector &tail) {
+  BitVector in(head.size() + body.size() + tail.size());
+  in.copy_from(0, head, 0, head.size());
+  in.copy_from(head.size(), body, 0, body.size());
+  in.copy_from(head.size() + body.size(), tail, 0, tail.size());
+  return in;
+}
+
+const BitVector &tdi_of(const std::optional<BitVector> &tdi) {
+  static const BitVector kNone;
+  return tdi ? *tdi : kNone;
+}
+
+}  // namespace
+
+void SvfPlayer::play(SvfStatement &&s, const std::string &where) {
+  if (auto *scan_statement = std::get_if<SvfScan>(&s.body)) return scan(std::move(*scan_statement), where);
+  if (const auto *end = std::get_if<SvfEndState>(&s.body)) return end_state(*end);
+  if (const auto *path = std::get_if<SvfStatePath>(&s.body)) return state_path(*path, where);
+  if (const auto *run = std::get_if<SvfRunTest>(&s.body)) return run_test(*run, where);
+  if (const auto *mode = std::get_if<SvfTrst>(&s.body)) return trst(*mode, where);
+  hz_ = std::get<SvfFrequency>(s.body).hz.value_or(kDefaultHz);
+}
+
+void SvfPlayer::take(Pattern &p, SvfScan &&s, const std::string &where) {
+  if (s.length != p.length) p = Pattern{s.length, std::nullopt, std::nullopt, std::nullopt};
+  if (s.tdi) p.tdi = std::move(s.tdi);
+  if (!p.tdi && p.length > 0)
+    throw SvfError(where + ": " + svf_scan_name(s.kind) + " " + std::to_string(p.length) + " needs TDI: no " +
+                   svf_scan_name(s.kind) + " before it had that length");
+  if (s.mask) p.mask = std::move(s.mask);
+  p.tdo = std::move(s.tdo);
+}
+
+void SvfPlayer::check(const Pattern &p, const BitVector &out, size_t offset, const char *part,
+                      const std::string &where) const {
+  if (!p.tdo) return;
+  for (size_t i = 0; i < p.length; i += 64) {
+    const auto n = unsigned(std::min<size_t>(64, p.length - i));
+    const uint64_t mask = p.mask ? p.mask->get_bits(i, n) : word_mask(n);
+    if (((out.get_bits(offset + i, n) ^ p.tdo->get_bits(i, n)) & mask) == 0) continue;
+    std::string text = where + ": TDO mismatch" + part;
+    text.append(": expected 0x").append(to_hex(masked(*p.tdo, 0, p.length, p.mask)));
+    text.append(", got 0x").append(to_hex(masked(out, offset, p.length, p.mask)));
+    text.append(" (mask 0x").append(p.mask ? to_hex(*p.mask) : to_hex(BitVector(p.length, true))).append(")");
+    throw SvfError(text);
+  }
+}
+
+void SvfPlayer::scan(SvfScan &&s, const std::string &where) {
+  const SvfScanKind kind = s.kind;
+  Pattern &body = patterns_[size_t(kind)];
+  take(body, std::move(s), where);
+  if (kind != K::SIR && kind != K::SDR) return;  // a header or trailer waits for its scans
+  const bool ir = kind == K::SIR;
+  const Pattern &head = patterns_[size_t(ir ? K::HIR : K::HDR)];
+  const Pattern &tail = patterns_[size_t(ir ? K::TIR : K::TDR)];
+  const uint64_t total = uint64_t(head.length) + body.length + tail.length;
+  if (total > kMaxSvfBits)
+    throw SvfError(where + ": " + std::to_string(total) + " bits with header and trailer, beyond the " +
+                   std::to_string(kMaxSvfBits) + " bits of one scan");
+  TapFollower &tap = board_tap("jtag-svf " + where + " " + svf_scan_name(kind) + " " + std::to_string(body.length));
+  const TapState end = ir ? end_ir_ : end_dr_;
+  const BitVector out = guarded([&] {
+    BitVector bits;
+    if (total > 0) {
+      tap.walk_to(ir ? S::ShiftIR : S::ShiftDR);
+      // Without header and trailer the statement's own bits go as they are.
+      bits = head.length == 0 && tail.length == 0
+                 ? tap.shift(tdi_of(body.tdi), false, true)
+                 : tap.shift(joined(tdi_of(head.tdi), tdi_of(body.tdi), tdi_of(tail.tdi)), false, true);
+    }
+    tap.walk_to(end);
+    return bits;
+  });
+  check(head, out, 0, ir ? " in the HIR bits" : " in the HDR bits", where);
+  check(body, out, head.length, "", where);
+  check(tail, out, head.length + body.length, ir ? " in the TIR bits" : " in the TDR bits", where);
+}
+
+void SvfPlayer::state_path(const SvfStatePath &s, const std::string &where) {
+  TapFollower &tap = board_tap("jtag-svf " + where + " STATE");
+  const TapState target = s.states.back();
+  if (s.states.size() == 1) {
+    guarded([&] { target == S::TestLogicReset ? tap.reset() : tap.walk_to(target); });
+    return;
+  }
+  // The whole path is checked before the first TCK.
+  std::vector<bool> tms;
+  TapState at = tap.record().state;
+  for (const TapState next : s.states) {
+    if (next_state(at, false) == next) {
+      tms.push_back(false);
+    } else if (next_state(at, true) == next) {
+      tms.push_back(true);
+    } else {
+      throw SvfError(where + ": STATE: " + svf_name(next) + " is not one TCK from " + svf_name(at));
+    }
+    at = next;
+  }
+  guarded([&] {
+    for (const bool level : tms) tap.tck(level);
+  });
+}
+
+uint64_t SvfPlayer::run_tcks(const SvfRunTest &r, const std::string &where) const {
+  const std::string too_many = where + ": RUNTEST beyond the " + std::to_string(kMaxSvfBits) + " TCKs it may give";
+  uint64_t n = r.tcks.value_or(0);
+  if (r.min_seconds) {
+    // Rounded up, less a hair so that 1E-6 SEC at 1 MHz stays one TCK.
+    const double tcks = std::max(0.0, std::ceil(*r.min_seconds * hz_ - 1e-6));
+    if (tcks > double(kMaxSvfBits)) throw SvfError(too_many);
+    n = std::max(n, uint64_t(tcks));
+  }
+  if (n > kMaxSvfBits) throw SvfError(too_many);
+  if (r.max_seconds && double(n) > *r.max_seconds * hz_ * (1 + 1e-9)) {
+    char text[160];
+    std::snprintf(text, sizeof text, ": RUNTEST: %llu TCKs take longer than MAXIMUM %g SEC at %g HZ",
+                  static_cast<unsigned long long>(n), *r.max_seconds, hz_);
+    throw SvfError(where + text);
+  }
+  return n;
+}
+
+void SvfPlayer::run_test(const SvfRunTest &r, const std::string &where) {
+  const TapState run = r.run_state.value_or(run_state_);
+  const TapState end = r.end_state.value_or(run);
+  const uint64_t tcks = run_tcks(r, where);
+  run_state_ = run;
+  TapFollower &tap = board_tap("jtag-svf " + where + " RUNTEST " + std::to_string(tcks));
+  guarded([&] {
+    tap.walk_to(run);
+    const bool stay = run == S::TestLogicReset;  // the TMS level that keeps the TAP there
+    for (uint64_t i = 0; i < tcks; ++i) tap.tck(stay);
+    tap.walk_to(end);
+  });
+}
+
+void SvfPlayer::end_state(const SvfEndState &e) { (e.ir ? end_ir_ : end_dr_) = e.state; }
+
+void SvfPlayer::trst(SvfTrst mode, const std::string &where) {
+  if (mode != SvfTrst::On) return;
+  TapFollower &tap = board_tap("jtag-svf " + where + " TRST ON");
+  guarded([&] { tap.reset(); });
+}
+
+}  // namespace jtag::tools

@@ -1,0 +1,77 @@
+// Plays SVF statements on the board JTAG_PLATFORM names, through the
+// platform core's TAP follower, so the recorders (JTAG_WAVE, JTAG_SVF) and
+// JTAG_TRACE see every TCK like any command's.
+//
+// The rules of play:
+//   - A scan walks by the shortest TMS path from the stable state the TAP is
+//     in to Shift-IR/Shift-DR (from its own pause state that is Exit2 and
+//     straight back into Shift, without a capture), shifts the header, the
+//     statement's bits and the trailer in one bulk shift, and walks on to
+//     the ENDIR/ENDDR state (Run-Test/Idle until one is given).
+//   - The header bits (HIR/HDR) go in first: they belong to the devices
+//     between the addressed one and TDO, and theirs are the first bits out.
+//   - TDI and MASK are kept per statement kind for the next scan of the
+//     same length; a new length forgets them (MASK is then all ones, and TDI
+//     must be given).  TDO is checked only where given, under MASK.  SMASK
+//     is read and changes nothing: every TDI bit is driven as given, which
+//     is what a don't-care allows.
+//   - STATE with one stable state walks the shortest path, except RESET:
+//     five TCKs with TMS high, which reach Test-Logic-Reset from anywhere.
+//     A path is checked first: each state one TCK from the one before.
+//   - RUNTEST clocks in its run state (the last RUNTEST's, Run-Test/Idle at
+//     first) for the larger of its TCK count and its minimum time at the
+//     FREQUENCY in force (kDefaultHz until one is given), then walks to its
+//     ENDSTATE (its run state when none is given).  A MAXIMUM shorter than
+//     those TCKs at that frequency is an error.  The board's devices count
+//     TCKs, so no wall-clock time is waited.
+//   - TRST ON is five TCKs with TMS high (what TRST does to a TAP: the
+//     platform drives no TRST line); OFF, Z and ABSENT give no TCK.
+//   - FREQUENCY only sets the rate at which times become TCKs.
+#ifndef JTAGBOX_TOOLS_SVF_PLAYER_H
+#define JTAGBOX_TOOLS_SVF_PLAYER_H
+
+#include <array>
+#include <optional>
+#include <string>
+
+#include "platform/bits.h"
+#include "platform/tap_follower.h"
+#include "tools/svf_statement.h"
+
+namespace jtag::tools {
+
+inline constexpr double kDefaultHz = 1e6;  // one TCK a microsecond, as in JTAG_WAVE
+
+class SvfPlayer {
+ public:
+  // Plays `s`, which starts at `where` ("FILE:LINE").  Throws SvfError for a
+  // statement that cannot be played and for a TDO mismatch.
+  void play(SvfStatement &&s, const std::string &where);
+
+ private:
+  // What a scan kind keeps between statements.
+  struct Pattern {
+    size_t length = 0;
+    std::optional<BitVector> tdi;
+    std::optional<BitVector> mask;  // none: all ones
+    std::optional<BitVector> tdo;   // headers and trailers check theirs on every scan
+  };
+
+  void scan(SvfScan &&s, const std::string &where);
+  void take(Pattern &p, SvfScan &&s, const std::string &where);
+  void check(const Pattern &p, const BitVector &out, size_t offset, const char *part, const std::string &where) const;
+  void state_path(const SvfStatePath &s, const std::string &where);
+  void run_test(const SvfRunTest &r, const std::string &where);
+  uint64_t run_tcks(const SvfRunTest &r, const std::string &where) const;
+  void end_state(const SvfEndState &e);
+  void trst(SvfTrst mode, const std::string &where);
+
+  std::array<Pattern, kSvfScanKinds> patterns_{};
+  TapState end_ir_ = TapState::RunTestIdle, end_dr_ = TapState::RunTestIdle;
+  TapState run_state_ = TapState::RunTestIdle;
+  double hz_ = kDefaultHz;
+};
+
+}  // namespace jtag::tools
+
+#endif
