@@ -9,7 +9,7 @@ set(jtagbox_completions share/bash-completion/completions)
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/bash-completion/jtagbox DESTINATION ${jtagbox_completions})
 # bash-completion looks for a file named after the command: one link each.
 install(CODE "
-  foreach(name ${JTAGBOX_COMMANDS} jtag-sim jtagbox-bench)
+  foreach(name ${JTAGBOX_COMMANDS} jtag-sim jtag-detect jtag-svf jtagbox-bench)
     set(link \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${jtagbox_completions}/\${name}\")
     file(REMOVE \"\${link}\")
     file(CREATE_LINK jtagbox \"\${link}\" SYMBOLIC)
