@@ -61,7 +61,7 @@ class BoardHold {
   // did to it meanwhile.  The lock wait gives up on a stop signal.  Throws
   // SessionError.
   Board &board() {
-    if (!session_) session_ = std::make_unique<BoardSession>(dir_, stopping);
+    if (!session_) session_ = std::make_unique<BoardSession>(dir_, StoreOptions{true, stopping, "jtag-sim serve"});
     return session_->board();
   }
   bool held() const { return session_ != nullptr; }
