@@ -77,6 +77,18 @@ std::string text_of(const StateMap &state, const std::string &key) {
   return it == state.entries().end() ? std::string() : it->second;
 }
 
+// A TAP row as text, to tell whether the run changed it.
+std::string tap_row(const std::string &state, uint64_t ir, uint64_t ir_cells, const std::string &latches) {
+  std::string row = state;
+  row += '\n';
+  row += hex_text(ir);
+  row += '\n';
+  row += hex_text(ir_cells);
+  row += '\n';
+  row += latches;
+  return row;
+}
+
 std::vector<unsigned char> chain_bytes(const BitVector &bits) {
   std::vector<unsigned char> bytes((bits.size() + 7) / 8);
   for (size_t at = 0; at < bits.size(); at += 64) {
@@ -278,51 +290,54 @@ StateMap BoardStore::small_state() {
     const std::string latches = taps.text(4);
     const StateMap unit_keys = StateMap::parse(latches);
     for (const auto &[key, value] : unit_keys.entries()) state.put(p + key, value);
-    small_rows_[taps.text(0)] = taps.text(1) + "\n" + hex_text(uint64_t(taps.integer(2))) + "\n" +
-                                hex_text(uint64_t(taps.integer(3))) + "\n" + latches;
+    small_rows_[taps.text(0)] = tap_row(taps.text(1), uint64_t(taps.integer(2)), uint64_t(taps.integer(3)), latches);
   }
   return state;
 }
 
 void BoardStore::put_small_state(const StateMap &state) {
-  std::string row;
-  for (const char *column : kBoardColumns) row += text_of(state, column) + "\n";
-  if (small_rows_[""] != row) {
-    Statement put(*db_, "INSERT OR REPLACE INTO board VALUES (1, ?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
-    for (int c = 0; c < 8; ++c) {
-      if (c == 3)
-        put.bind(c + 1, text_of(state, kBoardColumns[c]));
-      else
-        put.bind(c + 1, int64_t(number_or_zero(state, kBoardColumns[c])));
-    }
-    put.run();
-    small_rows_[""] = row;
-    wrote();
-  }
+  put_board_row(state);
   // Each device's keys: NAME.tap, NAME.ir, NAME.ir_cells and its latches.
   std::map<std::string, StateMap> latches;
   for (const auto &[key, value] : state.entries()) {
     const auto dot = key.find('.');
     if (dot == std::string::npos) continue;
     const std::string name = key.substr(0, dot), rest = key.substr(dot + 1);
-    if (rest != "tap" && rest != "ir" && rest != "ir_cells")
-      latches[name].put(rest, value);
+    StateMap &device = latches[name];
+    if (rest != "tap" && rest != "ir" && rest != "ir_cells") device.put(rest, value);
+  }
+  for (const auto &[name, rest] : latches) put_tap_row(state, name, rest.serialize());
+}
+
+void BoardStore::put_board_row(const StateMap &state) {
+  std::string row;
+  for (const char *column : kBoardColumns) {
+    row += text_of(state, column);
+    row += '\n';
+  }
+  if (small_rows_[""] == row) return;
+  Statement put(*db_, "INSERT OR REPLACE INTO board VALUES (1, ?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
+  for (int c = 0; c < 8; ++c) {
+    if (c == 3)
+      put.bind(c + 1, text_of(state, kBoardColumns[c]));
     else
-      latches[name];
+      put.bind(c + 1, int64_t(number_or_zero(state, kBoardColumns[c])));
   }
-  for (const auto &[name, rest] : latches) {
-    const std::string p = name + ".";
-    const std::string text = rest.serialize();
-    const std::string tap_row = text_of(state, p + "tap") + "\n" + hex_text(number_or_zero(state, p + "ir")) + "\n" +
-                                hex_text(number_or_zero(state, p + "ir_cells")) + "\n" + text;
-    if (small_rows_[name] == tap_row) continue;
-    Statement put(*db_, "INSERT OR REPLACE INTO tap_device VALUES (?1, ?2, ?3, ?4, ?5)");
-    put.bind(1, name).bind(2, text_of(state, p + "tap"));
-    put.bind(3, int64_t(number_or_zero(state, p + "ir"))).bind(4, int64_t(number_or_zero(state, p + "ir_cells")));
-    put.bind(5, text).run();
-    small_rows_[name] = tap_row;
-    wrote();
-  }
+  put.run();
+  small_rows_[""] = row;
+  wrote();
+}
+
+void BoardStore::put_tap_row(const StateMap &state, const std::string &name, const std::string &latches) {
+  const std::string p = name + ".";
+  const std::string tap = text_of(state, p + "tap");
+  const uint64_t ir = number_or_zero(state, p + "ir"), ir_cells = number_or_zero(state, p + "ir_cells");
+  const std::string row = tap_row(tap, ir, ir_cells, latches);
+  if (small_rows_[name] == row) return;
+  Statement put(*db_, "INSERT OR REPLACE INTO tap_device VALUES (?1, ?2, ?3, ?4, ?5)");
+  put.bind(1, name).bind(2, tap).bind(3, int64_t(ir)).bind(4, int64_t(ir_cells)).bind(5, latches).run();
+  small_rows_[name] = row;
+  wrote();
 }
 
 std::optional<uint64_t> BoardStore::lookup(const char *name, const char *sql, int cpu, uint64_t address) {

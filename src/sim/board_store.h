@@ -114,6 +114,8 @@ class BoardStore {
   void open_database();
   void take_board();
   void create_schema();
+  void put_board_row(const StateMap &state);
+  void put_tap_row(const StateMap &state, const std::string &name, const std::string &latches);
   Statement &statement(const std::string &name, const char *sql);
   std::optional<uint64_t> lookup(const char *name, const char *sql, int cpu, uint64_t address);
   RowSummary summary(const char *table, int cpu, size_t first);

@@ -17,7 +17,12 @@ namespace fs = std::filesystem;
 
 bool over_wire() {
   const char *b = std::getenv("JTAGBOX_E2E_BACKEND");
-  return b != nullptr && std::strcmp(b, "rbb") == 0;
+  return b != nullptr && (std::strcmp(b, "rbb") == 0 || std::strcmp(b, "rbb-only") == 0);
+}
+
+bool commands_without_sim() {
+  const char *b = std::getenv("JTAGBOX_E2E_BACKEND");
+  return b != nullptr && std::strcmp(b, "rbb-only") == 0;
 }
 
 fs::path bin(const std::string &name) {
