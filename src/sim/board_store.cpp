@@ -89,24 +89,32 @@ std::string tap_row(const std::string &state, uint64_t ir, uint64_t ir_cells, co
   return row;
 }
 
-std::vector<unsigned char> chain_bytes(const BitVector &bits) {
-  std::vector<unsigned char> bytes((bits.size() + 7) / 8);
-  for (size_t at = 0; at < bits.size(); at += 64) {
-    const unsigned n = unsigned(std::min<size_t>(64, bits.size() - at));
-    const uint64_t word = bits.get_bits(at, n);
-    for (unsigned b = 0; b * 8 < n; ++b) bytes[at / 8 + b] = static_cast<unsigned char>(word >> (8 * b));
-  }
-  return bytes;
-}
+// A chain's row is read and written in pieces of this many bytes, so that
+// neither end holds a second copy of a long chain.
+constexpr size_t kChainPieceBytes = size_t{1} << 20;
 
-void bits_from_bytes(const unsigned char *bytes, BitVector &into) {
-  for (size_t at = 0; at < into.size(); at += 64) {
-    const unsigned n = unsigned(std::min<size_t>(64, into.size() - at));
-    uint64_t word = 0;
-    for (unsigned b = 0; b * 8 < n; ++b) word |= uint64_t(bytes[at / 8 + b]) << (8 * b);
-    into.set_bits(at, n, n == 64 ? word : word & ((uint64_t{1} << n) - 1));
+// An open BLOB of one row, for reading or writing it in pieces.
+class BlobHandle {
+ public:
+  BlobHandle(Database &db, const char *column, int64_t row, bool write) : db_(db) {
+    if (sqlite3_blob_open(db.handle(), "main", "scan_chain", column, row, write ? 1 : 0, &blob_) != SQLITE_OK)
+      db.fail("cannot use");
   }
-}
+  ~BlobHandle() { sqlite3_blob_close(blob_); }
+  BlobHandle(const BlobHandle &) = delete;
+  BlobHandle &operator=(const BlobHandle &) = delete;
+
+  void read(unsigned char *to, size_t bytes, size_t at) {
+    if (sqlite3_blob_read(blob_, to, int(bytes), int(at)) != SQLITE_OK) db_.fail("cannot read");
+  }
+  void write(const unsigned char *from, size_t bytes, size_t at) {
+    if (sqlite3_blob_write(blob_, from, int(bytes), int(at)) != SQLITE_OK) db_.fail("cannot write");
+  }
+
+ private:
+  Database &db_;
+  sqlite3_blob *blob_ = nullptr;
+};
 
 std::optional<std::string> header_problem(int fd, const fs::path &file) {
   unsigned char header[kHeaderBytes] = {};
@@ -419,30 +427,52 @@ std::optional<uint64_t> BoardStore::chain_length(const std::string &key) {
 
 bool BoardStore::chain_contents(const std::string &key, BitVector &into) {
   if (!db_) return false;
-  Statement s(*db_, "SELECT contents FROM scan_chain WHERE key = ?1");
-  s.bind(1, key);
-  if (!s.step() || s.is_null(0)) return false;
-  size_t bytes = 0;
-  const unsigned char *data = s.blob(0, bytes);
+  Statement row(*db_, "SELECT rowid, length(contents) FROM scan_chain WHERE key = ?1 AND contents IS NOT NULL");
+  row.bind(1, key);
+  if (!row.step()) return false;
+  const auto bytes = size_t(row.integer(1));
   if (bytes != (into.size() + 7) / 8)
     throw StoreError("the scan chain " + key + " in " + file_.string() + " holds " + std::to_string(bytes) +
                      " bytes for " + std::to_string(into.size()) + " bits; 'jtag-sim reset' powers the board up fresh");
-  bits_from_bytes(data, into);
+  BlobHandle blob(*db_, "contents", row.integer(0), false);
+  std::vector<unsigned char> piece(std::min(bytes, kChainPieceBytes));
+  for (size_t at = 0; at < bytes; at += piece.size()) {
+    const size_t n = std::min(piece.size(), bytes - at);
+    blob.read(piece.data(), n, at);
+    for (size_t b = 0; b < n; ++b) {
+      const size_t bit = 8 * (at + b);
+      into.set_bits(bit, unsigned(std::min<size_t>(8, into.size() - bit)), piece[b]);
+    }
+  }
   return true;
 }
 
-void BoardStore::put_chain(const std::string &key, uint64_t length, const BitVector *contents) {
-  Statement put(*db_, "INSERT OR REPLACE INTO scan_chain VALUES (?1, ?2, ?3)");
-  put.bind(1, key).bind(2, int64_t(length));
-  std::vector<unsigned char> bytes;
-  if (contents != nullptr) {
-    bytes = chain_bytes(*contents);
-    put.bind_blob(3, bytes.data(), bytes.size());
-  } else {
-    put.bind_null(3);
-  }
-  put.run();
+void BoardStore::put_chain(const std::string &key, uint64_t length, const ShiftRegister *cells) {
   wrote();
+  if (cells == nullptr) {
+    Statement(*db_, "INSERT OR REPLACE INTO scan_chain VALUES (?1, ?2, NULL)")
+        .bind(1, key)
+        .bind(2, int64_t(length))
+        .run();
+    return;
+  }
+  // The row is made at its full size, then filled in place.
+  const size_t bytes = (length + 7) / 8;
+  Statement(*db_, "INSERT OR REPLACE INTO scan_chain VALUES (?1, ?2, zeroblob(?3))")
+      .bind(1, key)
+      .bind(2, int64_t(length))
+      .bind(3, int64_t(bytes))
+      .run();
+  BlobHandle blob(*db_, "contents", sqlite3_last_insert_rowid(db_->handle()), true);
+  std::vector<unsigned char> piece(std::min(bytes, kChainPieceBytes));
+  for (size_t at = 0; at < bytes; at += piece.size()) {
+    const size_t n = std::min(piece.size(), bytes - at);
+    for (size_t b = 0; b < n; ++b) {
+      const size_t bit = 8 * (at + b);
+      piece[b] = static_cast<unsigned char>(cells->get_bits(bit, unsigned(std::min<size_t>(8, length - bit))));
+    }
+    blob.write(piece.data(), n, at);
+  }
 }
 
 void BoardStore::forget_chain(const std::string &key) {

@@ -34,6 +34,7 @@
 #include "platform/bits.h"
 #include "platform/unique_fd.h"
 #include "sim/sqlite_db.h"
+#include "sim/shift_register.h"
 #include "sim/state_map.h"
 
 namespace jtag::sim {
@@ -101,8 +102,9 @@ class BoardStore {
   std::optional<uint64_t> chain_length(const std::string &key);
   // Its stored contents (bit i in bit i%8 of byte i/8); false when none.
   bool chain_contents(const std::string &key, BitVector &into);
-  // contents == nullptr: powered up afresh at `length`.
-  void put_chain(const std::string &key, uint64_t length, const BitVector *contents);
+  // cells == nullptr: powered up afresh at `length`.  The contents go to
+  // the row in pieces, never copied whole.
+  void put_chain(const std::string &key, uint64_t length, const ShiftRegister *cells);
   void forget_chain(const std::string &key);  // back to power-up
 
   // Empties every table (jtag-sim reset on a board that is ours).

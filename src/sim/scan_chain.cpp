@@ -72,8 +72,7 @@ ShiftRegister &ScanChain::cells() {
   if (!cells_) {
     BitVector bits(length_);
     if (!has_row_ || !store_->chain_contents(key_, bits)) bits = power_up_contents();
-    cells_.emplace(length_);
-    cells_->load(bits);
+    cells_.emplace(std::move(bits));
   }
   touched_ = true;
   return *cells_;
@@ -83,8 +82,7 @@ void ScanChain::set_contents(const BitVector &value) { cells().load(value); }
 
 void ScanChain::save_changes(BoardStore &store) {
   if (touched_) {
-    const BitVector bits = cells_->contents();
-    store.put_chain(key_, length_, &bits);
+    store.put_chain(key_, length_, &*cells_);
   } else if (length_changed_ && length_ == power_up_length_) {
     store.forget_chain(key_);
   } else if (length_changed_) {
