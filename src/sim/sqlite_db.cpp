@@ -4,7 +4,25 @@
 
 namespace jtag::sim {
 
+namespace {
+
+// A command opens one small database once: SQLite's up-front allocations
+// (a lookaside buffer per connection, a bulk of page-cache slots) would
+// only cost page faults at every start.  Settable only before SQLite's
+// first use, so once per process.
+void configure_once() {
+  static const bool configured = [] {
+    sqlite3_config(SQLITE_CONFIG_LOOKASIDE, 0, 0);
+    sqlite3_config(SQLITE_CONFIG_PAGECACHE, nullptr, 0, 0);
+    return true;
+  }();
+  (void)configured;
+}
+
+}  // namespace
+
 Database::Database(const std::filesystem::path &file, int flags) : file_(file) {
+  configure_once();
   const int rc = sqlite3_open_v2(file.c_str(), &db_, flags | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_EXRESCODE, nullptr);
   if (rc != SQLITE_OK) {
     const std::string why = db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
