@@ -51,7 +51,7 @@ void run_in_turns(const bench::Context &ctx, int runs, const std::vector<Series 
 
 // `words` words in a file of that name, one per line.
 std::string words_file(const bench::Context &ctx, int words) {
-  const std::string name = "words-" + std::to_string(words);
+  std::string name = "words-" + std::to_string(words);
   std::ofstream out(ctx.work / name);
   for (int i = 0; i < words; ++i) out << std::hex << 0x0123456789abcdefULL * unsigned(i + 1) << "\n";
   return name;

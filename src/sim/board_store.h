@@ -33,8 +33,8 @@
 
 #include "platform/bits.h"
 #include "platform/unique_fd.h"
-#include "sim/sqlite_db.h"
 #include "sim/shift_register.h"
+#include "sim/sqlite_db.h"
 #include "sim/state_map.h"
 
 namespace jtag::sim {
