@@ -43,7 +43,12 @@ endfunction()
 
 if(JTAGBOX_SHARED_PLATFORM)
   set(platform_srcs)
-  foreach(dir platform platform/recorders heap backends backends/sim backends/rbb sim)
+  if(JTAGBOX_SIM_BOARD)
+    set(board_dirs backends/sim sim)
+  else()
+    set(board_dirs backends/no_sim)
+  endif()
+  foreach(dir platform platform/recorders heap backends ${board_dirs} backends/rbb)
     file(GLOB dir_srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/${dir}/*.cpp)
     list(APPEND platform_srcs ${dir_srcs})
   endforeach()
@@ -53,6 +58,9 @@ if(JTAGBOX_SHARED_PLATFORM)
   # process exits.  The line globals stay undefined here; the executable
   # defines them.
   target_compile_definitions(jtagplatform PRIVATE JTAGBOX_END_RUN_AT_EXIT)
+  if(JTAGBOX_SIM_BOARD)
+    target_link_libraries(jtagplatform PRIVATE SQLite::SQLite3)
+  endif()
   target_link_options(jtagplatform PRIVATE -Wl,--version-script=${CMAKE_SOURCE_DIR}/cmake/jtag_platform.map)
   set_target_properties(jtagplatform PROPERTIES
     LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/lib

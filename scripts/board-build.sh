@@ -3,10 +3,10 @@
 # with warnings as errors (cmake/powerpc-linux-gnu.cmake), then run on this
 # machine under qemu-ppc:
 #   - the unit tests, through ctest and CMAKE_CROSSCOMPILING_EMULATOR;
-#   - the host's end-to-end suite against the board's programs, on the
-#     simulated board and over remote_bitbang (scripts/e2e-against.sh);
-#   - runs that need more than a 32-bit address space holds: each ends with
-#     one line on standard error and status 1, never a crash.
+#   - the host's end-to-end suite against the board's programs over
+#     remote_bitbang (scripts/e2e-against.sh): Debian has no 32-bit powerpc
+#     SQLite, so the board's build has no simulated board, and the host's
+#     jtag-sim serves each test's board;
 #   scripts/board-build.sh [HOST_BUILD_DIR] [TARGET_BUILD_DIR]
 set -eu
 cd "$(dirname "$0")/.."
@@ -29,35 +29,19 @@ ctest --test-dir "$target" -j2 --output-on-failure -R "^($suites)\\."
 echo "board-build: end-to-end suite against the board's programs under qemu-ppc"
 rm -rf "$target/target-prefix"
 cmake --install "$target" --prefix "$target/target-prefix" >/dev/null
+[ ! -e "$target/target-prefix/bin/jtag-sim" ] ||
+  { echo "board-build: the board's build has a jtag-sim; expected none without SQLite" >&2; exit 1; }
 scripts/emulated-prefix.sh "$target/target-prefix" "$target/qemu-prefix"
-scripts/e2e-against.sh "$host" "$target/qemu-prefix" sim
-scripts/e2e-against.sh "$host" "$target/qemu-prefix" rbb
+cp "$host/bin/jtag-sim" "$target/qemu-prefix/bin/jtag-sim"
+unset JTAG_PLATFORM
+if "$target/qemu-prefix/bin/JTAG_Reset" 2>"$target/no-sim.err" || [ "$(wc -l <"$target/no-sim.err")" -ne 1 ]; then
+  echo "board-build: JTAG_Reset on the board's build without JTAG_PLATFORM did not refuse with one line" >&2
+  exit 1
+fi
+scripts/e2e-against.sh "$host" "$target/qemu-prefix" rbb-only
 
-echo "board-build: 2^31-bit dumps in a 32-bit address space"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-bin="$PWD/$target/qemu-prefix/bin"
-export JTAG_PLATFORM="sim:$work/board"
-cd "$work"
-"$bin/jtag-sim" reset
-# Each line: the chain to lengthen first (- for none), then the command.
-# The bulk path (-a) keeps the runs short; the memory is the same.  A
-# recycled dump shifts one bit more than its length, so its longest length
-# is one less.
-while read -r chain command; do
-  [ "$chain" = - ] || "$bin/jtag-sim" set "cpu0.chain.$chain.length=2147483647"
-  # shellcheck disable=SC2086  # the command is words
-  set +e
-  "$bin/"$command >out 2>err
-  status=$?
-  set -e
-  if [ "$status" -ne 1 ] || [ "$(wc -l <err)" -ne 1 ] || ! grep -q 'out of memory' err; then
-    echo "board-build: $command: status $status, standard error:" >&2
-    cat err >&2
-    exit 1
-  fi
-  echo "  $command: $(cat err)"
-done <<'RUNS'
-01 JTAG_ScanDump 01 2147483646 dump.hex -a -r
-- JTAG_ScanDump 02 2147483647 dump.hex -a
-RUNS
+# The 2^31-bit dumps that once ran here ended out of memory in the target's
+# process only after the whole shift: without the simulated board inside
+# the target's commands, that shift would cross remote_bitbang bit by bit
+# (hours), so they are not run.  The host suite's out-of-memory case runs
+# on the host.

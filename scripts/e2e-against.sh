@@ -3,9 +3,12 @@
 # programs installed in PREFIX instead of those of the host build, in two
 # shards at once (the machines have two cores).  With BACKEND=rbb the
 # commands reach each test's board over remote_bitbang, as the suite's rbb.*
-# run does.  The Tools cases of the benchmark program run the host's own
-# benchmark, not PREFIX's programs, and are left to the host suite.
-#   scripts/e2e-against.sh BUILD PREFIX [sim|rbb]
+# run does; with rbb-only the commands were built without the simulated
+# board (PREFIX's jtag-sim is then the host's, serving each test's board),
+# and the cases that need it in the commands are skipped.  The Tools cases
+# of the benchmark program run the host's own benchmark, not PREFIX's
+# programs, and are left to the host suite.
+#   scripts/e2e-against.sh BUILD PREFIX [sim|rbb|rbb-only]
 set -eu
 build="$1"
 prefix=$(cd "$2" && pwd)

@@ -23,6 +23,10 @@ echo "package: cpack -G DEB in $build/ (log: $build/cpack.log)"
 (cd "$build" && cpack -G DEB) >"$build/cpack.log" 2>&1 || { cat "$build/cpack.log" >&2; exit 1; }
 [ -f "$deb" ] || { echo "package: no $deb" >&2; ls "$build"/*.deb >&2 || true; exit 1; }
 dpkg-deb --info "$deb" | sed -n 's/^ \(Package\|Version\|Architecture\|Depends\):/package:   \1:/p'
+# The simulated board links the system's SQLite: dpkg-shlibdeps must have
+# made the package depend on it.
+dpkg-deb -f "$deb" Depends | grep -q 'libsqlite3-0' ||
+  { echo "package: the package does not depend on libsqlite3-0" >&2; exit 1; }
 
 echo "package: lintian $deb"
 # An error or a warning fails; the information tags left are explained in

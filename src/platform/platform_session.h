@@ -5,6 +5,7 @@
 #define JTAGBOX_PLATFORM_PLATFORM_SESSION_H
 
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -51,13 +52,16 @@ class PlatformSession {
 // One line "jtagbox: <line>" on standard error, then exit status 1.
 [[noreturn]] void fatal(const std::string &line);
 
-// Runs `body`; a PlatformError from the backend ends the command (fatal).
+// Runs `body`; a PlatformError from the backend, or memory the board could
+// not get (a scan chain of 2^32 bits), ends the command (fatal).
 template <typename Body>
 auto guarded(Body body) -> decltype(body()) {
   try {
     return body();
   } catch (const PlatformError &e) {
     fatal(e.what());
+  } catch (const std::bad_alloc &) {
+    fatal("out of memory");
   }
 }
 

@@ -3,6 +3,8 @@
 
 #include <cstdio>
 
+#include "sim/board_store.h"
+
 namespace jtag::sim {
 
 bool StrobeTimer::tick(unsigned instruction, bool tms) {
@@ -46,6 +48,18 @@ void load_latch(StateMap &state, const std::string &key, BitVector &latch) {
     if (wide.get(i))
       throw StateError("value '" + *text + "' for '" + key + "' has more than " + std::to_string(size) + " bits");
   latch = from_hex(digits, size);
+}
+
+void show_rest(std::ostream &out, const std::string &indent, const std::string &key_prefix, const RowSummary &rows) {
+  if (rows.count <= rows.first.size()) return;
+  out << indent << "... " << rows.count - rows.first.size() << " more, up to " << hex_text(rows.highest)
+      << " ('jtag-sim get " << key_prefix << "ADDR' reads one)\n";
+}
+
+std::optional<uint64_t> key_address(const std::string &text, uint64_t max) {
+  const auto address = parse_number(text);
+  if (!address || *address > max) return std::nullopt;
+  return address;
 }
 
 }  // namespace jtag::sim

@@ -38,6 +38,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <ostream>
 #include <string>
 
 #include "platform/bits.h"
@@ -47,6 +49,16 @@
 namespace jtag::sim {
 
 class Board;
+struct RowSummary;
+
+// `jtag-sim show` lists this many rows of a part and summarises the rest,
+// so that it stays quick on a board with millions of written words.
+inline constexpr size_t kShowFirst = 8;
+// The summary line after the first rows, when there are more: how many and
+// up to which address, and the key that reads one (`key_prefix` ADDR).
+void show_rest(std::ostream &out, const std::string &indent, const std::string &key_prefix, const RowSummary &rows);
+// A row address from a key, when it is a number no larger than `max`.
+std::optional<uint64_t> key_address(const std::string &text, uint64_t max);
 
 inline constexpr int kCregAccessTicks = 11;
 inline constexpr int kL2ReadTicks = 65;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "sim/access_units.h"
+#include "sim/board_store.h"
 #include "sim/scan_chains.h"
 
 namespace jtag::sim {
@@ -14,14 +16,14 @@ constexpr uint32_t kProcessorIdcodeBase = 0x0BC0E06B;
 constexpr uint32_t kVornexIdcodeBase = 0x04A56093;
 constexpr unsigned kIdcodeInstruction = 0x02;  // in both chips' instruction sets
 
-std::string fpga_key(uint32_t address) { return "fpga." + hex_text(address); }
-
 }  // namespace
 
 uint32_t processor_idcode(int index) { return kProcessorIdcodeBase | (uint32_t(index) << 28); }
 uint32_t vornex_idcode(int index) { return kVornexIdcodeBase | (uint32_t(index) << 28); }
 
-Board::Board(std::filesystem::path state_dir) : state_dir_(std::move(state_dir)) {
+Board::Board(BoardStore *store)
+    : store_(store),
+      fpga_([store](uint64_t address) { return store != nullptr ? store->fpga_register(address) : std::nullopt; }) {
   for (int i = 0; i < kProcessorCount; ++i)
     devices_.push_back(std::make_unique<TapDevice>(
         TapDescription{"cpu" + std::to_string(i), 8, processor_idcode(i), kIdcodeInstruction}));
@@ -55,10 +57,6 @@ void Board::route() {
 ScanChain *Board::find_chain(const std::string &key) {
   const auto it = chains_.find(key);
   return it == chains_.end() ? nullptr : it->second;
-}
-
-void Board::persist_chains() {
-  for (auto &[key, chain] : chains_) chain->persist();
 }
 
 bool Board::clock(bool tms, bool tdi) {
@@ -151,10 +149,7 @@ BitVector Board::shift_bulk(const BitVector &in, bool recycle) {
   return out;
 }
 
-uint8_t Board::fpga_read(uint32_t address) const {
-  const auto it = fpga_.find(address);
-  return it == fpga_.end() ? 0 : it->second;
-}
+uint8_t Board::fpga_read(uint32_t address) { return uint8_t(fpga_.get(address).value_or(0)); }
 
 bool Board::set_accelerator(bool on) {
   if (on ? faults_.accel_on_fail : faults_.accel_off_fail) return false;
@@ -171,7 +166,6 @@ void Board::save(StateMap &state) const {
   state.put_number("reset_hang", faults_.reset_hang);
   state.put_number("accel_on_fail", faults_.accel_on_fail);
   state.put_number("accel_off_fail", faults_.accel_off_fail);
-  for (const auto &[address, value] : fpga_) state.put_number(fpga_key(address), value);
   for (const auto &d : devices_) d->save(state);
 }
 
@@ -188,19 +182,37 @@ void Board::load(StateMap &state) {
   faults_.reset_hang = state.take_flag("reset_hang");
   faults_.accel_on_fail = state.take_flag("accel_on_fail");
   faults_.accel_off_fail = state.take_flag("accel_off_fail");
-  fpga_.clear();
   for (const auto &[address_text, value_text] : state.take_prefixed("fpga.")) {
     const auto address = parse_number(address_text);
     const auto value = parse_number(value_text);
     if (!address || *address > 0xffffffffu) throw StateError("bad FPGA register address '" + address_text + "'");
     if (!value || *value > 0xff) throw StateError("bad FPGA register value '" + value_text + "'");
-    if (!fpga_.emplace(uint32_t(*address), uint8_t(*value)).second)
-      throw StateError("FPGA register " + hex_text(*address) + " given twice");
+    fpga_.put(*address, *value);
   }
   for (auto &d : devices_) d->load(state);
 }
 
-void Board::show(std::ostream &out) const {
+void Board::save_changes(BoardStore &store) {
+  StateMap state;
+  save(state);
+  store.put_small_state(state);
+  for (const auto &[address, value] : fpga_.written()) store.put_fpga_register(address, value);
+  for (auto &d : devices_) d->save_changes(store);
+}
+
+std::optional<std::string> Board::get(const std::string &key) {
+  if (key.rfind("fpga.", 0) == 0) {
+    const auto address = parse_number(key.substr(5));
+    if (!address || *address > 0xffffffffu) return std::nullopt;
+    return hex_text(fpga_read(uint32_t(*address)));
+  }
+  for (auto &d : devices_)
+    if (key.size() > d->name().size() && key.compare(0, d->name().size() + 1, d->name() + ".") == 0)
+      return d->get(key.substr(d->name().size() + 1));
+  return std::nullopt;
+}
+
+void Board::show(std::ostream &out) {
   char line[96];
   std::snprintf(line, sizeof line, "scan mode: 0x%02x (", scan_mode_);
   out << line;
@@ -214,14 +226,17 @@ void Board::show(std::ostream &out) const {
   out << "scan-dump accelerator: " << (accelerator_ ? "on" : "off") << "\n";
   out << "faults: reset_hang=" << faults_.reset_hang << " accel_on_fail=" << faults_.accel_on_fail
       << " accel_off_fail=" << faults_.accel_off_fail << "\n";
+  const RowSummary fpga = store_ != nullptr ? store_->fpga_registers(kShowFirst) : RowSummary{};
   out << "FPGA registers:";
-  if (fpga_.empty()) out << " all 0x00";
+  if (fpga.count == 0) out << " all 0x00";
   out << "\n";
-  for (const auto &[address, value] : fpga_) {
-    std::snprintf(line, sizeof line, "  0x%06x = 0x%02x%s\n", address, value,
+  for (const auto &[address, value] : fpga.first) {
+    std::snprintf(line, sizeof line, "  0x%06llx = 0x%02llx%s\n", static_cast<unsigned long long>(address),
+                  static_cast<unsigned long long>(value),
                   address == kMiscCsrAddress ? " (KESTA_MORVIN_ONLY_MISC_CSR)" : "");
     out << line;
   }
+  show_rest(out, "  ", "fpga.", fpga);
   for (const auto &d : devices_) d->show(out);
 }
 

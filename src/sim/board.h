@@ -18,20 +18,22 @@
 #define JTAGBOX_SIM_BOARD_H
 
 #include <cstdint>
-#include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "platform/bits.h"
 #include "platform/tap_state.h"
+#include "sim/lazy_rows.h"
 #include "sim/state_map.h"
 #include "sim/tap_device.h"
 
 namespace jtag::sim {
 
+class BoardStore;
 class ScanChain;
 
 inline constexpr int kProcessorCount = 4;
@@ -51,9 +53,10 @@ struct Faults {
 
 class Board {
  public:
-  // A board at power-up whose long-lived data (scan chain contents) lives
-  // under `state_dir`.
-  explicit Board(std::filesystem::path state_dir);
+  // A board at power-up whose parts read on demand (memory, registers,
+  // chains) come from `store` when they were saved there; without a store
+  // the board lives in this process only.
+  explicit Board(BoardStore *store = nullptr);
   Board(const Board &) = delete;
   Board &operator=(const Board &) = delete;
 
@@ -83,9 +86,9 @@ class Board {
   unsigned scan_mode() const { return scan_mode_; }
   unsigned scan_control() const { return scan_mode_ | (accelerator_ ? 0x100u : 0u); }
 
-  uint8_t fpga_read(uint32_t address) const;
-  void fpga_write(uint32_t address, uint8_t value) { fpga_[address] = value; }
-  bool vornex_clock_stopped() const { return fpga_read(kMiscCsrAddress) & kVornexClockStopBit; }
+  uint8_t fpga_read(uint32_t address);
+  void fpga_write(uint32_t address, uint8_t value) { fpga_.put(address, value); }
+  bool vornex_clock_stopped() { return fpga_read(kMiscCsrAddress) & kVornexClockStopBit; }
 
   bool set_accelerator(bool on);  // false when a fault makes it fail
   bool accelerator() const { return accelerator_; }
@@ -94,23 +97,29 @@ class Board {
   TapDevice &processor(int index) { return *devices_[index]; }
   TapDevice &vornex(int index) { return *devices_[kProcessorCount + index]; }
   const std::vector<std::unique_ptr<TapDevice>> &devices() const { return devices_; }
-  const std::filesystem::path &state_dir() const { return state_dir_; }
+  BoardStore *store() const { return store_; }
 
   // The scan chains by key ("cpu0.chain.0c", "vnx1.chain"), registered by
   // the units that own them.
   void register_chain(const std::string &key, ScanChain &chain) { chains_[key] = &chain; }
   ScanChain *find_chain(const std::string &key);
-  // Writes the chains this process used to their files.
-  void persist_chains();
 
+  // The small state (scalars, TAPs, latches) as keys; load() also takes
+  // the keys of `jtag-sim set` for the parts read on demand (fpga.ADDR,
+  // cpuN.l2.ADDR, chains...), as writes of this run.
   void save(StateMap &state) const;
   void load(StateMap &state);
-  void show(std::ostream &out) const;
+  // Writes what this run changed to the store (nothing when nothing did).
+  void save_changes(BoardStore &store);
+  // The value of a key that save() does not give, in the spelling `jtag-sim
+  // set` takes; nullopt for no such key.
+  std::optional<std::string> get(const std::string &key);
+  void show(std::ostream &out);
 
  private:
   void route();  // the devices the scan mode puts on the chain
 
-  std::filesystem::path state_dir_;
+  BoardStore *store_;
   std::vector<TapDevice *> routed_;
   std::map<std::string, ScanChain *> chains_;
   std::vector<std::unique_ptr<TapDevice>> devices_;
@@ -118,7 +127,7 @@ class Board {
   bool tms_ = true;
   bool tdi_ = true;
   TapState unrouted_state_ = TapState::TestLogicReset;
-  std::map<uint32_t, uint8_t> fpga_;
+  LazyRows fpga_;
   bool accelerator_ = false;
   Faults faults_;
 };

@@ -1,23 +1,19 @@
 #include "sim/board_session.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
-#include <thread>
+#include <set>
 
 namespace jtag::sim {
 namespace fs = std::filesystem;
 
 fs::path default_state_dir() {
   const char *xdg = std::getenv("XDG_STATE_HOME");
-  if (xdg != nullptr && *xdg != '\0') return fs::path(xdg) / "jtag-sim";
+  if (xdg != nullptr && xdg[0] == '/') return fs::path(xdg) / "jtag-sim";
   const char *home = std::getenv("HOME");
   if (home == nullptr || *home == '\0')
     throw SessionError("neither XDG_STATE_HOME nor HOME is set: no place for the simulated board");
@@ -32,95 +28,112 @@ fs::path sim_dir_for_platform(const char *value, bool &is_sim) {
   return {};
 }
 
-namespace {
-
-std::string errno_text() { return std::strerror(errno); }
-
-int take_lock(const fs::path &dir, const std::function<bool()> &give_up) {
-  std::error_code ec;
-  fs::create_directories(dir, ec);
-  const fs::path lock = dir / "lock";
-  const int fd = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) throw SessionError("cannot open " + lock.string() + ": " + errno_text());
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kLockWaitSeconds);
-  while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    if (errno != EWOULDBLOCK && errno != EINTR) {
-      ::close(fd);
-      throw SessionError("cannot lock " + lock.string() + ": " + errno_text());
-    }
-    if (give_up && give_up()) {
-      ::close(fd);
-      throw SessionError("gave up waiting for the simulated board in " + dir.string());
-    }
-    if (std::chrono::steady_clock::now() > deadline) {
-      ::close(fd);
-      throw SessionError("the simulated board in " + dir.string() + " is busy: another process has held it for " +
-                         std::to_string(kLockWaitSeconds) + " s");
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return fd;
-}
-
-}  // namespace
-
-BoardSession::Lock::Lock(const fs::path &dir, const std::function<bool()> &give_up) : fd_(take_lock(dir, give_up)) {}
-
-BoardSession::Lock::~Lock() { ::close(fd_); }
-
-BoardSession::BoardSession(fs::path dir, const std::function<bool()> &give_up)
-    : dir_(std::move(dir)), lock_(dir_, give_up) {
-  board_ = std::make_unique<Board>(dir_);
-  const fs::path file = dir_ / "board.state";
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return;  // never used: the board as powered up
-  std::stringstream text;
-  text << in.rdbuf();
-  std::string all = text.str();
-  const std::string header = std::string(kStateHeader) + "\n";
+BoardSession::BoardSession(const fs::path &dir, StoreOptions options)
+    : store_(std::make_unique<BoardStore>(dir, std::move(options))), board_(std::make_unique<Board>(store_.get())) {
+  StateMap state = store_->small_state();
+  if (state.entries().empty()) return;  // never saved: the board as powered up
   try {
-    if (all.compare(0, header.size(), header) != 0)
-      throw StateError("it does not begin with '" + std::string(kStateHeader) + "'");
-    StateMap state = StateMap::parse(all.substr(header.size()));
     board_->load(state);
     state.check_all_taken();
   } catch (const StateError &e) {
-    throw SessionError("the simulated board state " + file.string() + " cannot be read (" + e.what() +
+    throw SessionError("the simulated board in " + (dir / kBoardFile).string() + " cannot be read (" + e.what() +
                        "); 'jtag-sim reset' powers the board up fresh");
   }
 }
 
 void BoardSession::save() {
-  board_->persist_chains();  // before the state that refers to them
-  StateMap state;
-  board_->save(state);
-  const std::string text = std::string(kStateHeader) + "\n" + state.serialize();
-  const fs::path file = dir_ / "board.state";
-  const fs::path tmp = dir_ / "board.state.tmp";
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    out << text;
-    out.flush();
-    if (!out) throw SessionError("cannot write " + tmp.string());
-  }
-  std::error_code ec;
-  fs::rename(tmp, file, ec);
-  if (ec) throw SessionError("cannot replace " + file.string() + ": " + ec.message());
+  board_->save_changes(*store_);
+  store_->commit();
 }
 
 void BoardSession::load_state(StateMap &state) {
-  auto fresh = std::make_unique<Board>(dir_);
+  auto fresh = std::make_unique<Board>(store_.get());
   fresh->load(state);
   state.check_all_taken();
   board_ = std::move(fresh);
 }
 
 void BoardSession::power_up_fresh() {
-  std::error_code ec;
-  for (const auto &entry : fs::directory_iterator(dir_, ec))
-    if (entry.path().filename() != "lock") fs::remove_all(entry.path(), ec);
-  board_ = std::make_unique<Board>(dir_);
+  if (store_->exists()) store_->clear();
+  board_ = std::make_unique<Board>(store_.get());
   save();
+}
+
+namespace {
+
+// The names a board has made in its directory, today and in the old text
+// format (board.state, its temporary file, the lock file, chains/*.bits).
+const std::set<std::string> kBoardNames = {kBoardFile,    "board.db-journal", "board.db-wal", "board.db-shm",
+                                           "board.state", "board.state.tmp",  "lock",         "chains"};
+
+bool is_regular(const fs::path &file) {
+  struct stat st {};
+  return ::lstat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool is_real_directory(const fs::path &file) {
+  struct stat st {};
+  return ::lstat(file.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+void remove_regular(const fs::path &file) {
+  if (is_regular(file) && ::unlink(file.c_str()) != 0)
+    throw SessionError("cannot remove " + file.string() + ": " + std::strerror(errno));
+}
+
+// A board's directory: it holds board.db or board.state, or only names a
+// board makes.  An empty directory is a board not yet used.
+void check_is_board(const fs::path &dir) {
+  std::error_code ec;
+  bool board = fs::exists(fs::symlink_status(dir / kBoardFile)) || fs::exists(fs::symlink_status(dir / "board.state"));
+  bool others = false;
+  for (const auto &entry : fs::directory_iterator(dir, ec))
+    others = others || kBoardNames.count(entry.path().filename().string()) == 0;
+  if (ec) throw SessionError("cannot read the board directory " + dir.string() + ": " + ec.message());
+  if (others && !board)
+    throw SessionError(dir.string() + " holds files that are not a simulated board's; nothing removed");
+}
+
+void remove_database_files(const fs::path &dir) {
+  remove_regular(dir / kBoardFile);
+  for (const char *name : kBoardCompanions) remove_regular(dir / name);
+}
+
+void remove_old_format_files(const fs::path &dir) {
+  for (const char *name : {"board.state", "board.state.tmp", "lock"}) remove_regular(dir / name);
+  const fs::path chains = dir / "chains";
+  if (!is_real_directory(chains)) return;
+  std::error_code ec;
+  for (const auto &entry : fs::directory_iterator(chains, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() > 5 && (name.ends_with(".bits") || name.ends_with(".bits.tmp"))) remove_regular(entry.path());
+  }
+  ::rmdir(chains.c_str());  // only when nothing else is left in it
+}
+
+}  // namespace
+
+void reset_board(const fs::path &dir) {
+  std::error_code ec;
+  if (!fs::is_directory(dir, ec)) {
+    fs::create_directories(dir, ec);
+    if (ec) throw SessionError("cannot make the board directory " + dir.string() + ": " + ec.message());
+  }
+  check_is_board(dir);
+  // Anything that is not a regular file at the board's names was not made
+  // by the board: refuse before removing anything.
+  for (const char *name : {kBoardFile, "board.db-journal", "board.db-wal", "board.db-shm"}) {
+    const fs::path file = dir / name;
+    if (fs::exists(fs::symlink_status(file)) && !is_regular(file))
+      throw SessionError(file.string() + " is not a regular file (a symbolic link, a FIFO or a directory): the " +
+                         "board does not use it; nothing removed");
+  }
+  // A database of ours is emptied under the board's lock, so a command that
+  // holds the board finishes first; anything else the board made goes.
+  if (board_file_problem(dir / kBoardFile)) remove_database_files(dir);
+  remove_old_format_files(dir);
+  BoardSession session(dir);
+  session.power_up_fresh();
 }
 
 }  // namespace jtag::sim

@@ -1,26 +1,25 @@
 // A board held by one process.  The board's state lives in a directory, like
-// the hardware keeps its state between runs:
-//   DIR/lock         flock()ed for as long as a process holds the board, so
-//                    two commands on one board run one after the other
-//   DIR/board.state  "jtag-sim board state 1", then key=value lines
-// The state is written to a temporary file and renamed into place, so a
-// process killed at any point leaves either the old state or the new one.
+// the hardware keeps its state between runs, in DIR/board.db (see
+// board_store.h): a process that may change the board holds it for its whole
+// run, so two commands on one board run one after the other, and writes
+// what it changed in one transaction at the end; a process killed at any
+// point leaves the state of the run before.
 #ifndef JTAGBOX_SIM_BOARD_SESSION_H
 #define JTAGBOX_SIM_BOARD_SESSION_H
 
 #include <filesystem>
-#include <functional>
 #include <memory>
 #include <string>
 
 #include "sim/board.h"
+#include "sim/board_store.h"
 
 namespace jtag::sim {
 
-inline constexpr const char *kStateHeader = "jtag-sim board state 1";
-inline constexpr int kLockWaitSeconds = 30;
+using SessionError = StoreError;
 
-// $XDG_STATE_HOME/jtag-sim, else $HOME/.local/state/jtag-sim.
+// $XDG_STATE_HOME/jtag-sim (XDG_STATE_HOME only when it is an absolute
+// path, as the XDG rules ask), else $HOME/.local/state/jtag-sim.
 std::filesystem::path default_state_dir();
 
 // The board directory that a JTAG_PLATFORM value names ("sim" or "sim:DIR",
@@ -29,46 +28,32 @@ std::filesystem::path sim_dir_for_platform(const char *value, bool &is_sim);
 
 class BoardSession {
  public:
-  // Takes the lock (waiting up to kLockWaitSeconds, or until `give_up`
-  // answers true: it is asked every few milliseconds) and loads the board.
-  // Failures throw SessionError with the line to print.
-  explicit BoardSession(std::filesystem::path dir, const std::function<bool()> &give_up = {});
+  // Takes the board (see StoreOptions: a reader only looks) and loads its
+  // small state.  Failures throw SessionError with the line to print.
+  explicit BoardSession(const std::filesystem::path &dir, StoreOptions options = {});
   BoardSession(const BoardSession &) = delete;
   BoardSession &operator=(const BoardSession &) = delete;
 
   Board &board() { return *board_; }
-  const std::filesystem::path &dir() const { return dir_; }
+  const std::filesystem::path &dir() const { return store_->dir(); }
 
-  void save();  // throws SessionError
+  // Writes what the run changed and lets the board go.  Throws SessionError.
+  void save();
   // Replaces the board with one loaded from `state` (throws StateError;
   // the board is unchanged then).
   void load_state(StateMap &state);
   void power_up_fresh();  // forget everything; the board as delivered
 
  private:
-  // The flock()ed lock file.  Closing it lets the board go, also when the
-  // constructor throws after taking it (an unreadable state file): a server
-  // that goes on running must not keep the board by accident.
-  class Lock {
-   public:
-    Lock(const std::filesystem::path &dir, const std::function<bool()> &give_up);
-    ~Lock();
-    Lock(const Lock &) = delete;
-    Lock &operator=(const Lock &) = delete;
-
-   private:
-    int fd_;
-  };
-
-  std::filesystem::path dir_;
-  Lock lock_;
+  std::unique_ptr<BoardStore> store_;
   std::unique_ptr<Board> board_;
 };
 
-class SessionError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
+// jtag-sim reset: makes DIR a freshly powered-up board.  Removes only what
+// a board made (its database and journals, the files of the old text
+// format) and refuses a directory that holds anything else and no board.
+// Throws SessionError.
+void reset_board(const std::filesystem::path &dir);
 
 }  // namespace jtag::sim
 

@@ -48,7 +48,7 @@ bool take_flag_or_off(StateMap &state, const std::string &key) {
   return state.contains(key) ? state.take_flag(key) : false;
 }
 
-void show_chain(std::ostream &out, const std::string &label, const ScanChain &chain) {
+void show_chain(std::ostream &out, const std::string &label, ScanChain &chain) {
   out << "    " << label << ": " << chain.length() << " bits" << (chain.stored() ? ", changed since power-up" : "")
       << "\n";
 }
@@ -59,9 +59,8 @@ class ProcessorChainUnit final : public DeviceUnit {
     const std::string device = "cpu" + std::to_string(processor);
     for (int k = 0; k < kProcessorChainCount; ++k) {
       const std::string key = device + ".chain." + chain_number(k);
-      chains_[size_t(k)] =
-          std::make_unique<ScanChain>(board.state_dir() / "chains" / (key + ".bits"),
-                                      processor_chain_length(processor, k), (uint64_t(processor) << 8) | uint64_t(k));
+      chains_[size_t(k)] = std::make_unique<ScanChain>(board.store(), key, processor_chain_length(processor, k),
+                                                       (uint64_t(processor) << 8) | uint64_t(k));
       board.register_chain(key, *chains_[size_t(k)]);
     }
   }
@@ -84,8 +83,6 @@ class ProcessorChainUnit final : public DeviceUnit {
   void save(StateMap &state, const std::string &prefix) const override {
     state.put_number(prefix + "scan_access", access_);
     save_latch(state, prefix + "chain_select", selection_);
-    for (int k = 0; k < kProcessorChainCount; ++k)
-      save_chain_keys(state, prefix + "chain." + chain_number(k), *chains_[size_t(k)]);
   }
 
   void load(StateMap &state, const std::string &prefix) override {
@@ -95,7 +92,20 @@ class ProcessorChainUnit final : public DeviceUnit {
       load_chain_keys(state, prefix + "chain." + chain_number(k), *chains_[size_t(k)]);
   }
 
-  void show(std::ostream &out) const override {
+  void save_changes(BoardStore &store) override {
+    for (auto &chain : chains_) chain->save_changes(store);
+  }
+
+  // chain.KK and chain.KK.length
+  std::optional<std::string> get(const std::string &key) override {
+    for (int k = 0; k < kProcessorChainCount; ++k) {
+      const std::string name = "chain." + chain_number(k);
+      if (key == name || key == name + ".length") return chain_key_value(*chains_[size_t(k)], key.substr(name.size()));
+    }
+    return std::nullopt;
+  }
+
+  void show(std::ostream &out) override {
     out << "  scan chains: access " << (access_ ? "on" : "off") << ", chain 0x" << chain_number(selected())
         << " selected\n";
     for (int k = 0; k < kProcessorChainCount; ++k)
@@ -121,8 +131,7 @@ class VornexChainUnit final : public DeviceUnit {
   VornexChainUnit(Board &board, int vornex)
       : board_(board),
         key_("vnx" + std::to_string(vornex) + ".chain"),
-        chain_(board.state_dir() / "chains" / (key_ + ".bits"), vornex_chain_length(vornex),
-               0x5600u | uint64_t(vornex)) {
+        chain_(board.store(), key_, vornex_chain_length(vornex), 0x5600u | uint64_t(vornex)) {
     board.register_chain(key_, chain_);
   }
 
@@ -144,7 +153,6 @@ class VornexChainUnit final : public DeviceUnit {
   void save(StateMap &state, const std::string &prefix) const override {
     state.put_number(prefix + "scan_access", access_);
     save_latch(state, prefix + "scan_config", config_);
-    save_chain_keys(state, key_, chain_);
   }
 
   void load(StateMap &state, const std::string &prefix) override {
@@ -153,7 +161,14 @@ class VornexChainUnit final : public DeviceUnit {
     load_chain_keys(state, key_, chain_);
   }
 
-  void show(std::ostream &out) const override {
+  void save_changes(BoardStore &store) override { chain_.save_changes(store); }
+
+  std::optional<std::string> get(const std::string &key) override {
+    if (key == "chain" || key == "chain.length") return chain_key_value(chain_, key.substr(5));
+    return std::nullopt;
+  }
+
+  void show(std::ostream &out) override {
     char config[16];
     std::snprintf(config, sizeof config, "0x%04x", unsigned(config_.to_u64()));
     out << "  scan chain: access " << (access_ ? "on" : "off") << ", configuration " << config << ", clock "

@@ -1,10 +1,9 @@
 // A processor's control registers: 64-bit values at 40-bit addresses,
 // reached through the address, write-data and read-data registers and the
 // read and write strobes (see access_units.h).
-#include <map>
-
 #include "sim/access_units.h"
 #include "sim/board.h"
+#include "sim/board_store.h"
 
 namespace jtag::sim {
 namespace {
@@ -19,7 +18,10 @@ constexpr uint64_t kAddressMax = (uint64_t{1} << kAddressBits) - 1;
 
 class CregUnit final : public DeviceUnit {
  public:
-  CregUnit(Board &board, int processor) : board_(board), processor_(processor) {}
+  CregUnit(Board &board, int processor)
+      : board_(board), processor_(processor), registers_([store = board.store(), processor](uint64_t address) {
+          return store != nullptr ? store->control_register(processor, address) : std::nullopt;
+        }) {}
 
   DataRegister *data_register_for(unsigned instruction) override {
     switch (instruction) {
@@ -37,7 +39,7 @@ class CregUnit final : public DeviceUnit {
 
   void on_run_test_idle_tick(unsigned instruction) override {
     if (read_.tick(instruction, board_.tms_level())) read_data_ = BitVector::from_u64(value_at(address()), 64);
-    if (write_.tick(instruction, board_.tms_level())) registers_[address()] = write_data_.to_u64();
+    if (write_.tick(instruction, board_.tms_level())) registers_.put(address(), write_data_.to_u64());
   }
 
   void on_test_logic_reset() override {
@@ -46,7 +48,6 @@ class CregUnit final : public DeviceUnit {
   }
 
   void save(StateMap &state, const std::string &prefix) const override {
-    for (const auto &[address, value] : registers_) state.put(prefix + "creg." + hex_text(address), value_text(value));
     save_latch(state, prefix + "creg_address", address_);
     save_latch(state, prefix + "creg_write_data", write_data_);
     save_latch(state, prefix + "creg_read_data", read_data_);
@@ -55,15 +56,12 @@ class CregUnit final : public DeviceUnit {
   }
 
   void load(StateMap &state, const std::string &prefix) override {
-    registers_.clear();
     for (const auto &[address_text, value_text] : state.take_prefixed(prefix + "creg.")) {
-      const auto address = parse_number(address_text);
+      const auto address = key_address(address_text, kAddressMax);
       const auto value = parse_number(value_text);
-      if (!address || *address > kAddressMax)
-        throw StateError("bad control register address '" + address_text + "' (40 bits)");
+      if (!address) throw StateError("bad control register address '" + address_text + "' (40 bits)");
       if (!value) throw StateError("bad control register value '" + value_text + "'");
-      if (!registers_.emplace(*address, *value).second)
-        throw StateError("control register " + hex_text(*address) + " given twice");
+      registers_.put(*address, *value);
     }
     load_latch(state, prefix + "creg_address", address_);
     load_latch(state, prefix + "creg_write_data", write_data_);
@@ -72,23 +70,36 @@ class CregUnit final : public DeviceUnit {
     write_.load(state, prefix + "creg_write_ticks");
   }
 
-  void show(std::ostream &out) const override {
-    out << "  control registers: " << registers_.size() << " written; others read "
+  void save_changes(BoardStore &store) override {
+    for (const auto &[address, value] : registers_.written()) store.put_control_register(processor_, address, value);
+  }
+
+  std::optional<std::string> get(const std::string &key) override {
+    if (key.rfind("creg.", 0) != 0) return std::nullopt;
+    const auto address = key_address(key.substr(5), kAddressMax);
+    if (!address) return std::nullopt;
+    return value_text(value_at(*address));
+  }
+
+  void show(std::ostream &out) override {
+    const RowSummary rows =
+        board_.store() != nullptr ? board_.store()->control_registers(processor_, kShowFirst) : RowSummary{};
+    out << "  control registers: " << rows.count << " written; others read "
         << value_text(creg_unwritten_value(processor_, 0)) << " + address\n";
-    for (const auto &[address, value] : registers_)
+    for (const auto &[address, value] : rows.first)
       out << "    creg " << hex_text(address) << " = " << value_text(value) << "\n";
+    show_rest(out, "    ", "cpu" + std::to_string(processor_) + ".creg.", rows);
   }
 
  private:
   uint64_t address() const { return address_.to_u64(); }
-  uint64_t value_at(uint64_t address) const {
-    const auto it = registers_.find(address);
-    return it == registers_.end() ? creg_unwritten_value(processor_, address) : it->second;
+  uint64_t value_at(uint64_t address) {
+    return registers_.get(address).value_or(creg_unwritten_value(processor_, address));
   }
 
   Board &board_;
   int processor_;
-  std::map<uint64_t, uint64_t> registers_;  // only those written
+  LazyRows registers_;
   BitVector address_{kAddressBits};
   BitVector write_data_{64};
   BitVector read_data_{64};

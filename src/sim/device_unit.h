@@ -5,6 +5,7 @@
 #ifndef JTAGBOX_SIM_DEVICE_UNIT_H
 #define JTAGBOX_SIM_DEVICE_UNIT_H
 
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -12,6 +13,8 @@
 #include "sim/state_map.h"
 
 namespace jtag::sim {
+
+class BoardStore;
 
 class DeviceUnit {
  public:
@@ -28,13 +31,19 @@ class DeviceUnit {
   // The TAP entered Test-Logic-Reset.
   virtual void on_test_logic_reset() {}
 
-  // Keys under `prefix` (the device's, ending in '.').  save() is called at
-  // the end of every process that used the board, so it must be cheap when
-  // nothing changed.
+  // The small state's keys under `prefix` (the device's, ending in '.'):
+  // latches and switches.  save() is called at the end of every process
+  // that used the board, so it must be cheap.  load() also takes the keys
+  // of `jtag-sim set` for the rows read on demand, as writes of this run.
   virtual void save(StateMap & /*state*/, const std::string & /*prefix*/) const {}
   virtual void load(StateMap & /*state*/, const std::string & /*prefix*/) {}
+  // Writes the rows this run changed (memory words, registers, chains).
+  virtual void save_changes(BoardStore & /*store*/) {}
+  // The value of one of the unit's keys that save() does not give (`key`
+  // without the device's prefix), as `jtag-sim set` takes it.
+  virtual std::optional<std::string> get(const std::string & /*key*/) { return std::nullopt; }
   // Lines for `jtag-sim show`, each starting with two blanks.
-  virtual void show(std::ostream & /*out*/) const {}
+  virtual void show(std::ostream & /*out*/) {}
 };
 
 }  // namespace jtag::sim

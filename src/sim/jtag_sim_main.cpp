@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <new>
 #include <string>
+#include <vector>
 
 #include "sim/board_session.h"
 #include "sim/rbb_server.h"
@@ -12,7 +14,6 @@
 namespace {
 
 using jtag::sim::BoardSession;
-using jtag::sim::SessionError;
 using jtag::sim::StateError;
 using jtag::sim::StateMap;
 
@@ -25,7 +26,11 @@ constexpr const char *kHelp =
     "\n"
     "commands:\n"
     "  reset              power the board up fresh\n"
-    "  show               print the board state\n"
+    "  show               print the board state for people: of the written L2\n"
+    "                     words, control and FPGA registers the first 8 of each\n"
+    "                     part, then how many more and up to which address\n"
+    "  get KEY...         print each key's value on a line of its own, as set\n"
+    "                     takes it (e.g. cpu0.tap, cpu1.l2.0x100, fpga.0xcb1000)\n"
     "  set KEY=VALUE...   change the board state; numbers are decimal or 0x hex\n"
     "  chain KEY          print a scan chain's contents as hex, as a dump of its\n"
     "                     whole length shows them (KEY e.g. cpu0.chain.0c)\n"
@@ -57,7 +62,10 @@ constexpr const char *kHelp =
     "  cpuN.chain.KK=0xHEX      its contents (bit 0 comes out first)\n"
     "  vnxN.scan_access=0|1, vnxN.scan_config=0xVALUE (0x01e0 routes the chain),\n"
     "  vnxN.chain.length=N, vnxN.chain=0xHEX   the Vornex chip's scan chain\n"
-    "  (DEV is cpu0..cpu3 or vnx0..vnx3; 'jtag-sim show' lists the rest)\n";
+    "  (DEV is cpu0..cpu3 or vnx0..vnx3; 'jtag-sim show' lists the rest)\n"
+    "\n"
+    "The state lives in DIR/board.db, an SQLite database (README.md describes\n"
+    "its tables).\n";
 
 int usage_error(const std::string &message) {
   std::fprintf(stderr, "jtag-sim: %s\n", message.c_str());
@@ -89,6 +97,28 @@ int run_set(BoardSession &session, int argc, char **argv) {
     return usage_error(std::string("cannot set that: ") + e.what());
   }
   session.save();
+  return 0;
+}
+
+// Every value first, then the lines: an unknown key prints nothing at all.
+int run_get(BoardSession &session, int argc, char **argv) {
+  StateMap state;
+  session.board().save(state);
+  std::string out;
+  for (int i = 2; i < argc; ++i) {
+    const std::string key = argv[i];
+    std::optional<std::string> value;
+    if (state.contains(key))
+      value = state.take(key);
+    else
+      value = session.board().get(key);
+    if (!value) {
+      std::fprintf(stderr, "jtag-sim: no key '%s' (see 'jtag-sim --help')\n", argv[i]);
+      return 1;
+    }
+    out += *value + "\n";
+  }
+  std::fwrite(out.data(), 1, out.size(), stdout);
   return 0;
 }
 
@@ -136,11 +166,12 @@ int run(int argc, char **argv) {
     return 0;
   }
   if (command == "serve") return run_serve(argc, argv);
-  if (command != "reset" && command != "show" && command != "set" && command != "chain")
+  if (command != "reset" && command != "show" && command != "set" && command != "chain" && command != "get")
     return usage_error("unknown command '" + command + "'");
   if (command == "set" && argc < 3) return usage_error("set needs KEY=VALUE");
+  if (command == "get" && argc < 3) return usage_error("get needs a KEY");
   if (command == "chain" && argc != 3) return usage_error("chain needs one KEY");
-  if (command != "set" && command != "chain" && argc > 2) return usage_error(command + " takes no arguments");
+  if ((command == "reset" || command == "show") && argc > 2) return usage_error(command + " takes no arguments");
 
   std::filesystem::path dir;
   try {
@@ -149,15 +180,14 @@ int run(int argc, char **argv) {
     return usage_error(e.what());
   }
   if (command == "reset") {
-    // Powering up needs no readable old state: take the lock, start afresh.
-    std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
-    std::filesystem::remove(dir / "board.state", ec);
-    BoardSession session(dir);
-    session.power_up_fresh();
+    jtag::sim::reset_board(dir);
     return 0;
   }
-  BoardSession session(dir);
+  // show, get and chain only look: they write nothing, not even a new board.
+  jtag::sim::StoreOptions options;
+  options.write = command == "set";
+  BoardSession session(dir, options);
+  if (command == "get") return run_get(session, argc, argv);
   if (command == "show") {
     std::cout << "board: " << dir.string() << "\n";
     session.board().show(std::cout);
@@ -172,8 +202,11 @@ int run(int argc, char **argv) {
 int main(int argc, char **argv) {
   try {
     return run(argc, argv);
-  } catch (const SessionError &e) {
+  } catch (const jtag::PlatformError &e) {
     std::fprintf(stderr, "jtag-sim: %s\n", e.what());
+    return 1;
+  } catch (const std::bad_alloc &) {
+    std::fprintf(stderr, "jtag-sim: out of memory\n");
     return 1;
   }
 }

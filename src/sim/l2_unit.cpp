@@ -1,10 +1,9 @@
 // A processor's L2 memory: 64-bit words at byte addresses (the low three
 // bits are ignored), reached through the 65-bit access and data words and
 // the read and write strobes (see access_units.h).
-#include <map>
-
 #include "sim/access_units.h"
 #include "sim/board.h"
+#include "sim/board_store.h"
 
 namespace jtag::sim {
 namespace {
@@ -23,7 +22,10 @@ uint64_t word_address(uint64_t address) { return address & kAddressMax & ~uint64
 
 class L2Unit final : public DeviceUnit {
  public:
-  L2Unit(Board &board, int processor) : board_(board), processor_(processor) {}
+  L2Unit(Board &board, int processor)
+      : board_(board), processor_(processor), words_([store = board.store(), processor](uint64_t address) {
+          return store != nullptr ? store->l2_word(processor, address) : std::nullopt;
+        }) {}
 
   DataRegister *data_register_for(unsigned instruction) override {
     switch (instruction) {
@@ -43,7 +45,7 @@ class L2Unit final : public DeviceUnit {
     if (read_.tick(instruction, board_.tms_level()) && direction() == kReadDirection)
       read_data_ = BitVector::from_u64(word_at(address()), 64);
     if (write_.tick(instruction, board_.tms_level()) && direction() == kWriteDirection)
-      words_[address()] = data_word_.get_bits(1, 64);
+      words_.put(address(), data_word_.get_bits(1, 64));
   }
 
   void on_test_logic_reset() override {
@@ -52,7 +54,6 @@ class L2Unit final : public DeviceUnit {
   }
 
   void save(StateMap &state, const std::string &prefix) const override {
-    for (const auto &[address, value] : words_) state.put(prefix + "l2." + hex_text(address), value_text(value));
     save_latch(state, prefix + "l2_access_word", access_word_);
     save_latch(state, prefix + "l2_data_word", data_word_);
     save_latch(state, prefix + "l2_read_data", read_data_);
@@ -61,14 +62,13 @@ class L2Unit final : public DeviceUnit {
   }
 
   void load(StateMap &state, const std::string &prefix) override {
-    words_.clear();
     for (const auto &[address_text, value_text] : state.take_prefixed(prefix + "l2.")) {
-      const auto address = parse_number(address_text);
+      const auto address = key_address(address_text, kAddressMax);
       const auto value = parse_number(value_text);
-      if (!address || *address > kAddressMax || word_address(*address) != *address)
+      if (!address || word_address(*address) != *address)
         throw StateError("bad L2 address '" + address_text + "' (a multiple of 8 below 2^56)");
       if (!value) throw StateError("bad L2 word '" + value_text + "'");
-      if (!words_.emplace(*address, *value).second) throw StateError("L2 word " + hex_text(*address) + " given twice");
+      words_.put(*address, *value);
     }
     load_latch(state, prefix + "l2_access_word", access_word_);
     load_latch(state, prefix + "l2_data_word", data_word_);
@@ -77,24 +77,35 @@ class L2Unit final : public DeviceUnit {
     write_.load(state, prefix + "l2_write_ticks");
   }
 
-  void show(std::ostream &out) const override {
-    out << "  L2 memory: " << words_.size() << " words written; others read "
+  void save_changes(BoardStore &store) override {
+    for (const auto &[address, value] : words_.written()) store.put_l2_word(processor_, address, value);
+  }
+
+  std::optional<std::string> get(const std::string &key) override {
+    if (key.rfind("l2.", 0) != 0) return std::nullopt;
+    const auto address = key_address(key.substr(3), kAddressMax);
+    if (!address || word_address(*address) != *address) return std::nullopt;
+    return value_text(word_at(*address));
+  }
+
+  void show(std::ostream &out) override {
+    const RowSummary words =
+        board_.store() != nullptr ? board_.store()->l2_words(processor_, kShowFirst) : RowSummary{};
+    out << "  L2 memory: " << words.count << " words written; others read "
         << value_text(l2_unwritten_word(processor_, 0)) << " + address\n";
-    for (const auto &[address, value] : words_)
+    for (const auto &[address, value] : words.first)
       out << "    l2 " << hex_text(address) << " = " << value_text(value) << "\n";
+    show_rest(out, "    ", "cpu" + std::to_string(processor_) + ".l2.", words);
   }
 
  private:
   uint64_t direction() const { return access_word_.get_bits(57, 8); }
   uint64_t address() const { return word_address(access_word_.get_bits(1, kAddressBits)); }
-  uint64_t word_at(uint64_t address) const {
-    const auto it = words_.find(address);
-    return it == words_.end() ? l2_unwritten_word(processor_, address) : it->second;
-  }
+  uint64_t word_at(uint64_t address) { return words_.get(address).value_or(l2_unwritten_word(processor_, address)); }
 
   Board &board_;
   int processor_;
-  std::map<uint64_t, uint64_t> words_;  // only those written, by word address
+  LazyRows words_;  // by word address
   BitVector access_word_{kWordBits};
   BitVector data_word_{kWordBits};
   BitVector read_data_{64};

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -61,7 +62,7 @@ class BoardHold {
   // did to it meanwhile.  The lock wait gives up on a stop signal.  Throws
   // SessionError.
   Board &board() {
-    if (!session_) session_ = std::make_unique<BoardSession>(dir_, stopping);
+    if (!session_) session_ = std::make_unique<BoardSession>(dir_, StoreOptions{true, stopping, "jtag-sim serve"});
     return session_->board();
   }
   bool held() const { return session_ != nullptr; }
@@ -136,9 +137,12 @@ class ClientSession {
     last_input_ = Clock::now();
     try {
       for (size_t i = 0; i < size_t(n) && end_ == End::Going && !quit_; ++i) act(in_[i]);
-    } catch (const SessionError &e) {
+    } catch (const PlatformError &e) {  // the board cannot be taken, or a row of it read
       no_board_ = e.what();
       finish(stopping() ? End::Stopped : End::NoBoard);
+    } catch (const std::bad_alloc &) {
+      no_board_ = "out of memory";
+      finish(End::NoBoard);
     }
   }
 

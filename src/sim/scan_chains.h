@@ -24,9 +24,10 @@
 // the Vornex configuration; the chains keep their contents.
 //
 // Contents at power-up are a fixed pseudo-random pattern of the chip and the
-// chain.  A chain that has been shifted (or set) is kept in its own file,
-// DIR/chains/<key>.bits, written only when the board is saved, so a long
-// chain costs nothing to the commands that do not touch it.
+// chain.  A chain that has been shifted (or set) is kept in its own row of
+// the board's store, read only when a command first uses the chain and
+// written only when the board is saved, so a long chain costs nothing to
+// the commands that do not touch it.
 //
 // Keys (jtag-sim set/show), with KK the chain number in two hex digits:
 //   cpuN.scan_access=0|1, cpuN.chain_select=0xKK, cpuN.chain.KK.length=BITS,
@@ -38,7 +39,6 @@
 #define JTAGBOX_SIM_SCAN_CHAINS_H
 
 #include <cstdint>
-#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -51,6 +51,7 @@
 namespace jtag::sim {
 
 class Board;
+class BoardStore;
 
 inline constexpr int kProcessorChainCount = 64;
 inline constexpr uint64_t kMaxChainLength = 0xffffffffu;  // a 32-bit bit count
@@ -58,45 +59,48 @@ inline constexpr uint64_t kMaxChainLength = 0xffffffffu;  // a 32-bit bit count
 size_t processor_chain_length(int processor, int chain);
 size_t vornex_chain_length(int vornex);
 
-// One scan chain: its length, and its contents brought in on first use.
+// One scan chain: its length and contents, brought in from the store on
+// first use.
 class ScanChain {
  public:
-  ScanChain(std::filesystem::path file, size_t length, uint64_t seed);
+  ScanChain(BoardStore *store, std::string key, size_t length, uint64_t seed);
 
-  size_t length() const { return length_; }
+  size_t length();
   size_t power_up_length() const { return power_up_length_; }
   // A new length: the contents power up afresh.
   void set_length(size_t length);
 
-  // The cells, loaded from the chain's file or powered up on first use.  A
-  // chain whose cells were handed out is saved by persist().
+  // The cells, loaded from the store or powered up on first use.  A chain
+  // whose cells were handed out is written back by save_changes().
   ShiftRegister &cells();
   BitVector contents() { return cells().contents(); }
   void set_contents(const BitVector &value);
 
-  // Whether the file holds the chain (looked at when the board is loaded).
-  void look_for_file();
-  bool stored() const { return touched_ || file_valid_; }
-  // Writes the file of a chain that was used, removes a stale one.
-  void persist();
+  // Whether the chain differs from power-up (a stored row, or used here).
+  bool stored();
+  void save_changes(BoardStore &store);
 
  private:
+  void read_row();
   BitVector power_up_contents() const;
-  BitVector read_file() const;
 
-  std::filesystem::path file_;
+  BoardStore *store_;
+  std::string key_;
   size_t power_up_length_;
   size_t length_;
   uint64_t seed_;
   std::optional<ShiftRegister> cells_;
-  bool touched_ = false;     // handed out or set in this process
-  bool file_valid_ = false;  // the file holds this chain at this length
-  bool file_stale_ = false;  // a file is there but holds something else
+  bool row_read_ = false;        // the store was asked for the chain's row
+  bool has_row_ = false;         // the store holds a row for it
+  bool touched_ = false;         // handed out or set in this process
+  bool length_changed_ = false;  // given a new length in this process
 };
 
-// Reads a chain's length or contents key into it.  Throws StateError.
+// Reads a chain's length or contents key of `jtag-sim set` into it.  Throws
+// StateError.
 void load_chain_keys(StateMap &state, const std::string &key, ScanChain &chain);
-void save_chain_keys(StateMap &state, const std::string &key, const ScanChain &chain);
+// The value of KEY or KEY.length (`rest` is "" or ".length").
+std::string chain_key_value(ScanChain &chain, const std::string &rest);
 
 std::unique_ptr<DeviceUnit> make_processor_chain_unit(Board &board, int processor);
 std::unique_ptr<DeviceUnit> make_vornex_chain_unit(Board &board, int vornex);

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 
 #include "platform/bits.h"
 
@@ -15,6 +16,9 @@ class ShiftRegister {
  public:
   ShiftRegister() = default;
   explicit ShiftRegister(size_t length) : bits_(length) {}
+  // Holding `value` itself (bit 0 next to TDO), without a copy: a chain can
+  // be hundreds of megabytes.
+  explicit ShiftRegister(BitVector value) : bits_(std::move(value)) {}
 
   size_t length() const { return bits_.size(); }
   bool lsb() const { return length() == 0 ? true : bits_.get(head_); }
@@ -32,6 +36,14 @@ class ShiftRegister {
   BitVector shift_many(const BitVector &in);
 
   BitVector contents() const;  // bit 0 = the bit next to TDO
+  // `count` (at most 64) bits of the contents from bit `at`, bit `at` lowest.
+  uint64_t get_bits(size_t at, unsigned count) const {
+    size_t p = head_ + at;
+    if (p >= length()) p -= length();
+    if (p + count <= length()) return bits_.get_bits(p, count);
+    const auto first = unsigned(length() - p);
+    return bits_.get_bits(p, first) | (bits_.get_bits(0, count - first) << first);
+  }
   void load(const BitVector &value);
   void load_u64(uint64_t value);
   uint64_t to_u64() const { return contents().to_u64(); }

@@ -87,7 +87,7 @@ void TapDevice::load(StateMap &state) {
   for (auto &unit : units_) unit->load(state, p);
 }
 
-void TapDevice::show(std::ostream &out) const {
+void TapDevice::show(std::ostream &out) {
   char ir[16];
   std::snprintf(ir, sizeof ir, "0x%02x", instruction_);
   out << desc_.name << ": " << state_name(state_) << ", IR " << ir << " (" << desc_.ir_length << " bits)";

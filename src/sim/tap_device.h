@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -55,7 +56,16 @@ class TapDevice {
 
   void save(StateMap &state) const;
   void load(StateMap &state);
-  void show(std::ostream &out) const;
+  void save_changes(BoardStore &store) {
+    for (auto &unit : units_) unit->save_changes(store);
+  }
+  // A key of a unit, without the device's prefix (see DeviceUnit::get).
+  std::optional<std::string> get(const std::string &key) {
+    for (auto &unit : units_)
+      if (auto value = unit->get(key)) return value;
+    return std::nullopt;
+  }
+  void show(std::ostream &out);
 
   // The IR captures ...01 as IEEE 1149.1 requires of its two low bits.
   static constexpr unsigned kIrCapture = 0x01;

@@ -1,11 +1,12 @@
 // What the end-to-end tables expect and read back: the trace lines of the
-// platform operations, the board as `jtag-sim show` and `chain` print it, the
+// platform operations, the board as `jtag-sim get`, `show` and `chain` give it, the
 // one-case-one-board routine of the command tables, and the fixture of the
 // cases that run their own `jtag-sim serve`.
 #ifndef JTAGBOX_TESTS_E2E_BOARD_VIEW_H
 #define JTAGBOX_TESTS_E2E_BOARD_VIEW_H
 
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <utility>
@@ -45,14 +46,6 @@ inline std::string line_starting(const std::string &show, const std::string &pre
   return "";
 }
 
-// A device's TAP state and instruction as `show` prints them, e.g.
-// "Run-Test/Idle, IR 0x3d" for device "cpu0".
-inline std::string tap_of(const std::string &show, const std::string &device) {
-  const std::string line = line_starting(show, device + ": ");
-  const size_t end = line.find(" (");
-  return end == std::string::npos ? "" : line.substr(device.size() + 2, end - device.size() - 2);
-}
-
 // One run of a command table and exactly what must come of it.
 struct CommandCase {
   Lines args;
@@ -64,7 +57,8 @@ struct CommandCase {
 
 // A run on a fresh board seeded with `jtag-sim set SEED...`, and what it
 // must leave: its status, output and error exactly, its trace when given,
-// and each probe of `after`: "tap DEVICE", "chain KEY", "file NAME", "mode
+// and each probe of `after`: "tap DEVICE", "chain KEY", "get KEY" (the
+// value `jtag-sim get` prints, without the line end), "file NAME", "mode
 // NAME" (octal permission bits) or "line START" (that line of `show`).
 struct Scenario {
   Lines seed, args;
@@ -83,7 +77,20 @@ class FreshBoardTest : public BoardTest {
     clear_trace();
   }
   std::string show() { return sim({"show"}); }
-  std::string tap(const std::string &device) { return tap_of(show(), device); }
+  // One key's value as `jtag-sim get` prints it, without the line end.
+  std::string get(const std::string &key) {
+    std::string value = sim({"get", key});
+    if (!value.empty()) value.pop_back();
+    return value;
+  }
+  // A device's TAP state and instruction, e.g. "Run-Test/Idle, IR 0x3d".
+  std::string tap(const std::string &device) {
+    const Lines v = split_lines(sim({"get", device + ".tap", device + ".ir"}));
+    if (v.size() != 2) return "";
+    char ir[16];
+    std::snprintf(ir, sizeof ir, "0x%02lx", std::strtoul(v[1].c_str(), nullptr, 16));
+    return v[0] + ", IR " + ir;
+  }
   bool board_shows(const std::string &text) { return show().find(text) != std::string::npos; }
   std::string file(const std::string &name) { return read_file(path(name)); }
   bool exists(const std::string &name) { return std::filesystem::exists(path(name)); }
@@ -98,6 +105,7 @@ class FreshBoardTest : public BoardTest {
     const std::string kind = what.substr(0, what.find(' ')), name = what.substr(kind.size() + 1);
     if (kind == "tap") return tap(name);
     if (kind == "chain") return chain(name);
+    if (kind == "get") return get(name);
     if (kind == "file") return file(name);
     if (kind == "line") return line_starting(show(), name);
     char octal[16];

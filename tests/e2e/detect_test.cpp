@@ -42,7 +42,7 @@ TEST_F(Detect, ListsTheChainOfEachScanMode) {
     EXPECT_EQ(r.out, c.out) << c.scan_mode;
     EXPECT_EQ(r.err, c.err) << c.scan_mode;
     // The chain is left in Test-Logic-Reset, with IDCODE in force.
-    EXPECT_EQ(e2e::tap_of(sim({"show"}), c.device), "Test-Logic-Reset, IR 0x02") << c.scan_mode;
+    EXPECT_EQ(tap(c.device), "Test-Logic-Reset, IR 0x02") << c.scan_mode;
   }
 }
 

@@ -3,7 +3,6 @@
 // after a bounded wait, the stop signals end the server at once, and every
 // way a client's session ends keeps what its bits did.
 #include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -39,12 +38,18 @@ const char *const kStalledLine = "jtag-sim serve: dropped a client that left its
 
 double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
-// The board's lock as a command on it holds it.
+// The board held as a command holds it: SQLite's RESERVED lock, a POSIX
+// lock on the byte after the first gigabyte plus one of board.db.
 class HeldBoard {
  public:
   explicit HeldBoard(const std::filesystem::path &board)
-      : fd_(::open((board / "lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)) {
-    EXPECT_EQ(::flock(fd_, LOCK_EX | LOCK_NB), 0) << "the board was not free";
+      : fd_(::open((board / "board.db").c_str(), O_RDWR | O_CLOEXEC)) {
+    struct flock reserved {};
+    reserved.l_type = F_WRLCK;
+    reserved.l_whence = SEEK_SET;
+    reserved.l_start = 0x40000001;
+    reserved.l_len = 1;
+    EXPECT_EQ(::fcntl(fd_, F_SETLK, &reserved), 0) << "the board was not free";
   }
   ~HeldBoard() { ::close(fd_); }
   HeldBoard(const HeldBoard &) = delete;
@@ -99,18 +104,20 @@ TEST_F(Serve, IdleClientLeavesTheBoardToCommands) {
 }
 
 // A client waits while a command holds the board: no answer comes until
-// its bytes acted on the board under the lock.
+// its bytes acted on the board under the lock.  After a second of waiting
+// the server says once which process holds the board.
 TEST_F(Serve, AnswersWaitForTheBoardACommandHolds) {
   serve();
   const auto c = client();
   auto held = std::make_unique<HeldBoard>(board());
   ASSERT_TRUE(c->send(clocks("0") + "R"));
-  EXPECT_EQ(c->read(1, 1s), "");
+  EXPECT_EQ(c->read(1, 1500ms), "");
   held.reset();
   EXPECT_EQ(c->read(1), "1");
   EXPECT_EQ(tap("cpu0"), "Run-Test/Idle, IR 0x02");
   EXPECT_EQ(stop(), 0);
-  EXPECT_EQ(serve_err(), "");
+  EXPECT_EQ(serve_err(), "jtag-sim serve: the simulated board in " + board().string() + " is busy (held by process " +
+                             std::to_string(::getpid()) + "); waiting up to 30 s\n");
 }
 
 // A client that sends a burst of TDO reads and never reads the answers: the
@@ -230,15 +237,15 @@ TEST_F(Serve, StopSignalEndsTheServerAtOnce) {
 // reason, and the lock is not kept, so `jtag-sim reset` mends the board.
 TEST_F(Serve, UnreadableBoardDropsTheClientAndLetsTheLockGo) {
   serve();
-  write_file(board() / "board.state", "not a board\n");
+  write_file(board() / "board.db", "not a board\n");
   {
     const auto c = client();
     ASSERT_TRUE(c->send("R"));
     EXPECT_EQ(c->read_to_end(), "");
   }
-  EXPECT_EQ(serve_err(), "jtag-sim serve: the simulated board state " + (board() / "board.state").string() +
-                             " cannot be read (it does not begin with 'jtag-sim board state 1'); 'jtag-sim reset' "
-                             "powers the board up fresh; client dropped\n");
+  EXPECT_EQ(serve_err(), "jtag-sim serve: " + (board() / "board.db").string() +
+                             " is not a simulated board's database; 'jtag-sim reset' powers the board up fresh; "
+                             "client dropped\n");
   sim({"reset"});
   EXPECT_EQ(over_wire("JTAG_Reset", {}).out, kResetOut);
   EXPECT_EQ(stop(), 0);

@@ -137,6 +137,7 @@ TEST_F(Spine, FailedWritesAndReadsEndWithOneLineAndStatusOne) {
 }
 
 TEST_F(Spine, PlatformSelection) {
+  JTAGBOX_COMMANDS_WITH_SIM();
   Result r = exec(bin("JTAG_Reset"), "JTAG_Reset", {}, {{"JTAG_PLATFORM", "usb:0"}});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
@@ -146,29 +147,11 @@ TEST_F(Spine, PlatformSelection) {
   // Unset or bare "sim": the board under XDG_STATE_HOME, else under HOME.
   r = exec(bin("JTAG_Reset"), "JTAG_Reset", {}, {{"JTAG_PLATFORM", ""}, {"XDG_STATE_HOME", path("xdg").string()}});
   EXPECT_EQ(r.out, kIdcodeCpu0);
-  EXPECT_TRUE(exists("xdg/jtag-sim/board.state"));
+  EXPECT_TRUE(exists("xdg/jtag-sim/board.db"));
   r = exec(bin("JTAG_Reset"), "JTAG_Reset", {},
            {{"JTAG_PLATFORM", "sim"}, {"XDG_STATE_HOME", ""}, {"HOME", path("home").string()}});
   EXPECT_EQ(r.out, kIdcodeCpu0);
-  EXPECT_TRUE(exists("home/.local/state/jtag-sim/board.state"));
-}
-
-TEST_F(Spine, UnreadableStateIsReportedNeverReset) {
-  JTAGBOX_SIM_ONLY();  // over the wire it is the server that reads the state
-  run("JTAG_Reset");
-  const auto state = path("board") / "board.state";
-  for (const std::string &text :
-       {std::string("garbage\n"), std::string("jtag-sim board state 99\n"),
-        std::string("jtag-sim board state 1\nscan_mode=0x1\n"), read_file(state) + "no_such_key=1\n"}) {
-    write_file(state, text);
-    const Result r = run("JTAG_Reset");
-    EXPECT_EQ(r.status, 1) << text;
-    EXPECT_EQ(r.out, "") << text;
-    EXPECT_EQ(split_lines(r.err).size(), 1u) << r.err;
-    EXPECT_EQ(read_file(state), text) << "the state must not be overwritten";
-  }
-  sim({"reset"});
-  EXPECT_EQ(run("JTAG_Reset").out, kIdcodeCpu0);
+  EXPECT_TRUE(exists("home/.local/state/jtag-sim/board.db"));
 }
 
 // Many resets at once on one board: one after the other, each complete.

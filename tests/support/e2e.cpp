@@ -17,7 +17,12 @@ namespace fs = std::filesystem;
 
 bool over_wire() {
   const char *b = std::getenv("JTAGBOX_E2E_BACKEND");
-  return b != nullptr && std::strcmp(b, "rbb") == 0;
+  return b != nullptr && (std::strcmp(b, "rbb") == 0 || std::strcmp(b, "rbb-only") == 0);
+}
+
+bool commands_without_sim() {
+  const char *b = std::getenv("JTAGBOX_E2E_BACKEND");
+  return b != nullptr && std::strcmp(b, "rbb-only") == 0;
 }
 
 fs::path bin(const std::string &name) {
@@ -67,13 +72,20 @@ void BoardTest::TearDown() {
 }
 
 void BoardTest::sync_wire_record() {
+  // The TAP of the chain is that of the first device the scan mode routes
+  // (mode 6 routes none: the controller the lines alone drive).
+  const std::vector<std::string> v =
+      split_lines(exec(bin("jtag-sim"), "jtag-sim",
+                       {"get", "scan_mode", "tms", "tdi", "unrouted_tap", "cpu0.tap", "cpu1.tap", "cpu2.tap",
+                        "cpu3.tap", "vnx0.tap", "vnx1.tap", "vnx2.tap", "vnx3.tap"})
+                      .out);
   std::string tap = "Test-Logic-Reset", tms = "1", tdi = "1";
-  for (const std::string &l : split_lines(exec(bin("jtag-sim"), "jtag-sim", {"show"}).out)) {
-    if (l.rfind("TAP of the chain: ", 0) == 0) tap = l.substr(18);
-    if (l.rfind("lines: TMS ", 0) == 0 && l.size() >= 18) {
-      tms = l.substr(11, 1);
-      tdi = l.substr(l.size() - 1);
-    }
+  if (v.size() == 12) {
+    const unsigned mode = unsigned(std::stoul(v[0], nullptr, 16));
+    const size_t first[8] = {4, 4, 4, 5, 6, 7, 3, 8 + ((mode >> 6) & 3)};
+    tap = v[first[mode & 7]];
+    tms = v[1].substr(v[1].size() - 1);
+    tdi = v[2].substr(v[2].size() - 1);
   }
   const fs::path record = dir_ / "state/jtagbox/tap-records" / ("rbb-127.0.0.1-" + std::to_string(server_.port()));
   fs::create_directories(record.parent_path());

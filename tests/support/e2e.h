@@ -26,6 +26,16 @@ bool over_wire();
     if (e2e::over_wire()) GTEST_SKIP() << "this does not cross remote_bitbang; the plain run has it"; \
   } while (0)
 
+// True when the commands under test were built without the simulated board
+// (JTAGBOX_E2E_BACKEND=rbb-only: the board's build, whose jtag-sim is the
+// host's): they reach a board over the wire only.
+bool commands_without_sim();
+
+#define JTAGBOX_COMMANDS_WITH_SIM()                                                                           \
+  do {                                                                                                        \
+    if (e2e::commands_without_sim()) GTEST_SKIP() << "these commands were built without the simulated board"; \
+  } while (0)
+
 struct Result {
   int status = -1;  // exit status, or 128 + signal
   std::string out, err;

@@ -19,7 +19,7 @@ using jtag::sim::l2_unwritten_word;
 // Processor 0's TAP from Run-Test/Idle, one TCK at a time.
 class Cpu0 {
  public:
-  Cpu0() : board_("/nonexistent") { walk({true, true, true, true, true, false}); }
+  Cpu0() { walk({true, true, true, true, true, false}); }
 
   void instruction(unsigned code) {
     walk({true, true, false, false});  // Select-DR, Select-IR, Capture-IR, Shift-IR

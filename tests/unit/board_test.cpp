@@ -28,7 +28,7 @@ BitVector bit_level(Board &b, const BitVector &in, bool recycle) {
 // is its data register (the Vornex clock stopped).
 std::unique_ptr<Board> shifting_board(unsigned mode, bool ir, bool chains) {
   StateMap state;
-  Board("/nonexistent").save(state);
+  Board().save(state);
   state.put("scan_mode", std::to_string(mode));
   for (int i = 0; i < 4; ++i) {
     const std::string cpu = "cpu" + std::to_string(i), vnx = "vnx" + std::to_string(i);
@@ -43,7 +43,7 @@ std::unique_ptr<Board> shifting_board(unsigned mode, bool ir, bool chains) {
     state.put(vnx + ".ir", "0x3e");
   }
   if (chains) state.put("fpga.0xcb1000", "0x01");
-  auto board = std::make_unique<Board>("/nonexistent");
+  auto board = std::make_unique<Board>();
   board->load(state);
   return board;
 }

@@ -12,7 +12,7 @@ namespace {
 
 class SimLines final : public LineDriver, public BoardServices {
  public:
-  explicit SimLines(std::filesystem::path dir) : session_(std::move(dir)) {}
+  explicit SimLines(const std::filesystem::path &dir) : session_(dir, StoreOptions{true, {}, "jtagbox"}) {}
 
   Board &board() { return session_.board(); }
 
