@@ -1,5 +1,6 @@
 #include "sim/board_session.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -7,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <set>
+
+#include "platform/unique_fd.h"
 
 namespace jtag::sim {
 namespace fs = std::filesystem;
@@ -61,6 +64,9 @@ void BoardSession::power_up_fresh() {
 
 namespace {
 
+// The first line of a board kept in the old text format.
+constexpr const char *kOldStateHeader = "jtag-sim board state 1";
+
 // The names a board has made in its directory, today and in the old text
 // format (board.state, its temporary file, the lock file, chains/*.bits).
 const std::set<std::string> kBoardNames = {kBoardFile,    "board.db-journal", "board.db-wal", "board.db-shm",
@@ -81,16 +87,35 @@ void remove_regular(const fs::path &file) {
     throw SessionError("cannot remove " + file.string() + ": " + std::strerror(errno));
 }
 
-// A board's directory: it holds board.db or board.state, or only names a
-// board makes.  An empty directory is a board not yet used.
+// Whether a regular file begins with `header` (read through no link).
+bool begins_with(const fs::path &file, const std::string &header) {
+  const UniqueFd fd(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (fd.get() < 0) return false;
+  std::string head(header.size(), '\0');
+  return ::pread(fd.get(), head.data(), head.size(), 0) == ssize_t(head.size()) && head == header;
+}
+
+bool present(const fs::path &file) { return fs::exists(fs::symlink_status(file)); }
+
+// What reset may remove.  A directory holding only names a board makes is a
+// board (an empty one is a board not yet used), whatever state its files
+// are in.  A directory that also holds other files is a board only when
+// its board files are provably ours: a database with our header or a state
+// file of the old text format; then those go and the other files stay.
+// Anything else is refused before a file is touched, so a board.db of
+// someone else's among their files is never removed.
 void check_is_board(const fs::path &dir) {
   std::error_code ec;
-  bool board = fs::exists(fs::symlink_status(dir / kBoardFile)) || fs::exists(fs::symlink_status(dir / "board.state"));
   bool others = false;
   for (const auto &entry : fs::directory_iterator(dir, ec))
     others = others || kBoardNames.count(entry.path().filename().string()) == 0;
   if (ec) throw SessionError("cannot read the board directory " + dir.string() + ": " + ec.message());
-  if (others && !board)
+  if (!others) return;
+  const bool database = present(dir / kBoardFile);
+  const bool old_state = present(dir / "board.state");
+  const bool database_ours = database && !board_file_problem(dir / kBoardFile);
+  const bool old_state_ours = old_state && begins_with(dir / "board.state", std::string(kOldStateHeader) + "\n");
+  if ((!database && !old_state) || (database && !database_ours) || (old_state && !old_state_ours))
     throw SessionError(dir.string() + " holds files that are not a simulated board's; nothing removed");
 }
 

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <thread>
 
+#include "platform/errno_text.h"
+
 namespace jtag::sim {
 namespace fs = std::filesystem;
 namespace {
@@ -46,8 +48,6 @@ CREATE TABLE scan_chain (key TEXT PRIMARY KEY, length INTEGER NOT NULL, contents
 
 constexpr const char *kBoardColumns[] = {"scan_mode",   "tms",        "tdi",           "unrouted_tap",
                                          "accelerator", "reset_hang", "accel_on_fail", "accel_off_fail"};
-
-std::string errno_text() { return std::strerror(errno); }
 
 uint32_t big_endian_at(const unsigned char *p) {
   return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);

@@ -1,5 +1,6 @@
 // jtag-sim: power up, inspect and adjust the simulated board that the
 // jtagbox commands drive.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -199,9 +200,20 @@ int run(int argc, char **argv) {
 
 }  // namespace
 
+// What was printed must have reached standard output (a full disk, a closed
+// pipe): otherwise one line and status 1.
+int finish_output(int status) {
+  errno = 0;
+  std::cout.flush();  // through stdout's buffer: errno keeps the reason
+  if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0 && std::cout.good()) return status;
+  std::fprintf(stderr, "jtag-sim: cannot write standard output: %s\n",
+               errno != 0 ? std::strerror(errno) : "write failed");
+  return 1;
+}
+
 int main(int argc, char **argv) {
   try {
-    return run(argc, argv);
+    return finish_output(run(argc, argv));
   } catch (const jtag::PlatformError &e) {
     std::fprintf(stderr, "jtag-sim: %s\n", e.what());
     return 1;

@@ -165,11 +165,17 @@ TEST_F(BoardStore, ResetRemovesOnlyWhatTheBoardMade) {
   EXPECT_EQ(r.err,
             "jtag-sim: " + path("home").string() + " holds files that are not a simulated board's; nothing removed\n");
   EXPECT_EQ(snapshot(path("home")), (std::map<std::string, std::string>{{"mine.txt", "file keep\n"}}));
+  // Someone else's board.db among their files is not the board's to remove.
+  write_file(path("home/board.db"), "theirs\n");
+  r = exec(bin("jtag-sim"), "jtag-sim", {"reset"}, {{"JTAG_PLATFORM", "sim:" + path("home").string()}});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(snapshot(path("home")),
+            (std::map<std::string, std::string>{{"board.db", "file theirs\n"}, {"mine.txt", "file keep\n"}}));
 
   fs::remove_all(board());
   fs::create_directories(board() / "chains");
   for (const char *old : {"board.state", "board.state.tmp", "lock", "chains/cpu0.chain.0c.bits"})
-    write_file(board() / old, "old\n");
+    write_file(board() / old, "jtag-sim board state 1\n");
   write_file(board() / "chains/notes.txt", "keep\n");
   write_file(board() / "notes.txt", "keep\n");
   sim({"reset"});

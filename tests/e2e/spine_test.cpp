@@ -124,6 +124,8 @@ TEST_F(Spine, FailedWritesAndReadsEndWithOneLineAndStatusOne) {
       {"JTAG_Reset", {}, true, "", no_stdout},
       {"JTAG_ReadMem", {"100", "1"}, true, "", no_stdout},
       {"JTAG_Shift", {"a3", "8", "-d"}, true, "", no_stdout},
+      {"jtag-sim", {"get", "scan_mode"}, true, "", "jtag-sim" + no_stdout.substr(7)},
+      {"jtag-sim", {"show"}, true, "", "jtag-sim" + no_stdout.substr(7)},
   };
   const mode_t dev_full_mode = file_mode("/dev/full");
   for (const Case &c : cases) {
