@@ -71,11 +71,11 @@ struct ByteCharacters {
 };
 constexpr ByteCharacters kByteCharacters;
 
-// The bit string of a shift: bit i (shifted on cycle i) is character
-// n - 1 - i.  A byte at a time, since a scan chain can be long.
-char *heap_bit_string(const BitVector &bits) {
+// The bit string of a shift, written into `out` (n + 1 bytes): bit i
+// (shifted on cycle i) is character n - 1 - i.  A byte at a time, since a
+// scan chain can be long.
+void write_bit_string(const BitVector &bits, char *out) {
   const size_t n = bits.size();
-  char *out = jtag::checked_malloc(n + 1);
   const size_t whole = n / 8;
   for (size_t k = 0; k < whole; ++k) {
     const auto byte = unsigned(bits.get_bits(8 * k, 8));
@@ -83,29 +83,33 @@ char *heap_bit_string(const BitVector &bits) {
   }
   for (size_t i = 8 * whole; i < n; ++i) out[n - 1 - i] = bits.get(i) ? '1' : '0';
   out[n] = '\0';
-  return out;
 }
 
 // From Capture-xR: Shift `count` bits, Exit1, and (when asked) on to
-// Run-Test/Idle.
+// Run-Test/Idle.  The memory of the answer is taken before the first TCK,
+// so a shift longer than memory allows ends before it touches the board
+// rather than after hours on a slow wire.
 char *shift_from_capture(PlatformSession &s, const char *pattern, int count, int recycle, char pad, bool to_idle) {
+  const size_t length = count > 0 ? size_t(count) : 0;
+  jtag::HeapText answer(jtag::checked_malloc(length + 1));
   jtag::TapFollower &tap = s.tap();
   BitVector out;
-  if (count <= 0) {
+  if (length == 0) {
     tap.tck(true);  // Capture -> Exit1, nothing shifted
   } else {
+    const BitVector in = jtag::pattern_bits(pattern, length, pad);
     tap.tck(false);  // Capture -> Shift (the capture happens on this edge)
-    const BitVector in = jtag::pattern_bits(pattern, size_t(count), pad);
     const bool bulk = jtag_fpga_accelerate != 0 || g_scan_dump_accelerator;
     out = tap.shift(in, recycle != 0, bulk);
-    tdo = out.get(size_t(count) - 1);
+    tdo = out.get(length - 1);
   }
   if (to_idle) {
     tap.tck(true);   // Exit1 -> Update
     tap.tck(false);  // Update -> Run-Test/Idle
   }
   mirror_lines(s);
-  return heap_bit_string(out);
+  write_bit_string(out, answer.get());
+  return answer.release();
 }
 
 std::string hex_line(const char *name, unsigned value) {
