@@ -49,7 +49,23 @@ const BitVector &tdi_of(const std::optional<BitVector> &tdi) {
   return tdi ? *tdi : kNone;
 }
 
+BitVector slice(const BitVector &v, size_t at, size_t length) {
+  BitVector out(length);
+  out.copy_from(0, v, at, length);
+  return out;
+}
+
 }  // namespace
+
+// ": expected 0x..., got 0x... (mask 0x...)" for bits [at, at + length) of
+// the pattern, masked as compared.
+std::string SvfPlayer::mismatch_text(const Pattern &p, const BitVector &out, size_t offset, size_t at, size_t length) {
+  const BitVector mask = p.mask ? slice(*p.mask, at, length) : BitVector(length, true);
+  std::string text = ": expected 0x" + to_hex(masked(slice(*p.tdo, at, length), 0, length, mask));
+  text.append(", got 0x").append(to_hex(masked(out, offset + at, length, mask)));
+  text.append(" (mask 0x").append(to_hex(mask)).append(")");
+  return text;
+}
 
 void SvfPlayer::play(SvfStatement &&s, const std::string &where) {
   if (auto *scan_statement = std::get_if<SvfScan>(&s.body)) return scan(std::move(*scan_statement), where);
@@ -77,10 +93,11 @@ void SvfPlayer::check(const Pattern &p, const BitVector &out, size_t offset, con
     const auto n = unsigned(std::min<size_t>(64, p.length - i));
     const uint64_t mask = p.mask ? p.mask->get_bits(i, n) : word_mask(n);
     if (((out.get_bits(offset + i, n) ^ p.tdo->get_bits(i, n)) & mask) == 0) continue;
+    if (p.length <= kWholeMismatchBits)
+      throw SvfError(where + ": TDO mismatch" + part + mismatch_text(p, out, offset, 0, p.length));
     std::string text = where + ": TDO mismatch" + part;
-    text.append(": expected 0x").append(to_hex(masked(*p.tdo, 0, p.length, p.mask)));
-    text.append(", got 0x").append(to_hex(masked(out, offset, p.length, p.mask)));
-    text.append(" (mask 0x").append(p.mask ? to_hex(*p.mask) : to_hex(BitVector(p.length, true))).append(")");
+    text.append(" in bits ").append(std::to_string(i)).append("..").append(std::to_string(i + n - 1));
+    text.append(" of ").append(std::to_string(p.length)).append(mismatch_text(p, out, offset, i, n));
     throw SvfError(text);
   }
 }

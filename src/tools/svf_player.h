@@ -41,6 +41,9 @@
 namespace jtag::tools {
 
 inline constexpr double kDefaultHz = 1e6;  // one TCK a microsecond, as in JTAG_WAVE
+// A TDO mismatch in a scan up to this long shows the whole scan in hex; in
+// a longer one, the 64 bits around the first difference and where they are.
+inline constexpr size_t kWholeMismatchBits = 256;
 
 class SvfPlayer {
  public:
@@ -60,6 +63,7 @@ class SvfPlayer {
   void scan(SvfScan &&s, const std::string &where);
   void take(Pattern &p, SvfScan &&s, const std::string &where);
   void check(const Pattern &p, const BitVector &out, size_t offset, const char *part, const std::string &where) const;
+  static std::string mismatch_text(const Pattern &p, const BitVector &out, size_t offset, size_t at, size_t length);
   void state_path(const SvfStatePath &s, const std::string &where);
   void run_test(const SvfRunTest &r, const std::string &where);
   uint64_t run_tcks(const SvfRunTest &r, const std::string &where) const;

@@ -118,6 +118,11 @@ TEST_F(SvfPlay, FullScanChainWithOneDeviceAddressed) {
 TEST_F(SvfPlay, EachErrorIsOneLine) {
   // After a reset processor 0 holds IDCODE 0x0bc0e06b.
   const std::string idcode = "STATE RESET;\nSDR 32 TDI (0) ";
+  // 4,096 bits through the IDCODE register: the IDCODE, then the zeros fed
+  // in; the file expects a one at bit 2,000 as well.
+  std::string long_tdo(1024, '0');
+  long_tdo.replace(1016, 8, "0bc0e06b");
+  long_tdo[1023 - 2000 / 4] = '1';
   play_files(
       {
           {"syntax.svf", "SDR 8 TDI 00;\n"},
@@ -131,6 +136,7 @@ TEST_F(SvfPlay, EachErrorIsOneLine) {
           {"sck.svf", "RUNTEST 5 SCK;\n"},
           {"ends.svf", "ENDDR DRPAUSE;\n"},
           {"scan.svf", "sdr 32 tdi (0) tdo (0BC0E06B);\n"},
+          {"long.svf", "STATE RESET;\nSDR 4096 TDI (0)\n  TDO (" + long_tdo + ");\n"},
       },
       {
           {{}, {"syntax.svf"}, "", {}, 1, "jtag-svf: syntax.svf:1: SDR: TDI needs its value in parentheses\n"},
@@ -160,6 +166,14 @@ TEST_F(SvfPlay, EachErrorIsOneLine) {
            {},
            1,
            "jtag-svf: mismatch.svf:2: TDO mismatch: expected 0x1bc0e06a, got 0x0bc0e06a (mask 0xfffffffe)\n"},
+          // A long scan shows the 64 bits around its first difference.
+          {{},
+           {"long.svf"},
+           "",
+           {},
+           1,
+           "jtag-svf: long.svf:2: TDO mismatch in bits 1984..2047 of 4096: expected 0x0000000000010000, got "
+           "0x0000000000000000 (mask 0xffffffffffffffff)\n"},
           {{},
            {"length.svf"},
            "",
