@@ -4,7 +4,7 @@
 # With everything present it does nothing and prints nothing, so every other
 # script calls it first.
 set -eu
-PACKAGES="cmake g++ make libsqlite3-dev libgtest-dev libgmock-dev openocd sigrok-cli clang-tidy clang-format
+PACKAGES="cmake g++ make libsqlite3-dev sqlite3 libgtest-dev libgmock-dev openocd sigrok-cli clang-tidy clang-format
   g++-powerpc-linux-gnu qemu-user file
   scdoc dpkg-dev lintian man-db"
 missing=""

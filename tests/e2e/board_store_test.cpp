@@ -238,6 +238,47 @@ TEST_F(BoardStore, GetRoundTripsAndLookingWritesNothing) {
   EXPECT_EQ(r.err, "jtag-sim: no key 'cpu0.l2.0x101' (see 'jtag-sim --help')\n");
 }
 
+// The tables as a person sees them with sqlite3: a seeded word is read
+// back; a value of the wrong type is refused by the table itself; a row the
+// board cannot take is one line and status 1 when a command reaches it, and
+// leaves the database as it was.
+TEST_F(BoardStore, RowsSeededWithSqlite3) {
+  JTAGBOX_SIM_ONLY();  // the rows are read by the commands themselves
+  sim({"reset"});
+  const std::string db = (board() / "board.db").string();
+  const auto sql = [&](const std::string &statement) { return exec("/usr/bin/sqlite3", "sqlite3", {db, statement}); };
+  ASSERT_EQ(sql("INSERT OR REPLACE INTO l2_word VALUES (1, 0x100, 0xfeedface)").status, 0);
+  EXPECT_EQ(sim({"get", "cpu1.l2.0x100"}), "0x00000000feedface\n");
+  EXPECT_NE(sql("UPDATE board SET scan_mode = 'full scan'").status, 0);
+  const std::string mend = "; 'jtag-sim reset' powers the board up fresh\n";
+  struct Case {
+    std::string statement, command;
+    Lines args;
+    std::string line;
+  };
+  const Case cases[] = {
+      {"UPDATE tap_device SET state = 'Nowhere' WHERE name = 'cpu0'",
+       "JTAG_Reset",
+       {},
+       "jtagbox: the simulated board in " + db + " cannot be read (bad TAP state 'Nowhere' for 'cpu0.tap')" + mend},
+      {"INSERT INTO scan_chain VALUES ('cpu0.chain.0c', 2000, x'00')",
+       "JTAG_ScanDump",
+       {"0c", "2000", "out.hex"},
+       "jtagbox: the scan chain cpu0.chain.0c in " + db + " holds 1 bytes for 2000 bits" + mend},
+  };
+  const std::string good = read_file(db);
+  for (const Case &c : cases) {
+    write_file(db, good);
+    ASSERT_EQ(sql(c.statement).status, 0) << c.statement;
+    const std::string damaged = read_file(db);
+    const Result r = run(c.command, c.args);
+    EXPECT_EQ(r.status, 1) << c.statement;
+    EXPECT_EQ(r.out, "") << c.statement;
+    EXPECT_EQ(r.err, c.line) << c.statement;
+    EXPECT_EQ(read_file(db), damaged) << c.statement;
+  }
+}
+
 // A command killed at any point, even while it commits, leaves a board that
 // loads with everything the commands before it wrote.
 TEST_F(BoardStore, KilledCommandLeavesTheRunBefore) {
