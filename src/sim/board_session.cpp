@@ -9,6 +9,7 @@
 #include <cstring>
 #include <set>
 
+#include "platform/errno_text.h"
 #include "platform/unique_fd.h"
 
 namespace jtag::sim {
@@ -84,7 +85,7 @@ bool is_real_directory(const fs::path &file) {
 
 void remove_regular(const fs::path &file) {
   if (is_regular(file) && ::unlink(file.c_str()) != 0)
-    throw SessionError("cannot remove " + file.string() + ": " + std::strerror(errno));
+    throw SessionError("cannot remove " + file.string() + ": " + errno_text());
 }
 
 // Whether a regular file begins with `header` (read through no link).
@@ -139,20 +140,11 @@ void remove_old_format_files(const fs::path &dir) {
 }  // namespace
 
 void reset_board(const fs::path &dir) {
-  std::error_code ec;
-  if (!fs::is_directory(dir, ec)) {
-    fs::create_directories(dir, ec);
-    if (ec) throw SessionError("cannot make the board directory " + dir.string() + ": " + ec.message());
-  }
+  make_board_dir(dir);
   check_is_board(dir);
   // Anything that is not a regular file at the board's names was not made
   // by the board: refuse before removing anything.
-  for (const char *name : {kBoardFile, "board.db-journal", "board.db-wal", "board.db-shm"}) {
-    const fs::path file = dir / name;
-    if (fs::exists(fs::symlink_status(file)) && !is_regular(file))
-      throw SessionError(file.string() + " is not a regular file (a symbolic link, a FIFO or a directory): the " +
-                         "board does not use it; nothing removed");
-  }
+  check_board_file_kinds(dir, "nothing removed");
   // A database of ours is emptied under the board's lock, so a command that
   // holds the board finishes first; anything else the board made goes.
   if (board_file_problem(dir / kBoardFile)) remove_database_files(dir);

@@ -54,8 +54,8 @@ uint32_t big_endian_at(const unsigned char *p) {
 }
 
 // A board's file may be absent (a new board) or a regular file; anything
-// else at that name was not made by the board.
-void check_regular_or_absent(const fs::path &file) {
+// else at that name was not made by the board.  `outcome` ends the line.
+void check_regular_or_absent(const fs::path &file, const char *outcome) {
   struct stat st {};
   if (::lstat(file.c_str(), &st) != 0) {
     if (errno == ENOENT) return;
@@ -63,7 +63,7 @@ void check_regular_or_absent(const fs::path &file) {
   }
   if (!S_ISREG(st.st_mode))
     throw StoreError(file.string() + " is not a regular file (a symbolic link, a FIFO or a directory): the board " +
-                     "does not use it; nothing changed");
+                     "does not use it; " + outcome);
 }
 
 uint64_t number_or_zero(const StateMap &state, const std::string &key) {
@@ -143,9 +143,20 @@ std::optional<std::string> board_file_problem(const fs::path &file) {
   return header_problem(fd.get(), file);
 }
 
+void make_board_dir(const fs::path &dir) {
+  std::error_code ec;
+  if (fs::is_directory(dir, ec)) return;
+  fs::create_directories(dir, ec);
+  if (ec) throw StoreError("cannot make the board directory " + dir.string() + ": " + ec.message());
+}
+
+void check_board_file_kinds(const fs::path &dir, const char *outcome) {
+  check_regular_or_absent(dir / kBoardFile, outcome);
+  for (const char *name : kBoardCompanions) check_regular_or_absent(dir / name, outcome);
+}
+
 void check_board_files(const fs::path &dir) {
-  check_regular_or_absent(dir / kBoardFile);
-  for (const char *name : kBoardCompanions) check_regular_or_absent(dir / name);
+  check_board_file_kinds(dir, "nothing changed");
   struct stat st {};
   if (::lstat((dir / kBoardFile).c_str(), &st) != 0 && ::lstat((dir / "board.state").c_str(), &st) == 0)
     throw StoreError("the simulated board in " + dir.string() +
@@ -154,11 +165,7 @@ void check_board_files(const fs::path &dir) {
 
 BoardStore::BoardStore(fs::path dir, StoreOptions options)
     : dir_(std::move(dir)), file_(dir_ / kBoardFile), options_(std::move(options)) {
-  std::error_code ec;
-  if (options_.write && !fs::is_directory(dir_, ec)) {
-    fs::create_directories(dir_, ec);
-    if (ec) throw StoreError("cannot make the board directory " + dir_.string() + ": " + ec.message());
-  }
+  if (options_.write) make_board_dir(dir_);
   check_board_files(dir_);
   open_database();
   if (db_) take_board();

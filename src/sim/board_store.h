@@ -143,6 +143,12 @@ class BoardStore {
   std::chrono::steady_clock::time_point wait_started_;
 };
 
+// Makes the board directory when it is not there.  Throws StoreError.
+void make_board_dir(const std::filesystem::path &dir);
+// Refuses anything at board.db or its journals' names that is not a regular
+// file (a symbolic link, FIFO or directory the board did not make);
+// `outcome` ends the line ("nothing changed").  Throws StoreError.
+void check_board_file_kinds(const std::filesystem::path &dir, const char *outcome);
 // Checks what a board directory holds before anything opens it: board.db
 // and its journals are regular files (never a symbolic link, FIFO or
 // directory), and the directory is not a board of the old text format.
