@@ -61,7 +61,7 @@ BitVector slice(const BitVector &v, size_t at, size_t length) {
 // the pattern, masked as compared.
 std::string SvfPlayer::mismatch_text(const Pattern &p, const BitVector &out, size_t offset, size_t at, size_t length) {
   const BitVector mask = p.mask ? slice(*p.mask, at, length) : BitVector(length, true);
-  std::string text = ": expected 0x" + to_hex(masked(slice(*p.tdo, at, length), 0, length, mask));
+  std::string text = ": expected 0x" + to_hex(masked(*p.tdo, at, length, mask));
   text.append(", got 0x").append(to_hex(masked(out, offset + at, length, mask)));
   text.append(" (mask 0x").append(to_hex(mask)).append(")");
   return text;

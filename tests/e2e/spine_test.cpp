@@ -100,6 +100,7 @@ TEST_F(Spine, FailedWritesAndReadsEndWithOneLineAndStatusOne) {
   const std::string full = ": cannot write /dev/full: No space left on device\n";
   const std::string directory = ": cannot read .: Is a directory\n";
   const std::string no_stdout = "jtagbox: cannot write standard output: No space left on device\n";
+  const std::string sim_no_stdout = "jtag-sim: cannot write standard output: No space left on device\n";
   struct Case {
     std::string command;
     Lines args;
@@ -124,8 +125,8 @@ TEST_F(Spine, FailedWritesAndReadsEndWithOneLineAndStatusOne) {
       {"JTAG_Reset", {}, true, "", no_stdout},
       {"JTAG_ReadMem", {"100", "1"}, true, "", no_stdout},
       {"JTAG_Shift", {"a3", "8", "-d"}, true, "", no_stdout},
-      {"jtag-sim", {"get", "scan_mode"}, true, "", "jtag-sim" + no_stdout.substr(7)},
-      {"jtag-sim", {"show"}, true, "", "jtag-sim" + no_stdout.substr(7)},
+      {"jtag-sim", {"get", "scan_mode"}, true, "", sim_no_stdout},
+      {"jtag-sim", {"show"}, true, "", sim_no_stdout},
   };
   const mode_t dev_full_mode = file_mode("/dev/full");
   for (const Case &c : cases) {
