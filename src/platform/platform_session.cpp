@@ -5,8 +5,10 @@
 #include <memory>
 
 #include "platform/backend_table.h"
+#include "platform/printable.h"
 #include "platform/recorders/recorders.h"
 #include "platform/run_end.h"
+#include "platform/trace.h"
 
 namespace jtag {
 namespace {
@@ -56,7 +58,7 @@ void end_run_at_exit() {
 
 void fatal(const std::string &line) {
   std::fflush(stdout);
-  std::fprintf(stderr, "jtagbox: %s\n", line.c_str());
+  std::fprintf(stderr, "jtagbox: %s\n", printable(line).c_str());
   g_session.reset();  // closed without confirming anything
   std::exit(1);
 }
@@ -64,7 +66,13 @@ void fatal(const std::string &line) {
 PlatformSession &PlatformSession::get() {
   if (!g_session) {
     if (g_ended) fatal("the board was used after the end of the run");
-    g_session = guarded([] { return std::make_unique<PlatformSession>(open_backend(std::getenv("JTAG_PLATFORM"))); });
+    g_session = guarded([] {
+      // Every file the run writes is opened before the board is taken: one
+      // that cannot be written ends the command before it holds the board.
+      tracing();
+      RecorderFiles files = open_recorder_files();
+      return std::make_unique<PlatformSession>(open_backend(std::getenv("JTAG_PLATFORM")), std::move(files));
+    });
 #ifdef JTAGBOX_END_RUN_AT_EXIT
     std::atexit(end_run_at_exit);
 #endif
@@ -72,9 +80,9 @@ PlatformSession &PlatformSession::get() {
   return *g_session;
 }
 
-PlatformSession::PlatformSession(Backend backend)
+PlatformSession::PlatformSession(Backend backend, RecorderFiles files)
     : backend_(std::move(backend)), tap_(*backend_.lines, backend_.record->load()) {
-  recorders_ = open_recorders(tap_.record());
+  recorders_ = start_recorders(std::move(files), tap_.record());
   for (const auto &r : recorders_) tap_.add_observer(r.get());
 }
 
@@ -106,7 +114,7 @@ bool end_run() {
     session->end();
   } catch (const PlatformError &e) {
     std::fflush(stdout);
-    std::fprintf(stderr, "jtagbox: %s\n", e.what());
+    std::fprintf(stderr, "jtagbox: %s\n", printable(e.what()).c_str());
     return false;
   }
   return true;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/line_driver.h"
+#include "platform/recorders/recorders.h"
 #include "platform/tap_follower.h"
 #include "platform/tap_observer.h"
 
@@ -22,7 +23,8 @@ class PlatformSession {
   // line on standard error and status 1.
   static PlatformSession &get();
 
-  explicit PlatformSession(Backend backend);
+  // `files` were opened before the backend took the board.
+  PlatformSession(Backend backend, RecorderFiles files);
   PlatformSession(const PlatformSession &) = delete;
   PlatformSession &operator=(const PlatformSession &) = delete;
 

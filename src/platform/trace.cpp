@@ -3,22 +3,34 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+
+#include "platform/platform_session.h"
+#include "platform/recorders/record_file.h"
 
 namespace jtag {
 namespace {
 
+const char *trace_path() {
+  const char *path = std::getenv("JTAG_TRACE");
+  return path != nullptr && *path != '\0' ? path : nullptr;
+}
+
+// Opened at the first use, by the rules of every record file (no link
+// followed, no FIFO waited on); a trace that cannot be opened ends the
+// process before the board is taken.
 int trace_fd() {
   static const int fd = [] {
-    const char *path = std::getenv("JTAG_TRACE");
-    if (path == nullptr || *path == '\0') return -1;
-    const int f = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (f < 0) {
-      std::fprintf(stderr, "jtagbox: cannot open trace file %s\n", path);
-      std::exit(1);
+    const char *path = trace_path();
+    if (path == nullptr) return -1;
+    try {
+      return RecordFile::open_record(path, "trace file", RecordFile::Mode::Append);
+    } catch (const PlatformError &e) {
+      fatal(e.what());
     }
-    return f;
   }();
   return fd;
 }
@@ -27,6 +39,9 @@ int trace_fd() {
 
 bool tracing() { return trace_fd() >= 0; }
 
+// One write per line, so that the lines of processes sharing the file do
+// not mix; a line that cannot be written ends the command like any other
+// record cut short.
 void trace(const std::string &line) {
   const int fd = trace_fd();
   if (fd < 0) return;
@@ -34,7 +49,9 @@ void trace(const std::string &line) {
   size_t done = 0;
   while (done < text.size()) {
     const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n <= 0) return;  // a full disk loses trace lines, never the command
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0)
+      fatal(std::string("cannot write trace file ") + trace_path() + ": " + std::strerror(n < 0 ? errno : ENOSPC));
     done += size_t(n);
   }
 }

@@ -34,9 +34,9 @@ fs::path sim_dir_for_platform(const char *value, bool &is_sim) {
 
 BoardSession::BoardSession(const fs::path &dir, StoreOptions options)
     : store_(std::make_unique<BoardStore>(dir, std::move(options))), board_(std::make_unique<Board>(store_.get())) {
-  StateMap state = store_->small_state();
-  if (state.entries().empty()) return;  // never saved: the board as powered up
   try {
+    StateMap state = store_->small_state();
+    if (state.entries().empty()) return;  // never saved: the board as powered up
     board_->load(state);
     state.check_all_taken();
   } catch (const StateError &e) {
@@ -146,10 +146,13 @@ void reset_board(const fs::path &dir) {
   // by the board: refuse before removing anything.
   check_board_file_kinds(dir, "nothing removed");
   // A database of ours is emptied under the board's lock, so a command that
-  // holds the board finishes first; anything else the board made goes.
+  // holds the board finishes first, whatever its rows and pages hold: it is
+  // never read.  Anything else the board made goes.
   if (board_file_problem(dir / kBoardFile)) remove_database_files(dir);
   remove_old_format_files(dir);
-  BoardSession session(dir);
+  StoreOptions options;
+  options.wipe = true;
+  BoardSession session(dir, options);
   session.power_up_fresh();
 }
 

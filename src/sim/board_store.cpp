@@ -24,6 +24,7 @@ constexpr size_t kHeaderBytes = 100;
 constexpr size_t kUserVersionAt = 60;
 constexpr size_t kApplicationIdAt = 68;
 constexpr auto kSayBusyAfter = std::chrono::seconds(1);
+constexpr const char *kWhatToDo = "; 'jtag-sim reset' powers the board up fresh";
 constexpr auto kBusyPoll = std::chrono::milliseconds(5);
 
 // STRICT: a value of the wrong type is refused when a person seeds it.
@@ -121,7 +122,7 @@ std::optional<std::string> header_problem(int fd, const fs::path &file) {
   const ssize_t got = ::pread(fd, header, kHeaderBytes, 0);
   if (got < 0) throw StoreError("cannot read " + file.string() + ": " + errno_text());
   if (got == 0) return std::nullopt;  // made, never written: a new board
-  const std::string what_to_do = "; 'jtag-sim reset' powers the board up fresh";
+  const std::string what_to_do = kWhatToDo;
   if (size_t(got) < kHeaderBytes || std::memcmp(header, "SQLite format 3", 16) != 0 ||
       big_endian_at(header + kApplicationIdAt) != uint32_t(kBoardApplicationId))
     return file.string() + " is not a simulated board's database" + what_to_do;
@@ -168,6 +169,7 @@ BoardStore::BoardStore(fs::path dir, StoreOptions options)
   if (options_.write) make_board_dir(dir_);
   check_board_files(dir_);
   open_database();
+  if (db_ && options_.wipe) wipe();
   if (db_) take_board();
 }
 
@@ -192,6 +194,7 @@ void BoardStore::open_database() {
   } catch (const SqliteError &e) {
     throw StoreError(e.what());
   }
+  db_->set_damage_hint(kWhatToDo);
   if (probe_fd() < 0) {
     probe_.reset();  // none was open: closing it drops no lock
     probe_.emplace(::open(file_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
@@ -199,7 +202,46 @@ void BoardStore::open_database() {
   sqlite3_busy_handler(db_->handle(), &BoardStore::on_busy, this);
 }
 
+// A run that may change the board must be able to save it: found out
+// before the TAP is touched, not when the run ends.  As root, only a
+// read-only file system refuses.
+void BoardStore::check_writable() const {
+  const std::string cannot = "the simulated board in " + dir_.string() + " cannot be saved: ";
+  if (sqlite3_db_readonly(db_->handle(), "main") == 1)
+    throw StoreError(cannot + file_.string() + " may not be written; nothing changed");
+  if (::faccessat(AT_FDCWD, dir_.c_str(), W_OK, AT_EACCESS) != 0)
+    throw StoreError(cannot + "cannot write in " + dir_.string() + ": " + errno_text() + "; nothing changed");
+}
+
+// The line for a wait that ended without the board, or for SQLite's error.
+StoreError BoardStore::not_taken(const SqliteError &e) const {
+  if (gave_up_) return StoreError("gave up waiting for the simulated board in " + dir_.string());
+  if ((sqlite3_errcode(db_->handle()) & 0xff) == SQLITE_BUSY)
+    return StoreError("the simulated board in " + dir_.string() + " is busy: another process has held it for " +
+                      std::to_string(kBusyWaitSeconds) + " s");
+  return StoreError(e.what());
+}
+
+// jtag-sim reset on a database of ours, whatever state its pages and rows
+// are in: SQLite's own reset makes it an empty database (VACUUM waits for
+// a command that holds the board, like any writer), which take_board()
+// then makes a new board.
+void BoardStore::wipe() {
+  check_writable();
+  sqlite3 *handle = db_->handle();
+  sqlite3_db_config(handle, SQLITE_DBCONFIG_RESET_DATABASE, 1, nullptr);
+  wait_started_ = std::chrono::steady_clock::now();
+  try {
+    db_->execute("VACUUM");
+  } catch (const SqliteError &e) {
+    sqlite3_db_config(handle, SQLITE_DBCONFIG_RESET_DATABASE, 0, nullptr);
+    throw not_taken(e);
+  }
+  sqlite3_db_config(handle, SQLITE_DBCONFIG_RESET_DATABASE, 0, nullptr);
+}
+
 void BoardStore::take_board() {
+  if (options_.write) check_writable();
   try {
     db_->execute("PRAGMA synchronous = OFF");
     wait_started_ = std::chrono::steady_clock::now();
@@ -226,11 +268,7 @@ void BoardStore::take_board() {
       throw StoreError(file_.string() + " is not a simulated board's database of version " +
                        std::to_string(kBoardSchemaVersion) + "; 'jtag-sim reset' powers the board up fresh");
   } catch (const SqliteError &e) {
-    if (gave_up_) throw StoreError("gave up waiting for the simulated board in " + dir_.string());
-    if (sqlite3_errcode(db_->handle()) == SQLITE_BUSY)
-      throw StoreError("the simulated board in " + dir_.string() + " is busy: another process has held it for " +
-                       std::to_string(kBusyWaitSeconds) + " s");
-    throw StoreError(e.what());
+    throw not_taken(e);
   }
 }
 
@@ -360,13 +398,32 @@ std::optional<uint64_t> BoardStore::lookup(const char *name, const char *sql, in
   Statement &s = statement(name, sql);
   s.bind(1, int64_t(cpu)).bind(2, int64_t(address));
   std::optional<uint64_t> value;
-  if (s.step()) value = uint64_t(s.integer(0));
+  try {
+    if (s.step()) value = uint64_t(s.integer(0));
+  } catch (...) {
+    s.reset();
+    throw;
+  }
   s.reset();
   return value;
 }
 
+// Rows are looked up by address, so only a row's value can be out of range
+// for its part; a summary also reads the addresses.
+void BoardStore::check_row(const char *table, uint64_t address, uint64_t value) const {
+  const bool fpga = std::strcmp(table, "fpga_register") == 0;
+  const bool creg = std::strcmp(table, "control_register") == 0;
+  const bool address_fits = fpga ? address <= 0xffffffffu : creg ? address < (uint64_t{1} << 40)
+                                                                 : address % 8 == 0 && address < (uint64_t{1} << 56);
+  if (!address_fits || (fpga && value > 0xff))
+    throw StoreError(file_.string() + " holds a row of " + table + " that no board has (address " + hex_text(address) +
+                     ", value " + hex_text(value) + ")" + kWhatToDo);
+}
+
 std::optional<uint64_t> BoardStore::fpga_register(uint64_t address) {
-  return lookup("fpga", "SELECT value FROM fpga_register WHERE ?1 >= 0 AND address = ?2", 0, address);
+  const auto value = lookup("fpga", "SELECT value FROM fpga_register WHERE ?1 >= 0 AND address = ?2", 0, address);
+  if (value) check_row("fpga_register", address, *value);
+  return value;
 }
 std::optional<uint64_t> BoardStore::control_register(int cpu, uint64_t address) {
   return lookup("creg", "SELECT value FROM control_register WHERE cpu = ?1 AND address = ?2", cpu, address);
@@ -406,15 +463,19 @@ RowSummary BoardStore::summary(const char *table, int cpu, size_t first) {
   const std::string counts = std::string("SELECT count(*), min(address), max(address) FROM ") + table + where;
   Statement count(*db_, counts.c_str());
   count.bind(1, int64_t(cpu));
-  if (count.step()) {
-    out.count = uint64_t(count.integer(0));
+  if (count.step()) out.count = uint64_t(count.integer(0));
+  if (out.count > 0) {
     out.lowest = uint64_t(count.integer(1));
     out.highest = uint64_t(count.integer(2));
   }
   const std::string rows = std::string("SELECT address, value FROM ") + table + where + " ORDER BY address LIMIT ?2";
   Statement list(*db_, rows.c_str());
   list.bind(1, int64_t(cpu)).bind(2, int64_t(first));
-  while (list.step()) out.first.emplace_back(uint64_t(list.integer(0)), uint64_t(list.integer(1)));
+  while (list.step()) {
+    out.first.emplace_back(uint64_t(list.integer(0)), uint64_t(list.integer(1)));
+    check_row(table, out.first.back().first, out.first.back().second);
+  }
+  if (out.count > 0) check_row(table, out.highest, 0);
   return out;
 }
 

@@ -66,6 +66,7 @@ struct StoreOptions {
   bool write = true;              // hold the board for a run that may change it
   std::function<bool()> give_up;  // asked while waiting: true ends the wait
   std::string who = "jtag-sim";   // the prefix of the line that says the board is busy
+  bool wipe = false;              // empty the database first, whatever it holds (reset)
 };
 
 class BoardStore {
@@ -115,12 +116,16 @@ class BoardStore {
  private:
   void open_database();
   void take_board();
+  void check_writable() const;
+  void wipe();
+  StoreError not_taken(const SqliteError &e) const;
   void create_schema();
   void put_board_row(const StateMap &state);
   void put_tap_row(const StateMap &state, const std::string &name, const std::string &latches);
   Statement &statement(const std::string &name, const char *sql);
   std::optional<uint64_t> lookup(const char *name, const char *sql, int cpu, uint64_t address);
   RowSummary summary(const char *table, int cpu, size_t first);
+  void check_row(const char *table, uint64_t address, uint64_t value) const;
   void wrote() { wrote_ = true; }
   static int on_busy(void *self, int count);
   int wait_turn(int count);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/printable.h"
 #include "sim/board_session.h"
 #include "sim/rbb_server.h"
 #include "sim/scan_chains.h"
@@ -69,7 +70,7 @@ constexpr const char *kHelp =
     "its tables).\n";
 
 int usage_error(const std::string &message) {
-  std::fprintf(stderr, "jtag-sim: %s\n", message.c_str());
+  std::fprintf(stderr, "jtag-sim: %s\n", jtag::printable(message).c_str());
   std::fprintf(stderr, "Try 'jtag-sim --help'.\n");
   return 2;
 }
@@ -114,7 +115,7 @@ int run_get(BoardSession &session, int argc, char **argv) {
     else
       value = session.board().get(key);
     if (!value) {
-      std::fprintf(stderr, "jtag-sim: no key '%s' (see 'jtag-sim --help')\n", argv[i]);
+      std::fprintf(stderr, "jtag-sim: no key '%s' (see 'jtag-sim --help')\n", jtag::printable(argv[i]).c_str());
       return 1;
     }
     out += *value + "\n";
@@ -215,7 +216,7 @@ int main(int argc, char **argv) {
   try {
     return finish_output(run(argc, argv));
   } catch (const jtag::PlatformError &e) {
-    std::fprintf(stderr, "jtag-sim: %s\n", e.what());
+    std::fprintf(stderr, "jtag-sim: %s\n", jtag::printable(e.what()).c_str());
     return 1;
   } catch (const std::bad_alloc &) {
     std::fprintf(stderr, "jtag-sim: out of memory\n");

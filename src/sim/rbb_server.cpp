@@ -20,6 +20,7 @@
 
 #include "backends/rbb/rbb_protocol.h"
 #include "platform/line_driver.h"
+#include "platform/printable.h"
 #include "platform/recorders/vcd_writer.h"
 #include "platform/unique_fd.h"
 #include "sim/board_session.h"
@@ -68,13 +69,18 @@ class BoardHold {
   bool held() const { return session_ != nullptr; }
 
   // Saved first, then the lock goes: whoever takes the board next finds
-  // every effect of the client's bits.
+  // every effect of the client's bits.  Once the wave is lost, bits it
+  // did not record are not kept either: the board stays as it was.
   void release() {
     if (!session_) return;
+    if (!g_wave_error.empty()) {
+      session_.reset();
+      return;
+    }
     try {
       session_->save();
     } catch (const std::exception &e) {
-      std::fprintf(stderr, "jtag-sim serve: %s\n", e.what());
+      std::fprintf(stderr, "jtag-sim serve: %s\n", printable(e.what()).c_str());
     }
     session_.reset();
   }
@@ -83,6 +89,18 @@ class BoardHold {
   std::filesystem::path dir_;
   std::unique_ptr<BoardSession> session_;
 };
+
+// Whether the wave recorded so far is in its file (true without a wave).
+bool wave_written() {
+  if (!g_wave) return g_wave_error.empty();
+  try {
+    g_wave->flush();
+  } catch (const PlatformError &e) {
+    wave_failed(e);
+    return false;
+  }
+  return true;
+}
 
 // How a client's session ended.
 enum class End { Going, Quit, Gone, StrayByte, Stalled, NoBoard, Stopped };
@@ -98,7 +116,7 @@ class ClientSession {
     last_input_ = last_answer_move_ = Clock::now();
     while (end_ == End::Going) step();
     hold_.release();
-    if (end_ == End::StrayByte && !owed_.empty())
+    if (end_ == End::StrayByte && !owed_.empty() && wave_written())
       send_owed();  // what the bytes before it asked for, if it fits at once
     report_end();
   }
@@ -184,7 +202,12 @@ class ClientSession {
     owed_.push_back(answer);
   }
 
+  // The --wave record of every bit an answer follows is written before the
+  // answer goes: a client is never told a run went through whose wave was
+  // lost.  A wave that cannot be written drops the client unanswered, and
+  // the server stops.
   void send_owed() {
+    if (!wave_written()) return finish(End::Stopped);
     const ssize_t n = ::send(fd_, owed_.data(), owed_.size(), MSG_NOSIGNAL);
     if (n > 0) {
       owed_.erase(0, size_t(n));
@@ -216,7 +239,7 @@ class ClientSession {
         std::fprintf(stderr, "jtag-sim serve: dropped a client that left its answers unread for %d s\n",
                      kStalledClientSeconds);
         break;
-      case End::NoBoard: std::fprintf(stderr, "jtag-sim serve: %s; client dropped\n", no_board_.c_str()); break;
+      case End::NoBoard: std::fprintf(stderr, "jtag-sim serve: %s; client dropped\n", printable(no_board_).c_str()); break;
       default: break;
     }
   }
@@ -270,13 +293,7 @@ void serve_client(int client, const std::filesystem::path &dir) {
   const int one = 1;
   ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   ClientSession(client, dir).serve();
-  if (g_wave) {
-    try {
-      g_wave->flush();
-    } catch (const PlatformError &e) {
-      wave_failed(e);
-    }
-  }
+  wave_written();
 }
 
 }  // namespace
@@ -297,7 +314,7 @@ int serve_remote_bitbang(const std::filesystem::path &dir, int port, const std::
       g_wave = std::make_unique<VcdWriter>(std::make_unique<RecordFile>(wave, "waveform", RecordFile::Mode::Replace),
                                            "jtag-sim serve");
     } catch (const PlatformError &e) {
-      std::fprintf(stderr, "jtag-sim serve: %s\n", e.what());
+      std::fprintf(stderr, "jtag-sim serve: %s\n", printable(e.what()).c_str());
       return 1;
     }
   }
@@ -317,7 +334,7 @@ int serve_remote_bitbang(const std::filesystem::path &dir, int port, const std::
     }
   }
   if (!g_wave_error.empty()) {
-    std::fprintf(stderr, "jtag-sim serve: %s\n", g_wave_error.c_str());
+    std::fprintf(stderr, "jtag-sim serve: %s\n", printable(g_wave_error).c_str());
     return 1;
   }
   return 0;

@@ -36,8 +36,17 @@ Database::Database(const std::filesystem::path &file, int flags) : file_(file) {
 Database::~Database() { sqlite3_close(db_); }
 
 void Database::fail(const std::string &what) const {
-  if (sqlite3_errcode(db_) == SQLITE_NOMEM) throw std::bad_alloc();
-  throw SqliteError(what + " " + file_.string() + ": " + sqlite3_errmsg(db_));
+  const int code = sqlite3_errcode(db_) & 0xff;  // the primary code of an extended one
+  if (code == SQLITE_NOMEM) throw std::bad_alloc();
+  // Our statements are fixed: one that fails on a table or a value is
+  // failing on a file that is no longer as the board made it.
+  const bool damaged = code == SQLITE_CORRUPT || code == SQLITE_NOTADB || code == SQLITE_ERROR ||
+                       code == SQLITE_MISMATCH || code == SQLITE_CONSTRAINT || code == SQLITE_FORMAT;
+  throw SqliteError(what + " " + file_.string() + ": " + sqlite3_errmsg(db_) + (damaged ? damage_hint_ : ""));
+}
+
+void Database::wrong_type(const char *column, const char *expected) const {
+  throw SqliteError(file_.string() + " holds a value that is not " + expected + " in column " + column + damage_hint_);
 }
 
 void Database::execute(const char *sql) {
@@ -94,9 +103,15 @@ void Statement::reset() {
   sqlite3_clear_bindings(stmt_);
 }
 
+int64_t Statement::integer(int column) const {
+  if (sqlite3_column_type(stmt_, column) != SQLITE_INTEGER) db_.wrong_type(sqlite3_column_name(stmt_, column), "a number");
+  return sqlite3_column_int64(stmt_, column);
+}
+
 std::string Statement::text(int column) const {
+  if (sqlite3_column_type(stmt_, column) != SQLITE_TEXT) db_.wrong_type(sqlite3_column_name(stmt_, column), "a text");
   const auto *p = sqlite3_column_text(stmt_, column);
-  if (p == nullptr) return {};
+  if (p == nullptr) throw std::bad_alloc();  // the only other reason for no text
   return std::string(reinterpret_cast<const char *>(p), size_t(sqlite3_column_bytes(stmt_, column)));
 }
 

@@ -39,11 +39,17 @@ class Database {
   void execute(const char *sql);
   // The one integer a statement such as "PRAGMA user_version" returns.
   int64_t integer(const char *sql);
-  // The text of SQLite's last error on this connection, with `what` before it.
+  // The text of SQLite's last error on this connection, with `what` before
+  // it (and the damage hint after it when the file is damaged).
   [[noreturn]] void fail(const std::string &what) const;
+  // Says what to do about a damaged file, after the error's text.
+  void set_damage_hint(std::string hint) { damage_hint_ = std::move(hint); }
+  // A value of the wrong type in column `column` of a row.
+  [[noreturn]] void wrong_type(const char *column, const char *expected) const;
 
  private:
   std::filesystem::path file_;
+  std::string damage_hint_;
   sqlite3 *db_ = nullptr;
 };
 
@@ -64,9 +70,12 @@ class Statement {
   void run();
   void reset();
 
-  int64_t integer(int column) const { return sqlite3_column_int64(stmt_, column); }
-  bool is_null(int column) const { return sqlite3_column_type(stmt_, column) == SQLITE_NULL; }
+  // A column's value, refused (SqliteError) when the row holds a value of
+  // another type: a damaged file can hold anything, whatever its table
+  // says, and a value read is never a value guessed.
+  int64_t integer(int column) const;
   std::string text(int column) const;
+  bool is_null(int column) const { return sqlite3_column_type(stmt_, column) == SQLITE_NULL; }
   const unsigned char *blob(int column, size_t &bytes) const;
 
  private:

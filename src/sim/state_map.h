@@ -13,11 +13,15 @@
 #include <utility>
 #include <vector>
 
+#include "platform/line_driver.h"
+
 namespace jtag::sim {
 
-class StateError : public std::runtime_error {
+// A PlatformError, so that a state that cannot be read, wherever it is met,
+// ends any program with its line rather than with an abort.
+class StateError : public PlatformError {
  public:
-  using std::runtime_error::runtime_error;
+  using PlatformError::PlatformError;
 };
 
 // Strict number parsing: the whole text must be the number.  Accepts decimal,

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/printable.h"
 #include "platform/run_end.h"
 #include "tools/svf_lexer.h"
 #include "tools/svf_player.h"
@@ -67,7 +68,7 @@ class Progress {
 };
 
 int usage_error(const std::string &line) {
-  std::fprintf(stderr, "jtag-svf: %s\n%s", line.c_str(), kUsage);
+  std::fprintf(stderr, "jtag-svf: %s\n%s", jtag::printable(line).c_str(), kUsage);
   return 2;
 }
 
@@ -89,7 +90,7 @@ void play_file(const std::string &file, tools::SvfPlayer &player, Progress &prog
 // One line, then the end of the run: what was played stays on the board.
 int failed(Progress &progress, const char *text) {
   progress.clear();
-  std::fprintf(stderr, "jtag-svf: %s\n", text);
+  std::fprintf(stderr, "jtag-svf: %s\n", jtag::printable(text).c_str());
   jtag::end_run();
   return 1;
 }

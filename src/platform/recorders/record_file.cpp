@@ -15,21 +15,54 @@ namespace {
 
 constexpr std::size_t kBufferBytes = std::size_t{1} << 16;
 
+// A record goes to a regular file or to a character device (/dev/null to
+// drop it, /dev/full to try a failing disk); never into a FIFO, a socket,
+// a directory or a block device.
+bool recordable(mode_t mode) { return S_ISREG(mode) || S_ISCHR(mode); }
+
+std::string kind_of(mode_t mode) {
+  if (S_ISFIFO(mode)) return "it is a FIFO";
+  if (S_ISSOCK(mode)) return "it is a socket";
+  if (S_ISDIR(mode)) return "it is a directory";
+  if (S_ISBLK(mode)) return "it is a block device";
+  return "it is not a file";
+}
+
 }  // namespace
 
 RecordFile::RecordFile(std::string path, std::string what, Mode mode)
     : path_(std::move(path)), what_(std::move(what)), buffer_(kBufferBytes) {
-  const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | (mode == Mode::Append ? O_APPEND : O_TRUNC);
-  fd_ = ::open(path_.c_str(), flags, 0644);
-  if (fd_ < 0) fail("cannot open", errno);
+  fd_ = open_record(path_, what_, mode);
   struct stat st {};
-  if (::fstat(fd_, &st) != 0) {
+  was_empty_ = ::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0;
+}
+
+int RecordFile::open_record(const std::string &path, const std::string &what, Mode mode) {
+  // A FIFO would hold the process (and the board it has taken) until some
+  // reader came: only a regular file, or a device such as /dev/null, is
+  // opened, and without waiting.  The name is looked at before the open
+  // (so a FIFO is not opened at all) and the file opened checked again.
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) == 0 && !S_ISLNK(st.st_mode) && !recordable(st.st_mode))
+    throw PlatformError("cannot open " + what + " " + path + ": " + kind_of(st.st_mode) + ", not a regular file");
+  const int flags =
+      O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (mode == Mode::Append ? O_APPEND : O_TRUNC);
+  const int fd = ::open(path.c_str(), flags, 0644);
+  if (fd < 0) {
     const int error = errno;
-    ::close(fd_);
-    fd_ = -1;
-    fail("cannot open", error);
+    throw PlatformError("cannot open " + what + " " + path + ": " +
+                        (error == ELOOP ? "it is a symbolic link" : std::strerror(error)));
   }
-  was_empty_ = !S_ISREG(st.st_mode) || st.st_size == 0;
+  std::string problem;
+  if (::fstat(fd, &st) != 0)
+    problem = std::strerror(errno);
+  else if (!recordable(st.st_mode))
+    problem = kind_of(st.st_mode) + ", not a regular file";
+  if (!problem.empty()) {
+    ::close(fd);
+    throw PlatformError("cannot open " + what + " " + path + ": " + problem);
+  }
+  return fd;
 }
 
 RecordFile::~RecordFile() {

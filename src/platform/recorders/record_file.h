@@ -17,9 +17,15 @@ class RecordFile {
  public:
   enum class Mode { Replace, Append };
   // Creates `path` (mode 0644 before the umask) or opens it as it is; a
-  // symbolic link at `path` is refused, never followed.  `what` names the
-  // record in messages ("waveform", "SVF record").  Throws PlatformError.
+  // symbolic link at `path` is refused, never followed, and so is anything
+  // but a regular file or a character device (/dev/null): a FIFO would
+  // block.  `what` names the record in messages ("waveform", "SVF
+  // record").  Throws PlatformError.
   RecordFile(std::string path, std::string what, Mode mode);
+
+  // The descriptor such a file is written through, by the same rules, for
+  // a record that writes unbuffered (the trace).  Throws PlatformError.
+  static int open_record(const std::string &path, const std::string &what, Mode mode);
   RecordFile(const RecordFile &) = delete;
   RecordFile &operator=(const RecordFile &) = delete;
   ~RecordFile();

@@ -16,11 +16,20 @@ const char *setting(const char *name) {
 
 }  // namespace
 
-std::vector<std::unique_ptr<TapObserver>> open_recorders(const TapRecord &start) {
-  std::vector<std::unique_ptr<TapObserver>> recorders;
-  if (const char *wave = setting("JTAG_WAVE")) recorders.push_back(std::make_unique<WaveRecorder>(wave, start.state));
+RecorderFiles open_recorder_files() {
+  RecorderFiles files;
+  if (const char *wave = setting("JTAG_WAVE"))
+    files.wave = std::make_unique<RecordFile>(wave, "waveform", RecordFile::Mode::Replace);
   if (const char *svf = setting("JTAG_SVF"))
-    recorders.push_back(std::make_unique<SvfRecorder>(svf, start.state, program_invocation_short_name));
+    files.svf = std::make_unique<RecordFile>(svf, "SVF record", RecordFile::Mode::Append);
+  return files;
+}
+
+std::vector<std::unique_ptr<TapObserver>> start_recorders(RecorderFiles files, const TapRecord &start) {
+  std::vector<std::unique_ptr<TapObserver>> recorders;
+  if (files.wave) recorders.push_back(std::make_unique<WaveRecorder>(std::move(files.wave), start.state));
+  if (files.svf)
+    recorders.push_back(std::make_unique<SvfRecorder>(std::move(files.svf), start.state, program_invocation_short_name));
   return recorders;
 }
 

@@ -1,5 +1,7 @@
 // The recorders a process runs, chosen by the environment at the first
-// platform operation:
+// platform operation; their files are opened before the board is taken, so
+// a file that cannot be a record ends the command before it holds the
+// board:
 //   JTAG_WAVE=FILE  every TCK as a Value Change Dump (wave_recorder.h)
 //   JTAG_SVF=FILE   SVF statements appended for what the process did
 //                   (svf_recorder.h)
@@ -10,12 +12,20 @@
 #include <memory>
 #include <vector>
 
+#include "platform/recorders/record_file.h"
 #include "platform/tap_observer.h"
 
 namespace jtag {
 
-// Throws PlatformError when a file cannot be opened.
-std::vector<std::unique_ptr<TapObserver>> open_recorders(const TapRecord &start);
+// The files the environment names, opened (none for a variable unset or
+// empty).  Throws PlatformError when one cannot be opened.
+struct RecorderFiles {
+  std::unique_ptr<RecordFile> wave, svf;
+};
+RecorderFiles open_recorder_files();
+
+// The recorders writing to those files, from the TAP state the board is in.
+std::vector<std::unique_ptr<TapObserver>> start_recorders(RecorderFiles files, const TapRecord &start);
 
 }  // namespace jtag
 

@@ -2,14 +2,14 @@
 
 namespace jtag {
 
-SvfRecorder::SvfRecorder(const std::string &path, TapState start, std::string_view program)
-    : file_(path, "SVF record", RecordFile::Mode::Append), writer_(*this, start) {
-  writer_.begin(file_.was_empty(), program);
+SvfRecorder::SvfRecorder(std::unique_ptr<RecordFile> file, TapState start, std::string_view program)
+    : file_(std::move(file)), writer_(*this, start) {
+  writer_.begin(file_->was_empty(), program);
 }
 
 void SvfRecorder::close() {
   writer_.end();
-  file_.close();
+  file_->close();
 }
 
 }  // namespace jtag

@@ -4,6 +4,7 @@
 #ifndef JTAGBOX_PLATFORM_RECORDERS_SVF_RECORDER_H
 #define JTAGBOX_PLATFORM_RECORDERS_SVF_RECORDER_H
 
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -15,10 +16,9 @@ namespace jtag {
 
 class SvfRecorder : public TapObserver, private SvfSink {
  public:
-  // Appends to `path`, created when missing (a symbolic link there is
-  // refused).  `program` names the process in the record.  Throws
-  // PlatformError.
-  SvfRecorder(const std::string &path, TapState start, std::string_view program);
+  // Appends to `file`, opened to be appended to.  `program` names the
+  // process in the record.  Throws PlatformError.
+  SvfRecorder(std::unique_ptr<RecordFile> file, TapState start, std::string_view program);
 
   void tck(TapState before, bool tms, bool tdi, std::optional<bool> tdo) override {
     writer_.tck(before, tms, tdi, tdo);
@@ -31,9 +31,9 @@ class SvfRecorder : public TapObserver, private SvfSink {
   void close() override;
 
  private:
-  void put(std::string_view text) override { file_.put(text); }
+  void put(std::string_view text) override { file_->put(text); }
 
-  RecordFile file_;
+  std::unique_ptr<RecordFile> file_;
   SvfWriter writer_;
 };
 

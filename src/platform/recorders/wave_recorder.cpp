@@ -2,8 +2,8 @@
 
 namespace jtag {
 
-WaveRecorder::WaveRecorder(const std::string &path, TapState start)
-    : vcd_(std::make_unique<RecordFile>(path, "waveform", RecordFile::Mode::Replace), "jtagbox"), now_(start) {}
+WaveRecorder::WaveRecorder(std::unique_ptr<RecordFile> file, TapState start)
+    : vcd_(std::move(file), "jtagbox"), now_(start) {}
 
 void WaveRecorder::tck(TapState before, bool tms, bool tdi, std::optional<bool> tdo) {
   vcd_.tck(before, tms, tdi, tdo);

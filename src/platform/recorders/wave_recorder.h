@@ -13,9 +13,8 @@ namespace jtag {
 
 class WaveRecorder : public TapObserver {
  public:
-  // Replaces `path` (a symbolic link there is refused).  Throws
-  // PlatformError.
-  WaveRecorder(const std::string &path, TapState start);
+  // Writes into `file`, opened to be replaced.
+  WaveRecorder(std::unique_ptr<RecordFile> file, TapState start);
 
   void tck(TapState before, bool tms, bool tdi, std::optional<bool> tdo) override;
   void shift(TapState before, const BitVector &in, const BitVector &out, bool recycle) override;
