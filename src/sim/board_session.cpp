@@ -32,11 +32,25 @@ fs::path sim_dir_for_platform(const char *value, bool &is_sim) {
   return {};
 }
 
+namespace {
+
+// A saved board holds every key a board saves: a row that lost one (a blank
+// latches text, a TAP row gone) is damage, never a part powered up anew.
+void require_every_key(const StateMap &state) {
+  StateMap full;
+  Board().save(full);
+  for (const auto &entry : full.entries())
+    if (!state.contains(entry.first)) throw StateError("missing key '" + entry.first + "'");
+}
+
+}  // namespace
+
 BoardSession::BoardSession(const fs::path &dir, StoreOptions options)
     : store_(std::make_unique<BoardStore>(dir, std::move(options))), board_(std::make_unique<Board>(store_.get())) {
   try {
     StateMap state = store_->small_state();
     if (state.entries().empty()) return;  // never saved: the board as powered up
+    require_every_key(state);
     board_->load(state);
     state.check_all_taken();
   } catch (const StateError &e) {

@@ -156,10 +156,15 @@ TEST_F(ServedWave, ServerWaveFailuresAreReported) {
     EXPECT_EQ(r.status, c.status) << r.err;
     EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
   }
-  // A disk that fills while serving stops the server with one line.
+  // A disk that fills while serving stops the server with one line, and
+  // the client whose bits were not recorded is never told its run went
+  // through, however short the run.
   port_ = serving_.start(env_["JTAG_PLATFORM"], path("serve.err"), {"--wave", "/dev/full"});
   ASSERT_NE(port_, 0) << serve_err();
-  (void)over_wire("JTAG_Tck", {"70000"});
+  const e2e::Result client = over_wire("JTAG_TMS", {"0"});
+  EXPECT_EQ(client.status, 1);
+  EXPECT_EQ(client.err,
+            "jtagbox: remote_bitbang server 127.0.0.1:" + std::to_string(port_) + ": closed the connection\n");
   EXPECT_EQ(stop(), 1);
   EXPECT_EQ(serve_err(), "jtag-sim serve: cannot write waveform /dev/full: No space left on device\n");
 }
