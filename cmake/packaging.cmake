@@ -1,8 +1,9 @@
 # The Debian package: `cpack -G DEB` in the build tree makes
 # jtagbox_<version>_<arch>.deb from what `cmake --install` lays out under
-# /usr: jtagbox, the command links, jtag-sim, jtagbox-bench, the manual
-# pages, the bash completion, the copyright and changelog.  The version is
-# project()'s; the dependencies are dpkg-shlibdeps' reading of the programs.
+# /usr: jtagbox, the command links, jtag-sim, jtag-detect, jtag-svf,
+# jtagbox-bench, the manual pages (sections 1, 5 and 7), the bash
+# completion, the copyright and changelog.  The version is project()'s; the
+# dependencies are dpkg-shlibdeps' reading of the programs.
 include(cmake/manpages.cmake)
 
 set(jtagbox_completions share/bash-completion/completions)
@@ -45,5 +46,8 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The completion files do nothing without bash-completion, which a minimal
+# Debian does not have.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS bash-completion)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

@@ -1,9 +1,10 @@
 #!/bin/sh
 # The Debian package: builds it with cpack in its own build tree (the
 # default RelWithDebInfo build, stripped when packed; warnings as errors; no
-# tests), checks it with lintian, unpacks it
-# into a fresh directory, runs a command from it against a fresh simulated
-# board and renders one manual page from it.
+# tests), checks it with lintian, unpacks it into a fresh directory, checks
+# its links and manual pages (jtagbox(7) must name every environment
+# variable), runs a command from it against a fresh simulated board and
+# renders one manual page from it.
 #   scripts/package.sh [BUILD_DIR]
 set -eu
 cd "$(dirname "$0")/.."
@@ -22,15 +23,18 @@ rm -f "$deb"
 echo "package: cpack -G DEB in $build/ (log: $build/cpack.log)"
 (cd "$build" && cpack -G DEB) >"$build/cpack.log" 2>&1 || { cat "$build/cpack.log" >&2; exit 1; }
 [ -f "$deb" ] || { echo "package: no $deb" >&2; ls "$build"/*.deb >&2 || true; exit 1; }
-dpkg-deb --info "$deb" | sed -n 's/^ \(Package\|Version\|Architecture\|Depends\):/package:   \1:/p'
+dpkg-deb --info "$deb" | sed -n 's/^ \(Package\|Version\|Architecture\|Depends\|Recommends\):/package:   \1:/p'
 # The simulated board links the system's SQLite: dpkg-shlibdeps must have
 # made the package depend on it.
 dpkg-deb -f "$deb" Depends | grep -q 'libsqlite3-0' ||
   { echo "package: the package does not depend on libsqlite3-0" >&2; exit 1; }
+# The packaged completion needs bash-completion, which a minimal Debian lacks.
+dpkg-deb -f "$deb" Recommends | grep -qx 'bash-completion' ||
+  { echo "package: the package does not recommend bash-completion" >&2; exit 1; }
 
 echo "package: lintian $deb"
 # An error or a warning fails; the information tags left are explained in
-# README.md ("The Debian package").
+# doc/building.md ("The Debian package").
 lintian_status=0
 lintian --tag-display-limit 0 --display-info "$deb" >"$build/lintian.log" 2>&1 || lintian_status=$?
 grep -v '^running with root privileges' "$build/lintian.log" || true
@@ -53,7 +57,14 @@ links=$(find "$usr/bin" -type l -name 'JTAG_*' -lname jtagbox | wc -l)
 pages=$(find "$usr/share/man/man1" -name '*.1.gz' | wc -l)
 [ "$pages" -eq 24 ] || { echo "package: $pages section-1 pages, not 24" >&2; exit 1; }
 [ -f "$usr/share/man/man7/jtagbox.7.gz" ] || { echo "package: no jtagbox(7)" >&2; exit 1; }
-echo "package: unpacked into a fresh directory: 20 links, $pages section-1 manual pages, programs stripped"
+[ -f "$usr/share/man/man5/board.db.5.gz" ] || { echo "package: no board.db(5)" >&2; exit 1; }
+# jtagbox(7) is where the environment variables are documented: all four.
+MANWIDTH=80 man -l "$usr/share/man/man7/jtagbox.7.gz" 2>/dev/null | sed -n '/^ENVIRONMENT/,/^[A-Z]/p' >"$work/env.txt"
+for variable in JTAG_PLATFORM JTAG_TRACE JTAG_WAVE JTAG_SVF; do
+  grep -q "^       $variable\$" "$work/env.txt" ||
+    { echo "package: jtagbox(7) has no entry for $variable under ENVIRONMENT" >&2; exit 1; }
+done
+echo "package: unpacked into a fresh directory: 20 links, $pages section-1 manual pages, board.db(5), jtagbox(7), programs stripped"
 
 echo "package: JTAG_Reset -d from the package on a fresh board"
 JTAG_PLATFORM="sim:$work/board" "$usr/bin/jtag-sim" reset

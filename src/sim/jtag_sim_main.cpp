@@ -51,7 +51,7 @@ constexpr const char *kHelp =
     "  tms=0|1, tdi=0|1         the levels last driven on TMS and TDI\n"
     "  fpga.ADDR=BYTE           an FPGA register, e.g. fpga.0xcb1000=0xfe\n"
     "  accelerator=0|1          the scan-dump accelerator\n"
-    "  reset_hang=0|1           JTAG_Reset never returns\n"
+    "  reset_hang=0|1           JTAG_Reset ends by its 5 s watchdog\n"
     "  accel_on_fail=0|1        switching the scan-dump accelerator on fails\n"
     "  accel_off_fail=0|1       switching it off fails\n"
     "  DEV.tap=STATE            a TAP's state, e.g. cpu0.tap=Run-Test/Idle\n"
@@ -66,8 +66,8 @@ constexpr const char *kHelp =
     "  vnxN.chain.length=N, vnxN.chain=0xHEX   the Vornex chip's scan chain\n"
     "  (DEV is cpu0..cpu3 or vnx0..vnx3; 'jtag-sim show' lists the rest)\n"
     "\n"
-    "The state lives in DIR/board.db, an SQLite database (README.md describes\n"
-    "its tables).\n";
+    "The state lives in DIR/board.db, an SQLite database (board.db(5)\n"
+    "describes its tables).\n";
 
 int usage_error(const std::string &message) {
   std::fprintf(stderr, "jtag-sim: %s\n", jtag::printable(message).c_str());
