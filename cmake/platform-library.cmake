@@ -48,11 +48,10 @@ if(JTAGBOX_SHARED_PLATFORM)
   else()
     set(board_dirs backends/no_sim)
   endif()
-  foreach(dir platform platform/recorders heap backends ${board_dirs} backends/rbb)
+  foreach(dir platform recorders driver base ${board_dirs} backends/rbb)
     file(GLOB dir_srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/${dir}/*.cpp)
     list(APPEND platform_srcs ${dir_srcs})
   endforeach()
-  list(FILTER platform_srcs EXCLUDE REGEX ".*_main\\.cpp$")
   add_library(jtagplatform SHARED ${platform_srcs})
   # Nobody calls the C++ end of the run from outside: the run ends when the
   # process exits.  The line globals stay undefined here; the executable

@@ -17,7 +17,7 @@
 
 #include <cstddef>
 
-#include "platform/heap_text.h"
+#include "base/heap_text.h"
 
 namespace jtagbox {
 

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "access/access.h"
-#include "platform/heap_text.h"
+#include "base/heap_text.h"
 #include "platform/jtag_platform.h"
 
 namespace jtagbox {

@@ -9,7 +9,7 @@
 #include "access/access.h"
 #include "main/cli.h"
 #include "main/commands.h"
-#include "platform/heap_text.h"
+#include "base/heap_text.h"
 #include "platform/jtag_platform.h"
 #include "tap/tap_steps.h"
 

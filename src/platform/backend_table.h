@@ -8,7 +8,7 @@
 #include <span>
 #include <string_view>
 
-#include "platform/line_driver.h"
+#include "driver/line_driver.h"
 
 namespace jtag {
 

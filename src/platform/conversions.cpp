@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/bits.h"
-#include "platform/heap_text.h"
+#include "base/bits.h"
+#include "base/heap_text.h"
 #include "platform/jtag_platform.h"
 
 using jtag::checked_malloc;

@@ -22,8 +22,8 @@
 #include <cstring>
 #include <string>
 
-#include "platform/bits.h"
-#include "platform/heap_text.h"
+#include "base/bits.h"
+#include "base/heap_text.h"
 #include "platform/jtag_platform.h"
 #include "platform/platform_session.h"
 #include "platform/trace.h"

@@ -5,8 +5,8 @@
 #include <memory>
 
 #include "platform/backend_table.h"
-#include "platform/printable.h"
-#include "platform/recorders/recorders.h"
+#include "base/printable.h"
+#include "recorders/recorders.h"
 #include "platform/run_end.h"
 #include "platform/trace.h"
 

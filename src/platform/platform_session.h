@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/line_driver.h"
-#include "platform/recorders/recorders.h"
+#include "driver/line_driver.h"
+#include "recorders/recorders.h"
 #include "platform/tap_follower.h"
-#include "platform/tap_observer.h"
+#include "recorders/tap_observer.h"
 
 namespace jtag {
 

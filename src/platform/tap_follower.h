@@ -8,9 +8,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/bits.h"
-#include "platform/line_driver.h"
-#include "platform/tap_observer.h"
+#include "base/bits.h"
+#include "driver/line_driver.h"
+#include "recorders/tap_observer.h"
 
 namespace jtag {
 

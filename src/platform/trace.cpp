@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "platform/platform_session.h"
-#include "platform/recorders/record_file.h"
+#include "recorders/record_file.h"
 
 namespace jtag {
 namespace {

@@ -7,7 +7,7 @@
 #include "files/input_file.h"
 #include "files/output_file.h"
 #include "main/cli.h"
-#include "platform/heap_text.h"
+#include "base/heap_text.h"
 #include "platform/jtag_platform.h"
 
 namespace jtagbox::scandump {

@@ -42,7 +42,7 @@
 #include <ostream>
 #include <string>
 
-#include "platform/bits.h"
+#include "base/bits.h"
 #include "sim/device_unit.h"
 #include "sim/state_map.h"
 

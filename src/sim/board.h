@@ -25,8 +25,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/bits.h"
-#include "platform/tap_state.h"
+#include "base/bits.h"
+#include "base/tap_state.h"
 #include "sim/lazy_rows.h"
 #include "sim/state_map.h"
 #include "sim/tap_device.h"

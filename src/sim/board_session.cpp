@@ -9,20 +9,14 @@
 #include <cstring>
 #include <set>
 
-#include "platform/errno_text.h"
-#include "platform/unique_fd.h"
+#include "base/errno_text.h"
+#include "base/state_dir.h"
+#include "base/unique_fd.h"
 
 namespace jtag::sim {
 namespace fs = std::filesystem;
 
-fs::path default_state_dir() {
-  const char *xdg = std::getenv("XDG_STATE_HOME");
-  if (xdg != nullptr && xdg[0] == '/') return fs::path(xdg) / "jtag-sim";
-  const char *home = std::getenv("HOME");
-  if (home == nullptr || *home == '\0')
-    throw SessionError("neither XDG_STATE_HOME nor HOME is set: no place for the simulated board");
-  return fs::path(home) / ".local" / "state" / "jtag-sim";
-}
+fs::path default_state_dir() { return user_state_dir("jtag-sim", "the simulated board"); }
 
 fs::path sim_dir_for_platform(const char *value, bool &is_sim) {
   is_sim = true;

@@ -18,8 +18,7 @@ namespace jtag::sim {
 
 using SessionError = StoreError;
 
-// $XDG_STATE_HOME/jtag-sim (XDG_STATE_HOME only when it is an absolute
-// path, as the XDG rules ask), else $HOME/.local/state/jtag-sim.
+// The user's state directory (base/state_dir.h) / "jtag-sim".
 std::filesystem::path default_state_dir();
 
 // The board directory that a JTAG_PLATFORM value names ("sim" or "sim:DIR",

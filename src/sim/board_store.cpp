@@ -9,7 +9,7 @@
 #include <cstring>
 #include <thread>
 
-#include "platform/errno_text.h"
+#include "base/errno_text.h"
 
 namespace jtag::sim {
 namespace fs = std::filesystem;

@@ -31,8 +31,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/bits.h"
-#include "platform/unique_fd.h"
+#include "base/bits.h"
+#include "base/unique_fd.h"
 #include "sim/shift_register.h"
 #include "sim/sqlite_db.h"
 #include "sim/state_map.h"

@@ -43,7 +43,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/bits.h"
+#include "base/bits.h"
 #include "sim/device_unit.h"
 #include "sim/shift_register.h"
 #include "sim/state_map.h"

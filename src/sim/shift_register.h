@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <utility>
 
-#include "platform/bits.h"
+#include "base/bits.h"
 
 namespace jtag::sim {
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/line_driver.h"
+#include "base/error.h"
 
 namespace jtag::sim {
 

@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/line_driver.h"
+#include "base/error.h"
 
 namespace jtag::sim {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/tap_state.h"
+#include "base/tap_state.h"
 #include "sim/data_register.h"
 #include "sim/device_unit.h"
 #include "sim/state_map.h"

@@ -10,7 +10,7 @@
 // the bits that come out are dropped.
 #include "main/cli.h"
 #include "main/commands.h"
-#include "platform/heap_text.h"
+#include "base/heap_text.h"
 #include "platform/jtag_platform.h"
 #include "tap/tap_steps.h"
 

@@ -5,7 +5,7 @@
 #ifndef JTAGBOX_TAP_TAP_STEPS_H
 #define JTAGBOX_TAP_TAP_STEPS_H
 
-#include "platform/heap_text.h"
+#include "base/heap_text.h"
 
 namespace jtagbox {
 

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/bits.h"
+#include "base/bits.h"
 
 namespace jtag::tools {
 

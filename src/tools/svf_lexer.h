@@ -15,8 +15,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/bits.h"
-#include "platform/unique_fd.h"
+#include "base/bits.h"
+#include "base/unique_fd.h"
 
 namespace jtag::tools {
 

@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "platform/platform_session.h"
-#include "platform/recorders/svf_writer.h"
+#include "recorders/svf_writer.h"
 #include "platform/trace.h"
 
 namespace jtag::tools {

@@ -34,7 +34,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/bits.h"
+#include "base/bits.h"
 #include "platform/tap_follower.h"
 #include "tools/svf_statement.h"
 

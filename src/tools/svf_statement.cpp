@@ -5,7 +5,7 @@
 #include <cmath>
 #include <string_view>
 
-#include "platform/recorders/svf_writer.h"
+#include "recorders/svf_writer.h"
 
 namespace jtag::tools {
 namespace {

@@ -21,8 +21,8 @@
 #include <variant>
 #include <vector>
 
-#include "platform/bits.h"
-#include "platform/tap_state.h"
+#include "base/bits.h"
+#include "base/tap_state.h"
 #include "tools/svf_lexer.h"
 
 namespace jtag::tools {

@@ -264,7 +264,7 @@ TEST_F(Wire, BackendRefusesBadPlatformsAndRecords) {
     EXPECT_EQ(tms(value), "jtagbox: JTAG_PLATFORM=" + value + " is not rbb:HOST:PORT with PORT 1..65535\n");
   const std::string platform = "rbb:127.0.0.1:3335";
   EXPECT_EQ(tms(platform, {{"HOME", ""}, {"XDG_STATE_HOME", ""}}),
-            "jtagbox: neither XDG_STATE_HOME nor HOME is an absolute path: no place to keep the TAP record\n");
+            "jtagbox: neither XDG_STATE_HOME nor HOME is an absolute path: no place for the TAP record\n");
   const auto record = path("state/jtagbox/tap-records/rbb-127.0.0.1-3335");
   std::filesystem::create_directories(record.parent_path());
   write_file(path("victim"), "precious\n");

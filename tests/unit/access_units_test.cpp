@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/bits.h"
+#include "base/bits.h"
 #include "sim/board.h"
 
 namespace {

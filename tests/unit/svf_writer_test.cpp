@@ -1,6 +1,6 @@
 // The SVF that JTAG_SVF writes, statement by statement, for TCK sequences
 // the platform gives: the exact text for each.
-#include "platform/recorders/svf_writer.h"
+#include "recorders/svf_writer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The TAP controller: every transition of the diagram, a TMS path from every
 // state to every state that arrives and has no shorter rival, and the names.
-#include "platform/tap_state.h"
+#include "base/tap_state.h"
 
 #include <gtest/gtest.h>
 

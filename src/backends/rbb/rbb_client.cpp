@@ -16,10 +16,10 @@
 #include <memory>
 #include <string>
 
-#include "backends/rbb/rbb_protocol.h"
-#include "platform/errno_text.h"
-#include "platform/tap_record_file.h"
-#include "platform/unique_fd.h"
+#include "rbb/rbb_protocol.h"
+#include "base/errno_text.h"
+#include "driver/tap_record_file.h"
+#include "base/unique_fd.h"
 
 namespace jtag::rbb {
 namespace {

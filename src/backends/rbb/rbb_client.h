@@ -31,7 +31,7 @@
 
 #include <string_view>
 
-#include "platform/line_driver.h"
+#include "driver/line_driver.h"
 
 namespace jtag::rbb {
 

@@ -11,7 +11,7 @@
 
 #include <string_view>
 
-#include "platform/line_driver.h"
+#include "driver/line_driver.h"
 
 namespace jtag::sim {
 

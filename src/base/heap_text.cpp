@@ -1,0 +1,28 @@
+// The heap texts of platform/heap_text.h.  A library of their own, because
+// both sides of the platform boundary make them: the platform for the texts
+// it returns, the commands for the copies they keep.
+#include "base/heap_text.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace jtag {
+
+char *checked_malloc(size_t size) {
+  void *p = std::malloc(size == 0 ? 1 : size);
+  if (p == nullptr) {
+    std::fprintf(stderr, "jtagbox: out of memory (%zu bytes)\n", size);
+    std::exit(1);
+  }
+  return static_cast<char *>(p);
+}
+
+char *heap_copy(std::string_view text) {
+  char *p = checked_malloc(text.size() + 1);
+  std::memcpy(p, text.data(), text.size());
+  p[text.size()] = '\0';
+  return p;
+}
+
+}  // namespace jtag

@@ -1,0 +1,21 @@
+#include "driver/line_driver.h"
+
+namespace jtag {
+
+BitVector LineDriver::shift_bits(const BitVector &in, bool recycle) {
+  const size_t n = in.size();
+  BitVector out(n);
+  bool previous_tdo = false;
+  for (size_t i = 0; i < n; ++i) {
+    const bool tdi = (recycle && i > 0) ? previous_tdo : in.get(i);
+    previous_tdo = clock(i + 1 == n, tdi);
+    out.set(i, previous_tdo);
+  }
+  return out;
+}
+
+void LineDriver::reset_tap(bool tdi) {
+  for (int i = 0; i < 5; ++i) pulse(true, tdi);
+}
+
+}  // namespace jtag

@@ -1,0 +1,87 @@
+// What the platform core needs of a backend.  The core owns the TAP: it
+// follows the controller's state and the TMS/TDI levels through every TCK it
+// gives, and builds every operation of the platform interface out of TCKs
+// and shifts.  A backend only moves bits (a LineDriver) and may offer the
+// board's other services (BoardServices).  Adding a backend for a real
+// adapter means writing its line driver and one row of the backend table
+// (src/backends/backend_table.cpp).
+#ifndef JTAGBOX_DRIVER_LINE_DRIVER_H
+#define JTAGBOX_DRIVER_LINE_DRIVER_H
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "base/bits.h"
+#include "base/error.h"
+#include "base/tap_state.h"
+
+namespace jtag {
+
+class LineDriver {
+ public:
+  virtual ~LineDriver() = default;
+
+  // One TCK with TMS and TDI driven; returns TDO as sampled before the
+  // rising edge (what the chain presents in the state before the edge).
+  virtual bool clock(bool tms, bool tdi) = 0;
+  // One TCK whose TDO nobody reads: a driver may queue it.
+  virtual void pulse(bool tms, bool tdi) { clock(tms, tdi); }
+  // Five TCKs with TMS high.  A driver with a reset line of its own may use
+  // it instead.
+  virtual void reset_tap(bool tdi);
+
+  // `in.size()` TCKs in Shift-xR, TMS 0 on all but the last and 1 on the
+  // last; with `recycle`, TDI on each TCK after the first is the TDO of the
+  // TCK before.  Returns the TDO bits, bit i sampled on TCK i.  shift_bits
+  // is the bit-level path (by default one clock() per bit); shift_bulk is
+  // the accelerated path, which a driver may do at once.
+  virtual BitVector shift_bits(const BitVector &in, bool recycle);
+  virtual BitVector shift_bulk(const BitVector &in, bool recycle) { return shift_bits(in, recycle); }
+
+  // Everything queued has been sent and has taken effect on the board.
+  virtual void flush() {}
+  // The end of the run, called once after the last TCK: the driver confirms
+  // that everything it sent took effect and lets the board go.  Throws
+  // PlatformError when it cannot.
+  virtual void finish() = 0;
+};
+
+// The board beyond its JTAG lines.  A backend without these (a bare adapter
+// on the wire) has none; the core then refuses the operations that need them.
+class BoardServices {
+ public:
+  virtual ~BoardServices() = default;
+  // Route the JTAG chain; the word stays in force after the process ends.
+  virtual void select_scan_mode(unsigned word) = 0;
+  virtual unsigned scan_control() = 0;
+  virtual uint8_t fpga_read(uint32_t address) = 0;
+  virtual void fpga_write(uint32_t address, uint8_t value) = 0;
+  // false when the switch failed.
+  virtual bool set_scan_dump_accelerator(bool on) = 0;
+};
+
+// Where the TAP record of one board is kept between runs.
+class TapRecordStore {
+ public:
+  virtual ~TapRecordStore() = default;
+  // The record, or the power-up record when the board has none yet.  Throws
+  // PlatformError when a record exists but cannot be read.
+  virtual TapRecord load() = 0;
+  // Called at the end of a run that went well, after LineDriver::finish().
+  virtual void save(const TapRecord &record) = 0;
+};
+
+// One board as the core sees it.
+struct Backend {
+  std::unique_ptr<LineDriver> lines;
+  std::unique_ptr<TapRecordStore> record;
+  BoardServices *services = nullptr;  // optional; lives as long as `lines`
+  std::string name;                   // the JTAG_PLATFORM value, for messages
+};
+
+}  // namespace jtag
+
+#endif

@@ -1,0 +1,121 @@
+// jtag-detect: the chain the scan mode reaches, through whatever
+// JTAG_PLATFORM names.  One line per TAP, the TAP nearest TDO first and
+// numbered 0 (the order of OpenOCD's autoprobe), then the totals:
+//
+//   TAP 0: IDCODE 0x34a56093, IR length 6
+//   TAP 1: BYPASS, IR length 8
+//   2 TAPs (1 with IDCODE, 1 BYPASS only), IR 14 bits in all
+//
+// The scans, all through the platform's JTAG_Reset, JTAG_Select_IR and
+// JTAG_Shift (chain_analysis.h says how the answers are read):
+//   1. Test-Logic-Reset; an IR scan of m zeros then m ones: the captured
+//      IRs come out first, and the first of the ones after m + (total IR
+//      length) bits; every IR is left full of ones (BYPASS).
+//   2. A DR scan of m zeros then m ones: the device count.
+//   3. Test-Logic-Reset; a DR scan of 32 bits per device: the IDCODEs.
+//   4. Test-Logic-Reset, where the chain is left.
+// m is 1,024: chains of up to 1,024 devices and IR bits.  A TDO that never
+// moves (all ones, as with no device routed, or all zeros) is reported as
+// stuck, and a chain that answers no count as unreadable; both end with
+// status 1.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "base/bits.h"
+#include "platform/jtag_platform.h"
+#include "platform/run_end.h"
+#include "tools/chain_analysis.h"
+
+namespace {
+
+using jtag::BitVector;
+namespace tools = jtag::tools;
+
+constexpr size_t kMargin = 1024;
+
+constexpr const char *kUsage =
+    "usage: jtag-detect\n"
+    "Lists the TAPs of the chain JTAG_PLATFORM reaches, the one nearest TDO\n"
+    "first: IDCODE (or BYPASS) and IR length of each, then the totals.\n";
+
+// The bits out of a JTAG_Shift, bit i the one out on TCK i.
+BitVector shift(const std::string &hex, size_t count) {
+  char *text = JTAG_Shift(hex.c_str(), int(count), 0, 0, '0');
+  BitVector out = jtag::from_bit_string(text);
+  std::free(text);
+  return out;
+}
+
+// m zeros, then m ones: hex, least significant digit last.
+std::string zeros_then_ones() { return std::string(kMargin / 4, 'f') + std::string(kMargin / 4, '0'); }
+
+bool all(const BitVector &bits, bool value) {
+  for (size_t i = 0; i < bits.size(); ++i)
+    if (bits.get(i) != value) return false;
+  return true;
+}
+
+int finish(const std::string &text, int status) {
+  std::fputs(text.c_str(), status == 0 ? stdout : stderr);
+  if (!jtag::end_run()) return 1;
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::fprintf(stderr, "jtag-detect: cannot write standard output\n");
+    return 1;
+  }
+  return status;
+}
+
+int detect() {
+  JTAG_Reset();
+  JTAG_Select_IR();
+  const BitVector ir = shift(zeros_then_ones(), 2 * kMargin);
+  if (all(ir, true)) return finish("jtag-detect: TDO stuck at 1: no device answers\n", 1);
+  if (all(ir, false)) return finish("jtag-detect: TDO stuck at 0: no device answers\n", 1);
+  const std::optional<size_t> ir_total = tools::ones_delay(ir, kMargin);
+
+  JTAG_Select_DR();
+  const BitVector bypass = shift(zeros_then_ones(), 2 * kMargin);
+  const std::optional<size_t> count = tools::ones_delay(bypass, kMargin);
+  if (!ir_total || !count)
+    return finish("jtag-detect: the chain is longer than 1024 bits or does not pass TDI on to TDO\n", 1);
+  if (*count == 0) return finish("jtag-detect: no device: TDI comes straight back on TDO\n", 1);
+
+  JTAG_Reset();
+  JTAG_Select_DR();
+  const BitVector id_bits = shift(std::string(), 32 * *count);
+  const auto codes = tools::idcodes(id_bits, *count);
+  JTAG_Reset();
+  if (!codes) return finish("jtag-detect: the IDCODE scan does not match the device count\n", 1);
+
+  const auto lengths = tools::ir_lengths(ir, *ir_total, *count);
+  std::vector<tools::Tap> taps(*count);
+  for (size_t i = 0; i < *count; ++i) {
+    taps[i].idcode = (*codes)[i];
+    if (!lengths.empty()) taps[i].ir_length = lengths[i];
+  }
+  std::string report = tools::describe(taps, *ir_total);
+  if (lengths.empty())
+    report += "the captured IR pattern " + jtag::to_hex([&] {
+                BitVector v(*ir_total);
+                v.copy_from(0, ir, 0, *ir_total);
+                return v;
+              }()) +
+              " does not split into " + std::to_string(*count) + " IRs ending in 01\n";
+  return finish(report, 0);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::fputs(kUsage, stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+  }
+  if (argc != 1) {
+    std::fprintf(stderr, "jtag-detect: takes no arguments\n%s", kUsage);
+    return 2;
+  }
+  return detect();
+}

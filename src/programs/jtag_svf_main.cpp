@@ -1,0 +1,138 @@
+// jtag-svf [-q] FILE...: plays SVF (Serial Vector Format) files on the board
+// JTAG_PLATFORM names, in order, as one session (what one file leaves, the
+// next finds: the TAP, ENDIR/ENDDR, headers and trailers, kept TDI and
+// MASK).  Nothing goes to standard output.  Exit status 0 when every TDO
+// check passed; 1 after one line on standard error for the first mismatch,
+// a statement that cannot be read or played, a file that cannot be read, or
+// a failure of the board; 2 for a command line it cannot use.
+//
+// The files are read through a fixed buffer and played one statement at a
+// time (svf_lexer.h, svf_statement.h, svf_player.h): memory follows the
+// longest scan, not the length of the file.  While standard error is a
+// terminal, a percentage of each file read is shown there, rewritten in
+// place and cleared at the end; -q turns it off.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "base/printable.h"
+#include "platform/run_end.h"
+#include "tools/svf_lexer.h"
+#include "tools/svf_player.h"
+#include "tools/svf_statement.h"
+
+namespace {
+
+namespace tools = jtag::tools;
+
+constexpr const char *kUsage =
+    "usage: jtag-svf [-q] FILE...\n"
+    "Plays the SVF files on the board JTAG_PLATFORM names, in order, and checks\n"
+    "every TDO given; -q shows no progress.\n";
+
+struct CommandLine {
+  bool quiet = false;
+  std::vector<std::string> files;
+};
+
+// The part of each file read, on standard error while it is a terminal.
+class Progress {
+ public:
+  explicit Progress(bool on) : on_(on) {}
+  void show(const tools::SvfLexer &in) {
+    if (!on_ || in.size() == 0) return;
+    const int percent = int(in.bytes_read() * 100 / in.size());
+    if (percent == shown_) return;
+    shown_ = percent;
+    // The cursor goes back to the start of the line, so whatever comes next
+    // (the next figure, a failure of the board) writes over it.
+    const int written = std::fprintf(stderr, "jtag-svf: %s %d%%\r", in.name().c_str(), percent);
+    width_ = std::max(width_, written);
+  }
+  void clear() {
+    if (width_ > 0) std::fprintf(stderr, "%*s\r", width_ - 1, "");
+    width_ = 0;
+    shown_ = -1;
+  }
+
+ private:
+  bool on_;
+  int shown_ = -1, width_ = 0;
+};
+
+int usage_error(const std::string &line) {
+  std::fprintf(stderr, "jtag-svf: %s\n%s", jtag::printable(line).c_str(), kUsage);
+  return 2;
+}
+
+void play_file(const std::string &file, tools::SvfPlayer &player, Progress &progress) {
+  tools::SvfLexer in(file);
+  try {
+    while (std::optional<tools::SvfStatement> s = tools::read_statement(in)) {
+      player.play(std::move(*s), in.where());
+      progress.show(in);
+    }
+  } catch (const std::bad_alloc &) {
+    throw tools::SvfError(in.where() + ": out of memory");
+  } catch (const std::length_error &) {
+    throw tools::SvfError(in.where() + ": out of memory");
+  }
+  progress.clear();
+}
+
+// One line, then the end of the run: what was played stays on the board.
+int failed(Progress &progress, const char *text) {
+  progress.clear();
+  std::fprintf(stderr, "jtag-svf: %s\n", jtag::printable(text).c_str());
+  jtag::end_run();
+  return 1;
+}
+
+int play(const CommandLine &line) {
+  Progress progress(!line.quiet && ::isatty(STDERR_FILENO) == 1);
+  tools::SvfPlayer player;
+  try {
+    for (const std::string &file : line.files) play_file(file, player, progress);
+  } catch (const tools::SvfError &e) {
+    return failed(progress, e.what());
+  } catch (const std::bad_alloc &) {
+    return failed(progress, "out of memory");
+  }
+  return jtag::end_run() ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  CommandLine line;
+  bool options = true;
+  for (int i = 1; i < argc; ++i) {
+    const std::string word = argv[i];
+    if (options && (word == "--help" || word == "-h")) {
+      std::fputs(kUsage, stdout);
+      return std::fflush(stdout) == 0 ? 0 : 1;
+    }
+    if (options && word == "--version") {
+      std::puts("jtag-svf (jtagbox) " JTAGBOX_VERSION);
+      return std::fflush(stdout) == 0 ? 0 : 1;
+    }
+    if (options && word == "--") {
+      options = false;
+    } else if (options && word == "-q") {
+      line.quiet = true;
+    } else if (options && word.size() > 1 && word[0] == '-') {
+      return usage_error("unknown option '" + word + "'");
+    } else {
+      line.files.push_back(word);
+    }
+  }
+  if (line.files.empty()) return usage_error("no FILE given");
+  return play(line);
+}

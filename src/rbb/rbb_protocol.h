@@ -1,0 +1,73 @@
+// The remote_bitbang byte protocol (OpenOCD's remote_bitbang adapter
+// driver), written once for the client backend and for `jtag-sim serve`.
+//
+// One ASCII byte per action:
+//   '0'..'7'  drive TCK, TMS, TDI (bits 2, 1, 0); TAPs act on the rising edge
+//   'R'       read TDO: the server answers '0' or '1'
+//   'r' 's' 't' 'u'  TRST and SRST levels ('t' and 'u' assert TRST)
+//   'B' 'b'   blink LED on/off      'Z' 'z'  sleep (long/short)
+//   'Q'       the client is done
+// A client gives one TCK as three bytes: TCK low with TMS and TDI, 'R' when
+// it wants TDO (sampled before the rising edge), then TCK high.
+#ifndef JTAGBOX_RBB_RBB_PROTOCOL_H
+#define JTAGBOX_RBB_RBB_PROTOCOL_H
+
+#include <optional>
+
+namespace jtag::rbb {
+
+inline constexpr char kReadTdo = 'R';
+inline constexpr char kQuit = 'Q';
+inline constexpr char kTdoLow = '0';
+inline constexpr char kTdoHigh = '1';
+
+// The byte that drives the three lines.
+constexpr char line_byte(bool tck, bool tms, bool tdi) {
+  return char('0' + (tck ? 4 : 0) + (tms ? 2 : 0) + (tdi ? 1 : 0));
+}
+
+struct Lines {
+  bool tck;
+  bool tms;
+  bool tdi;
+};
+
+// The line levels a byte drives, or nothing when it is not a line byte.
+constexpr std::optional<Lines> lines_of(char byte) {
+  if (byte < '0' || byte > '7') return std::nullopt;
+  const int bits = byte - '0';
+  return Lines{(bits & 4) != 0, (bits & 2) != 0, (bits & 1) != 0};
+}
+
+constexpr char tdo_answer(bool tdo) { return tdo ? kTdoHigh : kTdoLow; }
+
+// The TDO level an answer byte carries, or nothing for any other byte.
+constexpr std::optional<bool> tdo_of(char answer) {
+  if (answer == kTdoLow) return false;
+  if (answer == kTdoHigh) return true;
+  return std::nullopt;
+}
+
+enum class Command { Lines, ReadTdo, TestReset, Ignored, Quit, Unknown };
+
+// What a byte from a client asks of the server.
+constexpr Command command_of(char byte) {
+  if (lines_of(byte)) return Command::Lines;
+  switch (byte) {
+    case kReadTdo: return Command::ReadTdo;
+    case 't':
+    case 'u': return Command::TestReset;
+    case 'r':
+    case 's':
+    case 'B':
+    case 'b':
+    case 'Z':
+    case 'z': return Command::Ignored;
+    case kQuit: return Command::Quit;
+    default: return Command::Unknown;
+  }
+}
+
+}  // namespace jtag::rbb
+
+#endif
