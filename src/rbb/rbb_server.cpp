@@ -239,7 +239,9 @@ class ClientSession {
         std::fprintf(stderr, "jtag-sim serve: dropped a client that left its answers unread for %d s\n",
                      kStalledClientSeconds);
         break;
-      case End::NoBoard: std::fprintf(stderr, "jtag-sim serve: %s; client dropped\n", printable(no_board_).c_str()); break;
+      case End::NoBoard:
+        std::fprintf(stderr, "jtag-sim serve: %s; client dropped\n", printable(no_board_).c_str());
+        break;
       default: break;
     }
   }

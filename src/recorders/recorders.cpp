@@ -29,7 +29,8 @@ std::vector<std::unique_ptr<TapObserver>> start_recorders(RecorderFiles files, c
   std::vector<std::unique_ptr<TapObserver>> recorders;
   if (files.wave) recorders.push_back(std::make_unique<WaveRecorder>(std::move(files.wave), start.state));
   if (files.svf)
-    recorders.push_back(std::make_unique<SvfRecorder>(std::move(files.svf), start.state, program_invocation_short_name));
+    recorders.push_back(
+        std::make_unique<SvfRecorder>(std::move(files.svf), start.state, program_invocation_short_name));
   return recorders;
 }
 

@@ -413,8 +413,9 @@ std::optional<uint64_t> BoardStore::lookup(const char *name, const char *sql, in
 void BoardStore::check_row(const char *table, uint64_t address, uint64_t value) const {
   const bool fpga = std::strcmp(table, "fpga_register") == 0;
   const bool creg = std::strcmp(table, "control_register") == 0;
-  const bool address_fits = fpga ? address <= 0xffffffffu : creg ? address < (uint64_t{1} << 40)
-                                                                 : address % 8 == 0 && address < (uint64_t{1} << 56);
+  const bool address_fits = fpga   ? address <= 0xffffffffu
+                            : creg ? address < (uint64_t{1} << 40)
+                                   : address % 8 == 0 && address < (uint64_t{1} << 56);
   if (!address_fits || (fpga && value > 0xff))
     throw StoreError(file_.string() + " holds a row of " + table + " that no board has (address " + hex_text(address) +
                      ", value " + hex_text(value) + ")" + kWhatToDo);

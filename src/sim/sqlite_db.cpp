@@ -104,7 +104,8 @@ void Statement::reset() {
 }
 
 int64_t Statement::integer(int column) const {
-  if (sqlite3_column_type(stmt_, column) != SQLITE_INTEGER) db_.wrong_type(sqlite3_column_name(stmt_, column), "a number");
+  if (sqlite3_column_type(stmt_, column) != SQLITE_INTEGER)
+    db_.wrong_type(sqlite3_column_name(stmt_, column), "a number");
   return sqlite3_column_int64(stmt_, column);
 }
 

@@ -72,9 +72,12 @@ TEST_F(Damage, BadRowIsOneLineInEveryProgram) {
     Lines args;
     std::string prefix;
   };
-  const Program programs[] = {{"JTAG_Reset", {}, "jtagbox: "},       {"jtag-detect", {}, "jtagbox: "},
-                              {"jtag-svf", {"p.svf"}, "jtagbox: "},  {"jtag-sim", {"get", "scan_mode"}, "jtag-sim: "},
-                              {"jtag-sim", {"show"}, "jtag-sim: "},  {"jtag-sim", {"set", "tms=0"}, "jtag-sim: "},
+  const Program programs[] = {{"JTAG_Reset", {}, "jtagbox: "},
+                              {"jtag-detect", {}, "jtagbox: "},
+                              {"jtag-svf", {"p.svf"}, "jtagbox: "},
+                              {"jtag-sim", {"get", "scan_mode"}, "jtag-sim: "},
+                              {"jtag-sim", {"show"}, "jtag-sim: "},
+                              {"jtag-sim", {"set", "tms=0"}, "jtag-sim: "},
                               {"jtag-sim", {"chain", "vnx0.chain"}, "jtag-sim: "}};
   for (const Case &c : cases) {
     seed_every_part();
@@ -106,15 +109,25 @@ TEST_F(Damage, BadLazyRowIsOneLine) {
     std::string line;
   };
   const Case cases[] = {
-      {"INSERT OR REPLACE INTO fpga_register VALUES (13307904, 300)", "jtag-sim", {"get", "fpga.0xcb1000"},
+      {"INSERT OR REPLACE INTO fpga_register VALUES (13307904, 300)",
+       "jtag-sim",
+       {"get", "fpga.0xcb1000"},
        "jtag-sim: " + db() + " holds a row of fpga_register that no board has (address 0xcb1000, value 0x12c)" + kMend},
-      {retyped + "INSERT INTO l2_word VALUES (0, 256, 'abc')", "JTAG_ReadMem", {"100", "1"},
+      {retyped + "INSERT INTO l2_word VALUES (0, 256, 'abc')",
+       "JTAG_ReadMem",
+       {"100", "1"},
        "jtagbox: " + db() + " holds a value that is not a number in column value" + kMend},
-      {retyped + "INSERT INTO l2_word VALUES (0, 256, 'abc')", "jtag-sim", {"get", "cpu0.l2.0x100"},
+      {retyped + "INSERT INTO l2_word VALUES (0, 256, 'abc')",
+       "jtag-sim",
+       {"get", "cpu0.l2.0x100"},
        "jtag-sim: " + db() + " holds a value that is not a number in column value" + kMend},
-      {retyped + "INSERT INTO l2_word VALUES (2, 257, 1)", "jtag-sim", {"show"},
+      {retyped + "INSERT INTO l2_word VALUES (2, 257, 1)",
+       "jtag-sim",
+       {"show"},
        "jtag-sim: " + db() + " holds a row of l2_word that no board has (address 0x101, value 0x1)" + kMend},
-      {"UPDATE scan_chain SET length = 0", "JTAG_ScanDump", {"0c", "8", "out.hex"},
+      {"UPDATE scan_chain SET length = 0",
+       "JTAG_ScanDump",
+       {"0c", "8", "out.hex"},
        "jtagbox: the scan chain cpu0.chain.0c in " + db() + " has length 0" + kMend},
   };
   for (const Case &c : cases) {
@@ -137,15 +150,14 @@ class ServedDamage : public ServedBoardTest {};
 TEST_F(ServedDamage, ServerDropsTheClientAndKeepsServing) {
   sim({"reset"});
   const std::string db = (path("board") / "board.db").string();
-  ASSERT_EQ(exec("/usr/bin/sqlite3", "sqlite3", {db, "UPDATE tap_device SET latches = 'abc' WHERE name = 'vnx2'"})
-                .status,
-            0);
+  ASSERT_EQ(
+      exec("/usr/bin/sqlite3", "sqlite3", {db, "UPDATE tap_device SET latches = 'abc' WHERE name = 'vnx2'"}).status, 0);
   serve();
   const Result dropped = over_wire("JTAG_Reset", {});
   EXPECT_EQ(dropped.status, 1);
   EXPECT_EQ(dropped.out, "");
-  EXPECT_EQ(dropped.err, "jtagbox: remote_bitbang server 127.0.0.1:" + std::to_string(port_) +
-                             ": closed the connection\n");
+  EXPECT_EQ(dropped.err,
+            "jtagbox: remote_bitbang server 127.0.0.1:" + std::to_string(port_) + ": closed the connection\n");
   sim({"reset"});
   const Result served = over_wire("JTAG_Reset", {});
   EXPECT_EQ(served.status, 0) << served.err;
@@ -243,8 +255,8 @@ TEST_F(Damage, DamagedDatabaseFuzz) {
     write_file(db(), bytes);
     for (const auto &[program, args] : programs) {
       const Result r = program == "jtag-sim" ? tool(args) : run(program, args);
-      EXPECT_TRUE(r.status == 0 || r.status == 1) << what.str() << program << " ended with " << r.status << ": "
-                                                  << r.err;
+      EXPECT_TRUE(r.status == 0 || r.status == 1)
+          << what.str() << program << " ended with " << r.status << ": " << r.err;
       const size_t lines = size_t(std::count(r.err.begin(), r.err.end(), '\n'));
       EXPECT_TRUE(r.status == 0 ? lines == 0 : lines == 1 && r.err.back() == '\n')
           << what.str() << program << " said: " << r.err;
@@ -279,12 +291,14 @@ TEST_F(Damage, RecordFifoIsRefusedAtOnce) {
     }
   }
   EXPECT_EQ(get("cpu0.tap"), "Select-DR-Scan") << "the board was not touched";
-  const Result serve = exec(kTimeout, "timeout", {"-s", "KILL", "20", bin("jtag-sim").string(), "serve", "--port", "0",
-                                                  "--wave", fifo.string()},
-                            {{"JTAG_PLATFORM", "sim:" + board().string()}});
+  const Result serve =
+      exec(kTimeout, "timeout",
+           {"-s", "KILL", "20", bin("jtag-sim").string(), "serve", "--port", "0", "--wave", fifo.string()},
+           {{"JTAG_PLATFORM", "sim:" + board().string()}});
   EXPECT_EQ(serve.status, 1);
   EXPECT_EQ(serve.out, "");
-  EXPECT_EQ(serve.err, "jtag-sim serve: cannot open waveform " + fifo.string() + ": it is a FIFO, not a regular file\n");
+  EXPECT_EQ(serve.err,
+            "jtag-sim serve: cannot open waveform " + fifo.string() + ": it is a FIFO, not a regular file\n");
 }
 
 // The trace is a record like the others: a write that fails is one line
