@@ -3,12 +3,15 @@
 # and tests/ with the build's compile_commands.json, two files at a time, then
 # clang-format (.clang-format) over every .cpp and .h there.  Every finding is
 # an error: the tools' output, a count per check and per file, exit status 1.
+# First, scripts/layers.sh: the folders of src/ include each other only
+# downwards.
 #   scripts/lint.sh [BUILD_DIR]
 set -eu
 cd "$(dirname "$0")/.."
 BUILD="${1:-build}"
 # The same build as scripts/test.sh: compile_commands.json, and code that compiles.
 scripts/build.sh "$BUILD"
+scripts/layers.sh
 tmp="$(mktemp -d)"
 trap 'rm -rf "$tmp"' EXIT
 status=0
