@@ -342,7 +342,7 @@ TEST_F(BoardStore, BusyBoardIsSaidAfterASecond) {
 }
 
 // XDG_STATE_HOME counts only as an absolute path; a relative one is
-// ignored for $HOME/.local/state.
+// ignored for $HOME/.local/state, and a relative HOME is refused.
 TEST_F(BoardStore, RelativeXdgStateHomeIsIgnored) {
   JTAGBOX_COMMANDS_WITH_SIM();
   const Result r = exec(bin("JTAG_Reset"), "JTAG_Reset", {},
@@ -350,6 +350,14 @@ TEST_F(BoardStore, RelativeXdgStateHomeIsIgnored) {
   EXPECT_EQ(r.out, kIdcodeCpu0);
   EXPECT_TRUE(fs::exists(path("home/.local/state/jtag-sim/board.db")));
   EXPECT_FALSE(fs::exists(path("xdg")));
+  // A relative HOME would put the board wherever the command started: the
+  // same rule as for the TAP records of boards on the wire refuses it.
+  const Result relative =
+      exec(bin("JTAG_Reset"), "JTAG_Reset", {}, {{"JTAG_PLATFORM", ""}, {"XDG_STATE_HOME", ""}, {"HOME", "home"}});
+  EXPECT_EQ(relative.status, 1);
+  EXPECT_EQ(relative.out, "");
+  EXPECT_EQ(relative.err,
+            "jtagbox: neither XDG_STATE_HOME nor HOME is an absolute path: no place for the simulated board\n");
 }
 
 // A chain too long for the memory there is: one line, status 1.
