@@ -4,11 +4,11 @@
 #include <cstdlib>
 #include <memory>
 
-#include "platform/backend_table.h"
 #include "base/printable.h"
-#include "recorders/recorders.h"
+#include "platform/backend_table.h"
 #include "platform/run_end.h"
 #include "platform/trace.h"
+#include "recorders/recorders.h"
 
 namespace jtag {
 namespace {
@@ -106,18 +106,24 @@ void PlatformSession::end() {
   backend_.record->save(tap_.record());
 }
 
-bool end_run() {
-  if (!g_session) return true;
+std::optional<std::string> end_run_for_reason() {
+  if (!g_session) return std::nullopt;
   std::unique_ptr<PlatformSession> session = std::move(g_session);
   g_ended = true;
   try {
     session->end();
   } catch (const PlatformError &e) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "jtagbox: %s\n", printable(e.what()).c_str());
-    return false;
+    return std::string(e.what());
   }
-  return true;
+  return std::nullopt;
+}
+
+bool end_run() {
+  const std::optional<std::string> failure = end_run_for_reason();
+  if (!failure) return true;
+  std::fflush(stdout);
+  std::fprintf(stderr, "jtagbox: %s\n", printable(*failure).c_str());
+  return false;
 }
 
 }  // namespace jtag

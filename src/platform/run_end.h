@@ -5,11 +5,17 @@
 #ifndef JTAGBOX_PLATFORM_RUN_END_H
 #define JTAGBOX_PLATFORM_RUN_END_H
 
+#include <optional>
+#include <string>
+
 namespace jtag {
 
 // True when no backend was used or the backend confirmed everything; false
 // after one line on standard error.
 bool end_run();
+// The same without the line: why the backend could not confirm the run, for
+// a program that has already failed and says it all in its own one line.
+std::optional<std::string> end_run_for_reason();
 
 }  // namespace jtag
 

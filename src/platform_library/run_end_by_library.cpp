@@ -7,5 +7,6 @@
 namespace jtag {
 
 bool end_run() { return true; }
+std::optional<std::string> end_run_for_reason() { return std::nullopt; }
 
 }  // namespace jtag

@@ -24,6 +24,7 @@
 #include <string>
 
 #include "base/bits.h"
+#include "base/printable.h"
 #include "platform/jtag_platform.h"
 #include "platform/run_end.h"
 #include "tools/chain_analysis.h"
@@ -57,8 +58,15 @@ bool all(const BitVector &bits, bool value) {
   return true;
 }
 
+// A failure is one line even when the board cannot keep the run either.
 int finish(const std::string &text, int status) {
-  std::fputs(text.c_str(), status == 0 ? stdout : stderr);
+  if (status != 0) {
+    std::string line = text.substr(0, text.size() - 1);  // without its line end
+    if (const auto lost = jtag::end_run_for_reason()) line += "; the board kept none of this run: " + *lost;
+    std::fprintf(stderr, "%s\n", jtag::printable(line).c_str());
+    return status;
+  }
+  std::fputs(text.c_str(), stdout);
   if (!jtag::end_run()) return 1;
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
     std::fprintf(stderr, "jtag-detect: cannot write standard output\n");

@@ -87,11 +87,13 @@ void play_file(const std::string &file, tools::SvfPlayer &player, Progress &prog
   progress.clear();
 }
 
-// One line, then the end of the run: what was played stays on the board.
+// The end of the run, then one line: what was played stays on the board,
+// and when the board cannot keep it either, the same line says so.
 int failed(Progress &progress, const char *text) {
   progress.clear();
-  std::fprintf(stderr, "jtag-svf: %s\n", jtag::printable(text).c_str());
-  jtag::end_run();
+  std::string line = text;
+  if (const auto lost = jtag::end_run_for_reason()) line += "; the board kept none of this run: " + *lost;
+  std::fprintf(stderr, "jtag-svf: %s\n", jtag::printable(line).c_str());
   return 1;
 }
 

@@ -216,12 +216,15 @@ TEST_F(Damage, ResetRecoversEveryDamagedBoard) {
 // program: each ends with status 0 or 1 and at most one line on standard
 // error (never an abort, never a sanitizer's report), and `jtag-sim reset`
 // recovers every one.  JTAGBOX_FUZZ_ROUNDS sets the number of boards
-// (default 60); the seed is in every failure.
+// (default 60); the seed is in every failure, and JTAGBOX_FUZZ_SEED runs
+// that seed again.
 TEST_F(Damage, DamagedDatabaseFuzz) {
   JTAGBOX_SIM_ONLY();  // the programs must be the ones reading the file
   const char *rounds_text = std::getenv("JTAGBOX_FUZZ_ROUNDS");
   const int rounds = rounds_text != nullptr ? std::atoi(rounds_text) : 60;
-  const auto seed = static_cast<unsigned>(std::random_device{}());
+  const char *seed_text = std::getenv("JTAGBOX_FUZZ_SEED");
+  const auto seed = seed_text != nullptr ? unsigned(std::strtoul(seed_text, nullptr, 10))
+                                         : static_cast<unsigned>(std::random_device{}());
   std::mt19937 random(seed);
   seed_every_part();
   run("JTAG_WriteMem", {"200", "3", "-x=0x1111"});
