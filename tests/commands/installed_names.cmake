@@ -3,6 +3,7 @@
 # page in share/man/man1; its completion link; and the installed completion
 # registers exactly the declared names.
 #   cmake -DCOMMANDS=<build>/commands.txt -DPREFIX=<install prefix> -P installed_names.cmake
+cmake_minimum_required(VERSION 3.22)
 file(STRINGS ${COMMANDS} commands)
 list(LENGTH commands count)
 if(count EQUAL 0)

@@ -4,6 +4,7 @@
 # A page counts when doc/man/NAME.1.scd exists, its title line is "NAME(1)"
 # and its NAME section starts "NAME - ": a page copied from another command
 # and not yet rewritten does not.
+cmake_minimum_required(VERSION 3.22)
 file(STRINGS ${COMMANDS} commands)
 list(LENGTH commands count)
 if(count EQUAL 0)
