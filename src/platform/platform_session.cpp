@@ -4,11 +4,11 @@
 #include <cstdlib>
 #include <memory>
 
-#include "platform/backend_table.h"
 #include "base/printable.h"
-#include "recorders/recorders.h"
+#include "platform/backend_table.h"
 #include "platform/run_end.h"
 #include "platform/trace.h"
+#include "recorders/recorders.h"
 
 namespace jtag {
 namespace {
