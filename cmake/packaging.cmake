@@ -7,8 +7,10 @@
 include(cmake/manpages.cmake)
 
 set(jtagbox_completions share/bash-completion/completions)
-install(FILES ${CMAKE_SOURCE_DIR}/packaging/bash-completion/jtagbox DESTINATION ${jtagbox_completions})
-# bash-completion looks for a file named after the command: one link each.
+# Made from packaging/bash-completion/jtagbox.in by cmake/commands.cmake.
+install(FILES ${CMAKE_BINARY_DIR}/packaging/bash-completion/jtagbox DESTINATION ${jtagbox_completions})
+# bash-completion looks for a file named after the command: one link each
+# (JTAGBOX_COMMANDS: the declared commands).
 install(CODE "
   foreach(name ${JTAGBOX_COMMANDS} jtag-sim jtag-detect jtag-svf jtagbox-bench)
     set(link \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${jtagbox_completions}/\${name}\")

@@ -51,11 +51,23 @@ for program in jtagbox jtag-sim jtag-detect jtag-svf jtagbox-bench; do
   file "$usr/bin/$program" | grep -q 'stripped' && ! file "$usr/bin/$program" | grep -q 'not stripped' ||
     { echo "package: $program is not stripped" >&2; exit 1; }
 done
-links=$(find "$usr/bin" -type l -name 'JTAG_*' -lname jtagbox | wc -l)
-[ "$links" -eq 20 ] || { echo "package: $links command links, not 20" >&2; exit 1; }
+# The declared commands (cmake/commands.cmake wrote them at configure time):
+# each is a link to jtagbox with its section-1 page and its completion link,
+# and no other JTAG_* name is in bin.
+commands="$build/commands.txt"
+[ -s "$commands" ] || { echo "package: no $commands" >&2; exit 1; }
+count=$(wc -l <"$commands")
+while read -r name; do
+  [ "$(readlink "$usr/bin/$name")" = jtagbox ] || { echo "package: no link $name -> jtagbox" >&2; exit 1; }
+  [ -f "$usr/share/man/man1/$name.1.gz" ] || { echo "package: no page $name(1)" >&2; exit 1; }
+  [ "$(readlink "$usr/share/bash-completion/completions/$name")" = jtagbox ] ||
+    { echo "package: no completion link for $name" >&2; exit 1; }
+done <"$commands"
+links=$(find "$usr/bin" -name 'JTAG_*' | wc -l)
+[ "$links" -eq "$count" ] || { echo "package: $links JTAG_* names in bin, not the $count declared" >&2; exit 1; }
 # One page for each command, jtag-sim, jtag-detect, jtag-svf and jtagbox-bench, and jtagbox(7).
 pages=$(find "$usr/share/man/man1" -name '*.1.gz' | wc -l)
-[ "$pages" -eq 24 ] || { echo "package: $pages section-1 pages, not 24" >&2; exit 1; }
+[ "$pages" -eq $((count + 4)) ] || { echo "package: $pages section-1 pages, not $((count + 4))" >&2; exit 1; }
 [ -f "$usr/share/man/man7/jtagbox.7.gz" ] || { echo "package: no jtagbox(7)" >&2; exit 1; }
 [ -f "$usr/share/man/man5/board.db.5.gz" ] || { echo "package: no board.db(5)" >&2; exit 1; }
 # jtagbox(7) is where the environment variables are documented: all four.
@@ -64,7 +76,7 @@ for variable in JTAG_PLATFORM JTAG_TRACE JTAG_WAVE JTAG_SVF; do
   grep -q "^       $variable\$" "$work/env.txt" ||
     { echo "package: jtagbox(7) has no entry for $variable under ENVIRONMENT" >&2; exit 1; }
 done
-echo "package: unpacked into a fresh directory: 20 links, $pages section-1 manual pages, board.db(5), jtagbox(7), programs stripped"
+echo "package: unpacked into a fresh directory: $count command links, $pages section-1 manual pages, board.db(5), jtagbox(7), programs stripped"
 
 echo "package: JTAG_Reset -d from the package on a fresh board"
 JTAG_PLATFORM="sim:$work/board" "$usr/bin/jtag-sim" reset

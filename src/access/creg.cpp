@@ -7,9 +7,9 @@
 #include <string>
 
 #include "access/access.h"
+#include "base/heap_text.h"
 #include "main/cli.h"
 #include "main/commands.h"
-#include "base/heap_text.h"
 #include "platform/jtag_platform.h"
 #include "tap/tap_steps.h"
 
@@ -48,6 +48,9 @@ void load_address(const char *address, const std::string &mask) {
 }
 
 }  // namespace
+
+JTAGBOX_COMMAND(5, JTAG_ReadCreg, cmd_read_creg, kReadLongUsage, "-m=");
+JTAGBOX_COMMAND(10, JTAG_WriteCreg, cmd_write_creg, kWriteUsage, "-m=");
 
 int cmd_read_creg(int argc, char **argv) {
   if (argc < 2) cli::fail(kReadNoAddress, kReadLongUsage);

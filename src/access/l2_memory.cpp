@@ -33,11 +33,11 @@
 #include <vector>
 
 #include "access/access.h"
+#include "base/heap_text.h"
 #include "files/input_file.h"
 #include "files/output_file.h"
 #include "main/cli.h"
 #include "main/commands.h"
-#include "base/heap_text.h"
 #include "platform/jtag_platform.h"
 #include "tap/tap_steps.h"
 
@@ -215,6 +215,9 @@ void write_one_word(const char *address_text, const char *data_text) {
 }
 
 }  // namespace
+
+JTAGBOX_COMMAND(6, JTAG_ReadMem, cmd_read_mem, kReadUsage, "-f=");
+JTAGBOX_COMMAND(9, JTAG_WriteMem, cmd_write_mem, kWriteFullUsage, "-f= -x=");
 
 int cmd_read_mem(int argc, char **argv) {
   if (argc < 3) cli::fail(kReadNotSpecified, kReadUsage);

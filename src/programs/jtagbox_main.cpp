@@ -3,8 +3,8 @@
 #include <cstdio>
 
 #include "main/cli.h"
-#include "main/commands.h"
 #include "main/standard_output.h"
+#include "programs/command_table.h"
 
 int main(int argc, char **argv) {
   const jtagbox::CommandHandler handler = jtagbox::find_command(argc > 0 ? argv[0] : nullptr);

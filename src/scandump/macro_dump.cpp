@@ -7,11 +7,11 @@
 // a missing one, as the other dumps do.
 #include <string>
 
+#include "base/heap_text.h"
 #include "files/input_file.h"
 #include "files/output_file.h"
 #include "main/cli.h"
 #include "main/commands.h"
-#include "base/heap_text.h"
 #include "platform/jtag_platform.h"
 #include "tap/tap_steps.h"
 
@@ -57,6 +57,8 @@ MacroRequest scan_arguments(int argc, char **argv) {
 }
 
 }  // namespace
+
+JTAGBOX_COMMAND(4, JTAG_MacroDump, cmd_macro_dump, kUsage, "-a");
 
 int cmd_macro_dump(int argc, char **argv) {
   const MacroRequest r = scan_arguments(argc, argv);

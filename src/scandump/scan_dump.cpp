@@ -103,6 +103,11 @@ constexpr Variant kVnxScanDump = {
 
 }  // namespace
 
+JTAGBOX_COMMAND(1, JTAG_CapDR_To_Exit1DR, cmd_capdr_to_exit1dr, kCapDRToExit1DR.long_usage, "-a -f= -r");
+JTAGBOX_COMMAND(14, JTAG_ScanDump, cmd_scan_dump, kScanDump.long_usage, "-a -f= -r");
+JTAGBOX_COMMAND(15, JTAG_ScanDR_Path, cmd_scan_dr_path, kScanDRPath.long_usage, "-a -f= -r");
+JTAGBOX_COMMAND(20, JTAG_VnxScanDump, cmd_vnx_scan_dump, kVnxScanDump.long_usage, "-a -f= -r");
+
 int cmd_scan_dump(int argc, char **argv) { return scandump::run(kScanDump, argc, argv); }
 int cmd_scan_dr_path(int argc, char **argv) { return scandump::run(kScanDRPath, argc, argv); }
 int cmd_capdr_to_exit1dr(int argc, char **argv) { return scandump::run(kCapDRToExit1DR, argc, argv); }

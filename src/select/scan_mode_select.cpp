@@ -120,6 +120,9 @@ void show_scan_control(const Selector &s) {
 
 }  // namespace
 
+JTAGBOX_COMMAND(16, JTAG_CPUSelect, cmd_cpu_select, kCpuSelect.usage, "");
+JTAGBOX_COMMAND(17, JTAG_VNXSelect, cmd_vnx_select, kVnxSelect.usage, "");
+
 int cmd_cpu_select(int argc, char **argv) { run_select(kCpuSelect, argc, argv); }
 int cmd_vnx_select(int argc, char **argv) { run_select(kVnxSelect, argc, argv); }
 

@@ -19,6 +19,8 @@ constexpr const char *kUsage = "JTAG_VnxClockStop [-d=<level>] [-h]\n";
 
 }  // namespace
 
+JTAGBOX_COMMAND(19, JTAG_VnxClockStop, cmd_vnx_clock_stop, kUsage, "");
+
 int cmd_vnx_clock_stop(int argc, char **argv) {
   cli::scan(
       argc, argv, [](const char *word) { cli::common_option(word, kUsage); },

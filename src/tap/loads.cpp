@@ -8,9 +8,9 @@
 //                starts at Capture and ends in Run-Test/Idle
 // The value text goes to the platform as typed (a "0x" prefix included) and
 // the bits that come out are dropped.
+#include "base/heap_text.h"
 #include "main/cli.h"
 #include "main/commands.h"
-#include "base/heap_text.h"
 #include "platform/jtag_platform.h"
 #include "tap/tap_steps.h"
 
@@ -84,6 +84,10 @@ int run_load(const Load &load, int argc, char **argv) {
 }
 
 }  // namespace
+
+JTAGBOX_COMMAND(2, JTAG_LoadDR, cmd_load_dr, kLoadDR.usage, "");
+JTAGBOX_COMMAND(3, JTAG_LoadIR, cmd_load_ir, kLoadIR.usage, "");
+JTAGBOX_COMMAND(13, JTAG_ScanIR_Path, cmd_scan_ir_path, kScanIRPath.usage, "");
 
 int cmd_load_ir(int argc, char **argv) { return run_load(kLoadIR, argc, argv); }
 int cmd_load_dr(int argc, char **argv) { return run_load(kLoadDR, argc, argv); }

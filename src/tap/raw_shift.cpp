@@ -14,11 +14,11 @@
 #include <optional>
 #include <string>
 
+#include "base/heap_text.h"
 #include "files/input_file.h"
 #include "files/output_file.h"
 #include "main/cli.h"
 #include "main/commands.h"
-#include "base/heap_text.h"
 #include "platform/jtag_platform.h"
 
 namespace jtagbox {
@@ -26,16 +26,20 @@ namespace {
 
 constexpr const char *kShiftName = "JTAG_Shift";
 
+// Printed after its error line, on -h as after a mistake.
+constexpr const char *kShiftUsage =
+    "JTAG_Shift <pattern|-f=input file> <Length>\n"
+    "\tOptional: -r[ecycle] : set TDI=TDO\n"
+    "\t         -p[ad]=[0|1]: pad character (default 0)\n"
+    "\t         -w[ait]     : enable wait for sentinel bit\n"
+    "\t         -d[=<num>] (debug [=level])\n"
+    "\t         -h (help)\n\n"
+    "\t         -a (accelerate using FPGA accelerator)\n\n"
+    "\t         -o=<output file>\n\n";
+
 void print_shift_usage() {
   std::puts("JTAG_Shift: ERROR, Pattern/Length not specified !");
-  std::puts("JTAG_Shift <pattern|-f=input file> <Length>");
-  std::puts("\tOptional: -r[ecycle] : set TDI=TDO");
-  std::puts("\t         -p[ad]=[0|1]: pad character (default 0)");
-  std::puts("\t         -w[ait]     : enable wait for sentinel bit");
-  std::puts("\t         -d[=<num>] (debug [=level])");
-  std::puts("\t         -h (help)\n");
-  std::puts("\t         -a (accelerate using FPGA accelerator)\n");
-  std::puts("\t         -o=<output file>\n");
+  std::fputs(kShiftUsage, stdout);
 }
 
 [[noreturn]] void shift_usage_exit(int status) {
@@ -116,6 +120,8 @@ ShiftRequest scan_shift_arguments(int argc, char **argv) {
 
 }  // namespace
 
+JTAGBOX_COMMAND(8, JTAG_Shift, cmd_shift, kShiftUsage, "-a -f= -o= -p= -r -w");
+
 int cmd_shift(int argc, char **argv) {
   const ShiftRequest r = scan_shift_arguments(argc, argv);
   const ShiftSettings &s = r.settings;
@@ -192,6 +198,8 @@ IRPathRequest scan_ir_path_arguments(int argc, char **argv) {
 }
 
 }  // namespace
+
+JTAGBOX_COMMAND(18, JTAG_IRPath, cmd_ir_path, kIRPathUsage, "-p= -r -w");
 
 int cmd_ir_path(int argc, char **argv) {
   const IRPathRequest r = scan_ir_path_arguments(argc, argv);

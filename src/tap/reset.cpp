@@ -6,9 +6,9 @@
 
 #include <cstdio>
 
+#include "base/heap_text.h"
 #include "main/cli.h"
 #include "main/commands.h"
-#include "base/heap_text.h"
 #include "platform/jtag_platform.h"
 
 namespace jtagbox {
@@ -36,6 +36,8 @@ void watchdog_expired(int) {
 }
 
 }  // namespace
+
+JTAGBOX_COMMAND(7, JTAG_Reset, cmd_reset, kUsage, "");
 
 int cmd_reset(int argc, char **argv) {
   cli::scan(

@@ -18,6 +18,9 @@ constexpr const char *kTckUsage = "JTAG_Tck <num> [-d=<level>] [-h]\n";
 
 }  // namespace
 
+JTAGBOX_COMMAND(11, JTAG_TMS, cmd_tms, kTmsUsage, "");
+JTAGBOX_COMMAND(12, JTAG_Tck, cmd_tck, kTckUsage, "");
+
 // No option scan at all: the one word is the level, whatever it looks like
 // ("-h" is atoi 0, so it drives TMS low).
 int cmd_tms(int argc, char **argv) {

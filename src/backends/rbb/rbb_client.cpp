@@ -16,10 +16,10 @@
 #include <memory>
 #include <string>
 
-#include "rbb/rbb_protocol.h"
 #include "base/errno_text.h"
-#include "driver/tap_record_file.h"
 #include "base/unique_fd.h"
+#include "driver/tap_record_file.h"
+#include "rbb/rbb_protocol.h"
 
 namespace jtag::rbb {
 namespace {
