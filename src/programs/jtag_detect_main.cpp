@@ -24,6 +24,7 @@
 #include <string>
 
 #include "base/bits.h"
+#include "frame/program_frame.h"
 #include "platform/jtag_platform.h"
 #include "platform/run_end.h"
 #include "tools/chain_analysis.h"
@@ -57,14 +58,11 @@ bool all(const BitVector &bits, bool value) {
   return true;
 }
 
+// The report or the one line, then the end of the run; standard output is
+// checked by the frame after it.
 int finish(const std::string &text, int status) {
   std::fputs(text.c_str(), status == 0 ? stdout : stderr);
-  if (!jtag::end_run()) return 1;
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    std::fprintf(stderr, "jtag-detect: cannot write standard output\n");
-    return 1;
-  }
-  return status;
+  return jtag::end_run() ? status : jtag::frame::kFailure;
 }
 
 int detect() {
@@ -106,16 +104,14 @@ int detect() {
   return finish(report, 0);
 }
 
-}  // namespace
-
-int main(int argc, char **argv) {
-  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-    std::fputs(kUsage, stdout);
-    return std::fflush(stdout) == 0 ? 0 : 1;
-  }
-  if (argc != 1) {
-    std::fprintf(stderr, "jtag-detect: takes no arguments\n%s", kUsage);
-    return 2;
-  }
+int run(int argc, char **argv) {
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0))
+    return jtag::frame::print_help(kUsage);
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) return jtag::frame::print_version();
+  if (argc != 1) return jtag::frame::usage_error("takes no arguments", kUsage);
   return detect();
 }
+
+}  // namespace
+
+int main(int argc, char **argv) { return jtag::frame::run("jtag-detect", argc, argv, run); }
