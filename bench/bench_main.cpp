@@ -10,13 +10,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "bench.h"
+#include "frame/program_frame.h"
 
 extern char **environ;
 
@@ -28,6 +31,15 @@ std::vector<std::pair<std::string, Function>> &registry() {
   return r;
 }
 
+// In a child just forked: standard output into the pipe, and SIGPIPE back
+// to its default (the frame ignores it here), as a user starts a program.
+void become_child_writing_to(const int (&out_pipe)[2]) {
+  std::signal(SIGPIPE, SIG_DFL);
+  ::dup2(out_pipe[1], 1);
+  ::close(out_pipe[0]);
+  ::close(out_pipe[1]);
+}
+
 }  // namespace
 
 Registrar::Registrar(const char *name, Function f) { registry().emplace_back(name, f); }
@@ -37,9 +49,7 @@ int start_server(const Context &ctx, int &port) {
   if (::pipe(out_pipe) != 0) return -1;
   const pid_t pid = ::fork();
   if (pid == 0) {
-    ::dup2(out_pipe[1], 1);
-    ::close(out_pipe[0]);
-    ::close(out_pipe[1]);
+    become_child_writing_to(out_pipe);
     ::setenv("JTAG_PLATFORM", ctx.env.at("JTAG_PLATFORM").c_str(), 1);
     const std::string program = (ctx.bin / "jtag-sim").string();
     ::execl(program.c_str(), "jtag-sim", "serve", "--port", "0", static_cast<char *>(nullptr));
@@ -85,9 +95,7 @@ Measured run(const Context &ctx, const std::string &command, const std::vector<s
   const auto start = std::chrono::steady_clock::now();
   const pid_t pid = ::fork();
   if (pid == 0) {
-    ::dup2(out_pipe[1], 1);
-    ::close(out_pipe[0]);
-    ::close(out_pipe[1]);
+    become_child_writing_to(out_pipe);
     if (::chdir(ctx.work.c_str()) != 0) _exit(126);
     ::execve(program.c_str(), argv.data(), envp.data());
     _exit(127);
@@ -146,57 +154,43 @@ void print_help(const std::filesystem::path &bin) {
   std::printf("\n");
 }
 
-int usage_error(const std::string &message) {
-  std::fprintf(stderr, "jtagbox-bench: %s\nTry 'jtagbox-bench --help'.\n", message.c_str());
-  return 2;
-}
+int usage_error(const std::string &message) { return jtag::frame::usage_error(message); }
 
-}  // namespace
-}  // namespace bench
-
-int main(int argc, char **argv) {
-  std::filesystem::path bin = bench::own_directory();
+int bench_main(int argc, char **argv) {
+  std::filesystem::path bin = own_directory();
   bool quick = false;
   std::vector<std::string> only;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
-      bench::print_help(bench::own_directory());
-      return 0;
+      print_help(own_directory());
+      return jtag::frame::kSuccess;
     }
-    if (arg == "--version") {
-      std::printf("jtagbox-bench (jtagbox) %s\n", JTAGBOX_VERSION);
-      return 0;
-    }
+    if (arg == "--version") return jtag::frame::print_version();
     if (arg == "--quick") {
       quick = true;
     } else if (arg == "--bin") {
-      if (i + 1 == argc || argv[i + 1][0] == '\0') return bench::usage_error("--bin needs a directory");
+      if (i + 1 == argc || argv[i + 1][0] == '\0') return usage_error("--bin needs a directory");
       bin = argv[++i];
     } else if (arg.starts_with("-")) {
-      return bench::usage_error("unknown option '" + arg + "'");
-    } else if (!bench::is_registered(arg)) {
-      return bench::usage_error("no benchmark '" + arg + "'");
+      return usage_error("unknown option '" + arg + "'");
+    } else if (!is_registered(arg)) {
+      return usage_error("no benchmark '" + arg + "'");
     } else {
       only.push_back(arg);
     }
   }
-  if (bin.empty()) return bench::usage_error("cannot find this program's directory; give --bin DIR");
+  if (bin.empty()) return usage_error("cannot find this program's directory; give --bin DIR");
   std::error_code ec;
   bin = std::filesystem::absolute(bin, ec);
-  if (ec || !std::filesystem::exists(bin / "jtagbox")) {
-    std::fprintf(stderr, "jtagbox-bench: no jtagbox in %s (give --bin DIR)\n", bin.c_str());
-    return 1;
-  }
-  for (const auto &[name, f] : bench::registry()) {
+  if (ec || !std::filesystem::exists(bin / "jtagbox"))
+    return jtag::frame::failure("no jtagbox in " + bin.string() + " (give --bin DIR)");
+  for (const auto &[name, f] : registry()) {
     if (!only.empty() && std::find(only.begin(), only.end(), name) == only.end()) continue;
     char tmpl[] = "/tmp/jtagbox-bench-XXXXXX";
     const char *work = ::mkdtemp(tmpl);
-    if (work == nullptr) {
-      std::perror("jtagbox-bench: mkdtemp");
-      return 1;
-    }
-    bench::Context ctx;
+    if (work == nullptr) return jtag::frame::failure(std::string("mkdtemp: ") + std::strerror(errno));
+    Context ctx;
     ctx.bin = bin;
     ctx.work = work;
     ctx.quick = quick;
@@ -206,3 +200,8 @@ int main(int argc, char **argv) {
   }
   return 0;
 }
+
+}  // namespace
+}  // namespace bench
+
+int main(int argc, char **argv) { return jtag::frame::run("jtagbox-bench", argc, argv, bench::bench_main); }

@@ -25,6 +25,7 @@
 
 #include "base/bits.h"
 #include "base/printable.h"
+#include "frame/program_frame.h"
 #include "platform/jtag_platform.h"
 #include "platform/run_end.h"
 #include "tools/chain_analysis.h"
@@ -58,44 +59,41 @@ bool all(const BitVector &bits, bool value) {
   return true;
 }
 
-// A failure is one line even when the board cannot keep the run either.
-int finish(const std::string &text, int status) {
-  if (status != 0) {
-    std::string line = text.substr(0, text.size() - 1);  // without its line end
-    if (const auto lost = jtag::end_run_for_reason()) line += "; the board kept none of this run: " + *lost;
-    std::fprintf(stderr, "%s\n", jtag::printable(line).c_str());
-    return status;
-  }
-  std::fputs(text.c_str(), stdout);
-  if (!jtag::end_run()) return 1;
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    std::fprintf(stderr, "jtag-detect: cannot write standard output\n");
-    return 1;
-  }
-  return status;
+// The report, then the end of the run; standard output is checked by the
+// frame after it.
+int finish(const std::string &report) {
+  std::fputs(report.c_str(), stdout);
+  return jtag::end_run() ? jtag::frame::kSuccess : jtag::frame::kFailure;
+}
+
+// One line, even when the board cannot keep the run either.
+int fail(const std::string &why) {
+  std::string line = why;
+  if (const auto lost = jtag::end_run_for_reason()) line += "; the board kept none of this run: " + *lost;
+  return jtag::frame::failure(line);
 }
 
 int detect() {
   JTAG_Reset();
   JTAG_Select_IR();
   const BitVector ir = shift(zeros_then_ones(), 2 * kMargin);
-  if (all(ir, true)) return finish("jtag-detect: TDO stuck at 1: no device answers\n", 1);
-  if (all(ir, false)) return finish("jtag-detect: TDO stuck at 0: no device answers\n", 1);
+  if (all(ir, true)) return fail("TDO stuck at 1: no device answers");
+  if (all(ir, false)) return fail("TDO stuck at 0: no device answers");
   const std::optional<size_t> ir_total = tools::ones_delay(ir, kMargin);
 
   JTAG_Select_DR();
   const BitVector bypass = shift(zeros_then_ones(), 2 * kMargin);
   const std::optional<size_t> count = tools::ones_delay(bypass, kMargin);
   if (!ir_total || !count)
-    return finish("jtag-detect: the chain is longer than 1024 bits or does not pass TDI on to TDO\n", 1);
-  if (*count == 0) return finish("jtag-detect: no device: TDI comes straight back on TDO\n", 1);
+    return fail("the chain is longer than 1024 bits or does not pass TDI on to TDO");
+  if (*count == 0) return fail("no device: TDI comes straight back on TDO");
 
   JTAG_Reset();
   JTAG_Select_DR();
   const BitVector id_bits = shift(std::string(), 32 * *count);
   const auto codes = tools::idcodes(id_bits, *count);
   JTAG_Reset();
-  if (!codes) return finish("jtag-detect: the IDCODE scan does not match the device count\n", 1);
+  if (!codes) return fail("the IDCODE scan does not match the device count");
 
   const auto lengths = tools::ir_lengths(ir, *ir_total, *count);
   std::vector<tools::Tap> taps(*count);
@@ -111,19 +109,17 @@ int detect() {
                 return v;
               }()) +
               " does not split into " + std::to_string(*count) + " IRs ending in 01\n";
-  return finish(report, 0);
+  return finish(report);
+}
+
+int run(int argc, char **argv) {
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0))
+    return jtag::frame::print_help(kUsage);
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) return jtag::frame::print_version();
+  if (argc != 1) return jtag::frame::usage_error("takes no arguments", kUsage);
+  return detect();
 }
 
 }  // namespace
 
-int main(int argc, char **argv) {
-  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-    std::fputs(kUsage, stdout);
-    return std::fflush(stdout) == 0 ? 0 : 1;
-  }
-  if (argc != 1) {
-    std::fprintf(stderr, "jtag-detect: takes no arguments\n%s", kUsage);
-    return 2;
-  }
-  return detect();
-}
+int main(int argc, char **argv) { return jtag::frame::run("jtag-detect", argc, argv, run); }

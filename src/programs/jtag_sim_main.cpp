@@ -1,14 +1,13 @@
 // jtag-sim: power up, inspect and adjust the simulated board that the
 // jtagbox commands drive.
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
-#include <new>
 #include <string>
 #include <vector>
 
 #include "base/printable.h"
+#include "frame/program_frame.h"
 #include "rbb/rbb_server.h"
 #include "sim/board_session.h"
 #include "sim/scan_chains.h"
@@ -69,11 +68,7 @@ constexpr const char *kHelp =
     "The state lives in DIR/board.db, an SQLite database (board.db(5)\n"
     "describes its tables).\n";
 
-int usage_error(const std::string &message) {
-  std::fprintf(stderr, "jtag-sim: %s\n", jtag::printable(message).c_str());
-  std::fprintf(stderr, "Try 'jtag-sim --help'.\n");
-  return 2;
-}
+int usage_error(const std::string &message) { return jtag::frame::usage_error(message); }
 
 std::filesystem::path board_dir() {
   bool is_sim = false;
@@ -159,14 +154,8 @@ int run_serve(int argc, char **argv) {
 int run(int argc, char **argv) {
   if (argc < 2) return usage_error("no command given");
   const std::string command = argv[1];
-  if (command == "--help" || command == "-h") {
-    std::fputs(kHelp, stdout);
-    return 0;
-  }
-  if (command == "--version") {
-    std::fputs("jtag-sim (jtagbox) " JTAGBOX_VERSION "\n", stdout);
-    return 0;
-  }
+  if (command == "--help" || command == "-h") return jtag::frame::print_help(kHelp);
+  if (command == "--version") return jtag::frame::print_version();
   if (command == "serve") return run_serve(argc, argv);
   if (command != "reset" && command != "show" && command != "set" && command != "chain" && command != "get")
     return usage_error("unknown command '" + command + "'");
@@ -201,25 +190,4 @@ int run(int argc, char **argv) {
 
 }  // namespace
 
-// What was printed must have reached standard output (a full disk, a closed
-// pipe): otherwise one line and status 1.
-int finish_output(int status) {
-  errno = 0;
-  std::cout.flush();  // through stdout's buffer: errno keeps the reason
-  if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0 && std::cout.good()) return status;
-  std::fprintf(stderr, "jtag-sim: cannot write standard output: %s\n",
-               errno != 0 ? std::strerror(errno) : "write failed");
-  return 1;
-}
-
-int main(int argc, char **argv) {
-  try {
-    return finish_output(run(argc, argv));
-  } catch (const jtag::PlatformError &e) {
-    std::fprintf(stderr, "jtag-sim: %s\n", jtag::printable(e.what()).c_str());
-    return 1;
-  } catch (const std::bad_alloc &) {
-    std::fprintf(stderr, "jtag-sim: out of memory\n");
-    return 1;
-  }
-}
+int main(int argc, char **argv) { return jtag::frame::run("jtag-sim", argc, argv, run); }

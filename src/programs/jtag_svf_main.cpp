@@ -15,14 +15,13 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <new>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "base/printable.h"
+#include "frame/program_frame.h"
 #include "platform/run_end.h"
 #include "tools/svf_lexer.h"
 #include "tools/svf_player.h"
@@ -67,10 +66,7 @@ class Progress {
   int shown_ = -1, width_ = 0;
 };
 
-int usage_error(const std::string &line) {
-  std::fprintf(stderr, "jtag-svf: %s\n%s", jtag::printable(line).c_str(), kUsage);
-  return 2;
-}
+int usage_error(const std::string &line) { return jtag::frame::usage_error(line, kUsage); }
 
 void play_file(const std::string &file, tools::SvfPlayer &player, Progress &progress) {
   tools::SvfLexer in(file);
@@ -93,8 +89,7 @@ int failed(Progress &progress, const char *text) {
   progress.clear();
   std::string line = text;
   if (const auto lost = jtag::end_run_for_reason()) line += "; the board kept none of this run: " + *lost;
-  std::fprintf(stderr, "jtag-svf: %s\n", jtag::printable(line).c_str());
-  return 1;
+  return jtag::frame::failure(line);
 }
 
 int play(const CommandLine &line) {
@@ -110,21 +105,13 @@ int play(const CommandLine &line) {
   return jtag::end_run() ? 0 : 1;
 }
 
-}  // namespace
-
-int main(int argc, char **argv) {
+int run(int argc, char **argv) {
   CommandLine line;
   bool options = true;
   for (int i = 1; i < argc; ++i) {
     const std::string word = argv[i];
-    if (options && (word == "--help" || word == "-h")) {
-      std::fputs(kUsage, stdout);
-      return std::fflush(stdout) == 0 ? 0 : 1;
-    }
-    if (options && word == "--version") {
-      std::puts("jtag-svf (jtagbox) " JTAGBOX_VERSION);
-      return std::fflush(stdout) == 0 ? 0 : 1;
-    }
+    if (options && (word == "--help" || word == "-h")) return jtag::frame::print_help(kUsage);
+    if (options && word == "--version") return jtag::frame::print_version();
     if (options && word == "--") {
       options = false;
     } else if (options && word == "-q") {
@@ -138,3 +125,7 @@ int main(int argc, char **argv) {
   if (line.files.empty()) return usage_error("no FILE given");
   return play(line);
 }
+
+}  // namespace
+
+int main(int argc, char **argv) { return jtag::frame::run("jtag-svf", argc, argv, run); }

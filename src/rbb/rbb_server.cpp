@@ -33,6 +33,12 @@ using std::chrono::milliseconds;
 
 // No wait lasts longer than this before it looks at the stop flag again.
 constexpr int kStopCheckMs = 100;
+// The bounds on one client (rbb_server.h): idle this long, the board goes
+// back; this many answers owed, no more is read from it; owed answers that
+// have not moved for this long, it is dropped.
+constexpr int kIdleReleaseMs = 150;
+constexpr std::size_t kAnswerBufferBytes = std::size_t{64} * 1024;
+constexpr int kStalledClientSeconds = 5;
 
 volatile sig_atomic_t g_stop = 0;
 void on_stop_signal(int) { g_stop = 1; }

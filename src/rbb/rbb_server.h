@@ -17,7 +17,7 @@
 // The board (its lock and its state) is held only while a client is busy
 // with it.  The server takes it when a byte from the client needs it, and
 // saves it and lets the lock go when the client leaves, says 'Q', is
-// dropped, or falls idle: kIdleReleaseMs with no byte from it and every
+// dropped, or falls idle: 150 ms with no byte from it and every
 // answer handed to the socket.  So a command on the same board waits at
 // most about that long behind an idle OpenOCD session, and the session goes
 // on when it speaks again: the server takes the board back (waiting for the
@@ -29,9 +29,9 @@
 // has every effect of its bits saved for whoever takes the board next.
 //
 // What one client can cost the server is bounded.  Bytes are read from it
-// only while the answers it is owed fit in kAnswerBufferBytes (each byte
+// only while the answers it is owed fit in 64 KiB (each byte
 // asks for at most one answer); the answers go out with non-blocking sends.
-// A client whose owed answers have not moved for kStalledClientSeconds
+// A client whose owed answers have not moved for 5 s
 // (it stopped reading them) is dropped with one line ("jtag-sim serve:
 // dropped a client that left its answers unread for 5 s"), its board saved
 // and let go.  SIGINT and SIGTERM end the server well within a second
@@ -40,16 +40,12 @@
 #ifndef JTAGBOX_RBB_RBB_SERVER_H
 #define JTAGBOX_RBB_RBB_SERVER_H
 
-#include <cstddef>
 #include <filesystem>
 #include <string>
 
 namespace jtag::sim {
 
 inline constexpr int kDefaultRbbPort = 3335;
-inline constexpr int kIdleReleaseMs = 150;
-inline constexpr int kStalledClientSeconds = 5;
-inline constexpr std::size_t kAnswerBufferBytes = std::size_t{64} * 1024;
 
 // Serves the board in `dir` on 127.0.0.1:`port` (0: a free port) until
 // SIGINT or SIGTERM.  Prints the port on the first line of standard output.

@@ -26,6 +26,12 @@ constexpr size_t kApplicationIdAt = 68;
 constexpr auto kSayBusyAfter = std::chrono::seconds(1);
 constexpr const char *kWhatToDo = "; 'jtag-sim reset' powers the board up fresh";
 constexpr auto kBusyPoll = std::chrono::milliseconds(5);
+// How long a command waits for the board another process holds.
+constexpr int kBusyWaitSeconds = 30;
+
+// Ours, in the header of the file ("jtgb"), and the layout of the tables.
+constexpr int32_t kBoardApplicationId = 0x6a746762;
+constexpr int32_t kBoardSchemaVersion = 1;
 
 // STRICT: a value of the wrong type is refused when a person seeds it.
 constexpr const char *kSchema = R"sql(

@@ -39,10 +39,6 @@
 
 namespace jtag::sim {
 
-// Ours, in the header of the file ("jtgb"), and the layout of the tables.
-inline constexpr int32_t kBoardApplicationId = 0x6a746762;
-inline constexpr int32_t kBoardSchemaVersion = 1;
-inline constexpr int kBusyWaitSeconds = 30;
 inline constexpr const char *kBoardFile = "board.db";
 
 // The files a board directory may hold that the board itself made:

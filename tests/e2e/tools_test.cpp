@@ -1,6 +1,11 @@
-// The board tool and the benchmark program as a user starts them: --help,
-// --version (the project's version), bad arguments, and the benchmark
-// program finding the commands when it is started by name through PATH.
+// The programs beside the commands as a user starts them: --help, --version
+// (the project's version) and standard output that cannot be written, the
+// same for every one; bad arguments, and the benchmark program finding the
+// commands when it is started by name through PATH.
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "support/e2e.h"
 
 namespace {
@@ -20,50 +25,93 @@ class Tools : public BoardTest {
   }
 };
 
-TEST_F(Tools, VersionIsTheProjectVersion) {
-  struct Case {
-    std::filesystem::path program;
-    std::string argv0;
-    std::string out;
-  };
-  const Case cases[] = {
-      {bin("jtag-sim"), "jtag-sim", "jtag-sim (jtagbox) " JTAGBOX_VERSION "\n"},
-      {bin("jtag-svf"), "jtag-svf", "jtag-svf (jtagbox) " JTAGBOX_VERSION "\n"},
-      {kBench, "jtagbox-bench", "jtagbox-bench (jtagbox) " JTAGBOX_VERSION "\n"},
-  };
-  for (const Case &c : cases) {
-    const auto r = exec(c.program, c.argv0, {"--version"});
-    EXPECT_EQ(r.status, 0) << c.argv0;
-    EXPECT_EQ(r.out, c.out) << c.argv0;
-    EXPECT_EQ(r.err, "") << c.argv0;
+// Every installed program beside the commands, and the first line of its
+// --help.
+struct Tool {
+  std::string name;
+  std::string usage;
+};
+const Tool kTools[] = {
+    {"jtag-sim", "usage: jtag-sim COMMAND"},
+    {"jtag-svf", "usage: jtag-svf [-q] FILE..."},
+    {"jtag-detect", "usage: jtag-detect"},
+    {"jtagbox-bench", "usage: jtagbox-bench [--bin DIR] [--quick] [NAME...]"},
+};
+
+// `program` with standard output into a pipe whose reader is gone and
+// standard error into `err`.
+e2e::Result run_into_closed_pipe(const std::filesystem::path &program, const std::vector<std::string> &args,
+                                 const std::filesystem::path &err) {
+  int out[2];
+  if (::pipe(out) != 0) return {};
+  ::close(out[0]);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ::dup2(out[1], 1);
+    ::dup2(fd, 2);
+    std::vector<char *> argv{const_cast<char *>(program.c_str())};
+    for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  ::close(out[1]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  e2e::Result r;
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  r.err = e2e::read_file(err);
+  return r;
+}
+
+TEST_F(Tools, EveryToolAnswersVersionAndHelp) {
+  for (const Tool &t : kTools) {
+    const auto version = exec(bin(t.name), t.name, {"--version"});
+    EXPECT_EQ(version.status, 0) << t.name;
+    EXPECT_EQ(version.out, t.name + " (jtagbox) " JTAGBOX_VERSION "\n");
+    EXPECT_EQ(version.err, "") << t.name;
+    for (const char *help_option : {"--help", "-h"}) {
+      const auto help = exec(bin(t.name), t.name, {help_option});
+      EXPECT_EQ(help.status, 0) << t.name << " " << help_option;
+      const auto lines = e2e::split_lines(help.out);
+      ASSERT_FALSE(lines.empty()) << t.name << " " << help_option;
+      EXPECT_EQ(lines[0], t.usage) << help_option;
+      EXPECT_EQ(help.err, "") << t.name << " " << help_option;
+    }
+  }
+  // Options after others are still seen where a tool takes several.
+  EXPECT_EQ(exec(bin("jtagbox-bench"), "jtagbox-bench", {"--quick", "-h"}).status, 0);
+  EXPECT_EQ(exec(bin("jtag-svf"), "jtag-svf", {"-q", "--version"}).out, "jtag-svf (jtagbox) " JTAGBOX_VERSION "\n");
+  // The benchmark program lists what NAME can be.
+  EXPECT_NE(exec(bin("jtagbox-bench"), "jtagbox-bench", {"--help"}).out.find(" reset"), std::string::npos);
+}
+
+// What a tool prints must get out: to a full disk, or into a pipe nobody
+// reads any more, it says so in one line and ends with status 1.
+TEST_F(Tools, StandardOutputThatCannotBeWrittenIsOneLineAndStatusOne) {
+  for (const Tool &t : kTools) {
+    for (const char *option : {"--version", "--help"}) {
+      const std::string label = t.name + " " + option;
+      const auto full = run_to("/dev/full", t.name, {option});
+      EXPECT_EQ(full.status, 1) << label;
+      EXPECT_EQ(full.err, t.name + ": cannot write standard output: No space left on device\n") << label;
+      const auto gone = run_into_closed_pipe(bin(t.name), {option}, path("err.txt"));
+      EXPECT_EQ(gone.status, 1) << label;
+      EXPECT_EQ(gone.err, t.name + ": cannot write standard output: Broken pipe\n") << label;
+    }
   }
 }
 
-TEST_F(Tools, HelpGoesToStandardOutputWithStatusZero) {
-  struct Case {
-    std::filesystem::path program;
-    std::string argv0;
-    std::vector<std::string> args;
-    std::string first_line;
-  };
-  const Case cases[] = {
-      {bin("jtag-sim"), "jtag-sim", {"--help"}, "usage: jtag-sim COMMAND"},
-      {bin("jtag-sim"), "jtag-sim", {"-h"}, "usage: jtag-sim COMMAND"},
-      {bin("jtag-svf"), "jtag-svf", {"--help"}, "usage: jtag-svf [-q] FILE..."},
-      {kBench, "jtagbox-bench", {"--help"}, "usage: jtagbox-bench [--bin DIR] [--quick] [NAME...]"},
-      {kBench, "jtagbox-bench", {"--quick", "-h"}, "usage: jtagbox-bench [--bin DIR] [--quick] [NAME...]"},
-  };
-  for (const Case &c : cases) {
-    const std::string label = c.argv0 + " " + ::testing::PrintToString(c.args);
-    const auto r = exec(c.program, c.argv0, c.args);
-    EXPECT_EQ(r.status, 0) << label;
-    const auto lines = e2e::split_lines(r.out);
-    ASSERT_FALSE(lines.empty()) << label;
-    EXPECT_EQ(lines[0], c.first_line) << label;
-    EXPECT_EQ(r.err, "") << label;
+// The multi-call executable under a name that is no command does nothing,
+// whatever the arguments: --version and --help included.
+TEST_F(Tools, JtagboxUnderItsOwnNameStaysSilent) {
+  for (const char *option : {"--version", "--help"}) {
+    const auto r = exec(bin("jtagbox"), "jtagbox", {option});
+    EXPECT_EQ(r.status, 0) << option;
+    EXPECT_EQ(r.out, "") << option;
+    EXPECT_EQ(r.err, "") << option;
   }
-  // The benchmark program lists what NAME can be.
-  EXPECT_NE(exec(kBench, "jtagbox-bench", {"--help"}).out.find(" reset"), std::string::npos);
 }
 
 TEST_F(Tools, BenchStartedByNameFindsTheCommandsBesideIt) {

@@ -4,7 +4,11 @@
 // same cases check the platform's recorder on the rbb backend.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <iterator>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -73,28 +77,62 @@ TEST_F(Wave, DecoderSeesTheWalksAndTheBits) {
   }
 }
 
-// The exact file of one TCK: JTAG_TMS 0 from Test-Logic-Reset.
-TEST_F(Wave, FileIsExactlyTheDocumentedVcd) {
-  const std::filesystem::path vcd = path("tms.vcd");
+// The values a VCD file gives the variable named `name`, in order: its
+// identifier from the $var line, then every change of it.
+Lines changes_of(const std::string &vcd, const std::string &name) {
+  std::string id;
+  Lines values;
+  for (const std::string &line : e2e::split_lines(vcd)) {
+    std::istringstream words(line);
+    std::vector<std::string> w{std::istream_iterator<std::string>(words), std::istream_iterator<std::string>()};
+    if (w.size() == 6 && w[0] == "$var" && w[4] == name) id = w[3];
+    if (!id.empty() && w.size() == 2 && w[1] == id && w[0].size() > 1 && w[0][0] == 's')
+      values.push_back(w[0].substr(1));
+  }
+  return values;
+}
+
+// The file as another program reads it: sigrok-cli's VCD input finds the
+// four lines at two samples a TCK (1 us a TCK, falling then rising), one
+// TCK for each the command gave; and the TAP states written beside them
+// run from where the board's TAP was to where the command left it.
+TEST_F(Wave, ReaderFindsTheLinesAtTwoSamplesPerTck) {
+  JTAGBOX_NEED_PEER(e2e::kSigrokCli);
+  sim({"set", "tms=0"});  // five TCKs from Test-Logic-Reset into Run-Test/Idle
+  const std::string before = get("cpu0.tap");
+  const std::filesystem::path vcd = path("tck.vcd");
   env_["JTAG_WAVE"] = vcd.string();
-  const e2e::Result r = run("JTAG_TMS", {"0"});
+  const e2e::Result r = run("JTAG_Tck", {"5"});
+  env_.erase("JTAG_WAVE");
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(e2e::read_file(vcd),
-            "$version jtagbox $end\n"
-            "$comment one TCK every 1 us: TCK falls at 2k with TMS, TDI, TDO and the TAP state of TCK k, rises at "
-            "2k+1; TDO is x where it was not read $end\n"
-            "$timescale 500 ns $end\n"
-            "$scope module jtag $end\n"
-            "$var wire 1 ! tck $end\n"
-            "$var wire 1 \" tms $end\n"
-            "$var wire 1 # tdi $end\n"
-            "$var wire 1 $ tdo $end\n"
-            "$var string 1 % state $end\n"
-            "$upscope $end\n"
-            "$enddefinitions $end\n"
-            "#0\n$dumpvars\n0!\n0\"\n1#\nx$\nsTest-Logic-Reset %\n$end\n"
-            "#1\n1!\n"
-            "#2\n0!\nsRun-Test/Idle %\n");
+
+  const auto sigrok = [&](const Lines &args) {
+    Lines all = {"-I", "vcd", "-i", vcd.string()};
+    all.insert(all.end(), args.begin(), args.end());
+    const e2e::Result out = exec(e2e::kSigrokCli, "sigrok-cli", all);
+    EXPECT_EQ(out.status, 0) << out.err;
+    return e2e::split_lines(out.out);
+  };
+  const Lines shown = sigrok({"--show"});
+  const Lines expected_show = {"Samplerate: 2000000", "Channels: 4",  "- tck: logic",
+                               "- tms: logic",        "- tdi: logic", "- tdo: logic"};
+  for (const std::string &line : expected_show)
+    EXPECT_NE(std::find(shown.begin(), shown.end(), line), shown.end()) << line << " in\n"
+                                                                        << ::testing::PrintToString(shown);
+  std::map<std::string, std::string> samples;  // channel: its samples, 0 and 1
+  for (const std::string &line : sigrok({"-O", "bits"})) {
+    const size_t colon = line.find(':');
+    if (colon != std::string::npos && line.find_first_not_of("01 ", colon + 1) == std::string::npos)
+      for (const char c : line.substr(colon + 1))
+        if (c != ' ') samples[line.substr(0, colon)] += c;  // in groups of 8
+  }
+  EXPECT_EQ(samples["tck"], "0101010101");
+  EXPECT_EQ(samples["tms"], "0000000000");
+
+  const Lines states = changes_of(e2e::read_file(vcd), "state");
+  ASSERT_FALSE(states.empty());
+  EXPECT_EQ(states.front(), before);
+  EXPECT_EQ(states.back(), get("cpu0.tap"));
 }
 
 // A recorder that cannot write, or whose file is a planted link, fails the

@@ -1,0 +1,69 @@
+#include "frame/program_frame.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <new>
+#include <string>
+
+#include "base/error.h"
+#include "base/printable.h"
+
+namespace jtag::frame {
+namespace {
+
+const char *g_name = "jtagbox";
+
+void line_on_stderr(std::string_view message) { std::fprintf(stderr, "%s: %s\n", g_name, printable(message).c_str()); }
+
+}  // namespace
+
+const char *program_name() { return g_name; }
+
+int print_version() {
+  std::printf("%s (jtagbox) %s\n", g_name, JTAGBOX_VERSION);
+  return kSuccess;
+}
+
+int print_help(std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  return kSuccess;
+}
+
+int usage_error(std::string_view message, const char *usage) {
+  line_on_stderr(message);
+  if (usage != nullptr)
+    std::fputs(usage, stderr);
+  else
+    std::fprintf(stderr, "Try '%s --help'.\n", g_name);
+  return kUsageError;
+}
+
+int failure(std::string_view message) {
+  line_on_stderr(message);
+  return kFailure;
+}
+
+int check_standard_output(int status) {
+  errno = 0;
+  std::cout.flush();  // through stdout's buffer: errno keeps the reason
+  if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0 && std::cout.good()) return status;
+  failure(std::string("cannot write standard output: ") + (errno != 0 ? std::strerror(errno) : "write failed"));
+  return kFailure;
+}
+
+int run(const char *name, int argc, char **argv, Body body) {
+  g_name = name;
+  std::signal(SIGPIPE, SIG_IGN);
+  try {
+    return check_standard_output(body(argc, argv));
+  } catch (const PlatformError &e) {
+    return failure(e.what());
+  } catch (const std::bad_alloc &) {
+    return failure("out of memory");
+  }
+}
+
+}  // namespace jtag::frame
