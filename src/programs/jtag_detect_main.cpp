@@ -84,8 +84,7 @@ int detect() {
   JTAG_Select_DR();
   const BitVector bypass = shift(zeros_then_ones(), 2 * kMargin);
   const std::optional<size_t> count = tools::ones_delay(bypass, kMargin);
-  if (!ir_total || !count)
-    return fail("the chain is longer than 1024 bits or does not pass TDI on to TDO");
+  if (!ir_total || !count) return fail("the chain is longer than 1024 bits or does not pass TDI on to TDO");
   if (*count == 0) return fail("no device: TDI comes straight back on TDO");
 
   JTAG_Reset();
