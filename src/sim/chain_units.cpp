@@ -11,14 +11,14 @@
 namespace jtag::sim {
 namespace {
 
-constexpr unsigned kProcessorAccess = 0x88;
-constexpr unsigned kProcessorChainSelect = 0x81;
-constexpr unsigned kProcessorChain = 0x80;
+// The scan instructions of each chip (scan_chains.h tells what they do).
+enum ProcessorScanInstruction : unsigned {
+  kProcessorAccess = 0x88,
+  kProcessorChainSelect = 0x81,
+  kProcessorChain = 0x80
+};
+enum VornexScanInstruction : unsigned { kVornexAccess = 0x3D, kVornexConfig = 0x0A, kVornexChain = 0x3E };
 constexpr unsigned kChainSelectBits = 6;
-
-constexpr unsigned kVornexAccess = 0x3D;
-constexpr unsigned kVornexConfig = 0x0A;
-constexpr unsigned kVornexChain = 0x3E;
 constexpr unsigned kVornexConfigBits = 16;
 constexpr uint64_t kVornexChainRouting = 0x01E0;
 

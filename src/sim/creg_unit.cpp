@@ -8,11 +8,14 @@
 namespace jtag::sim {
 namespace {
 
-constexpr unsigned kAddressInstruction = 0x08;
-constexpr unsigned kWriteDataInstruction = 0x09;
-constexpr unsigned kReadDataInstruction = 0x0a;
-constexpr unsigned kWriteStrobe = 0x0c;
-constexpr unsigned kReadStrobe = 0x0d;
+// The processor's control-register instructions.
+enum CregInstruction : unsigned {
+  kAddressInstruction = 0x08,
+  kWriteDataInstruction = 0x09,
+  kReadDataInstruction = 0x0a,
+  kWriteStrobe = 0x0c,
+  kReadStrobe = 0x0d,
+};
 constexpr unsigned kAddressBits = 40;
 constexpr uint64_t kAddressMax = (uint64_t{1} << kAddressBits) - 1;
 

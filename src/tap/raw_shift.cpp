@@ -55,6 +55,14 @@ struct ShiftSettings {
   char pad = '0';
 };
 
+// Selects the path, shifts `pattern` with the settings and gives back what
+// came out, as hex: the shift both commands are.
+jtag::HeapText shift_to_hex(int (*select_path)(), const char *pattern, const ShiftSettings &s) {
+  select_path();
+  const jtag::HeapText bits(JTAG_Shift(pattern, s.length, s.recycle, s.wait, s.pad));
+  return jtag::HeapText(bin2hex(bits.get()));
+}
+
 // -p=<c> sets the pad character; "-p" without '=' (or with nothing after
 // it) keeps the one before.
 void take_pad(const char *word, ShiftSettings &s) {
@@ -141,9 +149,7 @@ int cmd_shift(int argc, char **argv) {
   }
 
   if (r.accelerate) jtag_fpga_accelerate = 1;
-  JTAG_Select_DR();
-  const jtag::HeapText bits(JTAG_Shift(pattern, s.length, s.recycle, s.wait, s.pad));
-  const jtag::HeapText hex(bin2hex(bits.get()));
+  const jtag::HeapText hex = shift_to_hex(JTAG_Select_DR, pattern, s);
   cli::debug("JTAG_Shift: Data Out is : %s\n", hex.get());
   if (out) {
     cli::debug("JTAG_SHIFT: Saving shift data(len=%d) to file %s\n", s.length, output_name);
@@ -203,12 +209,9 @@ JTAGBOX_COMMAND(18, JTAG_IRPath, cmd_ir_path, kIRPathUsage, "-p= -r -w");
 
 int cmd_ir_path(int argc, char **argv) {
   const IRPathRequest r = scan_ir_path_arguments(argc, argv);
-  const ShiftSettings &s = r.settings;
-  cli::debug("JTAG_IRPath: Shifting %s (%d shifts)\n", r.pattern, s.length);
-  JTAG_Select_IR();
-  const jtag::HeapText bits(JTAG_Shift(r.pattern, s.length, s.recycle, s.wait, s.pad));
+  cli::debug("JTAG_IRPath: Shifting %s (%d shifts)\n", r.pattern, r.settings.length);
+  const jtag::HeapText hex = shift_to_hex(JTAG_Select_IR, r.pattern, r.settings);
   cli::debug("JTAG_IRPath: Data Out is :");
-  const jtag::HeapText hex(bin2hex(bits.get()));
   std::puts(hex.get());
   return 0;
 }
