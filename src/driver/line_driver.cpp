@@ -14,6 +14,8 @@ BitVector LineDriver::shift_bits(const BitVector &in, bool recycle) {
   return out;
 }
 
+void LineDriver::set_trst(bool /*asserted*/) { throw PlatformError("this adapter has no TRST line"); }
+
 void LineDriver::reset_tap(bool tdi) {
   for (int i = 0; i < 5; ++i) pulse(true, tdi);
 }

@@ -41,6 +41,14 @@ class LineDriver {
   virtual BitVector shift_bits(const BitVector &in, bool recycle);
   virtual BitVector shift_bulk(const BitVector &in, bool recycle) { return shift_bits(in, recycle); }
 
+  // TRST, on an adapter that has the line (remote_bitbang's reset bytes, the
+  // simulated board's own).  Asserted, it puts every TAP of the chain in
+  // Test-Logic-Reset at once, without a TCK, and holds it there: TCKs given
+  // meanwhile move nothing.  An adapter without the line throws
+  // PlatformError; the core asks has_trst() first.
+  virtual bool has_trst() const { return false; }
+  virtual void set_trst(bool asserted);
+
   // Everything queued has been sent and has taken effect on the board.
   virtual void flush() {}
   // The end of the run, called once after the last TCK: the driver confirms

@@ -99,6 +99,8 @@ BoardServices &PlatformSession::services(const char *what) {
 void PlatformSession::reload_tap_record() { tap_.restart_from(backend_.record->load()); }
 
 void PlatformSession::end() {
+  // A run ends with TRST released, so the board is left free to move.
+  if (tap_.trst_asserted()) tap_.set_trst(false);
   // A record cut short fails the run before the board confirms it.
   for (const auto &r : recorders_) r->close();
   backend_.lines->flush();

@@ -10,8 +10,17 @@ void TapFollower::restart_from(TapRecord record) {
 void TapFollower::tck(bool tms, bool tdi) {
   lines_.pulse(tms, tdi);
   for (TapObserver *o : observers_) o->tck(record_.state, tms, tdi, std::nullopt);
-  record_ = {next_state(record_.state, tms), tms, tdi};
+  record_ = {trst_ ? TapState::TestLogicReset : next_state(record_.state, tms), tms, tdi};
+  if (trst_)  // held in Test-Logic-Reset, whatever TMS said
+    for (TapObserver *o : observers_) o->restart(record_);
   ++tck_count_;
+}
+
+void TapFollower::set_trst(bool asserted) {
+  lines_.set_trst(asserted);
+  trst_ = asserted;
+  if (asserted) record_.state = TapState::TestLogicReset;
+  for (TapObserver *o : observers_) o->trst(asserted, record_);
 }
 
 void TapFollower::walk_to(TapState target) {

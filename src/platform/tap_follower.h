@@ -33,6 +33,11 @@ class TapFollower {
   void walk_to(TapState target);
   // Five TCKs with TMS high: Test-Logic-Reset.
   void reset();
+  // TRST, where the line driver has it: asserted, the TAP is in
+  // Test-Logic-Reset and stays there through any TCK until it is released.
+  bool has_trst() const { return lines_.has_trst(); }
+  bool trst_asserted() const { return trst_; }
+  void set_trst(bool asserted);
   // From Shift-xR: `in.size()` TCKs, TMS 1 on the last, ending in Exit1-xR
   // (see LineDriver::shift_bits).  `bulk` takes the accelerated path.
   BitVector shift(const BitVector &in, bool recycle, bool bulk);
@@ -43,6 +48,7 @@ class TapFollower {
   LineDriver &lines_;
   TapRecord record_;
   uint64_t tck_count_ = 0;
+  bool trst_ = false;
   std::vector<TapObserver *> observers_;
 };
 

@@ -4,7 +4,8 @@
 // One ASCII byte per action:
 //   '0'..'7'  drive TCK, TMS, TDI (bits 2, 1, 0); TAPs act on the rising edge
 //   'R'       read TDO: the server answers '0' or '1'
-//   'r' 's' 't' 'u'  TRST and SRST levels ('t' and 'u' assert TRST)
+//   'r' 's' 't' 'u'  TRST and SRST levels ('t' and 'u' assert TRST, 's' and
+//             'u' SRST); the simulated board has no SRST and ignores it
 //   'B' 'b'   blink LED on/off      'Z' 'z'  sleep (long/short)
 //   'Q'       the client is done
 // A client gives one TCK as three bytes: TCK low with TMS and TDI, 'R' when
@@ -41,6 +42,12 @@ constexpr std::optional<Lines> lines_of(char byte) {
 
 constexpr char tdo_answer(bool tdo) { return tdo ? kTdoHigh : kTdoLow; }
 
+// The byte that sets the reset lines: 'r' + 2 * TRST + SRST, each 1 when
+// asserted ('r' releases both, 't' asserts TRST alone).
+constexpr char reset_byte(bool trst, bool srst) { return char('r' + (trst ? 2 : 0) + (srst ? 1 : 0)); }
+// Whether a reset byte ('r'..'u') asserts TRST.
+constexpr bool trst_of(char reset) { return reset == 't' || reset == 'u'; }
+
 // The TDO level an answer byte carries, or nothing for any other byte.
 constexpr std::optional<bool> tdo_of(char answer) {
   if (answer == kTdoLow) return false;
@@ -48,17 +55,17 @@ constexpr std::optional<bool> tdo_of(char answer) {
   return std::nullopt;
 }
 
-enum class Command { Lines, ReadTdo, TestReset, Ignored, Quit, Unknown };
+enum class Command { Lines, ReadTdo, Resets, Ignored, Quit, Unknown };
 
 // What a byte from a client asks of the server.
 constexpr Command command_of(char byte) {
   if (lines_of(byte)) return Command::Lines;
   switch (byte) {
     case kReadTdo: return Command::ReadTdo;
-    case 't':
-    case 'u': return Command::TestReset;
     case 'r':
     case 's':
+    case 't':
+    case 'u': return Command::Resets;
     case 'B':
     case 'b':
     case 'Z':

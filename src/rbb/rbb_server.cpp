@@ -69,8 +69,18 @@ class BoardHold {
   // did to it meanwhile.  The lock wait gives up on a stop signal.  Throws
   // SessionError.
   Board &board() {
-    if (!session_) session_ = std::make_unique<BoardSession>(dir_, StoreOptions{true, stopping, "jtag-sim serve"});
+    if (!session_) {
+      session_ = std::make_unique<BoardSession>(dir_, StoreOptions{true, stopping, "jtag-sim serve"});
+      if (trst_) session_->board().set_trst(true);  // the client's line is still asserted
+    }
     return session_->board();
+  }
+
+  // The client's TRST line: it holds the board's TAPs in Test-Logic-Reset
+  // whenever the board is the client's, until the client releases it.
+  void set_trst(bool asserted) {
+    trst_ = asserted;
+    board().set_trst(asserted);
   }
   bool held() const { return session_ != nullptr; }
 
@@ -94,6 +104,7 @@ class BoardHold {
  private:
   std::filesystem::path dir_;
   std::unique_ptr<BoardSession> session_;
+  bool trst_ = false;
 };
 
 // Whether the wave recorded so far is in its file (true without a wave).
@@ -174,7 +185,7 @@ class ClientSession {
     switch (rbb::command_of(byte)) {
       case rbb::Command::Lines: return drive(*rbb::lines_of(byte));
       case rbb::Command::ReadTdo: return owe(rbb::tdo_answer(hold_.board().tdo()));
-      case rbb::Command::TestReset: return hold_.board().test_reset();
+      case rbb::Command::Resets: return hold_.set_trst(rbb::trst_of(byte));
       case rbb::Command::Ignored: return;
       case rbb::Command::Quit:
         quit_ = true;

@@ -28,6 +28,7 @@ class SvfRecorder : public TapObserver, private SvfSink {
   }
   void restart(const TapRecord &record) override { writer_.restart(record.state); }
   void note(std::string_view text) override { writer_.note(text); }
+  void trst(bool asserted, const TapRecord & /*record*/) override { writer_.trst(asserted); }
   void close() override;
 
  private:

@@ -295,6 +295,14 @@ void SvfWriter::restart(TapState state) {
   sync_to(state);
 }
 
+void SvfWriter::trst(bool asserted) {
+  settle();
+  out_.put(asserted ? "TRST ON;\n" : "TRST OFF;\n");
+  if (!asserted) return;
+  real_ = TapState::TestLogicReset;
+  sync_to(real_);
+}
+
 void SvfWriter::note(std::string_view text) {
   settle();
   out_.put("! ");

@@ -64,6 +64,9 @@ class SvfWriter {
   void shift(TapState before, const BitVector &in, const BitVector &out, bool recycle);
   // Another TAP from here (a scan-mode switch).
   void restart(TapState state);
+  // TRST asserted (the TAP in Test-Logic-Reset from here) or released:
+  // TRST ON; or TRST OFF;.
+  void trst(bool asserted);
   void note(std::string_view text);
   // The end of the process: everything pending is written.
   void end();

@@ -26,6 +26,8 @@ class TapObserver {
   virtual void shift(TapState before, const BitVector &in, const BitVector &out, bool recycle) = 0;
   // The TAP the lines reach is another one now (a scan-mode switch).
   virtual void restart(const TapRecord & /*record*/) {}
+  // TRST asserted (the TAP in Test-Logic-Reset, `record`) or released.
+  virtual void trst(bool /*asserted*/, const TapRecord &record) { restart(record); }
   // Something the platform did that is not a TCK (scan mode, FPGA
   // registers, the accelerator), in words.
   virtual void note(std::string_view /*text*/) {}

@@ -62,6 +62,7 @@ ScanChain *Board::find_chain(const std::string &key) {
 bool Board::clock(bool tms, bool tdi) {
   tms_ = tms;
   tdi_ = tdi;
+  if (trst_) return true;  // held in Test-Logic-Reset: TDO is not driven
   unrouted_state_ = next_state(unrouted_state_, tms);
   const auto &devices = chain();
   if (devices.empty()) return true;
@@ -78,6 +79,11 @@ bool Board::tdo() {
 void Board::test_reset() {
   unrouted_state_ = TapState::TestLogicReset;
   for (auto &d : devices_) d->test_reset();
+}
+
+void Board::set_trst(bool asserted) {
+  trst_ = asserted;
+  if (asserted) test_reset();
 }
 
 TapState Board::tap_state() const {

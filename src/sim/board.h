@@ -68,6 +68,11 @@ class Board {
   bool tdo();
   // TRST asserted: every TAP to Test-Logic-Reset.
   void test_reset();
+  // TRST: asserted, every TAP goes to Test-Logic-Reset at once and stays
+  // there through any TCK until it is released.  A level of the run, not of
+  // the saved board: a new run starts with TRST released.
+  void set_trst(bool asserted);
+  bool trst() const { return trst_; }
   // in.size() cycles in Shift-xR at once, TMS 1 on the last.
   BitVector shift_bulk(const BitVector &in, bool recycle);
   // Whether every device on the chain is in a Shift state (bulk possible).
@@ -127,6 +132,7 @@ class Board {
   bool tms_ = true;
   bool tdi_ = true;
   TapState unrouted_state_ = TapState::TestLogicReset;
+  bool trst_ = false;
   LazyRows fpga_;
   bool accelerator_ = false;
   Faults faults_;

@@ -68,6 +68,10 @@ std::string SvfPlayer::mismatch_text(const Pattern &p, const BitVector &out, siz
 }
 
 void SvfPlayer::play(SvfStatement &&s, const std::string &where) {
+  const bool clocks = std::holds_alternative<SvfScan>(s.body) || std::holds_alternative<SvfStatePath>(s.body) ||
+                      std::holds_alternative<SvfRunTest>(s.body);
+  if (clocks && trst_on_)
+    throw SvfError(where + ": TRST is ON: the TAP is held in Test-Logic-Reset and cannot move; TRST OFF first");
   if (auto *scan_statement = std::get_if<SvfScan>(&s.body)) return scan(std::move(*scan_statement), where);
   if (const auto *end = std::get_if<SvfEndState>(&s.body)) return end_state(*end);
   if (const auto *path = std::get_if<SvfStatePath>(&s.body)) return state_path(*path, where);
@@ -193,10 +197,23 @@ void SvfPlayer::run_test(const SvfRunTest &r, const std::string &where) {
 
 void SvfPlayer::end_state(const SvfEndState &e) { (e.ir ? end_ir_ : end_dr_) = e.state; }
 
+// With a TRST line (the simulated board, remote_bitbang) ON asserts it, OFF
+// and Z release it and ABSENT leaves it alone.  Without one, ON is five
+// TCKs with TMS high.
 void SvfPlayer::trst(SvfTrst mode, const std::string &where) {
-  if (mode != SvfTrst::On) return;
-  TapFollower &tap = board_tap("jtag-svf " + where + " TRST ON");
-  guarded([&] { tap.reset(); });
+  if (mode == SvfTrst::Absent) return;
+  const bool on = mode == SvfTrst::On;
+  PlatformSession &session = PlatformSession::get();
+  if (!session.tap().has_trst()) {
+    if (!on) return;
+    TapFollower &tap = board_tap("jtag-svf " + where + " TRST ON");
+    guarded([&] { tap.reset(); });
+    return;
+  }
+  if (on == trst_on_) return;
+  TapFollower &tap = board_tap("jtag-svf " + where + (on ? " TRST ON" : " TRST OFF"));
+  guarded([&] { tap.set_trst(on); });
+  trst_on_ = on;
 }
 
 }  // namespace jtag::tools

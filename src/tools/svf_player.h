@@ -24,8 +24,12 @@
 //     ENDSTATE (its run state when none is given).  A MAXIMUM shorter than
 //     those TCKs at that frequency is an error.  The board's devices count
 //     TCKs, so no wall-clock time is waited.
-//   - TRST ON is five TCKs with TMS high (what TRST does to a TAP: the
-//     platform drives no TRST line); OFF, Z and ABSENT give no TCK.
+//   - TRST ON asserts the TRST line where the backend has one (the
+//     simulated board, remote_bitbang): every TAP goes to Test-Logic-Reset
+//     without a TCK, so no Update state is passed; OFF and Z release it,
+//     ABSENT leaves it.  While it is ON, a statement that would clock the
+//     TAP is an error.  A backend without the line gets five TCKs with TMS
+//     high for ON.
 //   - FREQUENCY only sets the rate at which times become TCKs.
 #ifndef JTAGBOX_TOOLS_SVF_PLAYER_H
 #define JTAGBOX_TOOLS_SVF_PLAYER_H
@@ -74,6 +78,7 @@ class SvfPlayer {
   TapState end_ir_ = TapState::RunTestIdle, end_dr_ = TapState::RunTestIdle;
   TapState run_state_ = TapState::RunTestIdle;
   double hz_ = kDefaultHz;
+  bool trst_on_ = false;  // TRST asserted by the file
 };
 
 }  // namespace jtag::tools

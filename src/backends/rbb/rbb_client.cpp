@@ -64,6 +64,11 @@ class RbbLines final : public LineDriver {
     return shift_pipelined(in);
   }
 
+  // remote_bitbang carries TRST (and SRST, which nothing here drives): the
+  // byte is queued like a TCK, in order with them.
+  bool has_trst() const override { return true; }
+  void set_trst(bool asserted) override { pending_.push_back(rbb::reset_byte(asserted, false)); }
+
   void flush() override {
     pending_.push_back(kReadTdo);  // answered only after every byte before it took effect
     exchange_one();

@@ -31,6 +31,9 @@ class SimLines final : public LineDriver, public BoardServices {
     LineDriver::reset_tap(tdi);
   }
 
+  bool has_trst() const override { return true; }
+  void set_trst(bool asserted) override { board().set_trst(asserted); }
+
   void finish() override {
     try {
       session_.save();
