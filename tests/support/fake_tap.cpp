@@ -8,30 +8,34 @@ namespace {
 using jtag::TapState;
 using S = TapState;
 
-// IEEE 1149.1 figure 6-1: the state after a rising TCK edge, TMS 0 and 1.
+// IEEE 1149.1's state diagram: the state after a rising TCK edge with TMS
+// 0 and with TMS 1, one row per state in TapState's order.
 struct Next {
-  TapState on0, on1;
+  TapState from, on0, on1;
 };
-Next next(TapState s) {
-  switch (s) {
-    case S::TestLogicReset: return {S::RunTestIdle, S::TestLogicReset};
-    case S::RunTestIdle: return {S::RunTestIdle, S::SelectDRScan};
-    case S::SelectDRScan: return {S::CaptureDR, S::SelectIRScan};
-    case S::CaptureDR: return {S::ShiftDR, S::Exit1DR};
-    case S::ShiftDR: return {S::ShiftDR, S::Exit1DR};
-    case S::Exit1DR: return {S::PauseDR, S::UpdateDR};
-    case S::PauseDR: return {S::PauseDR, S::Exit2DR};
-    case S::Exit2DR: return {S::ShiftDR, S::UpdateDR};
-    case S::UpdateDR: return {S::RunTestIdle, S::SelectDRScan};
-    case S::SelectIRScan: return {S::CaptureIR, S::TestLogicReset};
-    case S::CaptureIR: return {S::ShiftIR, S::Exit1IR};
-    case S::ShiftIR: return {S::ShiftIR, S::Exit1IR};
-    case S::Exit1IR: return {S::PauseIR, S::UpdateIR};
-    case S::PauseIR: return {S::PauseIR, S::Exit2IR};
-    case S::Exit2IR: return {S::ShiftIR, S::UpdateIR};
-    case S::UpdateIR: return {S::RunTestIdle, S::SelectDRScan};
-  }
-  return {s, s};
+constexpr Next kDiagram[] = {
+    {S::TestLogicReset, S::RunTestIdle, S::TestLogicReset},
+    {S::RunTestIdle, S::RunTestIdle, S::SelectDRScan},
+    {S::SelectDRScan, S::CaptureDR, S::SelectIRScan},
+    {S::CaptureDR, S::ShiftDR, S::Exit1DR},
+    {S::ShiftDR, S::ShiftDR, S::Exit1DR},
+    {S::Exit1DR, S::PauseDR, S::UpdateDR},
+    {S::PauseDR, S::PauseDR, S::Exit2DR},
+    {S::Exit2DR, S::ShiftDR, S::UpdateDR},
+    {S::UpdateDR, S::RunTestIdle, S::SelectDRScan},
+    {S::SelectIRScan, S::CaptureIR, S::TestLogicReset},
+    {S::CaptureIR, S::ShiftIR, S::Exit1IR},
+    {S::ShiftIR, S::ShiftIR, S::Exit1IR},
+    {S::Exit1IR, S::PauseIR, S::UpdateIR},
+    {S::PauseIR, S::PauseIR, S::Exit2IR},
+    {S::Exit2IR, S::ShiftIR, S::UpdateIR},
+    {S::UpdateIR, S::RunTestIdle, S::SelectDRScan},
+};
+
+TapState next(TapState s, bool tms) {
+  for (const Next &n : kDiagram)
+    if (n.from == s) return tms ? n.on1 : n.on0;
+  return s;
 }
 
 // A shift register: TDO is bit 0, TDI enters at the top.
@@ -61,7 +65,7 @@ bool FakeTap::clock(bool tms, bool tdi) {
       break;
     default: break;
   }
-  state_ = tms ? next(state_).on1 : next(state_).on0;
+  state_ = next(state_, tms);
   if (state_ == S::TestLogicReset) instruction_ = model_.idcode_instruction;
   return tdo;
 }
