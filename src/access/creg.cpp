@@ -7,9 +7,9 @@
 #include <string>
 
 #include "access/access.h"
+#include "base/heap_text.h"
 #include "main/cli.h"
 #include "main/commands.h"
-#include "base/heap_text.h"
 #include "platform/jtag_platform.h"
 #include "tap/tap_steps.h"
 

@@ -33,11 +33,11 @@
 #include <vector>
 
 #include "access/access.h"
+#include "base/heap_text.h"
 #include "files/input_file.h"
 #include "files/output_file.h"
 #include "main/cli.h"
 #include "main/commands.h"
-#include "base/heap_text.h"
 #include "platform/jtag_platform.h"
 #include "tap/tap_steps.h"
 

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "driver/line_driver.h"
-#include "recorders/recorders.h"
 #include "platform/tap_follower.h"
+#include "recorders/recorders.h"
 #include "recorders/tap_observer.h"
 
 namespace jtag {

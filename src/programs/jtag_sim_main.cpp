@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "base/printable.h"
-#include "sim/board_session.h"
 #include "rbb/rbb_server.h"
+#include "sim/board_session.h"
 #include "sim/scan_chains.h"
 
 namespace {

@@ -18,11 +18,11 @@
 #include <string>
 #include <vector>
 
-#include "rbb/rbb_protocol.h"
 #include "base/error.h"
 #include "base/printable.h"
-#include "recorders/vcd_writer.h"
 #include "base/unique_fd.h"
+#include "rbb/rbb_protocol.h"
+#include "recorders/vcd_writer.h"
 #include "sim/board_session.h"
 
 namespace jtag::sim {

@@ -17,8 +17,8 @@
 #include <memory>
 #include <optional>
 
-#include "recorders/record_file.h"
 #include "base/tap_state.h"
+#include "recorders/record_file.h"
 
 namespace jtag {
 

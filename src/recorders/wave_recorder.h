@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "recorders/vcd_writer.h"
 #include "recorders/tap_observer.h"
+#include "recorders/vcd_writer.h"
 
 namespace jtag {
 

@@ -7,11 +7,11 @@
 // a missing one, as the other dumps do.
 #include <string>
 
+#include "base/heap_text.h"
 #include "files/input_file.h"
 #include "files/output_file.h"
 #include "main/cli.h"
 #include "main/commands.h"
-#include "base/heap_text.h"
 #include "platform/jtag_platform.h"
 #include "tap/tap_steps.h"
 

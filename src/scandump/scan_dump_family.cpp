@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <optional>
 
+#include "base/heap_text.h"
 #include "files/input_file.h"
 #include "files/output_file.h"
 #include "main/cli.h"
-#include "base/heap_text.h"
 #include "platform/jtag_platform.h"
 
 namespace jtagbox::scandump {

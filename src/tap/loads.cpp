@@ -8,9 +8,9 @@
 //                starts at Capture and ends in Run-Test/Idle
 // The value text goes to the platform as typed (a "0x" prefix included) and
 // the bits that come out are dropped.
+#include "base/heap_text.h"
 #include "main/cli.h"
 #include "main/commands.h"
-#include "base/heap_text.h"
 #include "platform/jtag_platform.h"
 #include "tap/tap_steps.h"
 

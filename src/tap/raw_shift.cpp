@@ -14,11 +14,11 @@
 #include <optional>
 #include <string>
 
+#include "base/heap_text.h"
 #include "files/input_file.h"
 #include "files/output_file.h"
 #include "main/cli.h"
 #include "main/commands.h"
-#include "base/heap_text.h"
 #include "platform/jtag_platform.h"
 
 namespace jtagbox {

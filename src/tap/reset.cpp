@@ -6,9 +6,9 @@
 
 #include <cstdio>
 
+#include "base/heap_text.h"
 #include "main/cli.h"
 #include "main/commands.h"
-#include "base/heap_text.h"
 #include "platform/jtag_platform.h"
 
 namespace jtagbox {

@@ -5,8 +5,8 @@
 #include <cstdio>
 
 #include "platform/platform_session.h"
-#include "recorders/svf_writer.h"
 #include "platform/trace.h"
+#include "recorders/svf_writer.h"
 
 namespace jtag::tools {
 namespace {
