@@ -8,7 +8,8 @@
 #   exactly those in its dynamic symbol table.
 # -DJTAGBOX_SHARED_PLATFORM=ON: also build our platform layer (the simulated
 #   board and remote_bitbang backends included) as lib/libjtagplatform.so,
-#   exporting only the C interface of jtag_platform.h (cmake/jtag_platform.map).
+#   exporting only the C interface of jtag_platform.h (cmake/jtag_platform.map);
+#   its sources are those jtag_platform is made of, backends included.
 set(JTAGBOX_PLATFORM_LIBRARY "" CACHE STRING
   "Platform libraries (a list) to link the commands against instead of ours")
 option(JTAGBOX_SHARED_PLATFORM "Build our platform layer as a shared library with only the C interface" OFF)
@@ -42,24 +43,15 @@ function(jtagbox_platform_boundary target)
 endfunction()
 
 if(JTAGBOX_SHARED_PLATFORM)
-  set(platform_srcs)
-  if(JTAGBOX_SIM_BOARD)
-    set(board_dirs backends/sim sim)
-  else()
-    set(board_dirs backends/no_sim)
-  endif()
-  foreach(dir platform recorders driver base ${board_dirs} backends/rbb)
-    file(GLOB dir_srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/${dir}/*.cpp)
-    list(APPEND platform_srcs ${dir_srcs})
-  endforeach()
+  # The same code as jtag_platform and everything it links (the backends
+  # declared and built, cmake/backends.cmake), in one shared library.
+  jtagbox_library_closure(jtag_platform platform_srcs platform_links)
   add_library(jtagplatform SHARED ${platform_srcs})
   # Nobody calls the C++ end of the run from outside: the run ends when the
   # process exits.  The line globals stay undefined here; the executable
   # defines them.
   target_compile_definitions(jtagplatform PRIVATE JTAGBOX_END_RUN_AT_EXIT)
-  if(JTAGBOX_SIM_BOARD)
-    target_link_libraries(jtagplatform PRIVATE SQLite::SQLite3)
-  endif()
+  target_link_libraries(jtagplatform PRIVATE ${platform_links})
   target_link_options(jtagplatform PRIVATE -Wl,--version-script=${CMAKE_SOURCE_DIR}/cmake/jtag_platform.map)
   set_target_properties(jtagplatform PROPERTIES
     LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/lib

@@ -2,7 +2,9 @@
 # The build for the board: 32-bit big-endian PowerPC Linux, cross-compiled
 # with warnings as errors (cmake/powerpc-linux-gnu.cmake), then run on this
 # machine under qemu-ppc:
-#   - the unit tests, through ctest and CMAKE_CROSSCOMPILING_EMULATOR;
+#   - what ctest has in that build (the unit tests and the line-driver
+#     conformance table on the fake driver), through
+#     CMAKE_CROSSCOMPILING_EMULATOR;
 #   - the host's end-to-end suite against the board's programs over
 #     remote_bitbang (scripts/e2e-against.sh): Debian has no 32-bit powerpc
 #     SQLite, so the board's build has no simulated board, and the host's
@@ -14,19 +16,18 @@ set -eu
 cd "$(dirname "$0")/.."
 host="${1:-build}"
 target="${2:-build-ppc}"
-root=/usr/powerpc-linux-gnu
 
 scripts/build.sh "$host"
 scripts/build.sh "$target" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/powerpc-linux-gnu.cmake"
 file "$target/bin/jtagbox" | grep -q 'ELF 32-bit MSB .*PowerPC' ||
   { echo "board-build: $target/bin/jtagbox is not a 32-bit big-endian PowerPC program" >&2; exit 1; }
 
-# ctest knows the end-to-end cases too, but a target's e2e_tests cannot start
-# the target's programs itself; the unit tests are the suites unit_tests lists.
-suites=$(qemu-ppc -L "$root" "$target/bin/unit_tests" --gtest_list_tests | sed -n 's/^\([A-Za-z0-9_]*\)\.$/\1/p' | paste -sd'|')
-[ -n "$suites" ] || { echo "board-build: unit_tests lists no tests" >&2; exit 1; }
-echo "board-build: unit tests under qemu-ppc"
-ctest --test-dir "$target" -j2 --output-on-failure -R "^($suites)\\."
+# The board's build registers no end-to-end cases (they need a jtag-sim of
+# its own); a bare ctest there runs what it has.
+echo "board-build: ctest under qemu-ppc"
+ctest --test-dir "$target" -j2 --output-on-failure | tee "$target/ctest.log"
+grep -q '^100% tests passed, 0 tests failed out of [1-9]' "$target/ctest.log" ||
+  { echo "board-build: ctest in $target ran nothing or failed" >&2; exit 1; }
 
 echo "board-build: end-to-end suite against the board's programs under qemu-ppc"
 rm -rf "$target/target-prefix"
@@ -36,11 +37,12 @@ cmake --install "$target" --prefix "$target/target-prefix" >/dev/null
 scripts/emulated-prefix.sh "$target/target-prefix" "$target/qemu-prefix"
 cp "$host/bin/jtag-sim" "$target/qemu-prefix/bin/jtag-sim"
 unset JTAG_PLATFORM
-if "$target/qemu-prefix/bin/JTAG_Reset" 2>"$target/no-sim.err" || [ "$(wc -l <"$target/no-sim.err")" -ne 1 ]; then
-  echo "board-build: JTAG_Reset on the board's build without JTAG_PLATFORM did not refuse with one line" >&2
+no_sim='jtagbox: the simulated board is not part of this build; JTAG_PLATFORM=rbb:HOST:PORT reaches a board over remote_bitbang'
+if "$target/qemu-prefix/bin/JTAG_Reset" 2>"$target/no-sim.err" || [ "$(cat "$target/no-sim.err")" != "$no_sim" ]; then
+  echo "board-build: JTAG_Reset on the board's build without JTAG_PLATFORM did not refuse with the line: $no_sim" >&2
   exit 1
 fi
-scripts/e2e-against.sh "$host" "$target/qemu-prefix" rbb-only
+scripts/e2e-against.sh "$host" "$target/qemu-prefix" rbb
 
 echo "board-build: 2^31-bit dumps in a 32-bit address space, over remote_bitbang"
 # The commands take the memory of a shift's answer before its first TCK, so

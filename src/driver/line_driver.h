@@ -3,8 +3,9 @@
 // gives, and builds every operation of the platform interface out of TCKs
 // and shifts.  A backend only moves bits (a LineDriver) and may offer the
 // board's other services (BoardServices).  Adding a backend for a real
-// adapter means writing its line driver and one row of the backend table
-// (src/backends/backend_table.cpp).
+// adapter means writing its line driver in a folder of src/backends and
+// declaring it once in CMakeLists.txt (doc/architecture.md, "Adding a
+// backend"); every line driver passes tests/driver's conformance table.
 #ifndef JTAGBOX_DRIVER_LINE_DRIVER_H
 #define JTAGBOX_DRIVER_LINE_DRIVER_H
 

@@ -1,13 +1,15 @@
 // The backends JTAG_PLATFORM can name, in the spirit of an adapter-driver
-// list: "SCHEME" or "SCHEME:ARGUMENT" picks the row whose scheme matches.
-// The table itself lives with the backends (src/backends), so the core
-// knows none of them.
+// list: "SCHEME" or "SCHEME:ARGUMENTS" picks the row whose scheme matches.
+// The table is generated at configure time from the jtagbox_backend()
+// declarations of CMakeLists.txt (cmake/backends.cmake), so the core knows
+// none of the backends by name.
 #ifndef JTAGBOX_PLATFORM_BACKEND_TABLE_H
 #define JTAGBOX_PLATFORM_BACKEND_TABLE_H
 
 #include <span>
 #include <string_view>
 
+#include "driver/backend_arguments.h"
 #include "driver/line_driver.h"
 
 namespace jtag {
@@ -15,9 +17,12 @@ namespace jtag {
 struct BackendEntry {
   std::string_view scheme;
   std::string_view usage;  // e.g. "rbb:HOST:PORT"
-  // Opens the board the argument names (empty for a bare "SCHEME"); throws
-  // PlatformError with the line to print.
-  Backend (*open)(std::string_view argument);
+  std::string_view keys;   // in positional order, e.g. "host,port"
+  // Opens the board the arguments name; throws PlatformError with the line
+  // to print.  Null for a backend left out of this build.
+  Backend (*open)(const BackendArguments &arguments);
+  // Why a backend left out of this build cannot be used: the line to print.
+  std::string_view left_out;
 };
 
 std::span<const BackendEntry> backend_table();

@@ -23,6 +23,7 @@ bool g_ended = false;
 std::string known_platforms() {
   std::string list;
   for (const BackendEntry &e : backend_table()) {
+    if (e.open == nullptr) continue;
     if (!list.empty()) list += " or ";
     list += e.usage;
   }
@@ -31,13 +32,11 @@ std::string known_platforms() {
 
 Backend open_backend(const char *value) {
   const std::string_view text = value == nullptr ? kDefaultScheme : std::string_view(value);
-  const auto colon = text.find(':');
-  const std::string_view scheme = text.substr(0, colon);
-  const std::string_view argument = colon == std::string_view::npos ? std::string_view() : text.substr(colon + 1);
-  const bool empty_argument = colon != std::string_view::npos && argument.empty();
+  const std::string_view scheme = text.substr(0, text.find(':'));
   for (const BackendEntry &e : backend_table()) {
-    if (e.scheme != scheme || empty_argument) continue;
-    Backend b = e.open(argument);
+    if (e.scheme != scheme) continue;
+    if (e.open == nullptr) throw PlatformError(std::string(e.left_out));
+    Backend b = e.open(BackendArguments(text, e.scheme, e.keys));
     b.name = text;
     return b;
   }

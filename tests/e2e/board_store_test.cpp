@@ -344,7 +344,7 @@ TEST_F(BoardStore, BusyBoardIsSaidAfterASecond) {
 // XDG_STATE_HOME counts only as an absolute path; a relative one is
 // ignored for $HOME/.local/state, and a relative HOME is refused.
 TEST_F(BoardStore, RelativeXdgStateHomeIsIgnored) {
-  JTAGBOX_COMMANDS_WITH_SIM();
+  JTAGBOX_SIM_ONLY();  // the commands' default board
   const Result r = exec(bin("JTAG_Reset"), "JTAG_Reset", {},
                         {{"JTAG_PLATFORM", ""}, {"XDG_STATE_HOME", "xdg"}, {"HOME", path("home").string()}});
   EXPECT_EQ(r.out, kIdcodeCpu0);

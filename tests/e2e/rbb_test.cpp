@@ -262,6 +262,10 @@ TEST_F(Wire, BackendRefusesBadPlatformsAndRecords) {
   };
   for (const std::string value : {"rbb:127.0.0.1:99219", "rbb:127.0.0.1:0", "rbb:127.0.0.1:", "rbb:3335", "rbb:h:+80"})
     EXPECT_EQ(tms(value), "jtagbox: JTAG_PLATFORM=" + value + " is not rbb:HOST:PORT with PORT 1..65535\n");
+  EXPECT_EQ(tms("rbb:"), "jtagbox: JTAG_PLATFORM=rbb: needs HOST:PORT\n");
+  EXPECT_EQ(tms("rbb"), "jtagbox: JTAG_PLATFORM=rbb needs HOST:PORT\n");
+  EXPECT_EQ(tms("rbb:host=127.0.0.1,p=1"),
+            "jtagbox: JTAG_PLATFORM=rbb:host=127.0.0.1,p=1: unknown key 'p' (rbb takes host, port)\n");
   const std::string platform = "rbb:127.0.0.1:3335";
   EXPECT_EQ(tms(platform, {{"HOME", ""}, {"XDG_STATE_HOME", ""}}),
             "jtagbox: neither XDG_STATE_HOME nor HOME is an absolute path: no place for the TAP record\n");

@@ -140,7 +140,7 @@ TEST_F(Spine, FailedWritesAndReadsEndWithOneLineAndStatusOne) {
 }
 
 TEST_F(Spine, PlatformSelection) {
-  JTAGBOX_COMMANDS_WITH_SIM();
+  JTAGBOX_SIM_ONLY();  // the commands' default board
   Result r = exec(bin("JTAG_Reset"), "JTAG_Reset", {}, {{"JTAG_PLATFORM", "usb:0"}});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");

@@ -71,7 +71,7 @@ TEST_F(SvfRecord, FileHoldsTheStatementsOfEachProcess) {
 // What the board does beside the TAP is a comment (the simulated board's
 // services; a bare adapter has none).
 TEST_F(SvfRecord, ServicesAreComments) {
-  if (e2e::over_wire()) GTEST_SKIP() << "the remote_bitbang backend has no scan-mode selection";
+  JTAGBOX_SIM_ONLY();  // the remote_bitbang backend has no scan-mode selection
   const std::filesystem::path svf = path("services.svf");
   record(svf, {{"JTAG_VNXSelect", "1"}});
   EXPECT_EQ(e2e::read_file(svf),

@@ -15,15 +15,12 @@ extern char **environ;
 namespace e2e {
 namespace fs = std::filesystem;
 
-bool over_wire() {
+std::string backend() {
   const char *b = std::getenv("JTAGBOX_E2E_BACKEND");
-  return b != nullptr && (std::strcmp(b, "rbb") == 0 || std::strcmp(b, "rbb-only") == 0);
+  return b != nullptr && *b != '\0' ? b : "sim";
 }
 
-bool commands_without_sim() {
-  const char *b = std::getenv("JTAGBOX_E2E_BACKEND");
-  return b != nullptr && std::strcmp(b, "rbb-only") == 0;
-}
+bool over_wire() { return backend() == "rbb"; }
 
 fs::path bin(const std::string &name) {
   const char *p = std::getenv("JTAGBOX_PREFIX");
@@ -54,6 +51,8 @@ std::vector<std::string> split_lines(const std::string &text) {
 }
 
 void BoardTest::SetUp() {
+  ASSERT_TRUE(backend() == "sim" || over_wire())
+      << "JTAGBOX_E2E_BACKEND=" << backend() << " names no backend this suite can reach (sim, rbb)";
   char tmpl[] = "/tmp/jtagbox-e2e-XXXXXX";
   ASSERT_NE(::mkdtemp(tmpl), nullptr);
   dir_ = tmpl;

@@ -30,18 +30,6 @@ constexpr size_t kBitsPerBatch = 1 << 16;
 constexpr size_t kReceiveBytes = 1 << 16;
 constexpr int kCloseWaitMs = 1000;
 
-// HOST:PORT with PORT 1..65535; "[v6]:PORT" for an IPv6 address.
-bool split_host_port(std::string_view text, std::string &host, std::string &port) {
-  const auto colon = text.rfind(':');
-  if (colon == std::string_view::npos || colon == 0) return false;
-  host = text.substr(0, colon);
-  port = text.substr(colon + 1);
-  if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
-  if (port.empty() || port.size() > 5 || !std::all_of(port.begin(), port.end(), ::isdigit)) return false;
-  const long number = std::stol(port);
-  return number >= 1 && number <= 65535;
-}
-
 class RbbLines final : public LineDriver {
  public:
   RbbLines(std::string host, std::string port) : host_(std::move(host)), port_(std::move(port)) { connect_to_server(); }
@@ -268,10 +256,12 @@ class RbbLines final : public LineDriver {
 
 }  // namespace
 
-Backend open_rbb_backend(std::string_view host_and_port) {
-  std::string host, port;
-  if (!split_host_port(host_and_port, host, port))
-    throw PlatformError("JTAG_PLATFORM=rbb:" + std::string(host_and_port) + " is not rbb:HOST:PORT with PORT 1..65535");
+Backend open_rbb_backend(const BackendArguments &arguments) {
+  arguments.number("port", 1, 65535);
+  const std::string port = arguments.get("port");  // as written: it names the TAP record
+  std::string host = arguments.require("host");
+  // "[v6]" for an IPv6 address, as a URL writes it.
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
   Backend b;
   b.record = tap_record_file("rbb-" + host + "-" + port);
   b.record->load();  // a record that cannot be read stops the command before the wire is touched

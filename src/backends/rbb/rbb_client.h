@@ -1,4 +1,4 @@
-// JTAG_PLATFORM=rbb:HOST:PORT: the commands drive a remote_bitbang server
+// JTAG_PLATFORM=rbb:HOST:PORT (or rbb:host=HOST,port=PORT): the commands drive a remote_bitbang server
 // (jtag-sim serve, a simulated design, or an adapter that speaks the same
 // protocol) over TCP.  HOST may be a name, an IPv4 address or a bracketed
 // IPv6 address; PORT is 1..65535.
@@ -29,8 +29,7 @@
 #ifndef JTAGBOX_BACKENDS_RBB_RBB_CLIENT_H
 #define JTAGBOX_BACKENDS_RBB_RBB_CLIENT_H
 
-#include <string_view>
-
+#include "driver/backend_arguments.h"
 #include "driver/line_driver.h"
 
 namespace jtag::rbb {
@@ -39,8 +38,8 @@ inline constexpr int kSilenceSeconds = 10;
 inline constexpr int kDeadlineSeconds = 15;
 inline constexpr int kDeadlineMicrosPerTck = 20;
 
-// For the argument after "rbb:".  Throws PlatformError.
-Backend open_rbb_backend(std::string_view host_and_port);
+// Its keys are host and port, both needed.  Throws PlatformError.
+Backend open_rbb_backend(const BackendArguments &arguments);
 
 }  // namespace jtag::rbb
 

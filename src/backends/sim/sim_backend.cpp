@@ -64,7 +64,8 @@ class SimRecord final : public TapRecordStore {
 
 }  // namespace
 
-Backend open_sim_backend(std::string_view dir) {
+Backend open_sim_backend(const BackendArguments &arguments) {
+  const std::string dir = arguments.get("dir");
   try {
     const std::filesystem::path where = dir.empty() ? default_state_dir() : std::filesystem::path(dir);
     auto lines = std::make_unique<SimLines>(where);

@@ -9,15 +9,15 @@
 #ifndef JTAGBOX_BACKENDS_SIM_SIM_BACKEND_H
 #define JTAGBOX_BACKENDS_SIM_SIM_BACKEND_H
 
-#include <string_view>
-
+#include "driver/backend_arguments.h"
 #include "driver/line_driver.h"
 
 namespace jtag::sim {
 
-// For the argument after "sim:" (empty: the default board directory).
-// Throws PlatformError.
-Backend open_sim_backend(std::string_view dir);
+// Its one key, dir (sim:DIR, sim:dir=DIR), names the board's directory;
+// without it, the default board (in the user's state directory).  Throws
+// PlatformError.
+Backend open_sim_backend(const BackendArguments &arguments);
 
 }  // namespace jtag::sim
 

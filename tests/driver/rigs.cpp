@@ -1,0 +1,117 @@
+#include "driver/rigs.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <stdexcept>
+
+#include "driver/backend_arguments.h"
+
+#ifdef JTAGBOX_SIM_BOARD
+#include "backends/rbb/rbb_client.h"
+#include "backends/sim/sim_backend.h"
+#include "support/rbb_wire.h"
+#endif
+
+namespace conformance {
+namespace {
+
+class FakeRig final : public Rig {
+ public:
+  std::unique_ptr<jtag::LineDriver> open() override {
+    auto d = std::make_unique<fake::FakeLineDriver>(tap_);
+    last_ = d.get();
+    return d;
+  }
+  void lose_board() override { last_->cut_wire(); }
+
+ private:
+  fake::FakeTap tap_;
+  fake::FakeLineDriver *last_ = nullptr;
+};
+
+#ifdef JTAGBOX_SIM_BOARD
+// A directory of its own, removed with the rig.
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "jtagbox-driver-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  TempDir(const TempDir &) = delete;
+  TempDir &operator=(const TempDir &) = delete;
+  const std::filesystem::path &path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// The simulated board in a fresh directory, in this process.
+class SimRig final : public Rig {
+ public:
+  std::unique_ptr<jtag::LineDriver> open() override {
+    const std::string value = "sim:" + (dir_.path() / "board").string();
+    return jtag::sim::open_sim_backend(jtag::BackendArguments(value, "sim", "dir")).lines;
+  }
+  void lose_board() override { throw std::logic_error("the simulated board cannot go away"); }
+
+ private:
+  TempDir dir_;
+};
+
+// The remote_bitbang client against `jtag-sim serve` in a child process,
+// serving a fresh board; its TAP records in the rig's directory.
+class RbbRig final : public Rig {
+ public:
+  RbbRig() {
+    ::setenv("XDG_STATE_HOME", (dir_.path() / "state").c_str(), 1);
+    port_ = server_.start("sim:" + (dir_.path() / "board").string());
+    if (port_ == 0) throw std::runtime_error("jtag-sim serve printed no port");
+  }
+  std::unique_ptr<jtag::LineDriver> open() override {
+    const std::string value = "rbb:127.0.0.1:" + std::to_string(port_);
+    return jtag::rbb::open_rbb_backend(jtag::BackendArguments(value, "rbb", "host,port")).lines;
+  }
+  void lose_board() override { server_.stop(); }
+
+ private:
+  TempDir dir_;
+  e2e::ServeProcess server_;
+  int port_ = 0;
+};
+#endif
+
+}  // namespace
+
+std::vector<std::string> backends() {
+#ifdef JTAGBOX_SIM_BOARD
+  return {"fake", "sim", "rbb"};
+#else
+  return {"fake"};
+#endif
+}
+
+std::vector<std::string> losable_backends() {
+#ifdef JTAGBOX_SIM_BOARD
+  return {"fake", "rbb"};
+#else
+  return {"fake"};
+#endif
+}
+
+std::unique_ptr<Rig> make_rig(const std::string &backend) {
+  if (backend == "fake") return std::make_unique<FakeRig>();
+#ifdef JTAGBOX_SIM_BOARD
+  if (backend == "sim") return std::make_unique<SimRig>();
+  if (backend == "rbb") return std::make_unique<RbbRig>();
+#endif
+  throw std::invalid_argument("no rig for backend " + backend);
+}
+
+}  // namespace conformance
