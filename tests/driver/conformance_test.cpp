@@ -230,6 +230,26 @@ TEST_P(DriverConformance, FinishedRunStaysOnTheBoard) {
   d_->finish();
 }
 
+// TRST, on every driver in the tree (each has the line): asserted, the TAP
+// is in Test-Logic-Reset at once and TCKs do not move it; released, it walks
+// again from there.  Before it, BYPASS is the instruction and the TAP waits
+// in Pause-DR, so IDCODE comes out only if TRST did reset the TAP and held
+// it through the TCKs.
+TEST_P(DriverConformance, TrstResetsAndHoldsTheTap) {
+  ASSERT_TRUE(d_->has_trst());
+  d_->reset_tap(true);
+  load_bypass();
+  walk(S::RunTestIdle, S::PauseDR);
+  d_->set_trst(true);
+  for (bool tms : {false, true, false, false}) d_->pulse(tms, true);  // would reach Shift-DR if not held
+  d_->set_trst(false);
+  walk(S::TestLogicReset, S::ShiftDR);
+  const BitVector got = d_->shift_bits(BitVector(32), false);
+  EXPECT_EQ(got, idcode()) << diff(idcode(), got);
+  walk(S::Exit1DR, S::RunTestIdle);
+  d_->finish();
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, DriverConformance, ::testing::ValuesIn(conformance::backends()),
                          [](const auto &param_info) { return param_info.param; });
 

@@ -115,6 +115,33 @@ TEST_F(SvfPlay, FullScanChainWithOneDeviceAddressed) {
              });
 }
 
+// TRST ON asserts the board's TRST line (over the wire, remote_bitbang's
+// 't'): the TAP goes to Test-Logic-Reset without a TCK, so an address
+// shifted in and left in Pause-DR is never updated, as five TCKs with TMS
+// high through Update-DR would do.  While TRST is ON nothing may clock.
+TEST_F(SvfPlay, TrstResetsWithoutPassingUpdate) {
+  const std::string trst = "SIR 8 TDI (08);\nENDDR DRPAUSE;\nSDR 40 TDI (1234);\nTRST ON;\nTRST OFF;\n";
+  play_files({{"trst.svf", trst}, {"held.svf", "TRST ON;\nRUNTEST 10 TCK;\n"}},
+             {
+                 {{},
+                  {"trst.svf"},
+                  "",
+                  {{"tap cpu0", "Test-Logic-Reset, IR 0x02"}, {"get cpu0.creg_address", "0x0000000000"}}},
+                 {{"cpu0.tap=Run-Test/Idle"},
+                  {"held.svf"},
+                  "",
+                  {{"tap cpu0", "Test-Logic-Reset, IR 0x02"}},
+                  1,
+                  "jtag-svf: held.svf:2: TRST is ON: the TAP is held in Test-Logic-Reset and cannot move; TRST OFF "
+                  "first\n"},
+             });
+  // The SVF record says TRST too, so that a replay does the same.
+  env_["JTAG_SVF"] = path("record.svf").string();
+  ASSERT_EQ(run("jtag-svf", {"trst.svf"}).status, 0);
+  const std::string record = e2e::read_file(path("record.svf"));
+  EXPECT_NE(record.find("TRST ON;\nTRST OFF;\n"), std::string::npos) << record;
+}
+
 TEST_F(SvfPlay, EachErrorIsOneLine) {
   // After a reset processor 0 holds IDCODE 0x0bc0e06b.
   const std::string idcode = "STATE RESET;\nSDR 32 TDI (0) ";

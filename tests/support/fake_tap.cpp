@@ -48,8 +48,16 @@ void shift_in(jtag::BitVector &r, bool tdi) {
 
 FakeTap::FakeTap(TapModel model) : model_(model), instruction_(model.idcode_instruction), ir_(model.ir_length) {}
 
+void FakeTap::set_trst(bool asserted) {
+  trst_ = asserted;
+  if (!asserted) return;
+  state_ = S::TestLogicReset;
+  instruction_ = model_.idcode_instruction;
+}
+
 bool FakeTap::clock(bool tms, bool tdi) {
-  bool tdo = true;  // not shifting: the line rests high
+  if (trst_) return true;  // held in Test-Logic-Reset
+  bool tdo = true;         // not shifting: the line rests high
   switch (state_) {
     case S::TestLogicReset: instruction_ = model_.idcode_instruction; break;
     case S::CaptureIR: ir_ = jtag::BitVector::from_u64(0x1, model_.ir_length); break;
@@ -76,6 +84,12 @@ bool FakeLineDriver::clock(bool tms, bool tdi) {
   last_tms_ = tms;
   last_tdi_ = tdi;
   return tap_.clock(tms, tdi);
+}
+
+void FakeLineDriver::set_trst(bool asserted) {
+  if (!with_trst_) return LineDriver::set_trst(asserted);
+  if (gone_) throw jtag::PlatformError("the fake wire is gone");
+  tap_.set_trst(asserted);
 }
 
 void FakeLineDriver::finish() {

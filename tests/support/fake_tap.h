@@ -28,7 +28,9 @@ class FakeTap {
   explicit FakeTap(TapModel model = {});
 
   // One TCK: TDO as presented before the rising edge, then the edge.
+  // While TRST is asserted the TAP stays in Test-Logic-Reset.
   bool clock(bool tms, bool tdi);
+  void set_trst(bool asserted);
   jtag::TapState state() const { return state_; }
   uint64_t instruction() const { return instruction_; }
   const TapModel &model() const { return model_; }
@@ -38,6 +40,7 @@ class FakeTap {
 
   TapModel model_;
   jtag::TapState state_ = jtag::TapState::TestLogicReset;
+  bool trst_ = false;
   uint64_t instruction_;
   jtag::BitVector ir_, dr_;
 };
@@ -46,10 +49,13 @@ class FakeTap {
 // is gone every TCK and the end of the run throw PlatformError.
 class FakeLineDriver final : public jtag::LineDriver {
  public:
-  explicit FakeLineDriver(FakeTap &tap) : tap_(tap) {}
+  // `with_trst`: the adapter has a TRST line.
+  explicit FakeLineDriver(FakeTap &tap, bool with_trst = true) : tap_(tap), with_trst_(with_trst) {}
 
   bool clock(bool tms, bool tdi) override;
   void finish() override;
+  bool has_trst() const override { return with_trst_; }
+  void set_trst(bool asserted) override;
 
   void cut_wire() { gone_ = true; }
   uint64_t clocks() const { return clocks_; }
@@ -60,6 +66,7 @@ class FakeLineDriver final : public jtag::LineDriver {
 
  private:
   FakeTap &tap_;
+  bool with_trst_;
   bool gone_ = false;
   uint64_t clocks_ = 0;
   bool last_tms_ = true, last_tdi_ = true;

@@ -122,4 +122,31 @@ TEST(TapFollower, ResetFromAnywhereAndObserversSeeEveryTck) {
   EXPECT_EQ(r.lines.clocks(), 11u);
 }
 
+// TRST: the follower's picture goes to Test-Logic-Reset with the device's
+// and stays there through TCKs while the line is held; a driver without the
+// line refuses, and the picture does not move.
+TEST(TapFollower, TrstResetsAndHoldsThePicture) {
+  Rig r;
+  r.follower.walk_to(S::PauseDR);
+  ASSERT_TRUE(r.follower.has_trst());
+  r.follower.set_trst(true);
+  EXPECT_EQ(r.follower.record().state, S::TestLogicReset);
+  r.follower.walk_to(S::ShiftIR);
+  EXPECT_EQ(r.follower.record().state, S::TestLogicReset);
+  EXPECT_EQ(r.tap.state(), S::TestLogicReset);
+  r.follower.set_trst(false);
+  r.follower.walk_to(S::ShiftIR);
+  EXPECT_EQ(r.tap.state(), S::ShiftIR);
+  EXPECT_EQ(r.follower.record().state, S::ShiftIR);
+
+  fake::FakeTap tap;
+  fake::FakeLineDriver no_line(tap, false);
+  jtag::TapFollower follower(no_line, jtag::TapRecord{});
+  follower.walk_to(S::PauseDR);
+  EXPECT_FALSE(follower.has_trst());
+  EXPECT_THROW(follower.set_trst(true), jtag::PlatformError);
+  EXPECT_EQ(follower.record().state, S::PauseDR);
+  EXPECT_EQ(tap.state(), S::PauseDR);
+}
+
 }  // namespace
