@@ -79,7 +79,7 @@ class SvfPlay : public e2e::FreshBoardTest {
 // (their bits go in first), cpu0 and cpu1 the trailer, all in BYPASS.
 const std::string kCpu2 =
     "// cpu2 of the full-scan chain\n"
-    "TRST ON; state reset;\n"
+    "TRST ON; TRST OFF; state reset;\n"
     "HIR 32 TDI (ffffffff);  ! cpu3, vnx0..vnx3\n"
     "TIR 16 TDI (ffff);      ! cpu0, cpu1\n"
     "HDR 5 TDI (00);\n"
