@@ -137,11 +137,24 @@ void SvfPlayer::scan(SvfScan &&s, const std::string &where) {
   check(tail, out, head.length + body.length, ir ? " in the TIR bits" : " in the TDR bits", where);
 }
 
+std::vector<bool> svf_default_path(TapState from, TapState to) {
+  if (from == to && (to == S::PauseDR || to == S::PauseIR)) {
+    // Exit2, Update, Select-DR-Scan (and Select-IR-Scan), Capture, Exit1, Pause.
+    std::vector<bool> round = {true, true, true};
+    if (to == S::PauseIR) round.push_back(true);
+    round.insert(round.end(), {false, true, false});
+    return round;
+  }
+  return tms_path(from, to);
+}
+
 void SvfPlayer::state_path(const SvfStatePath &s, const std::string &where) {
   TapFollower &tap = board_tap("jtag-svf " + where + " STATE");
   const TapState target = s.states.back();
   if (s.states.size() == 1) {
-    guarded([&] { target == S::TestLogicReset ? tap.reset() : tap.walk_to(target); });
+    guarded([&] {
+      for (const bool tms : svf_default_path(tap.record().state, target)) tap.tck(tms);
+    });
     return;
   }
   // The whole path is checked before the first TCK.
@@ -182,10 +195,10 @@ uint64_t SvfPlayer::run_tcks(const SvfRunTest &r, const std::string &where) cons
 }
 
 void SvfPlayer::run_test(const SvfRunTest &r, const std::string &where) {
-  const TapState run = r.run_state.value_or(run_state_);
-  const TapState end = r.end_state.value_or(run);
   const uint64_t tcks = run_tcks(r, where);
-  run_state_ = run;
+  if (r.run_state) run_state_ = *r.run_state;
+  if (r.end_state || r.run_state) run_end_ = r.end_state.value_or(*r.run_state);
+  const TapState run = run_state_, end = run_end_;
   TapFollower &tap = board_tap("jtag-svf " + where + " RUNTEST " + std::to_string(tcks));
   guarded([&] {
     tap.walk_to(run);

@@ -15,15 +15,17 @@
 //     must be given).  TDO is checked only where given, under MASK.  SMASK
 //     is read and changes nothing: every TDI bit is driven as given, which
 //     is what a don't-care allows.
-//   - STATE with one stable state walks the shortest path, except RESET:
-//     five TCKs with TMS high, which reach Test-Logic-Reset from anywhere.
-//     A path is checked first: each state one TCK from the one before.
-//   - RUNTEST clocks in its run state (the last RUNTEST's, Run-Test/Idle at
-//     first) for the larger of its TCK count and its minimum time at the
-//     FREQUENCY in force (kDefaultHz until one is given), then walks to its
-//     ENDSTATE (its run state when none is given).  A MAXIMUM shorter than
-//     those TCKs at that frequency is an error.  The board's devices count
-//     TCKs, so no wall-clock time is waited.
+//   - STATE with one stable state walks SVF's default path
+//     (svf_default_path).  A path is checked first: each state one TCK
+//     from the one before.
+//   - RUNTEST clocks in its run state for the larger of its TCK count and
+//     its minimum time at the FREQUENCY in force (kDefaultHz until one is
+//     given), then walks to its end state.  Both carry over: a run state
+//     named stays the run state of the RUNTESTs after it (Run-Test/Idle at
+//     first), and the end state is the last ENDSTATE named, or the run state
+//     of a RUNTEST that named one but no ENDSTATE (Run-Test/Idle at first).
+//     A MAXIMUM shorter than those TCKs at that frequency is an error.  The
+//     board's devices count TCKs, so no wall-clock time is waited.
 //   - TRST ON asserts the TRST line where the backend has one (the
 //     simulated board, remote_bitbang): every TAP goes to Test-Logic-Reset
 //     without a TCK, so no Update state is passed; OFF and Z release it,
@@ -37,6 +39,7 @@
 #include <array>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "base/bits.h"
 #include "platform/tap_follower.h"
@@ -48,6 +51,14 @@ inline constexpr double kDefaultHz = 1e6;  // one TCK a microsecond, as in JTAG_
 // A TDO mismatch in a scan up to this long shows the whole scan in hex; in
 // a longer one, the 64 bits around the first difference and where they are.
 inline constexpr size_t kWholeMismatchBits = 256;
+
+// The TMS levels of SVF's default path from one stable state to another,
+// as STATE takes it when no path is given: the shortest, except from a
+// pause state to itself, which goes round through Update and Capture
+// (Pause-DR, Exit2-DR, Update-DR, Select-DR-Scan, Capture-DR, Exit1-DR,
+// Pause-DR, and the same for the IR); from Run-Test/Idle or
+// Test-Logic-Reset to itself no TCK.
+std::vector<bool> svf_default_path(TapState from, TapState to);
 
 class SvfPlayer {
  public:
@@ -77,6 +88,7 @@ class SvfPlayer {
   std::array<Pattern, kSvfScanKinds> patterns_{};
   TapState end_ir_ = TapState::RunTestIdle, end_dr_ = TapState::RunTestIdle;
   TapState run_state_ = TapState::RunTestIdle;
+  TapState run_end_ = TapState::RunTestIdle;  // RUNTEST's end state
   double hz_ = kDefaultHz;
   bool trst_on_ = false;  // TRST asserted by the file
 };

@@ -142,6 +142,25 @@ TEST_F(SvfPlay, TrstResetsWithoutPassingUpdate) {
   EXPECT_NE(record.find("TRST ON;\nTRST OFF;\n"), std::string::npos) << record;
 }
 
+// The SVF standard's rules that a file's outcome can hang on.  STATE from a
+// pause state to itself goes round through Update (an address left in
+// Pause-DR is taken; an instruction left in Pause-IR is in force).  RUNTEST
+// keeps its run state and its end state for the RUNTESTs after it: a run
+// state named without an ENDSTATE is the end state too, and a plain RUNTEST
+// ends where the last one said.
+TEST_F(SvfPlay, StateAndRuntestFollowTheStandard) {
+  play_files({{"dr.svf", "SIR 8 TDI (08);\nENDDR DRPAUSE;\nSDR 40 TDI (1234);\nSTATE DRPAUSE;\n"},
+              {"ir.svf", "ENDIR IRPAUSE;\nSIR 8 TDI (08);\nSTATE IRPAUSE;\n"},
+              {"end.svf", "RUNTEST DRPAUSE 10 TCK ENDSTATE IDLE;\nRUNTEST 100 TCK;\n"},
+              {"run.svf", "RUNTEST IRPAUSE 5 TCK;\nRUNTEST 5 TCK;\n"}},
+             {
+                 {{}, {"dr.svf"}, "", {{"tap cpu0", "Pause-DR, IR 0x08"}, {"get cpu0.creg_address", "0x0000001234"}}},
+                 {{}, {"ir.svf"}, "", {{"tap cpu0", "Pause-IR, IR 0x08"}}},
+                 {{}, {"end.svf"}, "", {{"tap cpu0", "Run-Test/Idle, IR 0x02"}}},
+                 {{}, {"run.svf"}, "", {{"tap cpu0", "Pause-IR, IR 0x02"}}},
+             });
+}
+
 TEST_F(SvfPlay, EachErrorIsOneLine) {
   // After a reset processor 0 holds IDCODE 0x0bc0e06b.
   const std::string idcode = "STATE RESET;\nSDR 32 TDI (0) ";
