@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/printable.h"
+#include "driver/backend_arguments.h"
 #include "frame/program_frame.h"
 #include "rbb/rbb_server.h"
 #include "sim/board_session.h"
@@ -70,14 +71,17 @@ constexpr const char *kHelp =
 
 int usage_error(const std::string &message) { return jtag::frame::usage_error(message); }
 
+// The board JTAG_PLATFORM names, read as the sim backend reads it (sim,
+// sim:DIR, sim:dir=DIR; unset is sim).
 std::filesystem::path board_dir() {
-  bool is_sim = false;
   const char *value = std::getenv("JTAG_PLATFORM");
-  auto dir = jtag::sim::sim_dir_for_platform(value, is_sim);
-  if (!is_sim)
-    throw std::invalid_argument(std::string("JTAG_PLATFORM=") + value +
+  const std::string_view text = value == nullptr ? std::string_view("sim") : std::string_view(value);
+  if (text != "sim" && !text.starts_with("sim:"))
+    throw std::invalid_argument("JTAG_PLATFORM=" + std::string(text) +
                                 " is not a simulated board (use sim or sim:DIR)");
-  return dir;
+  const jtag::BackendArguments arguments(text, "sim", "dir");
+  const std::string dir = arguments.get("dir");
+  return dir.empty() ? jtag::sim::default_state_dir() : std::filesystem::path(dir);
 }
 
 int run_set(BoardSession &session, int argc, char **argv) {

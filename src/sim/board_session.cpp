@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <set>
 
 #include "base/errno_text.h"
@@ -17,14 +16,6 @@ namespace jtag::sim {
 namespace fs = std::filesystem;
 
 fs::path default_state_dir() { return user_state_dir("jtag-sim", "the simulated board"); }
-
-fs::path sim_dir_for_platform(const char *value, bool &is_sim) {
-  is_sim = true;
-  if (value == nullptr || std::strcmp(value, "sim") == 0) return default_state_dir();
-  if (std::strncmp(value, "sim:", 4) == 0 && value[4] != '\0') return fs::path(value + 4);
-  is_sim = false;
-  return {};
-}
 
 namespace {
 

@@ -21,10 +21,6 @@ using SessionError = StoreError;
 // The user's state directory (base/state_dir.h) / "jtag-sim".
 std::filesystem::path default_state_dir();
 
-// The board directory that a JTAG_PLATFORM value names ("sim" or "sim:DIR",
-// or unset); empty when the value names some other platform.
-std::filesystem::path sim_dir_for_platform(const char *value, bool &is_sim);
-
 class BoardSession {
  public:
   // Takes the board (see StoreOptions: a reader only looks) and loads its

@@ -360,6 +360,22 @@ TEST_F(BoardStore, RelativeXdgStateHomeIsIgnored) {
             "jtagbox: neither XDG_STATE_HOME nor HOME is an absolute path: no place for the simulated board\n");
 }
 
+// jtag-sim reads JTAG_PLATFORM as the commands do: sim:dir=DIR names the
+// same board as sim:DIR, and what it cannot use is the same line.
+TEST_F(BoardStore, JtagSimReadsThePlatformAsTheCommandsDo) {
+  sim({"set", "cpu0.tap=Run-Test/Idle"});
+  const Result keyed =
+      exec(bin("jtag-sim"), "jtag-sim", {"get", "cpu0.tap"}, {{"JTAG_PLATFORM", "sim:dir=" + board().string()}});
+  EXPECT_EQ(keyed.status, 0) << keyed.err;
+  EXPECT_EQ(keyed.out, "Run-Test/Idle\n");
+  for (const auto &[value, line] : {std::pair<std::string, std::string>{"sim:", "JTAG_PLATFORM=sim: needs DIR"},
+                                    {"sim:foo=1", "JTAG_PLATFORM=sim:foo=1: unknown key 'foo' (sim takes dir)"}}) {
+    const Result r = exec(bin("jtag-sim"), "jtag-sim", {"get", "cpu0.tap"}, {{"JTAG_PLATFORM", value}});
+    EXPECT_EQ(r.status, 2) << value;
+    EXPECT_EQ(r.err, "jtag-sim: " + line + "\nTry 'jtag-sim --help'.\n") << value;
+  }
+}
+
 // A chain too long for the memory there is: one line, status 1.
 TEST_F(BoardStore, ChainBeyondMemoryIsOneLine) {
   JTAGBOX_SIM_ONLY();  // the server would be the one out of memory
