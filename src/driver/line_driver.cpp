@@ -14,6 +14,9 @@ BitVector LineDriver::shift_bits(const BitVector &in, bool recycle) {
   return out;
 }
 
+void LineDriver::queue_shift(const BitVector & /*in*/) { throw PlatformError("this adapter defers no shift"); }
+BitVector LineDriver::collect_shift() { throw PlatformError("this adapter defers no shift"); }
+
 void LineDriver::set_trst(bool /*asserted*/) { throw PlatformError("this adapter has no TRST line"); }
 
 void LineDriver::reset_tap(bool tdi) {

@@ -42,6 +42,17 @@ class LineDriver {
   virtual BitVector shift_bits(const BitVector &in, bool recycle);
   virtual BitVector shift_bulk(const BitVector &in, bool recycle) { return shift_bits(in, recycle); }
 
+  // The same shift when nobody reads TDO: a driver may queue it.
+  virtual void shift_unread(const BitVector &in) { shift_bulk(in, false); }
+
+  // Shifts whose TDO is taken later, in the order they were queued, so that
+  // many can be on the wire at once instead of a round trip each: a driver
+  // that can defers_shifts(), and collect_shift() waits for the oldest one
+  // not yet collected.  The core asks defers_shifts() first.
+  virtual bool defers_shifts() const { return false; }
+  virtual void queue_shift(const BitVector &in);
+  virtual BitVector collect_shift();
+
   // TRST, on an adapter that has the line (remote_bitbang's reset bytes, the
   // simulated board's own).  Asserted, it puts every TAP of the chain in
   // Test-Logic-Reset at once, without a TCK, and holds it there: TCKs given

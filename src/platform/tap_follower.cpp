@@ -53,4 +53,34 @@ BitVector TapFollower::shift(const BitVector &in, bool recycle, bool bulk) {
   return out;
 }
 
+void TapFollower::shift_unread(const BitVector &in) {
+  const size_t n = in.size();
+  if (n == 0) return;
+  if (!observers_.empty()) {  // a recorder shows TDO on every shifted bit
+    shift(in, false, true);
+    return;
+  }
+  lines_.shift_unread(in);
+  record_ = {next_state(record_.state, true), true, in.get(n - 1)};
+  tck_count_ += n;
+}
+
+void TapFollower::queue_shift(const BitVector &in) {
+  if (!observers_.empty() || !lines_.defers_shifts() || in.size() == 0) {
+    queued_.emplace_back(shift(in, false, true));
+    return;
+  }
+  lines_.queue_shift(in);
+  queued_.emplace_back(std::nullopt);
+  record_ = {next_state(record_.state, true), true, in.get(in.size() - 1)};
+  tck_count_ += in.size();
+}
+
+BitVector TapFollower::collect() {
+  if (queued_.empty()) throw PlatformError("a shift was collected that was never queued");
+  std::optional<BitVector> done = std::move(queued_.front());
+  queued_.pop_front();
+  return done ? std::move(*done) : lines_.collect_shift();
+}
+
 }  // namespace jtag

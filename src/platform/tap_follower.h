@@ -6,6 +6,8 @@
 #define JTAGBOX_PLATFORM_TAP_FOLLOWER_H
 
 #include <cstdint>
+#include <deque>
+#include <optional>
 #include <vector>
 
 #include "base/bits.h"
@@ -41,6 +43,17 @@ class TapFollower {
   // From Shift-xR: `in.size()` TCKs, TMS 1 on the last, ending in Exit1-xR
   // (see LineDriver::shift_bits).  `bulk` takes the accelerated path.
   BitVector shift(const BitVector &in, bool recycle, bool bulk);
+  // The same shift when nobody reads TDO.
+  void shift_unread(const BitVector &in);
+  // The same shift with its TDO taken later by collect(), in order: on a
+  // driver that defers shifts many are on the wire at once.  With a
+  // recorder (which must see each shift's TDO in its place) or a driver
+  // that cannot defer, it is done at once and kept.
+  void queue_shift(const BitVector &in);
+  BitVector collect();
+  // Whether queued shifts really wait on the wire (else queue_shift is done
+  // at once and nothing is gained by deferring what needs its TDO).
+  bool defers_shifts() const { return observers_.empty() && lines_.defers_shifts(); }
 
   uint64_t tck_count() const { return tck_count_; }
 
@@ -49,6 +62,7 @@ class TapFollower {
   TapRecord record_;
   uint64_t tck_count_ = 0;
   bool trst_ = false;
+  std::deque<std::optional<BitVector>> queued_;  // done at once, or none: the driver's next
   std::vector<TapObserver *> observers_;
 };
 

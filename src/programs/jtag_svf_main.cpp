@@ -32,12 +32,14 @@ namespace {
 namespace tools = jtag::tools;
 
 constexpr const char *kUsage =
-    "usage: jtag-svf [-q] FILE...\n"
+    "usage: jtag-svf [-q] [--strict] FILE...\n"
     "Plays the SVF files on the board JTAG_PLATFORM names, in order, and checks\n"
-    "every TDO given; -q shows no progress.\n";
+    "every TDO given; -q shows no progress; --strict sends nothing after a\n"
+    "checked scan until its TDO has been compared.\n";
 
 struct CommandLine {
   bool quiet = false;
+  bool strict = false;
   std::vector<std::string> files;
 };
 
@@ -92,13 +94,25 @@ int failed(Progress &progress, const char *text) {
   return jtag::frame::failure(line);
 }
 
+// The first failure in the order of the files: a scan whose TDO is still
+// being compared when a later statement fails came first.
+std::string first_failure(tools::SvfPlayer &player, const tools::SvfError &later) {
+  try {
+    player.finish();
+  } catch (const tools::SvfError &earlier) {
+    return earlier.what();
+  }
+  return later.what();
+}
+
 int play(const CommandLine &line) {
   Progress progress(!line.quiet && ::isatty(STDERR_FILENO) == 1);
-  tools::SvfPlayer player;
+  tools::SvfPlayer player(line.strict);
   try {
     for (const std::string &file : line.files) play_file(file, player, progress);
+    player.finish();
   } catch (const tools::SvfError &e) {
-    return failed(progress, e.what());
+    return failed(progress, first_failure(player, e).c_str());
   } catch (const std::bad_alloc &) {
     return failed(progress, "out of memory");
   }
@@ -116,6 +130,8 @@ int run(int argc, char **argv) {
       options = false;
     } else if (options && word == "-q") {
       line.quiet = true;
+    } else if (options && word == "--strict") {
+      line.strict = true;
     } else if (options && word.size() > 1 && word[0] == '-') {
       return usage_error("unknown option '" + word + "'");
     } else {

@@ -120,21 +120,51 @@ void SvfPlayer::scan(SvfScan &&s, const std::string &where) {
                    std::to_string(kMaxSvfBits) + " bits of one scan");
   TapFollower &tap = board_tap("jtag-svf " + where + " " + svf_scan_name(kind) + " " + std::to_string(body.length));
   const TapState end = ir ? end_ir_ : end_dr_;
-  const BitVector out = guarded([&] {
-    BitVector bits;
+  const bool checked = total > 0 && (head.tdo || body.tdo || tail.tdo);
+  guarded([&] {
     if (total > 0) {
       tap.walk_to(ir ? S::ShiftIR : S::ShiftDR);
       // Without header and trailer the statement's own bits go as they are.
-      bits = head.length == 0 && tail.length == 0
-                 ? tap.shift(tdi_of(body.tdi), false, true)
-                 : tap.shift(joined(tdi_of(head.tdi), tdi_of(body.tdi), tdi_of(tail.tdi)), false, true);
+      const BitVector in = head.length == 0 && tail.length == 0
+                               ? tdi_of(body.tdi)
+                               : joined(tdi_of(head.tdi), tdi_of(body.tdi), tdi_of(tail.tdi));
+      if (checked)
+        tap.queue_shift(in);
+      else
+        tap.shift_unread(in);
     }
     tap.walk_to(end);
-    return bits;
   });
-  check(head, out, 0, ir ? " in the HIR bits" : " in the HDR bits", where);
-  check(body, out, head.length, "", where);
-  check(tail, out, head.length + body.length, ir ? " in the TIR bits" : " in the TDR bits", where);
+  if (!checked) return;
+  const auto expected = [](const Pattern &p) { return Pattern{p.length, std::nullopt, p.mask, p.tdo}; };
+  unchecked_.push_back({where, ir, expected(head), expected(body), expected(tail)});
+  unchecked_bits_ += total;
+  // Checks wait only where the scans wait on a wire, never past the window.
+  check_until(strict_ || !tap.defers_shifts() ? 0 : kMaxUncheckedScans);
+}
+
+// Compares the oldest unchecked scans until at most `left` are waiting
+// (and, unless none may, their bits are within the bound).
+void SvfPlayer::check_until(size_t left) {
+  while (!unchecked_.empty() && (unchecked_.size() > left || unchecked_bits_ > kMaxUncheckedBits)) {
+    const Unchecked u = std::move(unchecked_.front());
+    unchecked_.pop_front();
+    unchecked_bits_ -= u.head.length + u.body.length + u.tail.length;
+    TapFollower &tap = PlatformSession::get().tap();
+    const BitVector out = guarded([&] { return tap.collect(); });
+    try {
+      check_scan(u, out);
+    } catch (const SvfError &) {
+      mismatch_ = true;
+      throw;
+    }
+  }
+}
+
+void SvfPlayer::check_scan(const Unchecked &u, const BitVector &out) const {
+  check(u.head, out, 0, u.ir ? " in the HIR bits" : " in the HDR bits", u.where);
+  check(u.body, out, u.head.length, "", u.where);
+  check(u.tail, out, u.head.length + u.body.length, u.ir ? " in the TIR bits" : " in the TDR bits", u.where);
 }
 
 std::vector<bool> svf_default_path(TapState from, TapState to) {

@@ -37,6 +37,7 @@
 #define JTAGBOX_TOOLS_SVF_PLAYER_H
 
 #include <array>
+#include <deque>
 #include <optional>
 #include <string>
 #include <vector>
@@ -51,6 +52,10 @@ inline constexpr double kDefaultHz = 1e6;  // one TCK a microsecond, as in JTAG_
 // A TDO mismatch in a scan up to this long shows the whole scan in hex; in
 // a longer one, the 64 bits around the first difference and where they are.
 inline constexpr size_t kWholeMismatchBits = 256;
+// How far checked scans may run ahead of their checks: statements whose
+// TDO has not been compared yet, and their bits.
+inline constexpr size_t kMaxUncheckedScans = 256;
+inline constexpr size_t kMaxUncheckedBits = size_t{1} << 22;
 
 // The TMS levels of SVF's default path from one stable state to another,
 // as STATE takes it when no path is given: the shortest, except from a
@@ -62,9 +67,19 @@ std::vector<bool> svf_default_path(TapState from, TapState to);
 
 class SvfPlayer {
  public:
+  // strict: each checked scan is compared before the next statement goes.
+  explicit SvfPlayer(bool strict = false) : strict_(strict) {}
+
   // Plays `s`, which starts at `where` ("FILE:LINE").  Throws SvfError for a
-  // statement that cannot be played and for a TDO mismatch.
+  // statement that cannot be played and for a TDO mismatch, which may be
+  // that of an earlier scan, at its own FILE:LINE.
   void play(SvfStatement &&s, const std::string &where);
+  // Compares every scan still unchecked (none after a mismatch was found:
+  // the scans after it are not counted as played).  Throws SvfError for a
+  // mismatch.
+  void finish() {
+    if (!mismatch_) check_until(0);
+  }
 
  private:
   // What a scan kind keeps between statements.
@@ -75,7 +90,17 @@ class SvfPlayer {
     std::optional<BitVector> tdo;   // headers and trailers check theirs on every scan
   };
 
+  // A checked scan on the wire whose TDO has not been compared yet: what
+  // its parts expect (their TDI is not kept).
+  struct Unchecked {
+    std::string where;
+    bool ir;
+    Pattern head, body, tail;
+  };
+
   void scan(SvfScan &&s, const std::string &where);
+  void check_until(size_t left);
+  void check_scan(const Unchecked &u, const BitVector &out) const;
   void take(Pattern &p, SvfScan &&s, const std::string &where);
   void check(const Pattern &p, const BitVector &out, size_t offset, const char *part, const std::string &where) const;
   static std::string mismatch_text(const Pattern &p, const BitVector &out, size_t offset, size_t at, size_t length);
@@ -91,6 +116,10 @@ class SvfPlayer {
   TapState run_end_ = TapState::RunTestIdle;  // RUNTEST's end state
   double hz_ = kDefaultHz;
   bool trst_on_ = false;  // TRST asserted by the file
+  bool strict_;
+  bool mismatch_ = false;
+  std::deque<Unchecked> unchecked_;
+  size_t unchecked_bits_ = 0;
 };
 
 }  // namespace jtag::tools

@@ -250,6 +250,45 @@ TEST_P(DriverConformance, TrstResetsAndHoldsTheTap) {
   d_->finish();
 }
 
+// Deferred shifts, where a driver defers them: each one's TDO comes back
+// to it, in the order queued, even with a read of one TCK between them
+// (whose answer is its own, not a deferred shift's).  A driver that does
+// not defer refuses to queue.
+TEST_P(DriverConformance, DeferredShiftsComeBackInOrder) {
+  if (!d_->defers_shifts()) {
+    EXPECT_THROW(d_->queue_shift(BitVector(8)), jtag::PlatformError);
+    d_->finish();
+    return;
+  }
+  d_->reset_tap(true);
+  walk(S::TestLogicReset, S::ShiftDR);
+  std::vector<BitVector> ins;
+  for (unsigned k = 0; k < 4; ++k) {
+    ins.push_back(random_bits(40 + 300 * k, 50 + k));
+    d_->queue_shift(ins.back());
+    walk(S::Exit1DR, S::UpdateDR);
+    walk(S::UpdateDR, S::ShiftDR);  // through Capture: IDCODE again
+  }
+  const bool first_idcode_bit = d_->clock(false, true);  // one TCK read in between
+  EXPECT_EQ(first_idcode_bit, idcode().get(0));
+  const BitVector last = random_bits(1000, 60);
+  d_->queue_shift(last);
+  for (unsigned k = 0; k < 4; ++k) {
+    const BitVector got = d_->collect_shift();
+    const BitVector want = expected_shift(idcode(), ins[k], false);
+    EXPECT_EQ(got, want) << "shift " << k << ": " << diff(want, got);
+  }
+  // The register now holds IDCODE's bits 1..31, then the TDI of that TCK.
+  BitVector rest(32);
+  rest.copy_from(0, idcode(), 1, 31);
+  rest.set(31, true);
+  const BitVector want_last = expected_shift(rest, last, false);
+  const BitVector got_last = d_->collect_shift();
+  EXPECT_EQ(got_last, want_last) << diff(want_last, got_last);
+  walk(S::Exit1DR, S::RunTestIdle);
+  d_->finish();
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, DriverConformance, ::testing::ValuesIn(conformance::backends()),
                          [](const auto &param_info) { return param_info.param; });
 

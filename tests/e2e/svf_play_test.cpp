@@ -14,9 +14,10 @@ namespace {
 using Lines = std::vector<std::string>;
 
 const std::string kUsage =
-    "usage: jtag-svf [-q] FILE...\n"
+    "usage: jtag-svf [-q] [--strict] FILE...\n"
     "Plays the SVF files on the board JTAG_PLATFORM names, in order, and checks\n"
-    "every TDO given; -q shows no progress.\n";
+    "every TDO given; -q shows no progress; --strict sends nothing after a\n"
+    "checked scan until its TDO has been compared.\n";
 
 // The line of `text` on which `needle` starts, counted from 1.
 int line_of(const std::string &text, const std::string &needle) {
@@ -107,7 +108,7 @@ TEST_F(SvfPlay, FullScanChainWithOneDeviceAddressed) {
                    {"tap cpu1", "Run-Test/Idle, IR 0xff"},
                    {"line " + written, written}}},
                  {{"scan_mode=0"},
-                  {"cpu1.svf"},
+                  {"--strict", "cpu1.svf"},
                   "",
                   {{"tap cpu2", "Run-Test/Idle, IR 0x02"}},
                   1,
@@ -158,6 +159,19 @@ TEST_F(SvfPlay, StateAndRuntestFollowTheStandard) {
                  {{}, {"ir.svf"}, "", {{"tap cpu0", "Pause-IR, IR 0x08"}}},
                  {{}, {"end.svf"}, "", {{"tap cpu0", "Run-Test/Idle, IR 0x02"}}},
                  {{}, {"run.svf"}, "", {{"tap cpu0", "Pause-IR, IR 0x02"}}},
+             });
+}
+
+// Over a wire, checked scans run ahead of their checks (a bounded window),
+// so statements after a failing check may already have gone; the mismatch
+// is still named at its own line.  --strict sends nothing after a checked
+// scan until it has been compared, on every backend.
+TEST_F(SvfPlay, ChecksAreNamedAtTheirLineAndStrictWaitsForThem) {
+  const std::string mismatch = "jtag-svf: late.svf:1: TDO mismatch: expected 0xff, got 0x01 (mask 0xff)\n";
+  play_files({{"late.svf", "SIR 8 TDI (02) TDO (ff);\nSIR 8 TDI (08);\nSIR 8 TDI (09) TDO (01);\n"}},
+             {
+                 {{}, {"late.svf"}, "", {}, 1, mismatch},
+                 {{}, {"--strict", "late.svf"}, "", {{"tap cpu0", "Run-Test/Idle, IR 0x02"}}, 1, mismatch},
              });
 }
 

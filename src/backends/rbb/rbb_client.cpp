@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <string>
 
@@ -56,6 +57,39 @@ class RbbLines final : public LineDriver {
   // byte is queued like a TCK, in order with them.
   bool has_trst() const override { return true; }
   void set_trst(bool asserted) override { pending_.push_back(rbb::reset_byte(asserted, false)); }
+
+  // A shift nobody reads is queued like TCKs.
+  void shift_unread(const BitVector &in) override {
+    for (size_t i = 0; i < in.size(); ++i) pulse(i + 1 == in.size(), in.get(i));
+  }
+
+  // A deferred shift is queued like TCKs and goes out with the bytes after
+  // it in large writes, while the answers of the ones before it are still
+  // coming back; every answer that comes is kept for them, in order, before
+  // any later read takes one (receive()).
+  bool defers_shifts() const override { return true; }
+
+  void queue_shift(const BitVector &in) override {
+    deferred_.push_back(in.size());
+    awaited_ += in.size();  // before any byte goes: its answers are routed from the first
+    for (size_t i = 0; i < in.size(); ++i) {
+      queue_tck(i + 1 == in.size(), in.get(i), true);
+      if (pending_.size() >= 3 * kBitsPerBatch) send_all();
+    }
+  }
+
+  BitVector collect_shift() override {
+    if (deferred_.empty()) fail("a shift was collected that was never queued");
+    const size_t n = deferred_.front();
+    size_t sent = 0;
+    while (arrived_.size() < n || sent < pending_.size()) pump(sent, [](bool) {});
+    pending_.clear();
+    BitVector out(n);
+    for (size_t i = 0; i < n; ++i) out.set(i, arrived_[i]);
+    arrived_.erase(arrived_.begin(), arrived_.begin() + long(n));
+    deferred_.pop_front();
+    return out;
+  }
 
   void flush() override {
     pending_.push_back(kReadTdo);  // answered only after every byte before it took effect
@@ -200,7 +234,12 @@ class RbbLines final : public LineDriver {
         fail(text);
       }
       ++reads_answered_;
-      on_answer(*tdo);
+      if (awaited_ > 0) {  // an answer of a deferred shift, which went out first
+        arrived_.push_back(*tdo);
+        --awaited_;
+      } else {
+        on_answer(*tdo);
+      }
     }
   }
 
@@ -247,7 +286,10 @@ class RbbLines final : public LineDriver {
 
   std::string host_, port_;
   UniqueFd socket_;
-  std::string pending_;  // bytes queued, not sent yet
+  std::string pending_;          // bytes queued, not sent yet
+  std::deque<size_t> deferred_;  // the lengths of the deferred shifts not yet collected
+  std::deque<bool> arrived_;     // their answers that came
+  size_t awaited_ = 0;           // their answers still to come
   size_t reads_sent_ = 0;
   size_t reads_answered_ = 0;
   uint64_t tcks_ = 0;
