@@ -16,6 +16,9 @@
 
 namespace jtag {
 
+// Shifts longer than this are done at once even where shifts can wait.
+inline constexpr size_t kLargestDeferredShift = size_t{1} << 16;
+
 class TapFollower {
  public:
   TapFollower(LineDriver &lines, TapRecord start) : lines_(lines), record_(start) {}
