@@ -149,7 +149,7 @@ void SvfPlayer::check_until(size_t left) {
   while (!unchecked_.empty() && (unchecked_.size() > left || unchecked_bits_ > kMaxUncheckedBits)) {
     const Unchecked u = std::move(unchecked_.front());
     unchecked_.pop_front();
-    unchecked_bits_ -= u.head.length + u.body.length + u.tail.length;
+    unchecked_bits_ -= uint64_t(u.head.length) + u.body.length + u.tail.length;
     TapFollower &tap = PlatformSession::get().tap();
     const BitVector out = guarded([&] { return tap.collect(); });
     try {

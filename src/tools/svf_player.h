@@ -37,6 +37,7 @@
 #define JTAGBOX_TOOLS_SVF_PLAYER_H
 
 #include <array>
+#include <cstdint>
 #include <deque>
 #include <optional>
 #include <string>
@@ -55,7 +56,7 @@ inline constexpr size_t kWholeMismatchBits = 256;
 // How far checked scans may run ahead of their checks: statements whose
 // TDO has not been compared yet, and their bits.
 inline constexpr size_t kMaxUncheckedScans = 256;
-inline constexpr size_t kMaxUncheckedBits = size_t{1} << 22;
+inline constexpr uint64_t kMaxUncheckedBits = uint64_t{1} << 22;
 
 // The TMS levels of SVF's default path from one stable state to another,
 // as STATE takes it when no path is given: the shortest, except from a
@@ -119,7 +120,7 @@ class SvfPlayer {
   bool strict_;
   bool mismatch_ = false;
   std::deque<Unchecked> unchecked_;
-  size_t unchecked_bits_ = 0;
+  uint64_t unchecked_bits_ = 0;
 };
 
 }  // namespace jtag::tools
