@@ -103,7 +103,9 @@ void against_openocd(bench::Context &ctx, int port, const std::string &file, con
     const bench::Measured a = bench::run(ctx, "jtag-svf", {"-q", file}, {{"JTAG_PLATFORM", wire}});
     ours.failed = ours.failed || a.status != 0;
     ours.seconds = std::min(ours.seconds, a.seconds);
-    const bench::Measured b = bench::run(ctx, kOpenOCD, {"-l", log, "-c", setup + "svf -quiet " + file + "; shutdown"});
+    std::string play = setup;
+    play += "svf -quiet " + file + "; shutdown";
+    const bench::Measured b = bench::run(ctx, kOpenOCD, {"-l", log, "-c", play});
     theirs.failed = theirs.failed || b.status != 0;
     theirs.seconds = std::min(theirs.seconds, b.seconds);
     const bench::Measured c = bench::run(ctx, kOpenOCD, {"-l", log, "-c", setup + "shutdown"});

@@ -68,7 +68,7 @@ void TapFollower::shift_unread(const BitVector &in) {
 void TapFollower::queue_shift(const BitVector &in) {
   // A long shift pays its one round trip over many bits, and its own
   // pipelined path is the faster one for it.
-  if (!observers_.empty() || !lines_.defers_shifts() || in.size() == 0 || in.size() > kLargestDeferredShift) {
+  if (!observers_.empty() || !lines_.defers_shifts() || in.empty() || in.size() > kLargestDeferredShift) {
     queued_.emplace_back(shift(in, false, true));
     return;
   }
