@@ -1,6 +1,6 @@
-// The heap texts of platform/heap_text.h.  A library of their own, because
-// both sides of the platform boundary make them: the platform for the texts
-// it returns, the commands for the copies they keep.
+// The heap texts of base/heap_text.h.  Both sides of the platform boundary
+// make them: the platform for the texts it returns, the commands for the
+// copies they keep.
 #include "base/heap_text.h"
 
 #include <cstdio>

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 
 #include "base/printable.h"
 #include "platform/backend_table.h"
@@ -107,7 +108,10 @@ void PlatformSession::end() {
   backend_.record->save(tap_.record());
 }
 
-std::optional<std::string> end_run_for_reason() {
+namespace {
+
+// Why the backend could not confirm the run, if it could not.
+std::optional<std::string> end_session() {
   if (!g_session) return std::nullopt;
   std::unique_ptr<PlatformSession> session = std::move(g_session);
   g_ended = true;
@@ -119,12 +123,19 @@ std::optional<std::string> end_run_for_reason() {
   return std::nullopt;
 }
 
+}  // namespace
+
 bool end_run() {
-  const std::optional<std::string> failure = end_run_for_reason();
+  const std::optional<std::string> failure = end_session();
   if (!failure) return true;
   std::fflush(stdout);
   std::fprintf(stderr, "jtagbox: %s\n", printable(*failure).c_str());
   return false;
+}
+
+std::string end_run_after_failure(const std::string &line) {
+  const std::optional<std::string> lost = end_session();
+  return lost ? line + "; the board kept none of this run: " + *lost : line;
 }
 
 }  // namespace jtag

@@ -5,7 +5,6 @@
 #ifndef JTAGBOX_PLATFORM_RUN_END_H
 #define JTAGBOX_PLATFORM_RUN_END_H
 
-#include <optional>
 #include <string>
 
 namespace jtag {
@@ -13,9 +12,10 @@ namespace jtag {
 // True when no backend was used or the backend confirmed everything; false
 // after one line on standard error.
 bool end_run();
-// The same without the line: why the backend could not confirm the run, for
-// a program that has already failed and says it all in its own one line.
-std::optional<std::string> end_run_for_reason();
+// For a program that has already failed and says it all in one line: ends
+// the run and gives `line`, with why the board kept none of the run added
+// when the backend could not confirm it.
+std::string end_run_after_failure(const std::string &line);
 
 }  // namespace jtag
 

@@ -45,12 +45,14 @@ BitVector TapFollower::shift(const BitVector &in, bool recycle, bool bulk) {
   if (n == 0) return {};
   BitVector out = bulk ? lines_.shift_bulk(in, recycle) : lines_.shift_bits(in, recycle);
   for (TapObserver *o : observers_) o->shift(record_.state, in, out, recycle);
-  // TMS was 1 on the last bit only: n - 1 TCKs stay in Shift, the last exits.
-  record_.state = next_state(record_.state, true);
-  record_.tms = true;
-  record_.tdi = recycle && n > 1 ? out.get(n - 2) : in.get(n - 1);
-  tck_count_ += n;
+  shifted(n, recycle && n > 1 ? out.get(n - 2) : in.get(n - 1));
   return out;
+}
+
+void TapFollower::shifted(size_t n, bool last_tdi) {
+  // TMS was 1 on the last bit only: n - 1 TCKs stay in Shift, the last exits.
+  record_ = {next_state(record_.state, true), true, last_tdi};
+  tck_count_ += n;
 }
 
 void TapFollower::shift_unread(const BitVector &in) {
@@ -61,8 +63,7 @@ void TapFollower::shift_unread(const BitVector &in) {
     return;
   }
   lines_.shift_unread(in);
-  record_ = {next_state(record_.state, true), true, in.get(n - 1)};
-  tck_count_ += n;
+  shifted(n, in.get(n - 1));
 }
 
 void TapFollower::queue_shift(const BitVector &in) {
@@ -74,8 +75,7 @@ void TapFollower::queue_shift(const BitVector &in) {
   }
   lines_.queue_shift(in);
   queued_.emplace_back(std::nullopt);
-  record_ = {next_state(record_.state, true), true, in.get(in.size() - 1)};
-  tck_count_ += in.size();
+  shifted(in.size(), in.get(in.size() - 1));
 }
 
 BitVector TapFollower::collect() {

@@ -61,6 +61,9 @@ class TapFollower {
   uint64_t tck_count() const { return tck_count_; }
 
  private:
+  // The record after `n` TCKs of a shift from Shift-xR, `last_tdi` on the last.
+  void shifted(size_t n, bool last_tdi);
+
   LineDriver &lines_;
   TapRecord record_;
   uint64_t tck_count_ = 0;

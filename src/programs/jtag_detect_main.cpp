@@ -67,11 +67,7 @@ int finish(const std::string &report) {
 }
 
 // One line, even when the board cannot keep the run either.
-int fail(const std::string &why) {
-  std::string line = why;
-  if (const auto lost = jtag::end_run_for_reason()) line += "; the board kept none of this run: " + *lost;
-  return jtag::frame::failure(line);
-}
+int fail(const std::string &why) { return jtag::frame::failure(jtag::end_run_after_failure(why)); }
 
 int detect() {
   JTAG_Reset();

@@ -89,9 +89,7 @@ void play_file(const std::string &file, tools::SvfPlayer &player, Progress &prog
 // and when the board cannot keep it either, the same line says so.
 int failed(Progress &progress, const char *text) {
   progress.clear();
-  std::string line = text;
-  if (const auto lost = jtag::end_run_for_reason()) line += "; the board kept none of this run: " + *lost;
-  return jtag::frame::failure(line);
+  return jtag::frame::failure(jtag::end_run_after_failure(text));
 }
 
 // The first failure in the order of the files: a scan whose TDO is still

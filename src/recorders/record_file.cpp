@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "base/error.h"
+#include "base/unique_fd.h"
 
 namespace jtag {
 namespace {
@@ -19,6 +20,13 @@ constexpr std::size_t kBufferBytes = std::size_t{1} << 16;
 // drop it, /dev/full to try a failing disk); never into a FIFO, a socket,
 // a directory or a block device.
 bool recordable(mode_t mode) { return S_ISREG(mode) || S_ISCHR(mode); }
+
+// What an errno means for a record file: O_NOFOLLOW reports a link as ELOOP.
+std::string reason_of(int error) { return error == ELOOP ? "it is a symbolic link" : std::strerror(error); }
+
+[[noreturn]] void cannot_open(const std::string &what, const std::string &path, const std::string &reason) {
+  throw PlatformError("cannot open " + what + " " + path + ": " + reason);
+}
 
 std::string kind_of(mode_t mode) {
   if (S_ISFIFO(mode)) return "it is a FIFO";
@@ -44,25 +52,14 @@ int RecordFile::open_record(const std::string &path, const std::string &what, Mo
   // (so a FIFO is not opened at all) and the file opened checked again.
   struct stat st {};
   if (::lstat(path.c_str(), &st) == 0 && !S_ISLNK(st.st_mode) && !recordable(st.st_mode))
-    throw PlatformError("cannot open " + what + " " + path + ": " + kind_of(st.st_mode) + ", not a regular file");
+    cannot_open(what, path, kind_of(st.st_mode) + ", not a regular file");
   const int flags =
       O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (mode == Mode::Append ? O_APPEND : O_TRUNC);
-  const int fd = ::open(path.c_str(), flags, 0644);
-  if (fd < 0) {
-    const int error = errno;
-    throw PlatformError("cannot open " + what + " " + path + ": " +
-                        (error == ELOOP ? "it is a symbolic link" : std::strerror(error)));
-  }
-  std::string problem;
-  if (::fstat(fd, &st) != 0)
-    problem = std::strerror(errno);
-  else if (!recordable(st.st_mode))
-    problem = kind_of(st.st_mode) + ", not a regular file";
-  if (!problem.empty()) {
-    ::close(fd);
-    throw PlatformError("cannot open " + what + " " + path + ": " + problem);
-  }
-  return fd;
+  UniqueFd fd(::open(path.c_str(), flags, 0644));
+  if (!fd.valid()) cannot_open(what, path, reason_of(errno));
+  if (::fstat(fd.get(), &st) != 0) cannot_open(what, path, reason_of(errno));
+  if (!recordable(st.st_mode)) cannot_open(what, path, kind_of(st.st_mode) + ", not a regular file");
+  return fd.release();
 }
 
 RecordFile::~RecordFile() {
@@ -99,8 +96,7 @@ void RecordFile::close() {
 }
 
 void RecordFile::fail(const char *doing, int error) const {
-  const char *reason = error == ELOOP ? "it is a symbolic link" : std::strerror(error);
-  throw PlatformError(std::string(doing) + " " + what_ + " " + path_ + ": " + reason);
+  throw PlatformError(std::string(doing) + " " + what_ + " " + path_ + ": " + reason_of(error));
 }
 
 }  // namespace jtag
