@@ -6,7 +6,8 @@
 set -eu
 PACKAGES="cmake g++ make libsqlite3-dev sqlite3 libgtest-dev libgmock-dev openocd sigrok-cli clang-tidy clang-format
   g++-powerpc-linux-gnu qemu-user file
-  scdoc dpkg-dev lintian man-db"
+  scdoc dpkg-dev lintian man-db
+  libftdi1-dev libusb-1.0-0-dev umockdev libumockdev-dev openfpgaloader pkg-config"
 missing=""
 for p in $PACKAGES; do
   # dpkg -s would also accept a package that was removed but left its
