@@ -21,6 +21,8 @@ namespace e2e {
 // served by `jtag-sim serve` and reached over remote_bitbang.
 std::string backend();
 bool over_wire();  // backend() == "rbb"
+// Whether the backend drives a TRST line (XVC carries none).
+bool backend_has_trst();
 
 // For a case that needs the simulated board in the commands' own process
 // (scan-mode selection, FPGA registers, the scan-dump accelerator, faults,
