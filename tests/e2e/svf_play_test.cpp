@@ -296,3 +296,29 @@ TEST_F(SvfPlay, ProgressOnATerminalUnlessQuiet) {
 }
 
 }  // namespace
+
+// What the SVF recorder writes, played back on a fresh board, leaves the
+// board exactly as the session did: sessions that stop in pause states,
+// run clocks there and end RUNTESTs elsewhere, commands and played files
+// alike.  The played record passes its own TDO checks.
+TEST_F(SvfReplay, RecordOfPauseStatesAndRuntestEndsReplaysToTheSameBoard) {
+  e2e::write_file(path("pauses.svf"),
+                  "SIR 8 TDI (08);\nENDDR DRPAUSE;\nSDR 40 TDI (0000000010);\nSTATE DRPAUSE;\n"
+                  "RUNTEST DRPAUSE 7 TCK ENDSTATE IRPAUSE;\nSIR 8 TDI (09);\n"
+                  "ENDDR IDLE;\nSDR 64 TDI (00000000feedf00d);\nENDIR IRPAUSE;\nSIR 8 TDI (0c);\n"
+                  "RUNTEST IDLE 11 TCK ENDSTATE DRPAUSE;\nRUNTEST 3 TCK;\nSIR 8 TDI (0a);\nSTATE IRPAUSE;\n");
+  const std::vector<Lines> session = {{"jtag-svf", "pauses.svf"}, {"JTAG_TMS", "1"}, {"JTAG_Tck", "3"},
+                                      {"JTAG_TMS", "0"},          {"JTAG_TMS", "1"}, {"JTAG_LoadIR", "0a"},
+                                      {"JTAG_ReadCreg", "10"},    {"JTAG_TMS", "0"}};
+  env_["JTAG_SVF"] = path("record.svf").string();
+  for (const Lines &c : session) ASSERT_EQ(run(c[0], Lines(c.begin() + 1, c.end())).status, 0) << c[0];
+  env_.erase("JTAG_SVF");
+  const std::string after_session = sim({"show"});
+  ASSERT_NE(after_session.find("feedf00d"), std::string::npos) << after_session;
+
+  sim({"reset"});
+  const e2e::Result replay = run("jtag-svf", {"record.svf"});
+  EXPECT_EQ(replay.status, 0) << replay.err << e2e::read_file(path("record.svf"));
+  EXPECT_EQ(replay.err, "");
+  EXPECT_EQ(sim({"show"}), after_session) << e2e::read_file(path("record.svf"));
+}
