@@ -23,7 +23,9 @@ class CountingBoard : public Wire {
   int batches = 0;
 };
 
-SetupPacket vendor_out(uint8_t request, uint16_t value, uint16_t index) { return SetupPacket{0x40, request, value, index, 0}; }
+SetupPacket vendor_out(uint8_t request, uint16_t value, uint16_t index) {
+  return SetupPacket{0x40, request, value, index, 0};
+}
 SetupPacket vendor_in(uint8_t request, uint16_t value, uint16_t index, uint16_t length) {
   return SetupPacket{0xC0, request, value, index, length};
 }
@@ -49,13 +51,13 @@ TEST(Chip, BulkInPacketsCarryStatusBytesAndSplitAt512) {
     std::vector<std::size_t> transfers;  // lengths of the transfers read one after another
   };
   const std::vector<Case> cases = {
-      {0, 512, {2}},                  // nothing to say: the status bytes alone
-      {3, 512, {5}},                  // a short packet ends the transfer
-      {510, 512, {512}},              // one full packet
-      {511, 4096, {515}},             // a full packet and a short one: 512 + 2 + 1
-      {1000, 512, {512, 492}},        // one packet per transfer of 512
-      {1020, 4096, {1024}},           // two full packets
-      {100, 64, {64, 40}},            // a transfer smaller than a packet
+      {0, 512, {2}},            // nothing to say: the status bytes alone
+      {3, 512, {5}},            // a short packet ends the transfer
+      {510, 512, {512}},        // one full packet
+      {511, 4096, {515}},       // a full packet and a short one: 512 + 2 + 1
+      {1000, 512, {512, 492}},  // one packet per transfer of 512
+      {1020, 4096, {1024}},     // two full packets
+      {100, 64, {64, 40}},      // a transfer smaller than a packet
   };
   for (const Case &c : cases) {
     ChipRig rig;
@@ -111,8 +113,11 @@ TEST(Chip, VendorRequests) {
       {"modem status", {}, vendor_in(0x05, 0, 1, 2), false, {0x32, 0x60}},
       {"pins after power-up: inputs, pulled up", {}, vendor_in(0x0C, 0, 1, 1), false, {0xFF}},
       {"blank EEPROM word", {}, vendor_in(0x90, 0, 3, 2), false, {0xFF, 0xFF}},
-      {"baud rate, reset, purges, modem control", {vendor_out(0x03, 0x4138, 1), vendor_out(0x00, 0, 1),
-       vendor_out(0x00, 1, 1), vendor_out(0x00, 2, 1)}, vendor_out(0x01, 0x0303, 1), false, {}},
+      {"baud rate, reset, purges, modem control",
+       {vendor_out(0x03, 0x4138, 1), vendor_out(0x00, 0, 1), vendor_out(0x00, 1, 1), vendor_out(0x00, 2, 1)},
+       vendor_out(0x01, 0x0303, 1),
+       false,
+       {}},
       {"unknown request stalls", {}, vendor_in(0x77, 0, 1, 1), true, {}},
       {"unknown channel stalls", {}, vendor_in(0x0A, 0, 5, 1), true, {}},
   };
@@ -151,7 +156,8 @@ TEST(Chip, DescriptorsDescribeAnFt2232h) {
   EXPECT_EQ(Bytes(d.begin() + 8, d.begin() + 14), (Bytes{0x03, 0x04, 0x11, 0x60, 0x00, 0x07}));
   EXPECT_EQ(d[18 + 2], 55);  // wTotalLength
   EXPECT_EQ(d[18 + 4], 2);   // interfaces
-  const Bytes endpoints = {d[18 + 9 + 9 + 2], d[18 + 9 + 9 + 7 + 2], d[18 + 9 + 23 + 9 + 2], d[18 + 9 + 23 + 9 + 7 + 2]};
+  const Bytes endpoints = {d[18 + 9 + 9 + 2], d[18 + 9 + 9 + 7 + 2], d[18 + 9 + 23 + 9 + 2],
+                           d[18 + 9 + 23 + 9 + 7 + 2]};
   EXPECT_EQ(endpoints, (Bytes{0x81, 0x02, 0x83, 0x04}));
   EXPECT_EQ(d[18 + 9 + 9 + 4], 0x00);  // max packet 512, little-endian
   EXPECT_EQ(d[18 + 9 + 9 + 5], 0x02);
@@ -162,7 +168,9 @@ TEST(Chip, StringDescriptors) {
   id.serial = "AB1";
   CountingBoard board;
   Chip chip(id, Faults{}, &board, -1, -1);
-  const auto string = [&](uint8_t index) { return chip.control(SetupPacket{0x80, 0x06, uint16_t(0x0300 | index), 0x0409, 255}, {}); };
+  const auto string = [&](uint8_t index) {
+    return chip.control(SetupPacket{0x80, 0x06, uint16_t(0x0300 | index), 0x0409, 255}, {});
+  };
   EXPECT_EQ(string(0).data, (Bytes{4, 3, 0x09, 0x04}));
   EXPECT_EQ(string(1).data, (Bytes{10, 3, 'F', 0, 'T', 0, 'D', 0, 'I', 0}));
   EXPECT_EQ(string(2).data.size(), 2u + 2u * 13u);  // "Dual RS232-HS"

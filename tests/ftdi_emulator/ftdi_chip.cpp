@@ -31,11 +31,11 @@ void put_interface(std::vector<uint8_t> &out, uint8_t number, uint8_t in_ep, uin
 
 std::vector<uint8_t> device_descriptor(const Identity &id) {
   std::vector<uint8_t> d = {18, 0x01};
-  put16(d, 0x0200);                    // USB 2.0
-  d.insert(d.end(), {0, 0, 0, 64});    // class per interface, EP0 64 bytes
+  put16(d, 0x0200);                  // USB 2.0
+  d.insert(d.end(), {0, 0, 0, 64});  // class per interface, EP0 64 bytes
   put16(d, id.vid);
   put16(d, id.pid);
-  put16(d, 0x0700);                    // bcdDevice: FT2232H
+  put16(d, 0x0700);  // bcdDevice: FT2232H
   d.insert(d.end(), {kManufacturerIndex, kProductIndex, kSerialIndex, 1});
   return d;
 }
@@ -102,18 +102,22 @@ ControlResult Chip::control(const SetupPacket &setup, std::span<const uint8_t> /
 ControlResult Chip::standard_request(const SetupPacket &setup) const {
   switch (setup.request) {
     case 0x00: return ControlResult{false, {0, 0}};  // GET_STATUS
-    case 0x01:                                        // CLEAR_FEATURE
-    case 0x03:                                        // SET_FEATURE
-    case 0x09:                                        // SET_CONFIGURATION
-    case 0x0B: return ControlResult{};                // SET_INTERFACE
-    case 0x08: return ControlResult{false, {1}};      // GET_CONFIGURATION
-    case 0x06: {                                      // GET_DESCRIPTOR
+    case 0x01:                                       // CLEAR_FEATURE
+    case 0x03:                                       // SET_FEATURE
+    case 0x09:                                       // SET_CONFIGURATION
+    case 0x0B: return ControlResult{};               // SET_INTERFACE
+    case 0x08: return ControlResult{false, {1}};     // GET_CONFIGURATION
+    case 0x06: {                                     // GET_DESCRIPTOR
       const uint8_t kind = uint8_t(setup.value >> 8);
       std::vector<uint8_t> d;
-      if (kind == 0x01) d = device_descriptor(id_);
-      else if (kind == 0x02) d = config_descriptor();
-      else if (kind == 0x03) return string_descriptor(uint8_t(setup.value & 0xFF));
-      else return ControlResult{true, {}};
+      if (kind == 0x01)
+        d = device_descriptor(id_);
+      else if (kind == 0x02)
+        d = config_descriptor();
+      else if (kind == 0x03)
+        return string_descriptor(uint8_t(setup.value & 0xFF));
+      else
+        return ControlResult{true, {}};
       return ControlResult{false, d};
     }
     default: return ControlResult{true, {}};
@@ -123,10 +127,14 @@ ControlResult Chip::standard_request(const SetupPacket &setup) const {
 ControlResult Chip::string_descriptor(uint8_t index) const {
   if (index == 0) return ControlResult{false, {4, 0x03, 0x09, 0x04}};  // English (US)
   std::string text;
-  if (index == kManufacturerIndex) text = kManufacturer;
-  else if (index == kProductIndex) text = kProduct;
-  else if (index == kSerialIndex) text = id_.serial;
-  else return ControlResult{true, {}};
+  if (index == kManufacturerIndex)
+    text = kManufacturer;
+  else if (index == kProductIndex)
+    text = kProduct;
+  else if (index == kSerialIndex)
+    text = id_.serial;
+  else
+    return ControlResult{true, {}};
   text.resize(std::min<std::size_t>(text.size(), 126));
   std::vector<uint8_t> d = {uint8_t(2 + 2 * text.size()), 0x03};
   for (char ch : text) put16(d, uint16_t(static_cast<unsigned char>(ch)));
@@ -137,13 +145,13 @@ ControlResult Chip::string_descriptor(uint8_t index) const {
 // too, as single-channel chips are addressed), 2 for B.
 Chip::Channel *Chip::channel_of_index(uint16_t index) {
   const unsigned channel = index & 0xFF;
-  if (channel <= 1) return &channels_[0];
-  if (channel == 2) return &channels_[1];
+  if (channel <= 1) return channels_.data();
+  if (channel == 2) return &channels_.at(1);
   return nullptr;
 }
 
 ControlResult Chip::vendor_request(const SetupPacket &setup) {
-  if (setup.request == 0x90) return ControlResult{false, {0xFF, 0xFF}};  // read EEPROM word: blank
+  if (setup.request == 0x90) return ControlResult{false, {0xFF, 0xFF}};        // read EEPROM word: blank
   if (setup.request == 0x91 || setup.request == 0x92) return ControlResult{};  // write/erase EEPROM
   Channel *c = channel_of_index(setup.index);
   if (c == nullptr) return ControlResult{true, {}};
@@ -152,12 +160,12 @@ ControlResult Chip::vendor_request(const SetupPacket &setup) {
       if (setup.value == 0 || setup.value == 1) c->to_host.clear();
       if (setup.value == 0 || setup.value == 2) c->mpsse.drop_partial();
       return ControlResult{};
-    case 0x01:  // modem control
-    case 0x02:  // flow control
-    case 0x03:  // baud rate
-    case 0x04:  // data characteristics
-    case 0x06:  // event character
-    case 0x07: return ControlResult{};  // error character
+    case 0x01:                                                     // modem control
+    case 0x02:                                                     // flow control
+    case 0x03:                                                     // baud rate
+    case 0x04:                                                     // data characteristics
+    case 0x06:                                                     // event character
+    case 0x07: return ControlResult{};                             // error character
     case 0x05: return ControlResult{false, {kStatus0, kStatus1}};  // modem status
     case 0x09: c->latency = uint8_t(setup.value & 0xFF); return ControlResult{};
     case 0x0A: return ControlResult{false, {c->latency}};
@@ -169,7 +177,8 @@ ControlResult Chip::vendor_request(const SetupPacket &setup) {
       return ControlResult{};
     }
     case 0x0C:  // the pins as they are now
-      return ControlResult{false, {uint8_t((c->mpsse.low_value() & c->mpsse.low_direction()) | ~c->mpsse.low_direction())}};
+      return ControlResult{false,
+                           {uint8_t((c->mpsse.low_value() & c->mpsse.low_direction()) | ~c->mpsse.low_direction())}};
     default: return ControlResult{true, {}};
   }
 }
@@ -177,9 +186,9 @@ ControlResult Chip::vendor_request(const SetupPacket &setup) {
 Chip::Channel *Chip::channel_of_endpoint(uint8_t endpoint) {
   switch (endpoint) {
     case 0x02:
-    case 0x81: return &channels_[0];
+    case 0x81: return channels_.data();
     case 0x04:
-    case 0x83: return &channels_[1];
+    case 0x83: return &channels_.at(1);
     default: return nullptr;
   }
 }
@@ -195,7 +204,7 @@ bool Chip::bulk_out(uint8_t endpoint, std::span<const uint8_t> data, std::string
   if (c == nullptr || is_in_endpoint(endpoint)) return true;
   // Outside MPSSE mode the bytes would go out of the UART; channel B's
   // MPSSE has nothing wired to it.  Either way nothing reaches the board.
-  if (c != &channels_[0] || c->bitmode != kBitmodeMpsse) return true;
+  if (c != channels_.data() || c->bitmode != kBitmodeMpsse) return true;
   Batch batch;
   c->mpsse.feed(data, batch);
   std::vector<bool> samples;

@@ -50,9 +50,9 @@ struct Stats {
 std::string format_stats(const Stats &stats);
 
 struct Faults {
-  uint64_t unplug_after_out = 0;   // 0: never
-  uint64_t bad_command_at = 0;     // 0: never
-  uint64_t silent_after_out = 0;   // 0: never
+  uint64_t unplug_after_out = 0;  // 0: never
+  uint64_t bad_command_at = 0;    // 0: never
+  uint64_t silent_after_out = 0;  // 0: never
 };
 
 // A control transfer's outcome: the data stage of an IN request, or a stall.
@@ -87,7 +87,9 @@ class Chip {
   // The latency timer of the channel behind an IN endpoint, in ms.
   unsigned latency_ms(uint8_t endpoint) const;
 
-  bool unplugged() const { return faults_.unplug_after_out != 0 && stats_.bulk_out_transfers >= faults_.unplug_after_out; }
+  bool unplugged() const {
+    return faults_.unplug_after_out != 0 && stats_.bulk_out_transfers >= faults_.unplug_after_out;
+  }
   bool silent() const { return faults_.silent_after_out != 0 && stats_.bulk_out_transfers >= faults_.silent_after_out; }
   const Identity &identity() const { return id_; }
   Stats stats() const;

@@ -53,8 +53,10 @@ int main(int argc, char **argv) {
   bool bad = false;
   const char *serial = nullptr;
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--bad") == 0) bad = true;
-    else serial = argv[i];
+    if (std::strcmp(argv[i], "--bad") == 0)
+      bad = true;
+    else
+      serial = argv[i];
   }
   Context c;
   if (c.ftdi == nullptr) return fail(nullptr, "ftdi_new failed");
@@ -72,17 +74,18 @@ int main(int argc, char **argv) {
     return 0;
   }
   const std::vector<uint8_t> commands = {
-      0x85,                    // loopback off
-      0x8A, 0x86, 0x05, 0x00,  // 60 MHz clock, divisor 5: 5 MHz (the emulator only records it)
-      0x80, 0x08, 0x0B,        // TMS high, TCK low; TCK, TDI, TMS outputs
-      0x4B, 0x05, 0x1F,        // TMS 1 1 1 1 1 0: Test-Logic-Reset, Run-Test/Idle
-      0x4B, 0x02, 0x01,        // TMS 1 0 0: Shift-DR
-      0x39, 0x03, 0x00, 0, 0, 0, 0,  // 32 bits in (TDI 0), LSB first
-      0x4B, 0x04, 0x1F,        // back to Test-Logic-Reset
+      0x85,                             // loopback off
+      0x8A, 0x86, 0x05, 0x00,           // 60 MHz clock, divisor 5: 5 MHz (the emulator only records it)
+      0x80, 0x08, 0x0B,                 // TMS high, TCK low; TCK, TDI, TMS outputs
+      0x4B, 0x05, 0x1F,                 // TMS 1 1 1 1 1 0: Test-Logic-Reset, Run-Test/Idle
+      0x4B, 0x02, 0x01,                 // TMS 1 0 0: Shift-DR
+      0x39, 0x03, 0x00, 0,    0, 0, 0,  // 32 bits in (TDI 0), LSB first
+      0x4B, 0x04, 0x1F,                 // back to Test-Logic-Reset
       0x87};
   if (!write_all(c.ftdi, commands)) return fail(c.ftdi, "write");
   const std::vector<uint8_t> id = read_exactly(c.ftdi, 4);
   if (id.size() != 4) return fail(c.ftdi, "no IDCODE within 5 s");
-  std::printf("IDCODE 0x%08x\n", unsigned(id[0]) | unsigned(id[1]) << 8 | unsigned(id[2]) << 16 | unsigned(id[3]) << 24);
+  std::printf("IDCODE 0x%08x\n",
+              unsigned(id[0]) | unsigned(id[1]) << 8 | unsigned(id[2]) << 16 | unsigned(id[3]) << 24);
   return 0;
 }

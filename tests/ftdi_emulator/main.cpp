@@ -21,8 +21,8 @@
 #include <umockdev.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
@@ -168,7 +168,8 @@ std::string sysfs_record(const ftdi_emu::Identity &id, int k, int devnum) {
          std::string(node + 12) + "\nE: DEVNAME=/dev/" + node + "\nE: PRODUCT=" + ids +
          "\nA: busnum=1\\n\nA: devnum=" + std::to_string(devnum) + "\\n\nA: devpath=" + std::to_string(k) +
          "\\n\nA: speed=480\\n\nA: bConfigurationValue=1\\n\nA: bNumConfigurations=1\\n\nA: bNumInterfaces= 2\\n"
-         "\nA: bMaxPacketSize0=64\\n\nA: idVendor=" + vid + "\\n\nA: idProduct=" + pid +
+         "\nA: bMaxPacketSize0=64\\n\nA: idVendor=" +
+         vid + "\\n\nA: idProduct=" + pid +
          "\\n\nA: bcdDevice=0700\\n\nA: manufacturer=FTDI\\n\nA: product=Dual RS232-HS\\n\nA: serial=" + id.serial +
          "\\n\nH: descriptors=" + hex(ftdi_emu::descriptors(id)) + "\n";
 }
@@ -213,6 +214,12 @@ class Emulator {
 
   const std::string &root() const { return root_; }
 
+  // Notices the clients that went away (the stats are written for each).
+  void tick() {
+    const std::lock_guard<std::mutex> hold(lock_);
+    for (const auto &d : devices_) d->forget_closed_clients();
+  }
+
   // Waits up to `limit` for every client to close the device (their
   // sockets close when they exit), then writes the stats.
   void finish(std::chrono::milliseconds limit) {
@@ -221,7 +228,10 @@ class Emulator {
       {
         const std::lock_guard<std::mutex> hold(lock_);
         int open = 0;
-        for (const auto &d : devices_) open += d->open_clients();
+        for (const auto &d : devices_) {
+          d->forget_closed_clients();
+          open += d->open_clients();
+        }
         if (open == 0) break;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -238,8 +248,7 @@ class Emulator {
     char node[32];
     std::snprintf(node, sizeof node, "/dev/bus/usb/001/%03d", devnum);
     auto device = std::make_unique<UsbfsDevice>(
-        Chip(id, options_.faults, wire_.get(), options_.trst_pin, options_.srst_pin), lock_,
-        [this] { write_stats(); });
+        Chip(id, options_.faults, wire_.get(), options_.trst_pin, options_.srst_pin), lock_, [this] { write_stats(); });
     std::string error;
     // The node is served before the device appears, so a client that sees
     // it can open it at once.
@@ -320,13 +329,14 @@ int exit_status(int status) {
 int run_command(const Options &options, Emulator &emulator, const sigset_t &blocked) {
   const pid_t child = spawn(options, emulator.root(), blocked);
   std::optional<std::chrono::steady_clock::time_point> kill_at;
-  const timespec tick{0, 100 * 1000 * 1000};
+  const timespec tick{0, 100L * 1000 * 1000};
   for (;;) {
     int status = 0;
     const pid_t done = waitpid(child, &status, WNOHANG);
     if (done == child) return exit_status(status);
     if (done < 0 && errno != EINTR) fail(std::string("waitpid: ") + std::strerror(errno));
     const int sig = sigtimedwait(&blocked, nullptr, &tick);
+    emulator.tick();
     if (sig == SIGTERM || sig == SIGINT) {
       kill(child, sig);
       if (!kill_at) kill_at = std::chrono::steady_clock::now() + std::chrono::seconds(5);
@@ -335,14 +345,15 @@ int run_command(const Options &options, Emulator &emulator, const sigset_t &bloc
   }
 }
 
-void serve_until_stopped(const Emulator &emulator, const sigset_t &blocked) {
+void serve_until_stopped(Emulator &emulator, const sigset_t &blocked) {
   std::printf("UMOCKDEV_DIR=%s\nREADY\n", emulator.root().c_str());
   std::fflush(stdout);
+  const timespec tick{0, 100L * 1000 * 1000};
   for (;;) {
-    const int sig = sigwaitinfo(&blocked, nullptr);
+    const int sig = sigtimedwait(&blocked, nullptr, &tick);
     if (sig == SIGTERM || sig == SIGINT) return;
-    if (sig == SIGCHLD) continue;
-    if (sig < 0 && errno != EINTR) fail(std::string("sigwaitinfo: ") + std::strerror(errno));
+    if (sig < 0 && errno != EAGAIN && errno != EINTR) fail(std::string("sigtimedwait: ") + std::strerror(errno));
+    emulator.tick();
   }
 }
 

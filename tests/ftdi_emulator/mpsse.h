@@ -105,9 +105,7 @@ class Mpsse {
 
   bool tms() const { return (low_value_ & kPinTms) != 0; }
   bool tdi() const { return (low_value_ & kPinTdi) != 0; }
-  void set_pin(uint8_t pin, bool level) {
-    low_value_ = level ? uint8_t(low_value_ | pin) : uint8_t(low_value_ & ~pin);
-  }
+  void set_pin(uint8_t pin, bool level) { low_value_ = level ? uint8_t(low_value_ | pin) : uint8_t(low_value_ & ~pin); }
 
   int trst_pin_;
   int srst_pin_;

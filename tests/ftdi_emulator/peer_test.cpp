@@ -31,8 +31,7 @@ Lines autoprobe_taps(const std::string &openocd_err) {
   for (const std::string &line : e2e::split_lines(openocd_err)) {
     const size_t irlen = line.find("-irlen ");
     const size_t id = line.find("-expected-id 0x");
-    if (line.find("AUTO auto") == std::string::npos || irlen == std::string::npos || id == std::string::npos)
-      continue;
+    if (line.find("AUTO auto") == std::string::npos || irlen == std::string::npos || id == std::string::npos) continue;
     const std::string length = line.substr(irlen + 7, line.find(' ', irlen + 7) - irlen - 7);
     taps.push_back("TAP " + std::to_string(taps.size()) + ": IDCODE " + line.substr(id + 13, 10) + ", IR length " +
                    length);
@@ -177,6 +176,18 @@ TEST_F(FtdiEmulator, UnplugFailsTheReadAtOnceAndSilenceTimesOut) {
   EXPECT_LT(silent_time, std::chrono::seconds(30));
 }
 
+// A client killed while its read is in flight leaves the emulator free to
+// finish: the command's status comes back at once, the stats are written.
+TEST_F(FtdiEmulator, ClientKilledMidTransferDoesNotWedgeTheEmulator) {
+  board("0x01");
+  const Clock::time_point start = Clock::now();
+  const e2e::Result r = emulate({"--silent-after-out", "1", "--stats", path("stats").string()},
+                                {"/bin/sh", "-c", std::string(kProbe) + " & sleep 1; kill -9 $!; wait; exit 3"});
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(4));
+  EXPECT_EQ(e2e::split_lines(e2e::read_file(path("stats"))).front(), "bulk_out_transfers 1");
+}
+
 TEST_F(FtdiEmulator, SeveralChipsEachWithItsSerial) {
   board("0x01");
   const struct {
@@ -239,14 +250,14 @@ TEST_F(FtdiEmulator, DaemonServesClientsUntilSigterm) {
   const std::string dir = lines[0].substr(13);
   EXPECT_TRUE(std::filesystem::is_directory(dir));
   for (int i = 0; i < 2; ++i) {
-    const e2e::Result r = exec(kProbe, "ftdi-idcode-probe", {}, {{"UMOCKDEV_DIR", dir}, {"LD_PRELOAD", "libumockdev-preload.so"}});
+    const e2e::Result r =
+        exec(kProbe, "ftdi-idcode-probe", {}, {{"UMOCKDEV_DIR", dir}, {"LD_PRELOAD", "libumockdev-preload.so"}});
     EXPECT_EQ(r.out, "IDCODE 0x0bc0e06b\n") << "client " << i << ": " << r.err;
   }
   const Clock::time_point stopping = Clock::now();
   ASSERT_EQ(::kill(daemon, SIGTERM), 0);
   int status = 0;
-  while (::waitpid(daemon, &status, WNOHANG) == 0 && Clock::now() < stopping + std::chrono::seconds(5))
-    ::usleep(10000);
+  while (::waitpid(daemon, &status, WNOHANG) == 0 && Clock::now() < stopping + std::chrono::seconds(5)) ::usleep(10000);
   EXPECT_LT(Clock::now() - stopping, std::chrono::seconds(1));
   if (::waitpid(daemon, &status, WNOHANG) == 0) {
     ::kill(daemon, SIGKILL);

@@ -60,15 +60,16 @@ void UsbfsDevice::on_connected(UMockdevIoctlBase * /*base*/, UMockdevIoctlClient
   // from the same state); a second one shares it, as on real hardware.
   if (device->clients_.empty()) device->chip_.power_up();
   device->clients_.insert(static_cast<UMockdevIoctlClient *>(g_object_ref(client)));
-  g_signal_connect(client, "notify::connected", G_CALLBACK(on_connection_changed), self);
 }
 
-void UsbfsDevice::on_connection_changed(GObject *client, GParamSpec * /*spec*/, gpointer self) {
-  auto *c = reinterpret_cast<UMockdevIoctlClient *>(client);
-  if (umockdev_ioctl_client_get_connected(c) != 0) return;
-  auto *device = static_cast<UsbfsDevice *>(self);
-  const std::lock_guard<std::mutex> hold(device->lock_);
-  device->forget(c);
+// umockdev closes a client's stream when the process closes the node or
+// dies, but says so to no one (its "connected" property is never
+// notified), so the clients are looked at instead.
+void UsbfsDevice::forget_closed_clients() {
+  std::vector<UMockdevIoctlClient *> closed;
+  for (UMockdevIoctlClient *c : clients_)
+    if (umockdev_ioctl_client_get_connected(c) == 0) closed.push_back(c);
+  for (UMockdevIoctlClient *c : closed) forget(c);
 }
 
 // A client that closed the node or died: its URBs go with it.
@@ -80,7 +81,6 @@ void UsbfsDevice::forget(UMockdevIoctlClient *client) {
       if (u.client == client) release(u);
     std::erase_if(*list, [](const Urb &u) { return u.data == nullptr; });
   }
-  g_signal_handlers_disconnect_by_data(client, this);
   g_object_unref(client);
   clients_.erase(it);
   if (on_close_) on_close_();
@@ -240,9 +240,8 @@ void UsbfsDevice::discard(UMockdevIoctlClient *client) {
   UMockdevIoctlData *arg = umockdev_ioctl_client_get_arg(client);
   gulong address = 0;
   std::memcpy(&address, arg->data, std::min(sizeof address, std::size_t(arg->data_len)));
-  const auto it = std::find_if(in_flight_.begin(), in_flight_.end(), [&](const Urb &u) {
-    return u.client == client && u.data->client_addr == address;
-  });
+  const auto it = std::find_if(in_flight_.begin(), in_flight_.end(),
+                               [&](const Urb &u) { return u.client == client && u.data->client_addr == address; });
   if (it == in_flight_.end()) return complete(client, -1, EINVAL);
   urb_of(it->data)->status = -ENOENT;
   urb_of(it->data)->actual_length = 0;

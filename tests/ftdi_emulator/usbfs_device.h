@@ -12,6 +12,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "ftdi_chip.h"
 
@@ -29,6 +30,9 @@ class UsbfsDevice {
   bool attach(UMockdevTestbed *testbed, const std::string &devnode, std::string &error);
   Stats stats() const { return chip_.stats(); }
   int open_clients() const { return int(clients_.size()); }
+  // Lets go of the clients that have closed the node since the last call
+  // (their URBs with them); with the lock held.
+  void forget_closed_clients();
 
  private:
   struct Urb {
@@ -40,7 +44,6 @@ class UsbfsDevice {
 
   static gboolean on_ioctl(UMockdevIoctlBase *base, UMockdevIoctlClient *client, gpointer self);
   static void on_connected(UMockdevIoctlBase *base, UMockdevIoctlClient *client, gpointer self);
-  static void on_connection_changed(GObject *client, GParamSpec *spec, gpointer self);
 
   void handle(UMockdevIoctlClient *client);
   void submit(UMockdevIoctlClient *client);
@@ -60,9 +63,9 @@ class UsbfsDevice {
   std::function<void()> on_close_;
   UMockdevIoctlBase *handler_ = nullptr;
   std::set<UMockdevIoctlClient *> clients_;  // a reference held on each
-  std::deque<Urb> in_flight_;  // IN transfers waiting for the chip, in order
-  std::deque<Urb> done_;       // completed, waiting to be reaped
-  std::deque<Urb> discarded_;  // cancelled, reaped with -ENOENT
+  std::deque<Urb> in_flight_;                // IN transfers waiting for the chip, in order
+  std::deque<Urb> done_;                     // completed, waiting to be reaped
+  std::deque<Urb> discarded_;                // cancelled, reaped with -ENOENT
 };
 
 }  // namespace ftdi_emu
