@@ -294,6 +294,17 @@ std::string preload_value() {
   return std::string(existing) + ":" + kPreload;
 }
 
+// An AddressSanitizer build refuses to start when a preloaded library
+// comes before its runtime, which the umockdev preload does unless the
+// caller preloads the runtime itself; the check alone is turned off (the
+// preload only wraps the device calls, ASan still sees the rest).
+std::string asan_options() {
+  const char *existing = std::getenv("ASAN_OPTIONS");
+  const std::string options = existing != nullptr ? existing : "";
+  if (options.find("verify_asan_link_order") != std::string::npos) return options;
+  return options.empty() ? "verify_asan_link_order=0" : options + ":verify_asan_link_order=0";
+}
+
 sigset_t stop_signals() {
   sigset_t set;
   sigemptyset(&set);
@@ -310,6 +321,7 @@ pid_t spawn(const Options &options, const std::string &root, const sigset_t &blo
   sigprocmask(SIG_UNBLOCK, &blocked, nullptr);
   setenv("UMOCKDEV_DIR", root.c_str(), 1);
   setenv("LD_PRELOAD", preload_value().c_str(), 1);
+  setenv("ASAN_OPTIONS", asan_options().c_str(), 1);
   std::vector<char *> argv;
   for (const std::string &a : options.command) argv.push_back(const_cast<char *>(a.c_str()));
   argv.push_back(nullptr);

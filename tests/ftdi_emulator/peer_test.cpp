@@ -43,7 +43,10 @@ class FtdiEmulator : public e2e::ServedBoardTest {
  protected:
   void SetUp() override {
     ServedBoardTest::SetUp();
-    if (std::string(kProbe).empty()) GTEST_SKIP() << "built without libftdi1";
+    if (std::string(kProbe).empty()) {
+      if (e2e::in_ci()) FAIL() << "built without libftdi1: CI must have it (scripts/install-deps.sh)";
+      GTEST_SKIP() << "built without libftdi1 (libftdi1-dev)";
+    }
   }
   // A fresh board in `scan_mode`, served.
   void board(const std::string &scan_mode) {
