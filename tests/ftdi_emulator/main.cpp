@@ -300,7 +300,7 @@ std::string preload_value() {
 // preload only wraps the device calls, ASan still sees the rest).
 std::string asan_options() {
   const char *existing = std::getenv("ASAN_OPTIONS");
-  const std::string options = existing != nullptr ? existing : "";
+  std::string options = existing != nullptr ? existing : "";
   if (options.find("verify_asan_link_order") != std::string::npos) return options;
   return options.empty() ? "verify_asan_link_order=0" : options + ":verify_asan_link_order=0";
 }
