@@ -47,6 +47,9 @@ using ftdi_emu::UsbfsDevice;
 
 constexpr const char *kPreload = "libumockdev-preload.so";
 constexpr int kMaxDevices = 32;
+// How often closed clients are looked for (umockdev does not say when one
+// goes), and so how late the stats file can be after a client closed.
+constexpr long kTickNs = 10L * 1000 * 1000;
 
 [[noreturn]] void fail(const std::string &message) {
   std::fprintf(stderr, "ftdi-emulator: %s\n", message.c_str());
@@ -193,8 +196,11 @@ class Emulator {
  public:
   explicit Emulator(const Options &options) : options_(options) {}
   ~Emulator() {
-    devices_.clear();  // before the testbed, which stops the worker thread when it goes
+    // The testbed's thread stops calling into the devices first; a client
+    // still connected (daemon mode) finds no answer and its ioctl fails.
+    for (const auto &d : devices_) d->detach();
     if (testbed_ != nullptr) g_object_unref(testbed_);
+    devices_.clear();
   }
   Emulator(const Emulator &) = delete;
   Emulator &operator=(const Emulator &) = delete;
@@ -341,7 +347,7 @@ int exit_status(int status) {
 int run_command(const Options &options, Emulator &emulator, const sigset_t &blocked) {
   const pid_t child = spawn(options, emulator.root(), blocked);
   std::optional<std::chrono::steady_clock::time_point> kill_at;
-  const timespec tick{0, 100L * 1000 * 1000};
+  const timespec tick{0, kTickNs};
   for (;;) {
     int status = 0;
     const pid_t done = waitpid(child, &status, WNOHANG);
@@ -360,7 +366,7 @@ int run_command(const Options &options, Emulator &emulator, const sigset_t &bloc
 void serve_until_stopped(Emulator &emulator, const sigset_t &blocked) {
   std::printf("UMOCKDEV_DIR=%s\nREADY\n", emulator.root().c_str());
   std::fflush(stdout);
-  const timespec tick{0, 100L * 1000 * 1000};
+  const timespec tick{0, kTickNs};
   for (;;) {
     const int sig = sigtimedwait(&blocked, nullptr, &tick);
     if (sig == SIGTERM || sig == SIGINT) return;

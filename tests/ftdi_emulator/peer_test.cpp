@@ -226,12 +226,14 @@ TEST_F(FtdiEmulator, DaemonServesClientsUntilSigterm) {
   int out[2];
   ASSERT_EQ(::pipe(out), 0);
   const std::string rbb_arg = rbb();
+  const std::string stats = path("stats").string();
   const pid_t daemon = ::fork();
   if (daemon == 0) {
     ::dup2(out[1], 1);
     ::close(out[0]);
     ::close(out[1]);
-    ::execl(kEmulator, "ftdi-emulator", "--rbb", rbb_arg.c_str(), "--daemon", static_cast<char *>(nullptr));
+    ::execl(kEmulator, "ftdi-emulator", "--rbb", rbb_arg.c_str(), "--stats", stats.c_str(), "--daemon",
+            static_cast<char *>(nullptr));
     _exit(127);
   }
   ::close(out[1]);
@@ -256,6 +258,11 @@ TEST_F(FtdiEmulator, DaemonServesClientsUntilSigterm) {
     const e2e::Result r =
         exec(kProbe, "ftdi-idcode-probe", {}, {{"UMOCKDEV_DIR", dir}, {"LD_PRELOAD", "libumockdev-preload.so"}});
     EXPECT_EQ(r.out, "IDCODE 0x0bc0e06b\n") << "client " << i << ": " << r.err;
+    // The stats follow each client's close within a tick.
+    const std::string counted = "bulk_out_transfers " + std::to_string(i + 1);
+    const Clock::time_point until = Clock::now() + std::chrono::seconds(1);
+    while (e2e::read_file(stats).rfind(counted, 0) != 0 && Clock::now() < until) ::usleep(5000);
+    EXPECT_EQ(e2e::split_lines(e2e::read_file(stats)).front(), counted);
   }
   const Clock::time_point stopping = Clock::now();
   ASSERT_EQ(::kill(daemon, SIGTERM), 0);

@@ -18,6 +18,14 @@ namespace {
 constexpr uint32_t kCapabilities = USBDEVFS_CAP_BULK_CONTINUATION | USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
                                    USBDEVFS_CAP_REAP_AFTER_DISCONNECT | USBDEVFS_CAP_ZERO_PACKET;
 constexpr int kSetupSize = 8;
+// The kernel's own default bound on usbfs buffers (usbfs_memory_mb).
+constexpr int kMaxBuffer = 16 * 1024 * 1024;
+
+// The endpoints a transfer of this type may name on this chip.
+bool endpoint_exists(unsigned char type, unsigned char endpoint) {
+  if (type == USBDEVFS_URB_TYPE_CONTROL) return (endpoint & 0x7F) == 0;
+  return endpoint == 0x81 || endpoint == 0x02 || endpoint == 0x83 || endpoint == 0x04;
+}
 constexpr int kUsbSpeedHigh = 3;  // enum usb_device_speed
 
 struct usbdevfs_urb *urb_of(UMockdevIoctlData *data) {
@@ -38,6 +46,11 @@ UsbfsDevice::~UsbfsDevice() {
     for (Urb &u : *list) release(u);
   for (UMockdevIoctlClient *c : clients_) g_object_unref(c);
   if (handler_ != nullptr) g_object_unref(handler_);
+}
+
+void UsbfsDevice::detach() {
+  const std::lock_guard<std::mutex> hold(lock_);
+  if (handler_ != nullptr) g_signal_handlers_disconnect_by_data(handler_, this);
 }
 
 bool UsbfsDevice::attach(UMockdevTestbed *testbed, const std::string &devnode, std::string &error) {
@@ -139,7 +152,9 @@ void UsbfsDevice::submit(UMockdevIoctlClient *client) {
   const struct usbdevfs_urb *u = urb_of(data);
   if (u->buffer_length < 0 || (u->type == USBDEVFS_URB_TYPE_CONTROL && u->buffer_length < kSetupSize))
     return complete(client, -1, EINVAL);
+  if (u->buffer_length > kMaxBuffer) return complete(client, -1, ENOMEM);
   if (u->type != USBDEVFS_URB_TYPE_CONTROL && u->type != USBDEVFS_URB_TYPE_BULK) return complete(client, -1, EINVAL);
+  if (!endpoint_exists(u->type, u->endpoint)) return complete(client, -1, ENOENT);
   Urb urb{client, static_cast<UMockdevIoctlData *>(g_object_ref(data)), nullptr, g_get_monotonic_time()};
   if (u->buffer_length > 0) {
     urb.buffer = umockdev_ioctl_data_resolve(data, G_STRUCT_OFFSET(struct usbdevfs_urb, buffer),

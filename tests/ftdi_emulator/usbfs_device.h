@@ -28,6 +28,9 @@ class UsbfsDevice {
 
   // Serves the node `devnode` of `testbed`; false with `error` set if not.
   bool attach(UMockdevTestbed *testbed, const std::string &devnode, std::string &error);
+  // No more calls from the testbed's thread once this returns (one still
+  // running has finished: each holds the lock).
+  void detach();
   Stats stats() const { return chip_.stats(); }
   int open_clients() const { return int(clients_.size()); }
   // Lets go of the clients that have closed the node since the last call
