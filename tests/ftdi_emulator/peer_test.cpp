@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -255,8 +256,14 @@ TEST_F(FtdiEmulator, DaemonServesClientsUntilSigterm) {
   const std::string dir = lines[0].substr(13);
   EXPECT_TRUE(std::filesystem::is_directory(dir));
   for (int i = 0; i < 2; ++i) {
+    // As the emulator does for its own command: an AddressSanitizer build
+    // of the probe must accept the preload before its runtime.
+    const char *asan = std::getenv("ASAN_OPTIONS");
+    const std::string asan_options =
+        (asan != nullptr && *asan != '\0' ? std::string(asan) + ":" : std::string()) + "verify_asan_link_order=0";
     const e2e::Result r =
-        exec(kProbe, "ftdi-idcode-probe", {}, {{"UMOCKDEV_DIR", dir}, {"LD_PRELOAD", "libumockdev-preload.so"}});
+        exec(kProbe, "ftdi-idcode-probe", {},
+             {{"UMOCKDEV_DIR", dir}, {"LD_PRELOAD", "libumockdev-preload.so"}, {"ASAN_OPTIONS", asan_options}});
     EXPECT_EQ(r.out, "IDCODE 0x0bc0e06b\n") << "client " << i << ": " << r.err;
     // The stats follow each client's close within a tick.
     const std::string counted = "bulk_out_transfers " + std::to_string(i + 1);
