@@ -203,9 +203,14 @@ TEST_F(FtdiEmulator, SeveralChipsEachWithItsSerial) {
     const e2e::Result r = emulate({"--devices", "2"}, {kProbe, c.serial});
     EXPECT_EQ(r.status, c.status) << c.serial << ": " << r.err;
     EXPECT_EQ(r.out, c.out) << c.serial;
+    EXPECT_EQ(r.err, c.status == 0 ? "" : "ftdi-idcode-probe: open: device not found\n") << c.serial;
   }
   const e2e::Result other = emulate({"--serial", "XY7"}, {kProbe, "XY7"});
   EXPECT_EQ(other.out, "IDCODE 0x0bc0e06b\n") << other.err;
+  // Another product ID: the probe, looking for 6010, finds nothing.
+  const e2e::Result ft232h = emulate({"--pid", "6014"}, {kProbe});
+  EXPECT_EQ(ft232h.status, 1);
+  EXPECT_EQ(ft232h.err, "ftdi-idcode-probe: open: device not found\n");
 }
 
 TEST_F(FtdiEmulator, ExitStatusIsTheCommands) {
