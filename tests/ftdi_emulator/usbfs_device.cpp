@@ -71,6 +71,8 @@ void UsbfsDevice::on_connected(UMockdevIoctlBase * /*base*/, UMockdevIoctlClient
   const std::lock_guard<std::mutex> hold(device->lock_);
   // A first client meets the chip as after power-up (each test run starts
   // from the same state); a second one shares it, as on real hardware.
+  // One that closed a moment ago does not count.
+  device->forget_closed_clients();
   if (device->clients_.empty()) device->chip_.power_up();
   device->clients_.insert(static_cast<UMockdevIoctlClient *>(g_object_ref(client)));
 }
