@@ -10,6 +10,7 @@
 
 #include "board_view.h"
 #include "peer_tools.h"
+#include "support/xvc_peer.h"
 
 namespace {
 
@@ -217,6 +218,50 @@ TEST_F(BigSvfOverRemoteBitbang, OpenOcdPlaysItToJtagServeAndToJtagSimServe) {
     EXPECT_EQ(tap("cpu0"), "Run-Test/Idle, IR 0x3d") << label;
     EXPECT_EQ(serve_err(), "") << label;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The xvc: client against a server that misbehaves (support/xvc_peer.h):
+// one exact line and status 1 each, within the silence bound.
+class XvcClientAgainstBadServers : public e2e::ServedBoardTest {};
+
+TEST_F(XvcClientAgainstBadServers, EachFaultIsOneLineAndStatusOne) {
+  serve();
+  const struct {
+    e2e::PeerFault fault;
+    std::string line;  // after "jtagbox: XVC server 127.0.0.1:PORT: "
+  } cases[] = {
+      {e2e::PeerFault::BadInfo, "answered getinfo: with \"xvcServer_v2.0:1024\\x0a\", not xvcServer_v1.0:<bytes>"},
+      {e2e::PeerFault::CloseMidShift, "closed the connection"},
+      {e2e::PeerFault::LongReply, "sent 0x00 when no answer was due"},
+      {e2e::PeerFault::ShortReply, "no answer within 10 s"},
+      {e2e::PeerFault::Silence, "no answer within 10 s"},
+  };
+  for (const auto &c : cases) {
+    e2e::XvcPeer peer(port_, 4, c.fault);
+    ASSERT_NE(peer.port(), 0);
+    const std::string where = "127.0.0.1:" + std::to_string(peer.port());
+    const e2e::Result r = exec(e2e::bin("JTAG_Shift"), "JTAG_Shift", {"0", "64"}, {{"JTAG_PLATFORM", "xvc:" + where}});
+    EXPECT_EQ(r.status, 1) << where;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "jtagbox: XVC server " + where + ": " + c.line + "\n");
+    peer.stop();
+  }
+}
+
+// A server that offers 2^32-1 bytes per vector is used with 1 MiB vectors:
+// the client never sizes a buffer by what it is told.
+TEST_F(XvcClientAgainstBadServers, HugeOfferIsCappedAndTheRunGoesThrough) {
+  serve();
+  e2e::XvcPeer peer(port_, 1 << 20, e2e::PeerFault::HugeInfo);
+  const e2e::Result r = exec(e2e::bin("JTAG_Reset"), "JTAG_Reset", {},
+                             {{"JTAG_PLATFORM", "xvc:127.0.0.1:" + std::to_string(peer.port())}});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_GT(peer.shifts(), 0u);
 }
 
 }  // namespace
