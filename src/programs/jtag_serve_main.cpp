@@ -92,6 +92,7 @@ int parse(int argc, char **argv, Options &options) {
 // when a stop signal came.
 Listener *wait_for_client(std::vector<Listener> &listeners) {
   std::vector<pollfd> fds;
+  fds.reserve(listeners.size());
   for (const Listener &l : listeners) fds.push_back({l.fd.get(), POLLIN, 0});
   while (!jtag::serve::stop_requested()) {
     const int r = ::poll(fds.data(), fds.size(), 100);
