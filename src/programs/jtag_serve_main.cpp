@@ -16,6 +16,7 @@
 #include "driver/backend_arguments.h"
 #include "frame/program_frame.h"
 #include "rbb/rbb_server.h"
+#include "serve/backend_hold.h"
 #include "serve/xvc_server.h"
 #include "sim/board_session.h"
 #include "sim/state_map.h"
@@ -27,10 +28,8 @@ constexpr const char *kHelp =
     "\n"
     "Serves the board JTAG_PLATFORM names (the simulated board when it is\n"
     "unset) to JTAG software on the network, one client at a time:\n"
-    "  --rbb PORT     over remote_bitbang (OpenOCD's adapter driver); the\n"
-    "                 simulated board only (sim, sim:DIR)\n"
-    "  --xvc PORT     over Xilinx Virtual Cable 1.0 (2542 by convention);\n"
-    "                 any board JTAG_PLATFORM names\n"
+    "  --rbb PORT     over remote_bitbang (OpenOCD's adapter driver)\n"
+    "  --xvc PORT     over Xilinx Virtual Cable 1.0 (2542 by convention)\n"
     "  --listen ADDR  the numeric IPv4 or IPv6 address to listen on\n"
     "                 (default 127.0.0.1)\n"
     "  --wave FILE    record every TCK of every client as a VCD\n"
@@ -117,10 +116,14 @@ int serve(Options &options, const char *platform, const std::optional<std::files
     // The client's socket closes only after its session let the board go.
     const UniqueFd client(::accept4(l->fd.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
     if (!client.valid()) continue;
-    if (l->xvc)
+    if (l->xvc) {
       jtag::serve::serve_xvc_client(client.get(), platform);
-    else
+    } else if (dir) {  // the simulated board tells TDO without a TCK: the exact server
       jtag::serve::serve_rbb_client(client.get(), *dir);
+    } else {
+      jtag::serve::LinesRbbBoard board(platform);
+      jtag::serve::serve_rbb_client(client.get(), board);
+    }
   }
   return jtag::serve::close_wave();
 }
@@ -138,10 +141,6 @@ int run(int argc, char **argv) {
   } catch (const std::exception &e) {
     return usage_error(e.what());
   }
-  for (const Listener &l : options.listeners)
-    if (!l.xvc && !dir)
-      return usage_error("--rbb serves the simulated board only (JTAG_PLATFORM=sim or sim:DIR); --xvc serves " +
-                         std::string(platform));
   jtag::serve::set_program("jtag-serve");
   jtag::serve::watch_stop_signals();
   jtag::sim::set_sim_lock_wait(jtag::serve::stop_requested, "jtag-serve");

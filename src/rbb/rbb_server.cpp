@@ -47,6 +47,7 @@ constexpr int kStalledClientSeconds = 5;
 constexpr std::size_t kReadAheadBytes = std::size_t{64} * 1024 * 1024;
 constexpr std::size_t kReadChunkBytes = std::size_t{256} * 1024;
 constexpr std::size_t kApplyChunkBytes = std::size_t{64} * 1024;
+constexpr int kNextByteWaitMs = 250;
 
 volatile sig_atomic_t g_stop = 0;
 void on_stop_signal(int) { g_stop = 1; }
@@ -118,6 +119,35 @@ class BoardHold {
   bool trst_ = false;
 };
 
+// The simulated board as a remote_bitbang session drives it: it can tell
+// TDO without a TCK, and records each edge in the --wave file.
+class SimRbbBoard final : public serve::RbbBoard {
+ public:
+  explicit SimRbbBoard(const std::filesystem::path &dir) : hold_(dir) {}
+
+  std::optional<bool> tdo_now() override { return hold_.board().tdo(); }
+  bool rising_edge(bool tms, bool tdi, bool /*read*/) override {
+    Board &b = hold_.board();
+    const bool tdo = b.tdo();
+    if (g_wave) {
+      try {
+        g_wave->tck(b.tap_state(), tms, tdi, tdo);
+      } catch (const PlatformError &e) {
+        wave_failed(e);
+      }
+    }
+    b.clock(tms, tdi);
+    g_wave_end_state = b.tap_state();
+    return tdo;
+  }
+  void set_trst(bool asserted) override { hold_.set_trst(asserted); }
+  bool held() const override { return hold_.held(); }
+  void release() override { hold_.release(); }
+
+ private:
+  BoardHold hold_;
+};
+
 // Whether the wave recorded so far is in its file (true without a wave).
 bool wave_written() {
   if (!g_wave) return g_wave_error.empty();
@@ -136,7 +166,7 @@ enum class End { Going, Quit, Gone, StrayByte, Stalled, NoBoard, Stopped };
 // One client on a non-blocking socket, from its first byte to its end.
 class ClientSession {
  public:
-  ClientSession(int fd, const std::filesystem::path &dir) : fd_(fd), hold_(dir), chunk_(kReadChunkBytes) {}
+  ClientSession(int fd, serve::RbbBoard &board) : fd_(fd), hold_(board), chunk_(kReadChunkBytes) {}
 
   // Serves the client until its session ends; by then the board is saved
   // and let go.
@@ -160,6 +190,7 @@ class ClientSession {
   void step() {
     if (stopping()) return finish(End::Stopped);
     if (quit_ && owed_.empty()) return finish(End::Quit);
+    if (read_waits_ && eof_ && unapplied() == 0) answer_waiting_read('\0');
     if (eof_ && unapplied() == 0 && owed_.empty()) return finish(End::Gone);
     pollfd p{fd_, short((reading() ? POLLIN : 0) | (owed_.empty() ? 0 : POLLOUT)), 0};
     const int r = ::poll(&p, 1, applying() ? 0 : poll_timeout_ms());
@@ -173,6 +204,10 @@ class ClientSession {
 
   // A stop slice, cut short when the idle release falls due sooner.
   int poll_timeout_ms() const {
+    if (read_waits_) {
+      const auto waited = std::chrono::duration_cast<milliseconds>(Clock::now() - read_wait_start_).count();
+      return int(std::clamp<long long>(kNextByteWaitMs - waited, 0, kStopCheckMs));
+    }
     if (!hold_.held() || !owed_.empty()) return kStopCheckMs;
     const auto idle = std::chrono::duration_cast<milliseconds>(Clock::now() - last_input_).count();
     return int(std::clamp<long long>(kIdleReleaseMs - idle, 0, kStopCheckMs));
@@ -189,15 +224,15 @@ class ClientSession {
       if (errno != EAGAIN && errno != EINTR) finish(End::Gone);
       return;
     }
-    if (applied_ > 0 && applied_ >= in_.size() / 2) {  // drop what was acted on, now and then
-      in_.erase(0, applied_);
-      applied_ = 0;
-    }
     in_.append(chunk_.data(), size_t(n));
     last_input_ = Clock::now();
   }
 
   void apply_some() {
+    if (applied_ >= in_.size() / 2) {  // drop what was acted on, now and then
+      in_.erase(0, applied_);
+      applied_ = 0;
+    }
     const size_t stop_at = applied_ + std::min(unapplied(), kApplyChunkBytes);
     try {
       while (applied_ < stop_at && end_ == End::Going && !quit_ && owed_.size() < kAnswerBufferBytes)
@@ -212,9 +247,13 @@ class ClientSession {
   }
 
   void act(char byte) {
+    if (read_waits_) {
+      --applied_;  // the byte is the one the read waited for
+      return answer_waiting_read(byte);
+    }
     switch (rbb::command_of(byte)) {
       case rbb::Command::Lines: return drive(*rbb::lines_of(byte));
-      case rbb::Command::ReadTdo: return owe(rbb::tdo_answer(hold_.board().tdo()));
+      case rbb::Command::ReadTdo: return read_tdo();
       case rbb::Command::Resets: return hold_.set_trst(rbb::trst_of(byte));
       case rbb::Command::Ignored: return;
       case rbb::Command::Quit:
@@ -228,20 +267,44 @@ class ClientSession {
   // The TAPs act on the rising edge only.  The level is the client's, kept
   // while the board is let go, so a client that idled with TCK high does
   // not clock when it drives TCK high again.
-  void drive(rbb::Lines lines) {
+  void drive(rbb::Lines lines, bool read = false) {
     if (lines.tck && !tck_) {
-      Board &b = hold_.board();
-      if (g_wave) {
-        try {
-          g_wave->tck(b.tap_state(), lines.tms, lines.tdi, b.tdo());
-        } catch (const PlatformError &e) {
-          wave_failed(e);
-        }
+      const bool tdo = hold_.rising_edge(lines.tms, lines.tdi, read);
+      if (read) {
+        last_tdo_ = tdo;
+        owe(rbb::tdo_answer(tdo));
       }
-      b.clock(lines.tms, lines.tdi);
-      g_wave_end_state = b.tap_state();
     }
     tck_ = lines.tck;
+  }
+
+  // A board that cannot tell TDO without a TCK (a line driver) samples it
+  // on the rising edge that follows the read, as every client sends it
+  // ("0R4"): the read is answered by that edge.  A read that ends the bytes
+  // read waits for the next byte, kNextByteWaitMs at most, while the
+  // server goes on; a read that no rising edge follows (a client's last
+  // read before 'Q', which it waits for) is answered with the TDO of the
+  // last edge read.
+  void read_tdo() {
+    if (const std::optional<bool> tdo = hold_.tdo_now()) return owe(rbb::tdo_answer(*tdo));
+    if (applied_ == in_.size() && !eof_) {
+      read_waits_ = true;
+      read_wait_start_ = Clock::now();
+      return;
+    }
+    answer_waiting_read(applied_ < in_.size() ? in_[applied_] : '\0');
+  }
+
+  // The read waiting for the edge after it, given the byte after it: the
+  // edge takes it, any other byte leaves it the last edge's TDO.
+  void answer_waiting_read(char next_byte) {
+    read_waits_ = false;
+    const std::optional<rbb::Lines> next = rbb::lines_of(next_byte);
+    if (next && next->tck && !tck_) {
+      ++applied_;
+      return drive(*next, true);
+    }
+    owe(rbb::tdo_answer(last_tdo_));
   }
 
   void owe(char answer) {
@@ -268,6 +331,7 @@ class ClientSession {
     const auto now = Clock::now();
     if (!owed_.empty() && now - last_answer_move_ >= std::chrono::seconds(kStalledClientSeconds))
       return finish(End::Stalled);
+    if (read_waits_ && now - read_wait_start_ >= milliseconds(kNextByteWaitMs)) answer_waiting_read('\0');
     if (owed_.empty() && unapplied() == 0 && now - last_input_ >= milliseconds(kIdleReleaseMs)) hold_.release();
   }
 
@@ -294,12 +358,15 @@ class ClientSession {
   }
 
   int fd_;
-  BoardHold hold_;
+  serve::RbbBoard &hold_;
   std::vector<char> chunk_;  // one read's bytes
   std::string in_;           // bytes read; those from applied_ on are not acted on yet
   size_t applied_ = 0;
   std::string owed_;  // answers not yet taken by the socket
   bool tck_ = false;
+  bool last_tdo_ = true;     // TDO of the last edge read (a line driver's board)
+  bool read_waits_ = false;  // a read waits for the byte after it
+  Clock::time_point read_wait_start_;
   bool quit_ = false;
   bool eof_ = false;  // the client sent all it will
   char stray_ = 0;
@@ -401,11 +468,16 @@ UniqueFd listen_on(const std::string &address, int port, int &bound_port) {
   return fd;
 }
 
-void serve_rbb_client(int client, const std::filesystem::path &dir) {
+void serve_rbb_client(int client, RbbBoard &board) {
   const int one = 1;
   ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  sim::ClientSession(client, dir).serve();
+  sim::ClientSession(client, board).serve();
   sim::wave_written();
+}
+
+void serve_rbb_client(int client, const std::filesystem::path &dir) {
+  sim::SimRbbBoard board(dir);
+  serve_rbb_client(client, board);
 }
 
 }  // namespace jtag::serve

@@ -2,7 +2,9 @@
 // server (the protocol of OpenOCD's remote_bitbang adapter driver; the bytes
 // are in backends/rbb/rbb_protocol.h).  What the board does with them:
 //   '0'..'7'  TCK, TMS, TDI; the TAPs act on each rising TCK edge
-//   'R'       answered '0' or '1': what TDO presents now
+//   'R'       answered '0' or '1': what TDO presents now (a board that tells
+//             TDO only on a TCK, jtag-serve's line drivers: the TDO the
+//             rising edge after it samples; see RbbBoard below)
 //   't' 'u'   TRST asserted: every TAP goes to Test-Logic-Reset at once
 //   'r' 's'   TRST released; SRST has nothing to reset here
 //   'B' 'b' 'Z' 'z'  the blink LED and sleeps: nothing to do
@@ -45,6 +47,7 @@
 #define JTAGBOX_RBB_RBB_SERVER_H
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "base/error.h"
@@ -100,8 +103,27 @@ int close_wave();
 // standard error.
 UniqueFd listen_on(const std::string &address, int port, int &bound_port);
 
-// One remote_bitbang client of the simulated board in `dir`, from its
-// first byte to its end, as described above.
+// The board a remote_bitbang session drives: taken when a byte needs it,
+// let go when the client does not.  Each call may throw PlatformError,
+// which drops the client with one line.
+class RbbBoard {
+ public:
+  virtual ~RbbBoard() = default;
+  // TDO as the board presents it now, or nothing when it can tell only on
+  // a TCK (a line driver): then a read is answered by the edge after it.
+  virtual std::optional<bool> tdo_now() = 0;
+  // One rising TCK edge; returns TDO sampled before it.  `read`: the client
+  // asked for that TDO (a board that defers TCKs must sample it).
+  virtual bool rising_edge(bool tms, bool tdi, bool read) = 0;
+  virtual void set_trst(bool asserted) = 0;
+  virtual bool held() const = 0;
+  // Saved (or finished) first, then let go.
+  virtual void release() = 0;
+};
+
+// One remote_bitbang client, from its first byte to its end, as described
+// above: of `board`, or of the simulated board in `dir`.
+void serve_rbb_client(int client, RbbBoard &board);
 void serve_rbb_client(int client, const std::filesystem::path &dir);
 
 }  // namespace jtag::serve

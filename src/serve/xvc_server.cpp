@@ -18,6 +18,7 @@
 #include "base/printable.h"
 #include "platform/platform_session.h"
 #include "rbb/rbb_server.h"
+#include "serve/backend_hold.h"
 #include "serve/xvc_protocol.h"
 
 namespace jtag::serve {
@@ -39,49 +40,6 @@ constexpr size_t kSetTckRequest = xvc::kSetTck.size() + 4;
 constexpr size_t kLongestClockedRun = 64;
 
 bool in_shift(TapState s) { return s == TapState::ShiftDR || s == TapState::ShiftIR; }
-
-// The board as the server holds it for a client: opened through its backend
-// when a shift needs it, finished and let go whenever the client does not.
-class BackendHold {
- public:
-  explicit BackendHold(const char *platform) : platform_(platform) {}
-  ~BackendHold() { release(); }
-  BackendHold(const BackendHold &) = delete;
-  BackendHold &operator=(const BackendHold &) = delete;
-
-  // Throws PlatformError when the board cannot be taken.
-  LineDriver &lines() {
-    if (!backend_) {
-      Backend opened = open_backend(platform_);
-      record_ = opened.record->load();
-      backend_ = std::move(opened);
-    }
-    return *backend_->lines;
-  }
-  TapRecord &record() { return record_; }
-  bool held() const { return backend_.has_value(); }
-
-  // Finished first, its record saved, then it goes.  Once the wave is lost
-  // nothing more is confirmed: the board keeps the state of the run before.
-  void release() {
-    if (!backend_) return;
-    std::optional<Backend> b = std::move(backend_);
-    backend_.reset();
-    if (!wave_written()) return;
-    try {
-      b->lines->flush();
-      b->lines->finish();
-      b->record->save(record_);
-    } catch (const PlatformError &e) {
-      std::fprintf(stderr, "%s: %s\n", program().c_str(), printable(e.what()).c_str());
-    }
-  }
-
- private:
-  const char *platform_;
-  std::optional<Backend> backend_;
-  TapRecord record_;
-};
 
 enum class End { Going, Gone, Unknown, TooLong, Stalled, NoBoard, Stopped };
 

@@ -69,7 +69,7 @@ TEST_F(JtagServe, XvcReadsTheIdcodeInOneVectorOrCutAcrossTwo) {
     e2e::RawClient client(port_);
     ASSERT_TRUE(client.connected());
     ASSERT_TRUE(client.send("getinfo:"));
-    EXPECT_EQ(client.read(22), "xvcServer_v1.0:65536\n");
+    EXPECT_EQ(client.read(21), "xvcServer_v1.0:65536\n");
     ASSERT_TRUE(client.send("settck:" + u32(100)));
     EXPECT_EQ(client.read(4), u32(100)) << "the period asked is the period used";
     std::string tdo;
@@ -117,7 +117,7 @@ TEST_F(JtagServe, BadXvcRequestsDropTheClientWithOneLineAndTheNextIsServed) {
     }
     e2e::RawClient next(port_);
     ASSERT_TRUE(next.send("getinfo:"));
-    EXPECT_EQ(next.read(22), "xvcServer_v1.0:65536\n");
+    EXPECT_EQ(next.read(21), "xvcServer_v1.0:65536\n");
     next.close();
     EXPECT_EQ(stop(), 0);
     EXPECT_EQ(serve_err(), c.line);
@@ -130,7 +130,7 @@ TEST_F(JtagServe, PortsComeOutInTheOrderOfTheOptions) {
   {  // one client at a time: each is done before the next connects
     e2e::RawClient xvc(serving_.more_ports()[0]);
     ASSERT_TRUE(xvc.send("getinfo:"));
-    EXPECT_EQ(xvc.read(22), "xvcServer_v1.0:65536\n");
+    EXPECT_EQ(xvc.read(21), "xvcServer_v1.0:65536\n");
   }
   e2e::RawClient rbb(port_);
   ASSERT_TRUE(rbb.send("R"));
@@ -146,10 +146,7 @@ TEST_F(JtagServe, CommandLineErrors) {
       {{}, {}, "jtag-serve: give --rbb PORT, --xvc PORT or both\nTry 'jtag-serve --help'.\n"},
       {{"--xvc", "65536"}, {}, "jtag-serve: bad port '65536'\nTry 'jtag-serve --help'.\n"},
       {{"--rbb"}, {}, "jtag-serve: --rbb needs a value\nTry 'jtag-serve --help'.\n"},
-      {{"--rbb", "0"},
-       {{"JTAG_PLATFORM", "rbb:127.0.0.1:9"}},
-       "jtag-serve: --rbb serves the simulated board only (JTAG_PLATFORM=sim or sim:DIR); --xvc serves "
-       "rbb:127.0.0.1:9\nTry 'jtag-serve --help'.\n"},
+      {{"--wave", "w.vcd", "--tcp", "0"}, {}, "jtag-serve: unknown option '--tcp'\nTry 'jtag-serve --help'.\n"},
   };
   for (const auto &c : cases) {
     const e2e::Result r = exec(e2e::bin("jtag-serve"), "jtag-serve", c.args, c.env);
@@ -162,6 +159,38 @@ TEST_F(JtagServe, CommandLineErrors) {
   EXPECT_EQ(foreign.status, 1);
   EXPECT_EQ(foreign.out, "");
   EXPECT_EQ(foreign.err, "jtag-serve: cannot listen on 192.0.2.1:0: Cannot assign requested address\n");
+}
+
+// remote_bitbang in front of a board that is no simulated board: here the
+// simulated board behind jtag-serve --xvc, reached through xvc:.  A read is
+// answered by the TCK after it, which OpenOCD's autoprobe and jtag-detect
+// both rely on.
+TEST_F(JtagServe, RemoteBitbangInFrontOfAnXvcBoard) {
+  sim({"set", "scan_mode=0x01"});
+  ASSERT_NE(start({"--xvc", "0"}), 0);
+  e2e::ServeProcess front;
+  const int rbb = front.start_program("jtag-serve", {"jtag-serve", "--rbb", "0"},
+                                      "xvc:127.0.0.1:" + std::to_string(port_), path("front.err"));
+  ASSERT_NE(rbb, 0);
+  const e2e::Result detect =
+      exec(e2e::bin("jtag-detect"), "jtag-detect", {}, {{"JTAG_PLATFORM", "rbb:127.0.0.1:" + std::to_string(rbb)}});
+  EXPECT_EQ(detect.status, 0) << detect.err;
+  EXPECT_EQ(detect.out,
+            "TAP 0: IDCODE 0x0bc0e06b, IR length 8\n1 TAP (1 with IDCODE, 0 BYPASS only), IR 8 bits in all\n");
+  EXPECT_EQ(detect.err, "");
+  // jtag-detect ended only once the board behind both servers was saved.
+  EXPECT_EQ(tap("cpu0"), "Test-Logic-Reset, IR 0x02");
+  if (::access(e2e::kOpenOcd, X_OK) == 0 || e2e::in_ci()) {
+    const e2e::Result ocd =
+        exec(e2e::kOpenOcd, "openocd",
+             {"-c", "adapter driver remote_bitbang; remote_bitbang host 127.0.0.1; remote_bitbang port " +
+                        std::to_string(rbb) + "; transport select jtag; init; shutdown"});
+    EXPECT_NE(ocd.err.find("tap/device found: 0x0bc0e06b"), std::string::npos) << ocd.err;
+  }
+  EXPECT_EQ(front.stop(), 0);
+  EXPECT_EQ(stop(), 0);
+  EXPECT_EQ(e2e::read_file(path("front.err")), "");
+  EXPECT_EQ(serve_err(), "");
 }
 
 // openFPGALoader reads each answer with one receive and asks for half the
