@@ -300,3 +300,38 @@ TEST_F(XvcClientAgainstBadServers, HugeOfferIsCappedAndTheRunGoesThrough) {
 }
 
 }  // namespace
+
+namespace {
+
+// jtag-serve --wave records what each protocol's clients drove, TDO on
+// every edge (an XVC answer carries every TDO bit), as sigrok decodes it.
+class JtagServeWave : public e2e::ServedBoardTest {};
+
+TEST_F(JtagServeWave, BothProtocolsRecordTheScans) {
+  JTAGBOX_NEED_PEER(e2e::kSigrokCli);
+  for (const std::string scheme : {"xvc", "rbb"}) {
+    fresh();
+    const std::filesystem::path vcd = path(scheme + ".vcd");
+    port_ = serving_.start_program("jtag-serve", {"jtag-serve", "--" + scheme, "0", "--wave", vcd.string()},
+                                   env_["JTAG_PLATFORM"], path("serve.err"));
+    ASSERT_NE(port_, 0) << serve_err();
+    const std::map<std::string, std::string> wire = {{"JTAG_PLATFORM", scheme + ":127.0.0.1:" + std::to_string(port_)}};
+    const e2e::Result reset = exec(e2e::bin("JTAG_Reset"), "JTAG_Reset", {"-d"}, wire);
+    ASSERT_EQ(reset.status, 0) << reset.err;
+    const e2e::Result load = exec(e2e::bin("JTAG_LoadIR"), "JTAG_LoadIR", {"3d"}, wire);
+    ASSERT_EQ(load.status, 0) << load.err;
+    EXPECT_EQ(stop(), 0) << scheme;
+    EXPECT_EQ(serve_err(), "") << scheme;
+    const e2e::Result r = exec(e2e::kSigrokCli, "sigrok-cli",
+                               {"-l", "1", "-I", "vcd", "-i", vcd.string(), "-P",
+                                "jtag:tdi=tdi:tdo=tdo:tck=tck:tms=tms", "-A", "jtag=bitstrings-tdi:bitstrings-tdo"});
+    EXPECT_EQ(r.out,
+              "jtag-1: DR TDI: 10101010101010101010101010101010 (0xaaaaaaaa), 32 bits\n"
+              "jtag-1: DR TDO: 00001011110000001110000001101011 (0xbc0e06b), 32 bits\n"
+              "jtag-1: IR TDI: 00111101 (0x3d), 8 bits\n"
+              "jtag-1: IR TDO: 00000001 (0x1), 8 bits\n")
+        << scheme;
+  }
+}
+
+}  // namespace
