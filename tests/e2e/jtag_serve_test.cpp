@@ -124,6 +124,26 @@ TEST_F(JtagServe, BadXvcRequestsDropTheClientWithOneLineAndTheNextIsServed) {
   }
 }
 
+// A client that sends shifts and never reads their answers is dropped once
+// an answer has not moved for 5 s, and the board is left to commands.
+TEST_F(JtagServe, XvcClientThatStopsReadingIsDropped) {
+  ASSERT_NE(start({"--xvc", "0"}), 0);
+  e2e::RawClient greedy(port_);
+  const std::string idle_shift = shift_request(std::string(size_t{1} << 19, '0'));  // Run-Test/Idle throughout
+  const auto begin = std::chrono::steady_clock::now();
+  const size_t burst = size_t{256} << 20;  // far more than every socket buffer on the way
+  EXPECT_LT(greedy.flood(idle_shift, burst, std::chrono::seconds(40)), burst);
+  const std::string line = "jtag-serve: dropped a client that left its answers unread for 5 s\n";
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (serve_err() != line && std::chrono::steady_clock::now() < deadline) ::usleep(50000);
+  EXPECT_EQ(serve_err(), line);
+  EXPECT_GE(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(4500));
+  e2e::RawClient next(port_);
+  ASSERT_TRUE(next.send("getinfo:"));
+  EXPECT_EQ(next.read(21), "xvcServer_v1.0:65536\n");
+  EXPECT_EQ(tap("cpu0"), "Run-Test/Idle, IR 0x02");
+}
+
 TEST_F(JtagServe, PortsComeOutInTheOrderOfTheOptions) {
   ASSERT_NE(start({"--rbb", "0", "--xvc", "0"}, 1), 0);
   ASSERT_EQ(serving_.more_ports().size(), 1u);
