@@ -63,8 +63,7 @@ class XvcSession {
     const int r = ::poll(&p, 1, poll_timeout_ms());
     if (r < 0 && errno != EINTR) return finish(End::Gone);
     if (r > 0 && (p.revents & POLLIN)) take_input();
-    if (end_ == End::Going && answer_.empty()) answer_request();
-    if (end_ == End::Going && !answer_.empty()) send_answer();
+    if (end_ == End::Going) serve_requests();
     if (end_ == End::Going && r > 0 && (p.revents & (POLLERR | POLLNVAL))) return finish(End::Gone);
     if (end_ == End::Going) check_timers();
   }
@@ -84,6 +83,18 @@ class XvcSession {
     }
     in_.append(chunk_.data(), size_t(n));
     last_input_ = Clock::now();
+  }
+
+  // Answers the requests read, in order, while each answer goes out at once
+  // (a client may send several before it reads).
+  void serve_requests() {
+    for (;;) {
+      if (!answer_.empty()) send_answer();
+      if (end_ != End::Going || !answer_.empty() || in_.empty()) return;
+      const size_t before = in_.size();
+      answer_request();
+      if (end_ != End::Going || (answer_.empty() && in_.size() == before)) return;  // the request is still coming
+    }
   }
 
   // Answers the request at the front of the input once it is all there.
