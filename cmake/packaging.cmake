@@ -1,6 +1,6 @@
 # The Debian package: `cpack -G DEB` in the build tree makes
 # jtagbox_<version>_<arch>.deb from what `cmake --install` lays out under
-# /usr: jtagbox, the command links, jtag-sim, jtag-detect, jtag-svf,
+# /usr: jtagbox, the command links, jtag-sim, jtag-serve, jtag-detect, jtag-svf,
 # jtagbox-bench, the manual pages (sections 1, 5 and 7), the bash
 # completion, the copyright and changelog.  The version is project()'s; the
 # dependencies are dpkg-shlibdeps' reading of the programs.
