@@ -294,6 +294,7 @@ TEST_F(XvcClientAgainstBadServers, EachFaultIsOneLineAndStatusOne) {
       {e2e::PeerFault::LongReply, "sent 0x00 when no answer was due"},
       {e2e::PeerFault::ShortReply, "no answer within 10 s"},
       {e2e::PeerFault::Silence, "no answer within 10 s"},
+      {e2e::PeerFault::Trickle, "no answer within 10 s"},  // each byte well within it, the answer not
   };
   for (const auto &c : cases) {
     e2e::XvcPeer peer(port_, 4, c.fault);

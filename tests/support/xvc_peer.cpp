@@ -138,6 +138,13 @@ void XvcPeer::serve_client(int fd) {
       if (fault_ == PeerFault::ShortReply && !tdo.empty()) tdo.pop_back();
       if (fault_ == PeerFault::LongReply) tdo.push_back('\0');
       ++shifts_;
+      if (fault_ == PeerFault::Trickle) {
+        for (const char byte : tdo) {
+          for (int waited = 0; waited < 3000 && !stop_; waited += 20) ::usleep(20000);
+          if (stop_ || !write_all(fd, std::string(1, byte))) return;
+        }
+        continue;
+      }
       if (!write_all(fd, tdo)) return;
     } else {
       return;

@@ -21,6 +21,7 @@ enum class PeerFault {
   LongReply,      // each shift answer has one byte too many
   CloseMidShift,  // the connection closes when a shift request came
   Silence,        // a shift request is never answered
+  Trickle,        // each answer byte 3 s after the one before
 };
 
 class XvcPeer {

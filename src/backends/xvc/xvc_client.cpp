@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "base/errno_text.h"
@@ -107,11 +108,12 @@ class XvcLines final : public LineDriver {
   }
 
   void ask_info() {
-    send_bytes(std::string(kGetInfo));
+    const auto until = Clock::now() + std::chrono::seconds(kSilenceSeconds);
+    send_bytes(std::string(kGetInfo), until);
     std::string line;
     while (line.empty() || line.back() != '\n') {
       if (line.size() >= kLongestInfo) break;
-      line += receive(kLongestInfo - line.size(), true);
+      line += receive(kLongestInfo - line.size(), until);
     }
     const std::optional<uint64_t> offered =
         line.back() == '\n' ? offered_vector_bytes(std::string_view(line).substr(0, line.size() - 1)) : std::nullopt;
@@ -143,11 +145,14 @@ class XvcLines final : public LineDriver {
     const uint64_t first = tcks_ - pending_bits_;
     const size_t bits = pending_bits_;
     pending_bits_ = 0;
-    if (const std::string early = receive(1, false); !early.empty()) unasked(early[0]);
-    send_bytes(request);
+    if (const std::string early = receive(1, std::nullopt); !early.empty()) unasked(early[0]);
+    // The whole exchange within the silence bound: a server that trickles
+    // its answer cannot stretch it.
+    const auto until = Clock::now() + std::chrono::seconds(kSilenceSeconds);
+    send_bytes(request, until);
     ++g_shift_requests;
     std::string tdo;
-    while (tdo.size() < bytes) tdo += receive(bytes - tdo.size(), true);
+    while (tdo.size() < bytes) tdo += receive(bytes - tdo.size(), until);
     route(tdo, first, bits);
   }
 
@@ -173,10 +178,12 @@ class XvcLines final : public LineDriver {
     }
   }
 
-  void send_bytes(const std::string &bytes) {
+  // All of `bytes`, by `until` at most.
+  void send_bytes(const std::string &bytes, Clock::time_point until) {
     size_t sent = 0;
     while (sent < bytes.size()) {
-      if (!wait_for(POLLOUT, kSilenceSeconds * 1000))
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+      if (!wait_for(POLLOUT, int(std::clamp<long long>(left, 0, kSilenceSeconds * 1000LL))))
         fail("took no request for " + std::to_string(kSilenceSeconds) + " s");
       const ssize_t put = ::send(socket_.get(), bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
       if (put < 0 && (errno == EPIPE || errno == ECONNRESET)) fail("closed the connection");
@@ -185,10 +192,13 @@ class XvcLines final : public LineDriver {
     }
   }
 
-  // Up to `most` bytes; with `wait`, at least one (else none when none came).
-  std::string receive(size_t most, bool wait) {
-    if (!wait_for(POLLIN, wait ? kSilenceSeconds * 1000 : 0)) {
-      if (!wait) return {};
+  // Up to `most` bytes: at least one, waiting until `until` at most; with
+  // no `until`, only what has already come.
+  std::string receive(size_t most, std::optional<Clock::time_point> until) {
+    const long long wait =
+        until ? std::chrono::duration_cast<std::chrono::milliseconds>(*until - Clock::now()).count() : 0;
+    if (!wait_for(POLLIN, int(std::clamp<long long>(wait, 0, kSilenceSeconds * 1000LL)))) {
+      if (!until) return {};
       fail("no answer within " + std::to_string(kSilenceSeconds) + " s");
     }
     std::string got(std::min(most, size_t{1} << 16), '\0');

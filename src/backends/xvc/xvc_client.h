@@ -12,7 +12,8 @@
 // requests, so jtag-svf's pipelined checks cost no extra round trips.
 //
 // Every answer must be exactly the TDO vector of its request: a server that
-// says nothing for kSilenceSeconds, closes the connection, answers getinfo:
+// has not taken a request and answered it in full within kSilenceSeconds
+// (getinfo: too), closes the connection, answers getinfo:
 // with anything but "xvcServer_v1.0:<bytes>\n", or sends a byte nobody
 // asked for (seen before each request and while the run ends) ends the
 // command with one line on standard error and status 1.
