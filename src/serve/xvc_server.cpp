@@ -38,6 +38,7 @@ constexpr size_t kSetTckRequest = xvc::kSetTck.size() + 4;
 // TCK by TCK; a longer one goes through the bulk shift and a detour by
 // Pause-xR (shift_and_stay).
 constexpr size_t kLongestClockedRun = 64;
+constexpr size_t kTcksBetweenStopChecks = 4096;
 
 bool in_shift(TapState s) { return s == TapState::ShiftDR || s == TapState::ShiftIR; }
 
@@ -164,6 +165,9 @@ class XvcSession {
           break;
         }
       }
+      // A stop signal ends the server within a second even in a long vector
+      // of single TCKs (the request goes unanswered, the board is saved).
+      if (i % kTcksBetweenStopChecks == 0 && stop_requested()) throw PlatformError("stopped");
       const bool m = xvc::vector_bit(tms, i);
       const bool d = xvc::vector_bit(tdi, i);
       const bool out = lines.clock(m, d);

@@ -144,6 +144,20 @@ TEST_F(JtagServe, XvcClientThatStopsReadingIsDropped) {
   EXPECT_EQ(tap("cpu0"), "Run-Test/Idle, IR 0x02");
 }
 
+// SIGTERM ends the server within a second while an XVC client holds the
+// board, and the board keeps what the client's shifts did.
+TEST_F(JtagServe, StopSignalEndsTheXvcServerAndSavesTheBoard) {
+  ASSERT_NE(start({"--xvc", "0"}), 0);
+  e2e::RawClient client(port_);
+  ASSERT_TRUE(client.send(shift_request("010")));  // Test-Logic-Reset to Capture-DR
+  EXPECT_EQ(client.read(1).size(), 1u);
+  const auto begin = std::chrono::steady_clock::now();
+  EXPECT_EQ(stop(), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(1));
+  EXPECT_EQ(tap("cpu0"), "Capture-DR, IR 0x02");
+  EXPECT_EQ(serve_err(), "");
+}
+
 TEST_F(JtagServe, PortsComeOutInTheOrderOfTheOptions) {
   ASSERT_NE(start({"--rbb", "0", "--xvc", "0"}, 1), 0);
   ASSERT_EQ(serving_.more_ports().size(), 1u);
