@@ -34,6 +34,10 @@ Measured run(const Context &ctx, const std::string &command, const std::vector<s
 // stops it with SIGTERM) and, in `port`, the port it printed (0 when none).
 int start_server(const Context &ctx, int &port);
 
+// `jtag-serve --rbb 0 --xvc 0` on the context's board; its pid and the two
+// ports it printed (0 when none).
+int start_jtag_serve(const Context &ctx, int &rbb_port, int &xvc_port);
+
 // One result line: "<name>: <text>".
 void report(const std::string &name, const std::string &text);
 

@@ -64,6 +64,29 @@ int start_server(const Context &ctx, int &port) {
   return pid;
 }
 
+int start_jtag_serve(const Context &ctx, int &rbb_port, int &xvc_port) {
+  int out_pipe[2];
+  if (::pipe(out_pipe) != 0) return -1;
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    become_child_writing_to(out_pipe);
+    ::setenv("JTAG_PLATFORM", ctx.env.at("JTAG_PLATFORM").c_str(), 1);
+    const std::string program = (ctx.bin / "jtag-serve").string();
+    ::execl(program.c_str(), "jtag-serve", "--rbb", "0", "--xvc", "0", static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  ::close(out_pipe[1]);
+  int *ports[] = {&rbb_port, &xvc_port};
+  for (int *port : ports) {
+    std::string line;
+    char c;
+    while (::read(out_pipe[0], &c, 1) == 1 && c != '\n') line.push_back(c);
+    *port = line.empty() ? 0 : std::stoi(line);
+  }
+  ::close(out_pipe[0]);
+  return pid;
+}
+
 void report(const std::string &name, const std::string &text) {
   std::printf("%s: %s\n", name.c_str(), text.c_str());
   std::fflush(stdout);

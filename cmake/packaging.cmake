@@ -1,6 +1,6 @@
 # The Debian package: `cpack -G DEB` in the build tree makes
 # jtagbox_<version>_<arch>.deb from what `cmake --install` lays out under
-# /usr: jtagbox, the command links, jtag-sim, jtag-detect, jtag-svf,
+# /usr: jtagbox, the command links, jtag-sim, jtag-serve, jtag-detect, jtag-svf,
 # jtagbox-bench, the manual pages (sections 1, 5 and 7), the bash
 # completion, the copyright and changelog.  The version is project()'s; the
 # dependencies are dpkg-shlibdeps' reading of the programs.
@@ -12,7 +12,7 @@ install(FILES ${CMAKE_BINARY_DIR}/packaging/bash-completion/jtagbox DESTINATION 
 # bash-completion looks for a file named after the command: one link each
 # (JTAGBOX_COMMANDS: the declared commands).
 install(CODE "
-  foreach(name ${JTAGBOX_COMMANDS} jtag-sim jtag-detect jtag-svf jtagbox-bench)
+  foreach(name ${JTAGBOX_COMMANDS} jtag-sim jtag-serve jtag-detect jtag-svf jtagbox-bench)
     set(link \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${jtagbox_completions}/\${name}\")
     file(REMOVE \"\${link}\")
     file(CREATE_LINK jtagbox \"\${link}\" SYMBOLIC)

@@ -31,6 +31,17 @@ std::string known_platforms() {
   return list;
 }
 
+#ifdef JTAGBOX_END_RUN_AT_EXIT
+// Built as a shared library for executables that know only the C interface
+// (cmake/platform-library.cmake): the run ends when the process exits, and
+// a board that cannot confirm it makes the exit status 1.
+void end_run_at_exit() {
+  if (!end_run()) std::_Exit(1);
+}
+#endif
+
+}  // namespace
+
 Backend open_backend(const char *value) {
   const std::string_view text = value == nullptr ? kDefaultScheme : std::string_view(value);
   const std::string_view scheme = text.substr(0, text.find(':'));
@@ -44,17 +55,6 @@ Backend open_backend(const char *value) {
   throw PlatformError("JTAG_PLATFORM=" + std::string(text) + " names no known platform (use " + known_platforms() +
                       ")");
 }
-
-#ifdef JTAGBOX_END_RUN_AT_EXIT
-// Built as a shared library for executables that know only the C interface
-// (cmake/platform-library.cmake): the run ends when the process exits, and
-// a board that cannot confirm it makes the exit status 1.
-void end_run_at_exit() {
-  if (!end_run()) std::_Exit(1);
-}
-#endif
-
-}  // namespace
 
 void fatal(const std::string &line) {
   std::fflush(stdout);

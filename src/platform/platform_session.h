@@ -51,6 +51,10 @@ class PlatformSession {
   std::vector<std::unique_ptr<TapObserver>> recorders_;
 };
 
+// The board a JTAG_PLATFORM value names (null: the default), opened through
+// the backend table.  Throws PlatformError with the line to print.
+Backend open_backend(const char *value);
+
 // One line "jtagbox: <line>" on standard error, then exit status 1.
 [[noreturn]] void fatal(const std::string &line);
 

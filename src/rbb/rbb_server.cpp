@@ -1,6 +1,7 @@
 #include "rbb/rbb_server.h"
 
 #include <arpa/inet.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -39,10 +40,21 @@ constexpr int kStopCheckMs = 100;
 constexpr int kIdleReleaseMs = 150;
 constexpr std::size_t kAnswerBufferBytes = std::size_t{64} * 1024;
 constexpr int kStalledClientSeconds = 5;
+// Bytes read ahead of what the board has acted on (rbb_server.h), taken
+// from the socket at most kReadChunkBytes at a time; and at most
+// kApplyChunkBytes acted on between two looks at the socket, so that the
+// answers keep flowing while a long batch is applied.
+constexpr std::size_t kReadAheadBytes = std::size_t{64} * 1024 * 1024;
+constexpr std::size_t kReadChunkBytes = std::size_t{256} * 1024;
+constexpr std::size_t kApplyChunkBytes = std::size_t{64} * 1024;
+constexpr int kNextByteWaitMs = 250;
 
 volatile sig_atomic_t g_stop = 0;
 void on_stop_signal(int) { g_stop = 1; }
 bool stopping() { return g_stop != 0; }
+
+// The name the server's lines start with ("jtag-sim serve", "jtag-serve").
+std::string g_program = "jtag-sim serve";
 
 // The --wave recording, and the first failure to write it (which stops the
 // server).
@@ -70,7 +82,7 @@ class BoardHold {
   // SessionError.
   Board &board() {
     if (!session_) {
-      session_ = std::make_unique<BoardSession>(dir_, StoreOptions{true, stopping, "jtag-sim serve"});
+      session_ = std::make_unique<BoardSession>(dir_, StoreOptions{true, stopping, g_program});
       if (trst_) session_->board().set_trst(true);  // the client's line is still asserted
     }
     return session_->board();
@@ -98,7 +110,7 @@ class BoardHold {
     try {
       session_->save();
     } catch (const std::exception &e) {
-      std::fprintf(stderr, "jtag-sim serve: %s\n", printable(e.what()).c_str());
+      std::fprintf(stderr, "%s: %s\n", g_program.c_str(), printable(e.what()).c_str());
     }
     session_.reset();
   }
@@ -107,6 +119,35 @@ class BoardHold {
   std::filesystem::path dir_;
   std::unique_ptr<BoardSession> session_;
   bool trst_ = false;
+};
+
+// The simulated board as a remote_bitbang session drives it: it can tell
+// TDO without a TCK, and records each edge in the --wave file.
+class SimRbbBoard final : public serve::RbbBoard {
+ public:
+  explicit SimRbbBoard(const std::filesystem::path &dir) : hold_(dir) {}
+
+  std::optional<bool> tdo_now() override { return hold_.board().tdo(); }
+  bool rising_edge(bool tms, bool tdi, bool /*read*/) override {
+    Board &b = hold_.board();
+    const bool tdo = b.tdo();
+    if (g_wave) {
+      try {
+        g_wave->tck(b.tap_state(), tms, tdi, tdo);
+      } catch (const PlatformError &e) {
+        wave_failed(e);
+      }
+    }
+    b.clock(tms, tdi);
+    g_wave_end_state = b.tap_state();
+    return tdo;
+  }
+  void set_resets(bool trst, bool srst) override { hold_.set_resets(trst, srst); }
+  bool held() const override { return hold_.held(); }
+  void release() override { hold_.release(); }
+
+ private:
+  BoardHold hold_;
 };
 
 // Whether the wave recorded so far is in its file (true without a wave).
@@ -127,7 +168,7 @@ enum class End { Going, Quit, Gone, StrayByte, Stalled, NoBoard, Stopped };
 // One client on a non-blocking socket, from its first byte to its end.
 class ClientSession {
  public:
-  ClientSession(int fd, const std::filesystem::path &dir) : fd_(fd), hold_(dir), in_(kAnswerBufferBytes) {}
+  ClientSession(int fd, serve::RbbBoard &board) : fd_(fd), hold_(board), chunk_(kReadChunkBytes) {}
 
   // Serves the client until its session ends; by then the board is saved
   // and let go.
@@ -141,16 +182,23 @@ class ClientSession {
   }
 
  private:
-  // Reads only while the answers a full read could ask for still fit.
-  bool reading() const { return !quit_ && owed_.size() < kAnswerBufferBytes; }
+  size_t unapplied() const { return in_.size() - applied_; }
+  // Reads ahead while the buffer has room, whatever the answers do: a
+  // client may write a whole batch before it reads a single answer.
+  bool reading() const { return !quit_ && !eof_ && unapplied() < kReadAheadBytes; }
+  // Acts on bytes read only while the answers they may ask for still fit.
+  bool applying() const { return unapplied() > 0 && !quit_ && owed_.size() < kAnswerBufferBytes; }
 
   void step() {
     if (stopping()) return finish(End::Stopped);
     if (quit_ && owed_.empty()) return finish(End::Quit);
+    if (read_waits_ && eof_ && unapplied() == 0) answer_waiting_read('\0');
+    if (eof_ && unapplied() == 0 && owed_.empty()) return finish(End::Gone);
     pollfd p{fd_, short((reading() ? POLLIN : 0) | (owed_.empty() ? 0 : POLLOUT)), 0};
-    const int r = ::poll(&p, 1, poll_timeout_ms());
+    const int r = ::poll(&p, 1, applying() ? 0 : poll_timeout_ms());
     if (r < 0 && errno != EINTR) return finish(End::Gone);
     if (r > 0 && (p.revents & POLLIN)) take_input();
+    if (end_ == End::Going && applying()) apply_some();
     if (end_ == End::Going && !owed_.empty()) send_owed();
     if (end_ == End::Going && r > 0 && (p.revents & (POLLERR | POLLNVAL))) return finish(End::Gone);
     if (end_ == End::Going) check_timers();
@@ -158,22 +206,39 @@ class ClientSession {
 
   // A stop slice, cut short when the idle release falls due sooner.
   int poll_timeout_ms() const {
+    if (read_waits_) {
+      const auto waited = std::chrono::duration_cast<milliseconds>(Clock::now() - read_wait_start_).count();
+      return int(std::clamp<long long>(kNextByteWaitMs - waited, 0, kStopCheckMs));
+    }
     if (!hold_.held() || !owed_.empty()) return kStopCheckMs;
     const auto idle = std::chrono::duration_cast<milliseconds>(Clock::now() - last_input_).count();
     return int(std::clamp<long long>(kIdleReleaseMs - idle, 0, kStopCheckMs));
   }
 
   void take_input() {
-    const size_t room = kAnswerBufferBytes - owed_.size();
-    const ssize_t n = ::recv(fd_, in_.data(), room, 0);
-    if (n == 0) return finish(End::Gone);
+    const size_t room = std::min(kReadChunkBytes, kReadAheadBytes - unapplied());
+    const ssize_t n = ::recv(fd_, chunk_.data(), room, 0);
+    if (n == 0) {
+      eof_ = true;  // what it sent before it left is still acted on
+      return;
+    }
     if (n < 0) {
       if (errno != EAGAIN && errno != EINTR) finish(End::Gone);
       return;
     }
+    in_.append(chunk_.data(), size_t(n));
     last_input_ = Clock::now();
+  }
+
+  void apply_some() {
+    if (applied_ >= in_.size() / 2) {  // drop what was acted on, now and then
+      in_.erase(0, applied_);
+      applied_ = 0;
+    }
+    const size_t stop_at = applied_ + std::min(unapplied(), kApplyChunkBytes);
     try {
-      for (size_t i = 0; i < size_t(n) && end_ == End::Going && !quit_; ++i) act(in_[i]);
+      while (applied_ < stop_at && end_ == End::Going && !quit_ && owed_.size() < kAnswerBufferBytes)
+        act(in_[applied_++]);
     } catch (const PlatformError &e) {  // the board cannot be taken, or a row of it read
       no_board_ = e.what();
       finish(stopping() ? End::Stopped : End::NoBoard);
@@ -184,9 +249,13 @@ class ClientSession {
   }
 
   void act(char byte) {
+    if (read_waits_) {
+      --applied_;  // the byte is the one the read waited for
+      return answer_waiting_read(byte);
+    }
     switch (rbb::command_of(byte)) {
       case rbb::Command::Lines: return drive(*rbb::lines_of(byte));
-      case rbb::Command::ReadTdo: return owe(rbb::tdo_answer(hold_.board().tdo()));
+      case rbb::Command::ReadTdo: return read_tdo();
       case rbb::Command::Resets: return hold_.set_resets(rbb::trst_of(byte), rbb::srst_of(byte));
       case rbb::Command::Ignored: return;
       case rbb::Command::Quit:
@@ -200,20 +269,44 @@ class ClientSession {
   // The TAPs act on the rising edge only.  The level is the client's, kept
   // while the board is let go, so a client that idled with TCK high does
   // not clock when it drives TCK high again.
-  void drive(rbb::Lines lines) {
+  void drive(rbb::Lines lines, bool read = false) {
     if (lines.tck && !tck_) {
-      Board &b = hold_.board();
-      if (g_wave) {
-        try {
-          g_wave->tck(b.tap_state(), lines.tms, lines.tdi, b.tdo());
-        } catch (const PlatformError &e) {
-          wave_failed(e);
-        }
+      const bool tdo = hold_.rising_edge(lines.tms, lines.tdi, read);
+      if (read) {
+        last_tdo_ = tdo;
+        owe(rbb::tdo_answer(tdo));
       }
-      b.clock(lines.tms, lines.tdi);
-      g_wave_end_state = b.tap_state();
     }
     tck_ = lines.tck;
+  }
+
+  // A board that cannot tell TDO without a TCK (a line driver) samples it
+  // on the rising edge that follows the read, as every client sends it
+  // ("0R4"): the read is answered by that edge.  A read that ends the bytes
+  // read waits for the next byte, kNextByteWaitMs at most, while the
+  // server goes on; a read that no rising edge follows (a client's last
+  // read before 'Q', which it waits for) is answered with the TDO of the
+  // last edge read.
+  void read_tdo() {
+    if (const std::optional<bool> tdo = hold_.tdo_now()) return owe(rbb::tdo_answer(*tdo));
+    if (applied_ == in_.size() && !eof_) {
+      read_waits_ = true;
+      read_wait_start_ = Clock::now();
+      return;
+    }
+    answer_waiting_read(applied_ < in_.size() ? in_[applied_] : '\0');
+  }
+
+  // The read waiting for the edge after it, given the byte after it: the
+  // edge takes it, any other byte leaves it the last edge's TDO.
+  void answer_waiting_read(char next_byte) {
+    read_waits_ = false;
+    const std::optional<rbb::Lines> next = rbb::lines_of(next_byte);
+    if (next && next->tck && !tck_) {
+      ++applied_;
+      return drive(*next, true);
+    }
+    owe(rbb::tdo_answer(last_tdo_));
   }
 
   void owe(char answer) {
@@ -240,7 +333,8 @@ class ClientSession {
     const auto now = Clock::now();
     if (!owed_.empty() && now - last_answer_move_ >= std::chrono::seconds(kStalledClientSeconds))
       return finish(End::Stalled);
-    if (owed_.empty() && now - last_input_ >= milliseconds(kIdleReleaseMs)) hold_.release();
+    if (read_waits_ && now - read_wait_start_ >= milliseconds(kNextByteWaitMs)) answer_waiting_read('\0');
+    if (owed_.empty() && unapplied() == 0 && now - last_input_ >= milliseconds(kIdleReleaseMs)) hold_.release();
   }
 
   void finish(End end) {
@@ -251,53 +345,38 @@ class ClientSession {
   void report_end() const {
     switch (end_) {
       case End::StrayByte:
-        std::fprintf(stderr, "jtag-sim serve: dropped a client that sent 0x%02x, which remote_bitbang does not have\n",
-                     unsigned(static_cast<unsigned char>(stray_)));
+        std::fprintf(stderr, "%s: dropped a client that sent 0x%02x, which remote_bitbang does not have\n",
+                     g_program.c_str(), unsigned(static_cast<unsigned char>(stray_)));
         break;
       case End::Stalled:
-        std::fprintf(stderr, "jtag-sim serve: dropped a client that left its answers unread for %d s\n",
+        std::fprintf(stderr, "%s: dropped a client that left its answers unread for %d s\n", g_program.c_str(),
                      kStalledClientSeconds);
         break;
       case End::NoBoard:
-        std::fprintf(stderr, "jtag-sim serve: %s; client dropped\n", printable(no_board_).c_str());
+        std::fprintf(stderr, "%s: %s; client dropped\n", g_program.c_str(), printable(no_board_).c_str());
         break;
       default: break;
     }
   }
 
   int fd_;
-  BoardHold hold_;
-  std::vector<char> in_;  // one read's bytes
-  std::string owed_;      // answers not yet taken by the socket
+  serve::RbbBoard &hold_;
+  std::vector<char> chunk_;  // one read's bytes
+  std::string in_;           // bytes read; those from applied_ on are not acted on yet
+  size_t applied_ = 0;
+  std::string owed_;  // answers not yet taken by the socket
   bool tck_ = false;
+  bool last_tdo_ = true;     // TDO of the last edge read (a line driver's board)
+  bool read_waits_ = false;  // a read waits for the byte after it
+  Clock::time_point read_wait_start_;
   bool quit_ = false;
+  bool eof_ = false;  // the client sent all it will
   char stray_ = 0;
   std::string no_board_;
   End end_ = End::Going;
   Clock::time_point last_input_;        // the last byte from the client
   Clock::time_point last_answer_move_;  // the first answer owed, or the last one sent
 };
-
-// Non-blocking: a connection given up between poll() and accept() must not
-// leave the server waiting in accept().
-int listen_on(int port, int &bound_port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (fd < 0) return -1;
-  const int one = 1;
-  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(uint16_t(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 || ::listen(fd, 8) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  socklen_t len = sizeof addr;
-  ::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len);
-  bound_port = ntohs(addr.sin_port);
-  return fd;
-}
 
 // Waits for `fd` to be readable; false when a stop signal came.
 bool wait_readable(int fd) {
@@ -310,55 +389,117 @@ bool wait_readable(int fd) {
   return false;
 }
 
-void serve_client(int client, const std::filesystem::path &dir) {
-  const int one = 1;
-  ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  ClientSession(client, dir).serve();
-  wave_written();
-}
-
 }  // namespace
+}  // namespace jtag::sim
 
-int serve_remote_bitbang(const std::filesystem::path &dir, int port, const std::string &wave) {
+namespace jtag::serve {
+
+void set_program(const std::string &name) { sim::g_program = name; }
+const std::string &program() { return sim::g_program; }
+
+void watch_stop_signals() {
   struct sigaction sa {};
-  sa.sa_handler = on_stop_signal;
+  sa.sa_handler = sim::on_stop_signal;
   ::sigaction(SIGINT, &sa, nullptr);
   ::sigaction(SIGTERM, &sa, nullptr);
-  int bound = 0;
-  jtag::UniqueFd listener(listen_on(port, bound));
-  if (listener.get() < 0) {
-    std::fprintf(stderr, "jtag-sim serve: cannot listen on 127.0.0.1:%d: %s\n", port, std::strerror(errno));
-    return 1;
+}
+
+bool stop_requested() { return sim::stopping(); }
+
+bool open_wave(const std::string &path) {
+  try {
+    sim::g_wave = std::make_unique<VcdWriter>(std::make_unique<RecordFile>(path, "waveform", RecordFile::Mode::Replace),
+                                              sim::g_program);
+  } catch (const PlatformError &e) {
+    std::fprintf(stderr, "%s: %s\n", sim::g_program.c_str(), printable(e.what()).c_str());
+    return false;
   }
-  if (!wave.empty()) {
+  return true;
+}
+
+VcdWriter *wave() { return sim::g_wave.get(); }
+void wave_failed(const PlatformError &e) { sim::wave_failed(e); }
+bool wave_written() { return sim::wave_written(); }
+void note_wave_end_state(TapState state) { sim::g_wave_end_state = state; }
+
+int close_wave() {
+  if (sim::g_wave) {
     try {
-      g_wave = std::make_unique<VcdWriter>(std::make_unique<RecordFile>(wave, "waveform", RecordFile::Mode::Replace),
-                                           "jtag-sim serve");
+      // The state after the last edge is that of the board as saved.
+      sim::g_wave->close(sim::g_wave_end_state);
     } catch (const PlatformError &e) {
-      std::fprintf(stderr, "jtag-sim serve: %s\n", printable(e.what()).c_str());
-      return 1;
+      sim::wave_failed(e);
     }
   }
+  if (!sim::g_wave_error.empty()) {
+    std::fprintf(stderr, "%s: %s\n", sim::g_program.c_str(), printable(sim::g_wave_error).c_str());
+    return 1;
+  }
+  return 0;
+}
+
+// Non-blocking: a connection given up between poll() and accept() must not
+// leave the server waiting in accept().
+UniqueFd listen_on(const std::string &address, int port, int &bound_port) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV | AI_PASSIVE;
+  addrinfo *found = nullptr;
+  const std::string service = std::to_string(port);
+  if (const int e = ::getaddrinfo(address.c_str(), service.c_str(), &hints, &found); e != 0) {
+    std::fprintf(stderr, "%s: cannot listen on %s: %s\n", sim::g_program.c_str(), printable(address).c_str(),
+                 ::gai_strerror(e));
+    return UniqueFd();
+  }
+  const std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> addresses(found, &::freeaddrinfo);
+  UniqueFd fd(::socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  const int one = 1;
+  if (fd.valid()) ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  if (!fd.valid() || ::bind(fd.get(), found->ai_addr, found->ai_addrlen) != 0 || ::listen(fd.get(), 8) != 0) {
+    const std::string shown = found->ai_family == AF_INET6 ? "[" + address + "]" : address;
+    std::fprintf(stderr, "%s: cannot listen on %s:%d: %s\n", sim::g_program.c_str(), printable(shown).c_str(), port,
+                 std::strerror(errno));
+    return UniqueFd();
+  }
+  sockaddr_storage bound{};
+  socklen_t len = sizeof bound;
+  ::getsockname(fd.get(), reinterpret_cast<sockaddr *>(&bound), &len);
+  bound_port = bound.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6 *>(&bound)->sin6_port)
+                                           : ntohs(reinterpret_cast<sockaddr_in *>(&bound)->sin_port);
+  return fd;
+}
+
+void serve_rbb_client(int client, RbbBoard &board) {
+  const int one = 1;
+  ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  sim::ClientSession(client, board).serve();
+  sim::wave_written();
+}
+
+void serve_rbb_client(int client, const std::filesystem::path &dir) {
+  sim::SimRbbBoard board(dir);
+  serve_rbb_client(client, board);
+}
+
+}  // namespace jtag::serve
+
+namespace jtag::sim {
+
+int serve_remote_bitbang(const std::filesystem::path &dir, int port, const std::string &wave) {
+  serve::watch_stop_signals();
+  int bound = 0;
+  const UniqueFd listener = serve::listen_on("127.0.0.1", port, bound);
+  if (!listener.valid()) return 1;
+  if (!wave.empty() && !serve::open_wave(wave)) return 1;
   std::printf("%d\n", bound);
   std::fflush(stdout);
   while (wait_readable(listener.get())) {
     // The client's socket closes only after its session let the board go.
-    jtag::UniqueFd client(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
-    if (client.get() >= 0) serve_client(client.get(), dir);
+    const UniqueFd client(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+    if (client.valid()) serve::serve_rbb_client(client.get(), dir);
   }
-  if (g_wave) {
-    try {
-      // The state after the last edge is that of the board as saved.
-      g_wave->close(g_wave_end_state);
-    } catch (const PlatformError &e) {
-      wave_failed(e);
-    }
-  }
-  if (!g_wave_error.empty()) {
-    std::fprintf(stderr, "jtag-sim serve: %s\n", printable(g_wave_error).c_str());
-    return 1;
-  }
-  return 0;
+  return serve::close_wave();
 }
 
 }  // namespace jtag::sim

@@ -2,7 +2,9 @@
 // server (the protocol of OpenOCD's remote_bitbang adapter driver; the bytes
 // are in backends/rbb/rbb_protocol.h).  What the board does with them:
 //   '0'..'7'  TCK, TMS, TDI; the TAPs act on each rising TCK edge
-//   'R'       answered '0' or '1': what TDO presents now
+//   'R'       answered '0' or '1': what TDO presents now (a board that tells
+//             TDO only on a TCK, jtag-serve's line drivers: the TDO the
+//             rising edge after it samples; see RbbBoard below)
 //   't' 'u'   TRST asserted: every TAP goes to Test-Logic-Reset at once
 //   'r' 's'   TRST released; SRST has nothing to reset here
 //   'B' 'b' 'Z' 'z'  the blink LED and sleeps: nothing to do
@@ -29,8 +31,12 @@
 // has every effect of its bits saved for whoever takes the board next.
 //
 // What one client can cost the server is bounded.  Bytes are read from it
-// only while the answers it is owed fit in 64 KiB (each byte
-// asks for at most one answer); the answers go out with non-blocking sends.
+// ahead of what the board has acted on, up to 64 MiB: a client may write a
+// whole batch before it reads any answer (OpenOCD's remote_bitbang writes on
+// a non-blocking socket and gives up at the first write that would block).
+// The bytes read are acted on only while the answers they ask for fit in
+// 64 KiB (each byte asks for at most one); the answers go out with
+// non-blocking sends.
 // A client whose owed answers have not moved for 5 s
 // (it stopped reading them) is dropped with one line ("jtag-sim serve:
 // dropped a client that left its answers unread for 5 s"), its board saved
@@ -41,7 +47,13 @@
 #define JTAGBOX_RBB_RBB_SERVER_H
 
 #include <filesystem>
+#include <optional>
 #include <string>
+
+#include "base/error.h"
+#include "base/tap_state.h"
+#include "base/unique_fd.h"
+#include "recorders/vcd_writer.h"
 
 namespace jtag::sim {
 
@@ -58,5 +70,63 @@ inline constexpr int kDefaultRbbPort = 3335;
 int serve_remote_bitbang(const std::filesystem::path &dir, int port, const std::string &wave = {});
 
 }  // namespace jtag::sim
+
+// The parts of a server that jtag-serve shares with `jtag-sim serve`: one
+// process serves one client at a time, stops on SIGINT/SIGTERM, and may
+// record every TCK of every client in one --wave file.
+namespace jtag::serve {
+
+// The name the server's lines on standard error start with.
+void set_program(const std::string &name);
+const std::string &program();
+
+// SIGINT and SIGTERM set the stop flag, which every wait looks at at least
+// every 100 ms.
+void watch_stop_signals();
+bool stop_requested();
+
+// The --wave file; false after one line on standard error.
+bool open_wave(const std::string &path);
+// The recording, or null without one (or once it failed).
+VcdWriter *wave();
+// A write to it failed: the server stops, and close_wave() reports it.
+void wave_failed(const PlatformError &e);
+// Whether what was recorded so far is in the file (true without a wave).
+bool wave_written();
+// The TAP state after the last TCK recorded.
+void note_wave_end_state(TapState state);
+// Closes the recording; the exit status (1 after one line when it failed).
+int close_wave();
+
+// A non-blocking listening socket on a numeric address (IPv4 or IPv6) and
+// port (0: a free one, stored in `bound_port`); invalid after one line on
+// standard error.
+UniqueFd listen_on(const std::string &address, int port, int &bound_port);
+
+// The board a remote_bitbang session drives: taken when a byte needs it,
+// let go when the client does not.  Each call may throw PlatformError,
+// which drops the client with one line.
+class RbbBoard {
+ public:
+  virtual ~RbbBoard() = default;
+  // TDO as the board presents it now, or nothing when it can tell only on
+  // a TCK (a line driver): then a read is answered by the edge after it.
+  virtual std::optional<bool> tdo_now() = 0;
+  // One rising TCK edge; returns TDO sampled before it.  `read`: the client
+  // asked for that TDO (a board that defers TCKs must sample it).
+  virtual bool rising_edge(bool tms, bool tdi, bool read) = 0;
+  // The client's TRST and SRST levels (each reset byte gives both).
+  virtual void set_resets(bool trst, bool srst) = 0;
+  virtual bool held() const = 0;
+  // Saved (or finished) first, then let go.
+  virtual void release() = 0;
+};
+
+// One remote_bitbang client, from its first byte to its end, as described
+// above: of `board`, or of the simulated board in `dir`.
+void serve_rbb_client(int client, RbbBoard &board);
+void serve_rbb_client(int client, const std::filesystem::path &dir);
+
+}  // namespace jtag::serve
 
 #endif

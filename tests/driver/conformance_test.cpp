@@ -236,6 +236,12 @@ TEST_P(DriverConformance, FinishedRunStaysOnTheBoard) {
 // in Pause-DR, so IDCODE comes out only if TRST did reset the TAP and held
 // it through the TCKs.
 TEST_P(DriverConformance, TrstResetsAndHoldsTheTap) {
+  if (GetParam().starts_with("xvc")) {  // XVC carries no TRST: the driver says so and refuses it
+    EXPECT_FALSE(d_->has_trst());
+    EXPECT_THROW(d_->set_trst(true), jtag::PlatformError);
+    d_->finish();
+    return;
+  }
   ASSERT_TRUE(d_->has_trst());
   d_->reset_tap(true);
   load_bypass();

@@ -11,7 +11,9 @@
 #ifdef JTAGBOX_SIM_BOARD
 #include "backends/rbb/rbb_client.h"
 #include "backends/sim/sim_backend.h"
+#include "backends/xvc/xvc_client.h"
 #include "support/rbb_wire.h"
+#include "support/xvc_peer.h"
 #endif
 
 namespace conformance {
@@ -85,13 +87,57 @@ class RbbRig final : public Rig {
   e2e::ServeProcess server_;
   int port_ = 0;
 };
+
+// The XVC client against `jtag-serve --xvc` serving a fresh board.
+class XvcRig final : public Rig {
+ public:
+  XvcRig() {
+    ::setenv("XDG_STATE_HOME", (dir_.path() / "state").c_str(), 1);
+    port_ =
+        server_.start_program("jtag-serve", {"jtag-serve", "--xvc", "0"}, "sim:" + (dir_.path() / "board").string());
+    if (port_ == 0) throw std::runtime_error("jtag-serve printed no port");
+  }
+  std::unique_ptr<jtag::LineDriver> open() override { return open_xvc(port_); }
+  void lose_board() override { server_.stop(); }
+
+  static std::unique_ptr<jtag::LineDriver> open_xvc(int port) {
+    const std::string value = "xvc:127.0.0.1:" + std::to_string(port);
+    return jtag::xvc::open_xvc_backend(jtag::BackendArguments(value, "xvc", "host,port")).lines;
+  }
+
+ private:
+  TempDir dir_;
+  e2e::ServeProcess server_;
+  int port_ = 0;
+};
+
+// The XVC client against the tests' own XVC server (support/xvc_peer.h),
+// which offers vectors of 3 bytes only: every shift is cut into many
+// requests, and a scan goes on across them.
+class XvcPeerRig final : public Rig {
+ public:
+  XvcPeerRig() {
+    ::setenv("XDG_STATE_HOME", (dir_.path() / "state").c_str(), 1);
+    const int rbb = server_.start("sim:" + (dir_.path() / "board").string());
+    if (rbb == 0) throw std::runtime_error("jtag-sim serve printed no port");
+    peer_ = std::make_unique<e2e::XvcPeer>(rbb, 3);
+    if (peer_->port() == 0) throw std::runtime_error("the XVC peer cannot listen");
+  }
+  std::unique_ptr<jtag::LineDriver> open() override { return XvcRig::open_xvc(peer_->port()); }
+  void lose_board() override { peer_->stop(); }
+
+ private:
+  TempDir dir_;
+  e2e::ServeProcess server_;
+  std::unique_ptr<e2e::XvcPeer> peer_;
+};
 #endif
 
 }  // namespace
 
 std::vector<std::string> backends() {
 #ifdef JTAGBOX_SIM_BOARD
-  return {"fake", "sim", "rbb"};
+  return {"fake", "sim", "rbb", "xvc", "xvcpeer"};
 #else
   return {"fake"};
 #endif
@@ -99,7 +145,7 @@ std::vector<std::string> backends() {
 
 std::vector<std::string> losable_backends() {
 #ifdef JTAGBOX_SIM_BOARD
-  return {"fake", "rbb"};
+  return {"fake", "rbb", "xvc", "xvcpeer"};
 #else
   return {"fake"};
 #endif
@@ -110,6 +156,8 @@ std::unique_ptr<Rig> make_rig(const std::string &backend) {
 #ifdef JTAGBOX_SIM_BOARD
   if (backend == "sim") return std::make_unique<SimRig>();
   if (backend == "rbb") return std::make_unique<RbbRig>();
+  if (backend == "xvc") return std::make_unique<XvcRig>();
+  if (backend == "xvcpeer") return std::make_unique<XvcPeerRig>();
 #endif
   throw std::invalid_argument("no rig for backend " + backend);
 }

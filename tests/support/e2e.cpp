@@ -20,7 +20,7 @@ std::string backend() {
   return b != nullptr && *b != '\0' ? b : "sim";
 }
 
-bool over_wire() { return backend() == "rbb"; }
+bool over_wire() { return backend() == "rbb" || backend() == "xvc"; }
 
 bool backend_has_trst() { return backend() != "xvc"; }
 
@@ -54,15 +54,19 @@ std::vector<std::string> split_lines(const std::string &text) {
 
 void BoardTest::SetUp() {
   ASSERT_TRUE(backend() == "sim" || over_wire())
-      << "JTAGBOX_E2E_BACKEND=" << backend() << " names no backend this suite can reach (sim, rbb)";
+      << "JTAGBOX_E2E_BACKEND=" << backend() << " names no backend this suite can reach (sim, rbb, xvc)";
   char tmpl[] = "/tmp/jtagbox-e2e-XXXXXX";
   ASSERT_NE(::mkdtemp(tmpl), nullptr);
   dir_ = tmpl;
   env_["JTAG_PLATFORM"] = "sim:" + (dir_ / "board").string();
   env_["JTAG_TRACE"] = (dir_ / "trace").string();
   env_["XDG_STATE_HOME"] = (dir_ / "state").string();
-  if (over_wire()) {
+  if (backend() == "rbb") {
     ASSERT_NE(server_.start(env_["JTAG_PLATFORM"]), 0) << "jtag-sim serve printed no port";
+  }
+  if (backend() == "xvc") {
+    ASSERT_NE(server_.start_program("jtag-serve", {"jtag-serve", "--xvc", "0"}, env_["JTAG_PLATFORM"]), 0)
+        << "jtag-serve printed no port";
   }
 }
 
@@ -88,7 +92,8 @@ void BoardTest::sync_wire_record() {
     tms = v[1].substr(v[1].size() - 1);
     tdi = v[2].substr(v[2].size() - 1);
   }
-  const fs::path record = dir_ / "state/jtagbox/tap-records" / ("rbb-127.0.0.1-" + std::to_string(server_.port()));
+  const fs::path record =
+      dir_ / "state/jtagbox/tap-records" / (backend() + "-127.0.0.1-" + std::to_string(server_.port()));
   fs::create_directories(record.parent_path());
   write_file(record, "jtagbox tap record 1\ntap=" + tap + "\ntms=" + tms + "\ntdi=" + tdi + "\n");
 }
@@ -111,7 +116,7 @@ Result BoardTest::exec(const fs::path &program, const std::string &argv0, const 
     if (const char *eq = std::strchr(*e, '='); eq != nullptr) vars[std::string(*e, size_t(eq - *e))] = eq + 1;
   for (const auto &[k, v] : env_) vars[k] = v;
   const bool board_tool = program.filename() == "jtag-sim";
-  if (over_wire() && !board_tool) vars["JTAG_PLATFORM"] = "rbb:127.0.0.1:" + std::to_string(server_.port());
+  if (over_wire() && !board_tool) vars["JTAG_PLATFORM"] = backend() + ":127.0.0.1:" + std::to_string(server_.port());
   for (const auto &[k, v] : env) vars[k] = v;
   std::vector<std::string> env_text;
   for (const auto &[k, v] : vars)

@@ -18,9 +18,10 @@ namespace e2e {
 // The backend the commands reach each test's board through, by name:
 // JTAGBOX_E2E_BACKEND, "sim" when unset.  "sim": the simulated board in the
 // commands' own process (JTAG_PLATFORM=sim:DIR); "rbb": the same board
-// served by `jtag-sim serve` and reached over remote_bitbang.
+// served by `jtag-sim serve` and reached over remote_bitbang; "xvc": the
+// same board served by `jtag-serve --xvc` and reached over XVC.
 std::string backend();
-bool over_wire();  // backend() == "rbb"
+bool over_wire();  // backend() is "rbb" or "xvc"
 // Whether the backend drives a TRST line (XVC carries none).
 bool backend_has_trst();
 

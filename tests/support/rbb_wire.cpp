@@ -40,6 +40,13 @@ std::string first_line(int fd) {
 
 int ServeProcess::start(const std::string &platform, const std::filesystem::path &err_file,
                         const std::vector<std::string> &extra) {
+  std::vector<std::string> args = {"jtag-sim", "serve", "--port", "0"};
+  args.insert(args.end(), extra.begin(), extra.end());
+  return start_program("jtag-sim", args, platform, err_file);
+}
+
+int ServeProcess::start_program(const std::string &program, const std::vector<std::string> &args,
+                                const std::string &platform, const std::filesystem::path &err_file, int more_lines) {
   int out_pipe[2];
   if (::pipe(out_pipe) != 0) return 0;
   pid_ = ::fork();
@@ -49,17 +56,21 @@ int ServeProcess::start(const std::string &platform, const std::filesystem::path
     ::close(out_pipe[1]);
     if (!err_file.empty() && std::freopen(err_file.c_str(), "w", stderr) == nullptr) _exit(126);
     ::setenv("JTAG_PLATFORM", platform.c_str(), 1);
-    const std::string program = bin("jtag-sim").string();
-    std::vector<std::string> args = {"jtag-sim", "serve", "--port", "0"};
-    args.insert(args.end(), extra.begin(), extra.end());
+    const std::string path = bin(program).string();
+    std::vector<std::string> argv_text = args;
     std::vector<char *> argv;
-    for (std::string &a : args) argv.push_back(a.data());
+    for (std::string &a : argv_text) argv.push_back(a.data());
     argv.push_back(nullptr);
-    ::execv(program.c_str(), argv.data());
+    ::execv(path.c_str(), argv.data());
     _exit(127);
   }
   ::close(out_pipe[1]);
   const std::string line = first_line(out_pipe[0]);
+  more_ports_.clear();
+  for (int i = 0; i < more_lines; ++i) {
+    const std::string more = first_line(out_pipe[0]);
+    more_ports_.push_back(more.empty() ? 0 : std::atoi(more.c_str()));
+  }
   ::close(out_pipe[0]);
   port_ = line.empty() ? 0 : std::atoi(line.c_str());
   return port_;
@@ -73,7 +84,7 @@ int ServeProcess::stop(std::chrono::milliseconds limit) {
   pid_t done = 0;
   while ((done = ::waitpid(pid_, &status, WNOHANG)) == 0 && Clock::now() < deadline) std::this_thread::sleep_for(10ms);
   if (done == 0) {
-    ADD_FAILURE() << "jtag-sim serve still ran " << limit.count() << " ms after SIGTERM";
+    ADD_FAILURE() << "the server still ran " << limit.count() << " ms after SIGTERM";
     ::kill(pid_, SIGKILL);
     ::waitpid(pid_, &status, 0);
   }

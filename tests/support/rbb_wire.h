@@ -30,6 +30,12 @@ class ServeProcess {
   // `serve --port 0` on its command line.
   int start(const std::string &platform, const std::filesystem::path &err_file = {},
             const std::vector<std::string> &extra = {});
+  // The same with any installed server program and its arguments (`args`
+  // starts with argv[0]), e.g. {"jtag-serve", "--xvc", "0"}.  Returns the
+  // port of the first line; the lines after it stay in `more_lines`.
+  int start_program(const std::string &program, const std::vector<std::string> &args, const std::string &platform,
+                    const std::filesystem::path &err_file = {}, int more_lines = 0);
+  const std::vector<int> &more_ports() const { return more_ports_; }
   // SIGTERM, then its exit status (128 + signal when a signal ended it), or
   // -1 when none runs.  One still there after `limit` fails the test and is
   // killed.
@@ -39,6 +45,7 @@ class ServeProcess {
  private:
   pid_t pid_ = -1;
   int port_ = 0;
+  std::vector<int> more_ports_;
 };
 
 // A TCP client of 127.0.0.1:port that sends and reads raw bytes.  Every

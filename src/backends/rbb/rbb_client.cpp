@@ -1,9 +1,5 @@
 #include "backends/rbb/rbb_client.h"
 
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -20,6 +16,7 @@
 #include "base/errno_text.h"
 #include "base/unique_fd.h"
 #include "driver/tap_record_file.h"
+#include "driver/tcp_connect.h"
 #include "rbb/rbb_protocol.h"
 
 namespace jtag::rbb {
@@ -268,27 +265,9 @@ class RbbLines final : public LineDriver {
   }
 
   void connect_to_server() {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICSERV;
-    addrinfo *found = nullptr;
-    if (const int e = ::getaddrinfo(host_.c_str(), port_.c_str(), &hints, &found); e != 0)
-      fail(std::string("cannot resolve: ") + ::gai_strerror(e));
-    const std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> addresses(found, &::freeaddrinfo);
-    std::string error = "no address";
-    for (const addrinfo *a = addresses.get(); a != nullptr && !socket_.valid(); a = a->ai_next) {
-      UniqueFd attempt(::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol));
-      if (!attempt.valid()) continue;
-      if (::connect(attempt.get(), a->ai_addr, a->ai_addrlen) == 0)
-        socket_ = std::move(attempt);
-      else
-        error = errno_text();
-    }
-    if (!socket_.valid()) fail("cannot connect: " + error);
-    const int one = 1;
-    ::setsockopt(socket_.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    ::fcntl(socket_.get(), F_SETFL, ::fcntl(socket_.get(), F_GETFL) | O_NONBLOCK);
+    std::string error;
+    socket_ = connect_tcp(host_, port_, error);
+    if (!socket_.valid()) fail(error);
     started_ = Clock::now();
   }
 
@@ -310,9 +289,7 @@ class RbbLines final : public LineDriver {
 Backend open_rbb_backend(const BackendArguments &arguments) {
   arguments.number("port", 1, 65535);
   const std::string port = arguments.get("port");  // as written: it names the TAP record
-  std::string host = arguments.require("host");
-  // "[v6]" for an IPv6 address, as a URL writes it.
-  if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+  const std::string host = unbracketed_host(arguments.require("host"));
   Backend b;
   b.record = tap_record_file("rbb-" + host + "-" + port);
   b.record->load();  // a record that cannot be read stops the command before the wire is touched

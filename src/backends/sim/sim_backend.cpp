@@ -10,9 +10,11 @@
 namespace jtag::sim {
 namespace {
 
+StoreOptions g_lock_wait{true, {}, "jtagbox"};
+
 class SimLines final : public LineDriver, public BoardServices {
  public:
-  explicit SimLines(const std::filesystem::path &dir) : session_(dir, StoreOptions{true, {}, "jtagbox"}) {}
+  explicit SimLines(const std::filesystem::path &dir) : session_(dir, g_lock_wait) {}
 
   Board &board() { return session_.board(); }
 
@@ -65,6 +67,11 @@ class SimRecord final : public TapRecordStore {
 };
 
 }  // namespace
+
+void set_sim_lock_wait(std::function<bool()> give_up, std::string who) {
+  g_lock_wait.give_up = std::move(give_up);
+  g_lock_wait.who = std::move(who);
+}
 
 Backend open_sim_backend(const BackendArguments &arguments) {
   const std::string dir = arguments.get("dir");

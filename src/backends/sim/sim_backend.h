@@ -9,6 +9,9 @@
 #ifndef JTAGBOX_BACKENDS_SIM_SIM_BACKEND_H
 #define JTAGBOX_BACKENDS_SIM_SIM_BACKEND_H
 
+#include <functional>
+#include <string>
+
 #include "driver/backend_arguments.h"
 #include "driver/line_driver.h"
 
@@ -18,6 +21,11 @@ namespace jtag::sim {
 // without it, the default board (in the user's state directory).  Throws
 // PlatformError.
 Backend open_sim_backend(const BackendArguments &arguments);
+
+// For a process that takes the board again and again (jtag-serve): its
+// wait for the board's lock ends when `give_up` says so, and the line that
+// says the board is busy starts with `who`.
+void set_sim_lock_wait(std::function<bool()> give_up, std::string who);
 
 }  // namespace jtag::sim
 
