@@ -29,6 +29,7 @@ class ChainRegister final : public DataRegister {
   ChainRegister(std::function<ScanChain &()> chain, std::function<void()> on_capture = {})
       : chain_(std::move(chain)), on_capture_(std::move(on_capture)) {}
   ShiftRegister &cells() override { return chain_().cells(); }
+  bool cells_kept_elsewhere() const override { return true; }
   void capture() override {
     if (on_capture_) on_capture_();
   }

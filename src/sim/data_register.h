@@ -21,6 +21,10 @@ class DataRegister {
   // The shifting cells.  Virtual so that a long register can bring its
   // contents in from disk only when something really shifts it.
   virtual ShiftRegister &cells() { return cells_; }
+  // Whether the cells are kept with the board by their owner (a scan
+  // chain's are its contents); the TAP keeps the others while bits are in
+  // flight in them.
+  virtual bool cells_kept_elsewhere() const { return false; }
 
  protected:
   ShiftRegister cells_;

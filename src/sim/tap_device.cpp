@@ -3,6 +3,19 @@
 #include <cstdio>
 
 namespace jtag::sim {
+namespace {
+
+constexpr const char *kDrCellsKey = "dr_cells";
+
+// Between Capture-DR and Update-DR the selected register's cells hold the
+// bits of a scan in flight, as a real chip holds them for as long as its TAP
+// stays there: a run that ends in Pause-DR (or a server that lets the board
+// go while its client pauses mid-scan) leaves them for the next one.
+bool in_dr_scan(TapState s) {
+  return s == TapState::ShiftDR || s == TapState::Exit1DR || s == TapState::PauseDR || s == TapState::Exit2DR;
+}
+
+}  // namespace
 
 TapDevice::TapDevice(TapDescription description)
     : desc_(std::move(description)),
@@ -73,6 +86,9 @@ void TapDevice::save(StateMap &state) const {
   state.put_number(p + "ir", instruction_);
   state.put_number(p + "ir_cells", ir_.to_u64());
   for (const auto &unit : units_) unit->save(state, p);
+  // Which register the instruction selects is a lookup that changes nothing.
+  DataRegister &dr = const_cast<TapDevice *>(this)->data_register();
+  if (in_dr_scan(state_) && !dr.cells_kept_elsewhere()) state.put(p + kDrCellsKey, to_hex(dr.cells().contents()));
 }
 
 void TapDevice::load(StateMap &state) {
@@ -85,6 +101,18 @@ void TapDevice::load(StateMap &state) {
   instruction_ = static_cast<unsigned>(state.take_number(p + "ir", max));
   ir_.load_u64(state.take_number(p + "ir_cells", max));
   for (auto &unit : units_) unit->load(state, p);
+  if (const std::optional<std::string> text = state.take_optional(p + kDrCellsKey)) load_dr_cells(*text, p);
+}
+
+void TapDevice::load_dr_cells(const std::string &text, const std::string &prefix) {
+  DataRegister &dr = data_register();
+  const size_t length = dr.cells().length();
+  const bool fits = in_dr_scan(state_) && !dr.cells_kept_elsewhere() && text.size() == (length + 3) / 4 &&
+                    leading_hex_digits(text.c_str()).size() == text.size() && to_hex(from_hex(text, length)) == text;
+  if (!fits)
+    throw StateError("bad '" + prefix + kDrCellsKey + "' for a " + std::to_string(length) + "-bit register in " +
+                     std::string(state_name(state_)));
+  dr.cells().load(from_hex(text, length));
 }
 
 void TapDevice::show(std::ostream &out) {

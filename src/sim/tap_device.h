@@ -71,6 +71,8 @@ class TapDevice {
   static constexpr unsigned kIrCapture = 0x01;
 
  private:
+  // The cells of the register in flight, as save() wrote them.
+  void load_dr_cells(const std::string &text, const std::string &prefix);
   DataRegister &data_register();
   void enter_test_logic_reset();
 

@@ -261,6 +261,11 @@ TEST_F(BoardStore, RowsSeededWithSqlite3) {
        "JTAG_Reset",
        {},
        "jtagbox: the simulated board in " + db + " cannot be read (bad TAP state 'Nowhere' for 'cpu0.tap')" + mend},
+      {"UPDATE tap_device SET state = 'Pause-DR', latches = latches || 'dr_cells=1bc0e06b0\n' WHERE name = 'cpu0'",
+       "JTAG_Reset",
+       {},
+       "jtagbox: the simulated board in " + db +
+           " cannot be read (bad 'cpu0.dr_cells' for a 32-bit register in Pause-DR)" + mend},
       {"INSERT INTO scan_chain VALUES ('cpu0.chain.0c', 2000, x'00')",
        "JTAG_ScanDump",
        {"0c", "2000", "out.hex"},

@@ -103,6 +103,28 @@ TEST_F(Serve, IdleClientLeavesTheBoardToCommands) {
   EXPECT_EQ(serve_err(), "");
 }
 
+// A client that pauses in the middle of a scan finds its bits where it left
+// them: the server let the board go meanwhile, and the register's cells in
+// flight were kept with it, as a real chip keeps them.
+TEST_F(Serve, ClientPausingMidScanFindsItsBits) {
+  serve();
+  const auto c = client();
+  const std::string to_shift_dr = clocks("0100");  // from Test-Logic-Reset; IDCODE captured on the way
+  std::string read16;
+  for (int i = 0; i < 16; ++i) read16 += "0R4";
+  ASSERT_TRUE(c->send(to_shift_dr + read16));
+  const std::string low = c->read(16);
+  std::this_thread::sleep_for(400ms);  // the server lets the board go after 150 ms
+  EXPECT_EQ(tap("cpu0"), "Shift-DR, IR 0x02");
+  ASSERT_TRUE(c->send(read16));
+  const std::string bits = low + c->read(16);
+  EXPECT_EQ(std::string(bits.rbegin(), bits.rend()), "00001011110000001110000001101011");  // 0x0bc0e06b
+  ASSERT_TRUE(c->send("Q"));
+  EXPECT_EQ(c->read_to_end(), "");
+  EXPECT_EQ(stop(), 0);
+  EXPECT_EQ(serve_err(), "");
+}
+
 // A client waits while a command holds the board: no answer comes until
 // its bytes acted on the board under the lock.  After a second of waiting
 // the server says once which process holds the board.

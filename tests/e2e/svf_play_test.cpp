@@ -171,6 +171,18 @@ void SvfPlay::trst_by_tms() {
              });
 }
 
+// A scan left in Pause-DR goes on in the next run as on a real chip: the
+// captured IDCODE is still in the cells when the next process (over a wire,
+// the next client after the server let the board go) shifts it out.
+TEST_F(SvfPlay, ScanLeftInPauseGoesOnInTheNextRun) {
+  play_files({{"capture.svf", "STATE RESET;\nSTATE DRPAUSE;\n"}, {"shift.svf", "SDR 32 TDI (0) TDO (0bc0e06b);\n"}},
+             {{{}, {"capture.svf"}, "", {{"tap cpu0", "Pause-DR, IR 0x02"}, {"get cpu0.dr_cells", "0bc0e06b"}}}});
+  const e2e::Result r = run("jtag-svf", {"shift.svf"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(tap("cpu0"), "Run-Test/Idle, IR 0x02");
+}
+
 // The SVF standard's rules that a file's outcome can hang on.  STATE from a
 // pause state to itself goes round through Update (an address left in
 // Pause-DR is taken; an instruction left in Pause-IR is in force).  RUNTEST

@@ -48,7 +48,8 @@ TEST_F(SvfRecord, FileHoldsTheStatementsOfEachProcess) {
        kHeader + "! JTAG_TMS\nSTATE RESET;\nSTATE IDLE;\n! JTAG_TMS\n! JTAG_TMS\n"
                  "! JTAG_CapDR_To_Exit1DR\nENDDR DRPAUSE;\nSDR 4 TDI (0) TDO (b) MASK (f);\n"},
       // Shift-DR left: the capture, in Pause-DR; the next process goes on
-      // shifting without a capture, its first TCK's TDO unread.
+      // shifting without a capture, its first TCK's TDO unread, out of the
+      // IDCODE captured by the process before (0x...6b).
       {{{"JTAG_TMS", "0"},
         {"JTAG_TMS", "1"},
         {"JTAG_TMS", "0"},
@@ -57,7 +58,7 @@ TEST_F(SvfRecord, FileHoldsTheStatementsOfEachProcess) {
        kHeader +
            "! JTAG_TMS\nSTATE RESET;\nSTATE IDLE;\n! JTAG_TMS\n! JTAG_TMS\n! JTAG_TMS\n"
            "STATE DRSELECT DRCAPTURE DREXIT1 DRPAUSE;\n! JTAG_CapDR_To_Exit1DR\n"
-           "! the scan goes on from Pause-DR without a capture\nENDDR DRPAUSE;\nSDR 5 TDI (01) TDO (00) MASK (1e);\n"},
+           "! the scan goes on from Pause-DR without a capture\nENDDR DRPAUSE;\nSDR 5 TDI (01) TDO (0a) MASK (1e);\n"},
   };
   for (const auto &c : cases) {
     fresh();
