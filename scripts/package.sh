@@ -47,7 +47,8 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 dpkg-deb -x "$deb" "$work/root"
 usr="$work/root/usr"
-for program in jtagbox jtag-sim jtag-detect jtag-svf jtagbox-bench; do
+programs="jtagbox jtag-sim jtag-serve jtag-detect jtag-svf jtagbox-bench"
+for program in $programs; do
   file "$usr/bin/$program" | grep -q 'stripped' && ! file "$usr/bin/$program" | grep -q 'not stripped' ||
     { echo "package: $program is not stripped" >&2; exit 1; }
 done
@@ -65,9 +66,15 @@ while read -r name; do
 done <"$commands"
 links=$(find "$usr/bin" -name 'JTAG_*' | wc -l)
 [ "$links" -eq "$count" ] || { echo "package: $links JTAG_* names in bin, not the $count declared" >&2; exit 1; }
-# One page for each command, jtag-sim, jtag-detect, jtag-svf and jtagbox-bench, and jtagbox(7).
+# One page for each command and each program but jtagbox (whose page is
+# jtagbox(7)).
+for program in $programs; do
+  [ "$program" = jtagbox ] || [ -f "$usr/share/man/man1/$program.1.gz" ] ||
+    { echo "package: no page $program(1)" >&2; exit 1; }
+done
 pages=$(find "$usr/share/man/man1" -name '*.1.gz' | wc -l)
-[ "$pages" -eq $((count + 4)) ] || { echo "package: $pages section-1 pages, not $((count + 4))" >&2; exit 1; }
+expected=$((count + $(echo $programs | wc -w) - 1))
+[ "$pages" -eq "$expected" ] || { echo "package: $pages section-1 pages, not $expected" >&2; exit 1; }
 [ -f "$usr/share/man/man7/jtagbox.7.gz" ] || { echo "package: no jtagbox(7)" >&2; exit 1; }
 [ -f "$usr/share/man/man5/board.db.5.gz" ] || { echo "package: no board.db(5)" >&2; exit 1; }
 # jtagbox(7) is where the environment variables are documented: all four.
