@@ -170,7 +170,14 @@ class XvcSession {
       if (i % kTcksBetweenStopChecks == 0 && stop_requested()) throw PlatformError("stopped");
       const bool m = xvc::vector_bit(tms, i);
       const bool d = xvc::vector_bit(tdi, i);
-      const bool out = lines.clock(m, d);
+      // Outside Shift-xR no device drives TDO (IEEE 1149.1 leaves it in high
+      // impedance): the answer is 1, what the pulled-up line reads, and the
+      // TCK is queued rather than waited for (a round trip each on a probe).
+      bool out = true;
+      if (in_shift(rec.state))
+        out = lines.clock(m, d);
+      else
+        lines.pulse(m, d);
       record_tck(rec.state, m, d, out);
       xvc::set_vector_bit(tdo.data(), i, out);
       rec = {next_state(rec.state, m), m, d};
