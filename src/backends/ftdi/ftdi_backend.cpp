@@ -50,6 +50,7 @@ constexpr unsigned char kLatencyMs = 2;
 constexpr int kUsbTimeoutMs = kAnswerSeconds * 1000;
 constexpr uint8_t kJtagDirections = 0x0B;  // TCK, TDI, TMS out; TDO in
 constexpr uint8_t kTmsPin = 0x08;
+constexpr const char *kReplug = "; unplug and replug the probe, then run JTAG_Reset";
 
 struct ContextFree {
   void operator()(ftdi_context *c) const { ftdi_free(c); }  // closes the device too
@@ -107,8 +108,8 @@ class FtdiLines final : public LineDriver {
     if (options_.srst) set_pin(*options_.srst, true);
     encoder_.command({mpsse::kSetLowPins, low_levels_, low_directions_});
     if (high_directions_ != 0) encoder_.command({mpsse::kSetHighPins, high_levels_, high_directions_});
+    // Checked with the first answers the run needs: no round trip of its own.
     encoder_.echo();
-    sync();
   }
 
   bool clock(bool tms, bool tdi) override {
@@ -311,17 +312,26 @@ class FtdiLines final : public LineDriver {
       const int got = ftdi_read_data(context_.get(), buffer_.data(), int(buffer_.size()));
       if (got < 0) usb_failed("read", got);
       if (got == 0) {
-        if (Clock::now() - last_answer >= std::chrono::seconds(kAnswerSeconds)) fail(no_answer());
+        if (Clock::now() - last_answer >= std::chrono::seconds(kAnswerSeconds)) silent();
         std::this_thread::sleep_for(std::chrono::microseconds(200));
         continue;
       }
       last_answer = Clock::now();
+      last_answers_.assign(buffer_.begin(), buffer_.begin() + got);
       try {
         decoder_.feed(buffer_.data(), size_t(got));
       } catch (const AnswerError &e) {
-        fail(std::string(e.what()) + "; unplug and replug the probe, then run JTAG_Reset");
+        fail(e.what() + std::string(kReplug));
       }
     }
+  }
+
+  // Answers stopped short.  A refused command that called for answers
+  // leaves fewer than were asked, so the last ones that came may name it.
+  [[noreturn]] void silent() const {
+    if (const auto refused = TdoDecoder::refused_in(last_answers_.data(), last_answers_.size()))
+      fail(refusal_text(*refused) + kReplug);
+    fail(no_answer());
   }
 
   [[noreturn]] void usb_failed(const char *what, int code) const {
@@ -375,7 +385,8 @@ class FtdiLines final : public LineDriver {
   MpsseEncoder encoder_{decoder_};
   std::deque<size_t> deferred_;  // the lengths of the deferred shifts not yet collected
   std::vector<uint8_t> buffer_ = std::vector<uint8_t>(kReadBytes);
-  uint8_t low_levels_ = kTmsPin;  // TCK low, TDI low, TMS high
+  std::vector<uint8_t> last_answers_;  // the last read that brought any
+  uint8_t low_levels_ = kTmsPin;       // TCK low, TDI low, TMS high
   uint8_t low_directions_ = kJtagDirections;
   uint8_t high_levels_ = 0;
   uint8_t high_directions_ = 0;

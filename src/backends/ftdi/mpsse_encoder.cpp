@@ -53,11 +53,18 @@ void TdoDecoder::feed(const uint8_t *data, size_t size) {
   }
 }
 
-void TdoDecoder::out_of_step(const uint8_t *data, size_t size, size_t at) {
+std::optional<uint8_t> TdoDecoder::refused_in(const uint8_t *data, size_t size) {
   for (size_t i = 0; i + 1 < size; ++i)
-    if (data[i] == mpsse::kBadCommand && is_sent_command(data[i + 1]))
-      throw AnswerError("the probe refused command " + hex_byte(data[i + 1]) + " (answered 0xfa " +
-                        hex_byte(data[i + 1]) + ")");
+    if (data[i] == mpsse::kBadCommand && is_sent_command(data[i + 1])) return data[i + 1];
+  return std::nullopt;
+}
+
+std::string refusal_text(uint8_t command) {
+  return "the probe refused command " + hex_byte(command) + " (answered 0xfa " + hex_byte(command) + ")";
+}
+
+void TdoDecoder::out_of_step(const uint8_t *data, size_t size, size_t at) {
+  if (const auto refused = refused_in(data, size)) throw AnswerError(refusal_text(*refused));
   throw AnswerError("the probe's answers are out of step with the commands sent (" + hex_byte(data[at]) +
                     " where none or another was due)");
 }

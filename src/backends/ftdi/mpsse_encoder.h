@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <deque>
 #include <initializer_list>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -59,6 +60,9 @@ class AnswerError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// "the probe refused command 0x19 (answered 0xfa 0x19)"
+std::string refusal_text(uint8_t command);
+
 // What the answers still to come are, in order, and the TDO bits taken from
 // the ones that came.
 class TdoDecoder {
@@ -72,6 +76,10 @@ class TdoDecoder {
   // run past what was asked or an echo is not the one expected; the chip's
   // refusal of a command (0xFA and the command) is named when it is seen.
   void feed(const uint8_t *data, size_t size);
+
+  // The command that 0xFA and one of the commands sent name among `data`,
+  // if any: the chip's refusal, when answers are known to be out of step.
+  static std::optional<uint8_t> refused_in(const uint8_t *data, size_t size);
 
   size_t bits_ready() const { return bits_.size(); }
   BitVector take_front(size_t count);  // the oldest TDO bits
