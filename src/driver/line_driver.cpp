@@ -18,6 +18,7 @@ void LineDriver::queue_shift(const BitVector & /*in*/) { throw PlatformError("th
 BitVector LineDriver::collect_shift() { throw PlatformError("this adapter defers no shift"); }
 
 void LineDriver::set_trst(bool /*asserted*/) { throw PlatformError("this adapter has no TRST line"); }
+void LineDriver::set_srst(bool /*asserted*/) { throw PlatformError("this adapter has no SRST line"); }
 
 void LineDriver::reset_tap(bool tdi) {
   for (int i = 0; i < 5; ++i) pulse(true, tdi);

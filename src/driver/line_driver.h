@@ -60,6 +60,10 @@ class LineDriver {
   // PlatformError; the core asks has_trst() first.
   virtual bool has_trst() const { return false; }
   virtual void set_trst(bool asserted);
+  // SRST, the system reset of the board's devices (not of their TAPs), on
+  // an adapter that has the line; the same contract as TRST otherwise.
+  virtual bool has_srst() const { return false; }
+  virtual void set_srst(bool asserted);
 
   // Everything queued has been sent and has taken effect on the board.
   virtual void flush() {}

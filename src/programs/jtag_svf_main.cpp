@@ -32,14 +32,15 @@ namespace {
 namespace tools = jtag::tools;
 
 constexpr const char *kUsage =
-    "usage: jtag-svf [-q] [--strict] FILE...\n"
+    "usage: jtag-svf [-q] [--strict] [--tms-trst] FILE...\n"
     "Plays the SVF files on the board JTAG_PLATFORM names, in order, and checks\n"
     "every TDO given; -q shows no progress; --strict sends nothing after a\n"
-    "checked scan until its TDO has been compared.\n";
+    "checked scan until its TDO has been compared; --tms-trst lets TRST ON be\n"
+    "TMS-high clocks from any state on an adapter without a TRST line.\n";
 
 struct CommandLine {
   bool quiet = false;
-  bool strict = false;
+  tools::SvfPlayerOptions player;
   std::vector<std::string> files;
 };
 
@@ -105,7 +106,7 @@ std::string first_failure(tools::SvfPlayer &player, const tools::SvfError &later
 
 int play(const CommandLine &line) {
   Progress progress(!line.quiet && ::isatty(STDERR_FILENO) == 1);
-  tools::SvfPlayer player(line.strict);
+  tools::SvfPlayer player(line.player);
   try {
     for (const std::string &file : line.files) play_file(file, player, progress);
     player.finish();
@@ -129,7 +130,9 @@ int run(int argc, char **argv) {
     } else if (options && word == "-q") {
       line.quiet = true;
     } else if (options && word == "--strict") {
-      line.strict = true;
+      line.player.strict = true;
+    } else if (options && word == "--tms-trst") {
+      line.player.tms_trst = true;
     } else if (options && word.size() > 1 && word[0] == '-') {
       return usage_error("unknown option '" + word + "'");
     } else {

@@ -5,7 +5,7 @@
 //   '0'..'7'  drive TCK, TMS, TDI (bits 2, 1, 0); TAPs act on the rising edge
 //   'R'       read TDO: the server answers '0' or '1'
 //   'r' 's' 't' 'u'  TRST and SRST levels ('t' and 'u' assert TRST, 's' and
-//             'u' SRST); the simulated board has no SRST and ignores it
+//             'u' SRST)
 //   'B' 'b'   blink LED on/off      'Z' 'z'  sleep (long/short)
 //   'Q'       the client is done
 // A client gives one TCK as three bytes: TCK low with TMS and TDI, 'R' when
@@ -47,6 +47,8 @@ constexpr char tdo_answer(bool tdo) { return tdo ? kTdoHigh : kTdoLow; }
 constexpr char reset_byte(bool trst, bool srst) { return char('r' + (trst ? 2 : 0) + (srst ? 1 : 0)); }
 // Whether a reset byte ('r'..'u') asserts TRST.
 constexpr bool trst_of(char reset) { return reset == 't' || reset == 'u'; }
+// Whether a reset byte asserts SRST.
+constexpr bool srst_of(char reset) { return reset == 's' || reset == 'u'; }
 
 // The TDO level an answer byte carries, or nothing for any other byte.
 constexpr std::optional<bool> tdo_of(char answer) {

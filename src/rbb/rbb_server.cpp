@@ -77,10 +77,12 @@ class BoardHold {
   }
 
   // The client's TRST line: it holds the board's TAPs in Test-Logic-Reset
-  // whenever the board is the client's, until the client releases it.
-  void set_trst(bool asserted) {
-    trst_ = asserted;
-    board().set_trst(asserted);
+  // whenever the board is the client's, until the client releases it.  Its
+  // SRST level is the board's own, kept with it.
+  void set_resets(bool trst, bool srst) {
+    trst_ = trst;
+    board().set_trst(trst);
+    board().set_srst(srst);
   }
   bool held() const { return session_ != nullptr; }
 
@@ -185,7 +187,7 @@ class ClientSession {
     switch (rbb::command_of(byte)) {
       case rbb::Command::Lines: return drive(*rbb::lines_of(byte));
       case rbb::Command::ReadTdo: return owe(rbb::tdo_answer(hold_.board().tdo()));
-      case rbb::Command::Resets: return hold_.set_trst(rbb::trst_of(byte));
+      case rbb::Command::Resets: return hold_.set_resets(rbb::trst_of(byte), rbb::srst_of(byte));
       case rbb::Command::Ignored: return;
       case rbb::Command::Quit:
         quit_ = true;

@@ -86,6 +86,11 @@ void Board::set_trst(bool asserted) {
   if (asserted) test_reset();
 }
 
+void Board::set_srst(bool asserted) {
+  if (asserted && !srst_) ++srst_assertions_;
+  srst_ = asserted;
+}
+
 TapState Board::tap_state() const {
   const auto &devices = chain();
   return devices.empty() ? unrouted_state_ : devices.front()->state();
@@ -172,6 +177,8 @@ void Board::save(StateMap &state) const {
   state.put_number("reset_hang", faults_.reset_hang);
   state.put_number("accel_on_fail", faults_.accel_on_fail);
   state.put_number("accel_off_fail", faults_.accel_off_fail);
+  state.put_number("srst", srst_);
+  state.put_number("srst_assertions", srst_assertions_);
   for (const auto &d : devices_) d->save(state);
 }
 
@@ -188,6 +195,8 @@ void Board::load(StateMap &state) {
   faults_.reset_hang = state.take_flag("reset_hang");
   faults_.accel_on_fail = state.take_flag("accel_on_fail");
   faults_.accel_off_fail = state.take_flag("accel_off_fail");
+  srst_ = state.take_flag("srst");
+  srst_assertions_ = state.take_number("srst_assertions", ~uint64_t{0} >> 1);
   for (const auto &[address_text, value_text] : state.take_prefixed("fpga.")) {
     const auto address = parse_number(address_text);
     const auto value = parse_number(value_text);
@@ -232,6 +241,7 @@ void Board::show(std::ostream &out) {
   out << "scan-dump accelerator: " << (accelerator_ ? "on" : "off") << "\n";
   out << "faults: reset_hang=" << faults_.reset_hang << " accel_on_fail=" << faults_.accel_on_fail
       << " accel_off_fail=" << faults_.accel_off_fail << "\n";
+  out << "SRST: " << (srst_ ? "asserted" : "released") << ", asserted " << srst_assertions_ << " times\n";
   const RowSummary fpga = store_ != nullptr ? store_->fpga_registers(kShowFirst) : RowSummary{};
   out << "FPGA registers:";
   if (fpga.count == 0) out << " all 0x00";

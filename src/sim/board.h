@@ -73,6 +73,12 @@ class Board {
   // the saved board: a new run starts with TRST released.
   void set_trst(bool asserted);
   bool trst() const { return trst_; }
+  // SRST, the system reset: the processors' and the Vornex chips' cores, not
+  // their TAPs, so nothing the chain shows changes.  The board keeps its
+  // level and how often it was asserted, for a person or a test to see.
+  void set_srst(bool asserted);
+  bool srst() const { return srst_; }
+  uint64_t srst_assertions() const { return srst_assertions_; }
   // in.size() cycles in Shift-xR at once, TMS 1 on the last.
   BitVector shift_bulk(const BitVector &in, bool recycle);
   // Whether every device on the chain is in a Shift state (bulk possible).
@@ -133,6 +139,8 @@ class Board {
   bool tdi_ = true;
   TapState unrouted_state_ = TapState::TestLogicReset;
   bool trst_ = false;
+  bool srst_ = false;
+  uint64_t srst_assertions_ = 0;
   LazyRows fpga_;
   bool accelerator_ = false;
   Faults faults_;

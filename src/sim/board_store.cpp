@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <thread>
 
 #include "base/errno_text.h"
@@ -31,7 +32,15 @@ constexpr int kBusyWaitSeconds = 30;
 
 // Ours, in the header of the file ("jtgb"), and the layout of the tables.
 constexpr int32_t kBoardApplicationId = 0x6a746762;
-constexpr int32_t kBoardSchemaVersion = 1;
+constexpr int32_t kBoardSchemaVersion = 2;
+// Version 1 had no SRST columns; a command that writes such a board adds
+// them (with SRST released, never asserted), one that only reads it sees
+// the same without writing.
+constexpr int32_t kOldestBoardSchemaVersion = 1;
+constexpr const char *kAddSrstColumns =
+    "ALTER TABLE board ADD COLUMN srst INTEGER NOT NULL DEFAULT 0;"
+    "ALTER TABLE board ADD COLUMN srst_assertions INTEGER NOT NULL DEFAULT 0;"
+    "PRAGMA user_version = 2";
 
 // STRICT: a value of the wrong type is refused when a person seeds it.
 constexpr const char *kSchema = R"sql(
@@ -39,7 +48,8 @@ CREATE TABLE board (
   id INTEGER PRIMARY KEY CHECK (id = 1),
   scan_mode INTEGER NOT NULL, tms INTEGER NOT NULL, tdi INTEGER NOT NULL,
   unrouted_tap TEXT NOT NULL, accelerator INTEGER NOT NULL,
-  reset_hang INTEGER NOT NULL, accel_on_fail INTEGER NOT NULL, accel_off_fail INTEGER NOT NULL) STRICT;
+  reset_hang INTEGER NOT NULL, accel_on_fail INTEGER NOT NULL, accel_off_fail INTEGER NOT NULL,
+  srst INTEGER NOT NULL, srst_assertions INTEGER NOT NULL) STRICT;
 CREATE TABLE tap_device (
   name TEXT PRIMARY KEY, state TEXT NOT NULL, instruction INTEGER NOT NULL,
   ir_cells INTEGER NOT NULL, latches TEXT NOT NULL) STRICT;
@@ -53,8 +63,14 @@ CREATE TABLE l2_word (
 CREATE TABLE scan_chain (key TEXT PRIMARY KEY, length INTEGER NOT NULL, contents BLOB) STRICT;
 )sql";
 
-constexpr const char *kBoardColumns[] = {"scan_mode",   "tms",        "tdi",           "unrouted_tap",
-                                         "accelerator", "reset_hang", "accel_on_fail", "accel_off_fail"};
+constexpr const char *kBoardColumns[] = {"scan_mode",     "tms",
+                                         "tdi",           "unrouted_tap",
+                                         "accelerator",   "reset_hang",
+                                         "accel_on_fail", "accel_off_fail",
+                                         "srst",          "srst_assertions"};
+constexpr int kBoardColumnCount = int(std::size(kBoardColumns));
+
+bool known_version(int64_t version) { return version >= kOldestBoardSchemaVersion && version <= kBoardSchemaVersion; }
 
 uint32_t big_endian_at(const unsigned char *p) {
   return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
@@ -133,7 +149,7 @@ std::optional<std::string> header_problem(int fd, const fs::path &file) {
       big_endian_at(header + kApplicationIdAt) != uint32_t(kBoardApplicationId))
     return file.string() + " is not a simulated board's database" + what_to_do;
   const uint32_t version = big_endian_at(header + kUserVersionAt);
-  if (version != uint32_t(kBoardSchemaVersion))
+  if (!known_version(version))
     return file.string() + " is a board of version " + std::to_string(version) + ", not " +
            std::to_string(kBoardSchemaVersion) + what_to_do;
   return std::nullopt;
@@ -270,9 +286,15 @@ void BoardStore::take_board() {
       }
       return;
     }
-    if (id != kBoardApplicationId || version != kBoardSchemaVersion)
+    if (id != kBoardApplicationId || !known_version(version))
       throw StoreError(file_.string() + " is not a simulated board's database of version " +
                        std::to_string(kBoardSchemaVersion) + "; 'jtag-sim reset' powers the board up fresh");
+    version_ = version;
+    if (version_ < kBoardSchemaVersion && options_.write) {
+      db_->execute(kAddSrstColumns);
+      version_ = kBoardSchemaVersion;
+      wrote();
+    }
   } catch (const SqliteError &e) {
     throw not_taken(e);
   }
@@ -328,12 +350,13 @@ Statement &BoardStore::statement(const std::string &name, const char *sql) {
 StateMap BoardStore::small_state() {
   StateMap state;
   if (!db_) return state;
-  Statement board(*db_,
-                  "SELECT scan_mode, tms, tdi, unrouted_tap, accelerator, reset_hang, accel_on_fail, "
-                  "accel_off_fail FROM board WHERE id = 1");
+  Statement board(*db_, version_ < 2 ? "SELECT scan_mode, tms, tdi, unrouted_tap, accelerator, reset_hang, "
+                                       "accel_on_fail, accel_off_fail, 0, 0 FROM board WHERE id = 1"
+                                     : "SELECT scan_mode, tms, tdi, unrouted_tap, accelerator, reset_hang, "
+                                       "accel_on_fail, accel_off_fail, srst, srst_assertions FROM board WHERE id = 1");
   if (board.step()) {
     std::string row;
-    for (int c = 0; c < 8; ++c) {
+    for (int c = 0; c < kBoardColumnCount; ++c) {
       const std::string value = c == 3 ? board.text(c) : hex_text(uint64_t(board.integer(c)));
       state.put(kBoardColumns[c], value);
       row += value + "\n";
@@ -375,8 +398,8 @@ void BoardStore::put_board_row(const StateMap &state) {
     row += '\n';
   }
   if (small_rows_[""] == row) return;
-  Statement put(*db_, "INSERT OR REPLACE INTO board VALUES (1, ?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
-  for (int c = 0; c < 8; ++c) {
+  Statement put(*db_, "INSERT OR REPLACE INTO board VALUES (1, ?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)");
+  for (int c = 0; c < kBoardColumnCount; ++c) {
     if (c == 3)
       put.bind(c + 1, text_of(state, kBoardColumns[c]));
     else

@@ -139,6 +139,7 @@ class BoardStore {
   std::map<std::string, std::string> small_rows_;  // as read: row name -> its text
   bool in_transaction_ = false;
   bool wrote_ = false;
+  int64_t version_ = 0;  // of the layout the open database has
   bool gave_up_ = false;
   bool said_busy_ = false;
   std::chrono::steady_clock::time_point wait_started_;

@@ -55,6 +55,20 @@ BitVector slice(const BitVector &v, size_t at, size_t length) {
   return out;
 }
 
+// The state five TMS-high TCKs from `from` would pass through that a real
+// TRST never touches: an Update-xR (a register takes what was shifted) or a
+// Capture-xR.  None from Test-Logic-Reset, Run-Test/Idle and the Select
+// states; from a pause or a shift state the path leaves through Update-xR.
+std::optional<TapState> state_a_tms_reset_disturbs(TapState from) {
+  TapState s = from;
+  for (int i = 0; i < 5; ++i) {
+    s = next_state(s, true);
+    if (s == TapState::UpdateDR || s == TapState::UpdateIR || s == TapState::CaptureDR || s == TapState::CaptureIR)
+      return s;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 // ": expected 0x..., got 0x... (mask 0x...)" for bits [at, at + length) of
@@ -140,7 +154,7 @@ void SvfPlayer::scan(SvfScan &&s, const std::string &where) {
   unchecked_.push_back({where, ir, expected(head), expected(body), expected(tail)});
   unchecked_bits_ += total;
   // Checks wait only where the scans wait on a wire, never past the window.
-  check_until(strict_ || !tap.defers_shifts() ? 0 : kMaxUncheckedScans);
+  check_until(options_.strict || !tap.defers_shifts() ? 0 : kMaxUncheckedScans);
 }
 
 // Compares the oldest unchecked scans until at most `left` are waiting
@@ -240,23 +254,34 @@ void SvfPlayer::run_test(const SvfRunTest &r, const std::string &where) {
 
 void SvfPlayer::end_state(const SvfEndState &e) { (e.ir ? end_ir_ : end_dr_) = e.state; }
 
-// With a TRST line (the simulated board, remote_bitbang) ON asserts it, OFF
-// and Z release it and ABSENT leaves it alone.  Without one, ON is five
-// TCKs with TMS high.
+// With a TRST line (the simulated board, remote_bitbang, a probe's pin) ON
+// asserts it, OFF and Z release it and ABSENT leaves it alone.  Without one,
+// ON is five TCKs with TMS high (trst_by_tms).
 void SvfPlayer::trst(SvfTrst mode, const std::string &where) {
   if (mode == SvfTrst::Absent) return;
   const bool on = mode == SvfTrst::On;
   PlatformSession &session = PlatformSession::get();
   if (!session.tap().has_trst()) {
-    if (!on) return;
-    TapFollower &tap = board_tap("jtag-svf " + where + " TRST ON");
-    guarded([&] { tap.reset(); });
+    if (on) trst_by_tms(where);
     return;
   }
   if (on == trst_on_) return;
   TapFollower &tap = board_tap("jtag-svf " + where + (on ? " TRST ON" : " TRST OFF"));
   guarded([&] { tap.set_trst(on); });
   trst_on_ = on;
+}
+
+void SvfPlayer::trst_by_tms(const std::string &where) {
+  TapFollower &tap = board_tap("jtag-svf " + where + " TRST ON");
+  const TapState from = tap.record().state;
+  if (const std::optional<TapState> passed = state_a_tms_reset_disturbs(from)) {
+    const std::string what = "TRST ON: this adapter has no TRST line, and TMS high from " + svf_name(from) +
+                             " to RESET passes " + svf_name(*passed);
+    if (!options_.tms_trst) throw SvfError(where + ": " + what + "; --tms-trst allows it");
+    if (!tms_trst_said_) std::fprintf(stderr, "jtag-svf: %s: %s (--tms-trst)\n", where.c_str(), what.c_str());
+    tms_trst_said_ = true;
+  }
+  guarded([&] { tap.reset(); });
 }
 
 }  // namespace jtag::tools

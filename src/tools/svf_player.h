@@ -66,10 +66,17 @@ inline constexpr uint64_t kMaxUncheckedBits = uint64_t{1} << 22;
 // Test-Logic-Reset to itself no TCK.
 std::vector<bool> svf_default_path(TapState from, TapState to);
 
+struct SvfPlayerOptions {
+  // Each checked scan is compared before the next statement goes.
+  bool strict = false;
+  // On an adapter without a TRST line, TRST ON may be five TMS-high TCKs
+  // even from a state where they pass Update-xR or Capture-xR.
+  bool tms_trst = false;
+};
+
 class SvfPlayer {
  public:
-  // strict: each checked scan is compared before the next statement goes.
-  explicit SvfPlayer(bool strict = false) : strict_(strict) {}
+  explicit SvfPlayer(SvfPlayerOptions options = {}) : options_(options) {}
 
   // Plays `s`, which starts at `where` ("FILE:LINE").  Throws SvfError for a
   // statement that cannot be played and for a TDO mismatch, which may be
@@ -116,8 +123,11 @@ class SvfPlayer {
   TapState run_state_ = TapState::RunTestIdle;
   TapState run_end_ = TapState::RunTestIdle;  // RUNTEST's end state
   double hz_ = kDefaultHz;
+  void trst_by_tms(const std::string &where);
+
   bool trst_on_ = false;  // TRST asserted by the file
-  bool strict_;
+  bool tms_trst_said_ = false;
+  SvfPlayerOptions options_;
   bool mismatch_ = false;
   std::deque<Unchecked> unchecked_;
   uint64_t unchecked_bits_ = 0;

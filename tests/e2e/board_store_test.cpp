@@ -106,7 +106,7 @@ TEST_F(BoardStore, DamageIsReportedAndChangesNothing) {
       {"not a database", [&] { write_file(db, "garbage\n"); }, db + " is not a simulated board's database" + kMend},
       {"an SQLite database of someone else's", [&] { poke_header(db, 71, 0); },
        db + " is not a simulated board's database" + kMend},
-      {"another version", [&] { poke_header(db, 63, 2); }, db + " is a board of version 2, not 1" + kMend},
+      {"another version", [&] { poke_header(db, 63, 3); }, db + " is a board of version 3, not 2" + kMend},
       {"a dangling link", [&] { fs::remove(db), fs::create_symlink("nowhere", db); }, db + not_regular},
       {"a FIFO", [&] { fs::remove(db), ::mkfifo(db.c_str(), 0600); }, db + not_regular},
       {"a link planted at the journal",
@@ -277,6 +277,34 @@ TEST_F(BoardStore, RowsSeededWithSqlite3) {
     EXPECT_EQ(r.err, c.line) << c.statement;
     EXPECT_EQ(read_file(db), damaged) << c.statement;
   }
+}
+
+// A board of the first layout (no SRST columns) made by an older jtagbox:
+// reading it writes nothing; the first command that writes it adds the
+// columns, SRST released and never asserted, and keeps everything else.
+TEST_F(BoardStore, BoardOfTheFirstLayoutIsUpgradedByItsFirstWriter) {
+  JTAGBOX_SIM_ONLY();  // the layout is the commands' own file
+  sim({"reset"});
+  const std::string db = (board() / "board.db").string();
+  const auto sql = [&](const std::string &statement) { return exec("/usr/bin/sqlite3", "sqlite3", {db, statement}); };
+  ASSERT_EQ(sql("ALTER TABLE board DROP COLUMN srst; ALTER TABLE board DROP COLUMN srst_assertions; "
+                "INSERT INTO l2_word VALUES (2, 0x40, 0x1234); PRAGMA user_version = 1")
+                .status,
+            0);
+  const std::string first_layout = read_file(db);
+  EXPECT_EQ(sim({"get", "srst", "srst_assertions", "cpu2.l2.0x40"}), "0x0\n0x0\n0x0000000000001234\n");
+  EXPECT_EQ(line_starting(sim({"show"}), "SRST"), "SRST: released, asserted 0 times");
+  EXPECT_EQ(read_file(db), first_layout);  // looking wrote nothing
+
+  const Result r = run("JTAG_Reset");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(sql("PRAGMA user_version; SELECT srst, srst_assertions FROM board").out, "2\n0|0\n");
+  EXPECT_EQ(sim({"get", "cpu2.l2.0x40"}), "0x0000000000001234\n");
+  EXPECT_EQ(sql("PRAGMA user_version = 3").status, 0);
+  const Result newer = run("JTAG_Reset");
+  EXPECT_EQ(newer.status, 1);
+  EXPECT_EQ(newer.err,
+            "jtagbox: " + db + " is a board of version 3, not 2; 'jtag-sim reset' powers the board up fresh\n");
 }
 
 // A command killed at any point, even while it commits, leaves a board that

@@ -148,7 +148,8 @@ TEST_F(Wire, IdleOpenOCDSessionSharesTheBoard) {
 }
 
 // The protocol by hand: TCK edges walk the TAP, 'R' reads TDO, the other
-// letters are taken ('t' asserts TRST), 'Q' ends the session.
+// letters are taken ('t' asserts TRST, 's' SRST, 'u' both), 'Q' ends the
+// session.  The board keeps its SRST level and counts its assertions.
 TEST_F(Wire, ServerSpeaksTheProtocol) {
   serve();
   RawClient client(port_);
@@ -167,6 +168,12 @@ TEST_F(Wire, ServerSpeaksTheProtocol) {
                   "rtsuBbZzQ"));
   EXPECT_EQ(client.read_to_end(), "1101");
   EXPECT_EQ(tap("cpu0"), "Test-Logic-Reset, IR 0x02");
+  EXPECT_EQ(sim({"get", "srst", "srst_assertions"}), "0x1\n0x1\n");
+  RawClient again(port_);
+  ASSERT_TRUE(again.send("rsrtQ"));
+  EXPECT_EQ(again.read_to_end(), "");
+  EXPECT_EQ(sim({"get", "srst", "srst_assertions"}), "0x0\n0x2\n");
+  EXPECT_EQ(e2e::line_starting(sim({"show"}), "SRST"), "SRST: released, asserted 2 times");
 }
 
 // A server that misbehaves: one line on standard error, status 1, no dump.

@@ -14,10 +14,11 @@ namespace {
 using Lines = std::vector<std::string>;
 
 const std::string kUsage =
-    "usage: jtag-svf [-q] [--strict] FILE...\n"
+    "usage: jtag-svf [-q] [--strict] [--tms-trst] FILE...\n"
     "Plays the SVF files on the board JTAG_PLATFORM names, in order, and checks\n"
     "every TDO given; -q shows no progress; --strict sends nothing after a\n"
-    "checked scan until its TDO has been compared.\n";
+    "checked scan until its TDO has been compared; --tms-trst lets TRST ON be\n"
+    "TMS-high clocks from any state on an adapter without a TRST line.\n";
 
 // The line of `text` on which `needle` starts, counted from 1.
 int line_of(const std::string &text, const std::string &needle) {
@@ -73,6 +74,8 @@ class SvfPlay : public e2e::FreshBoardTest {
     for (const auto &[name, text] : files) e2e::write_file(path(name), text);
     play("jtag-svf", scenarios);
   }
+  // TRST ON on a backend without the line.
+  void trst_by_tms();
 };
 
 // Full scan, TDI side first: cpu0..cpu3 (IR 8), vnx0..vnx3 (IR 6).  cpu2 is
@@ -120,9 +123,13 @@ TEST_F(SvfPlay, FullScanChainWithOneDeviceAddressed) {
 // 't'): the TAP goes to Test-Logic-Reset without a TCK, so an address
 // shifted in and left in Pause-DR is never updated, as five TCKs with TMS
 // high through Update-DR would do.  While TRST is ON nothing may clock.
-TEST_F(SvfPlay, TrstResetsWithoutPassingUpdate) {
-  const std::string trst = "SIR 8 TDI (08);\nENDDR DRPAUSE;\nSDR 40 TDI (1234);\nTRST ON;\nTRST OFF;\n";
-  play_files({{"trst.svf", trst}, {"held.svf", "TRST ON;\nRUNTEST 10 TCK;\n"}},
+// A backend without the line gets TMS-high TCKs, but only from a state they
+// leave without an Update or a Capture; --tms-trst allows the rest.
+const std::string kTrstFromPause = "SIR 8 TDI (08);\nENDDR DRPAUSE;\nSDR 40 TDI (1234);\nTRST ON;\nTRST OFF;\n";
+
+TEST_F(SvfPlay, TrstNeverPassesUpdate) {
+  if (!e2e::backend_has_trst()) return trst_by_tms();
+  play_files({{"trst.svf", kTrstFromPause}, {"held.svf", "TRST ON;\nRUNTEST 10 TCK;\n"}},
              {
                  {{},
                   {"trst.svf"},
@@ -141,6 +148,27 @@ TEST_F(SvfPlay, TrstResetsWithoutPassingUpdate) {
   ASSERT_EQ(run("jtag-svf", {"trst.svf"}).status, 0);
   const std::string record = e2e::read_file(path("record.svf"));
   EXPECT_NE(record.find("TRST ON;\nTRST OFF;\n"), std::string::npos) << record;
+}
+
+void SvfPlay::trst_by_tms() {
+  const std::string passes_update =
+      "TRST ON: this adapter has no TRST line, and TMS high from DRPAUSE to RESET passes DRUPDATE";
+  play_files({{"trst.svf", kTrstFromPause}, {"idle.svf", "SIR 8 TDI (08);\nTRST ON;\nRUNTEST 10 TCK;\nTRST ON;\n"}},
+             {
+                 {{},
+                  {"trst.svf"},
+                  "",
+                  {{"tap cpu0", "Pause-DR, IR 0x08"}, {"get cpu0.creg_address", "0x0000000000"}},
+                  1,
+                  "jtag-svf: trst.svf:4: " + passes_update + "; --tms-trst allows it\n"},
+                 {{},
+                  {"--tms-trst", "trst.svf", "trst.svf"},
+                  "",
+                  {{"tap cpu0", "Test-Logic-Reset, IR 0x02"}, {"get cpu0.creg_address", "0x0000001234"}},
+                  0,
+                  "jtag-svf: trst.svf:4: " + passes_update + " (--tms-trst)\n"},
+                 {{}, {"idle.svf"}, "", {{"tap cpu0", "Test-Logic-Reset, IR 0x02"}}},
+             });
 }
 
 // The SVF standard's rules that a file's outcome can hang on.  STATE from a
@@ -268,3 +296,29 @@ TEST_F(SvfPlay, ProgressOnATerminalUnlessQuiet) {
 }
 
 }  // namespace
+
+// What the SVF recorder writes, played back on a fresh board, leaves the
+// board exactly as the session did: sessions that stop in pause states,
+// run clocks there and end RUNTESTs elsewhere, commands and played files
+// alike.  The played record passes its own TDO checks.
+TEST_F(SvfReplay, RecordOfPauseStatesAndRuntestEndsReplaysToTheSameBoard) {
+  e2e::write_file(path("pauses.svf"),
+                  "SIR 8 TDI (08);\nENDDR DRPAUSE;\nSDR 40 TDI (0000000010);\nSTATE DRPAUSE;\n"
+                  "RUNTEST DRPAUSE 7 TCK ENDSTATE IRPAUSE;\nSIR 8 TDI (09);\n"
+                  "ENDDR IDLE;\nSDR 64 TDI (00000000feedf00d);\nENDIR IRPAUSE;\nSIR 8 TDI (0c);\n"
+                  "RUNTEST IDLE 11 TCK ENDSTATE DRPAUSE;\nRUNTEST 3 TCK;\nSIR 8 TDI (0a);\nSTATE IRPAUSE;\n");
+  const std::vector<Lines> session = {{"jtag-svf", "pauses.svf"}, {"JTAG_TMS", "1"}, {"JTAG_Tck", "3"},
+                                      {"JTAG_TMS", "0"},          {"JTAG_TMS", "1"}, {"JTAG_LoadIR", "0a"},
+                                      {"JTAG_ReadCreg", "10"},    {"JTAG_TMS", "0"}};
+  env_["JTAG_SVF"] = path("record.svf").string();
+  for (const Lines &c : session) ASSERT_EQ(run(c[0], Lines(c.begin() + 1, c.end())).status, 0) << c[0];
+  env_.erase("JTAG_SVF");
+  const std::string after_session = sim({"show"});
+  ASSERT_NE(after_session.find("feedf00d"), std::string::npos) << after_session;
+
+  sim({"reset"});
+  const e2e::Result replay = run("jtag-svf", {"record.svf"});
+  EXPECT_EQ(replay.status, 0) << replay.err << e2e::read_file(path("record.svf"));
+  EXPECT_EQ(replay.err, "");
+  EXPECT_EQ(sim({"show"}), after_session) << e2e::read_file(path("record.svf"));
+}

@@ -33,7 +33,7 @@ struct Tool {
 };
 const Tool kTools[] = {
     {"jtag-sim", "usage: jtag-sim COMMAND"},
-    {"jtag-svf", "usage: jtag-svf [-q] [--strict] FILE..."},
+    {"jtag-svf", "usage: jtag-svf [-q] [--strict] [--tms-trst] FILE..."},
     {"jtag-detect", "usage: jtag-detect"},
     {"jtagbox-bench", "usage: jtagbox-bench [--bin DIR] [--quick] [NAME...]"},
 };

@@ -23,6 +23,8 @@ std::string backend() {
 bool over_wire() { return backend() == "rbb" || over_probe(); }
 bool over_probe() { return backend() == "ftdi"; }
 
+bool backend_has_trst() { return backend() != "xvc"; }
+
 fs::path bin(const std::string &name) {
   const char *p = std::getenv("JTAGBOX_PREFIX");
   return (p != nullptr ? fs::path(p) : fs::path("test-prefix")) / "bin" / name;

@@ -25,6 +25,8 @@ std::string backend();
 // probe (support/emulated_probe.h) reached with JTAG_PLATFORM=ftdi.
 bool over_wire();   // "rbb" or "ftdi": the commands do not hold the board
 bool over_probe();  // "ftdi"
+// Whether the backend drives a TRST line (XVC carries none).
+bool backend_has_trst();
 // The pin of the emulated probe's TRST line.
 inline constexpr unsigned kProbeTrstPin = 4;
 

@@ -156,10 +156,9 @@ class FtdiLines final : public LineDriver {
     if (!options_.trst) LineDriver::set_trst(asserted);
     drive_reset(*options_.trst, asserted);
   }
-  // SRST, the board's system reset, on its pin when one was given.
-  bool has_srst() const { return options_.srst.has_value(); }
-  void set_srst(bool asserted) {
-    if (!options_.srst) throw PlatformError("this adapter has no SRST line");
+  bool has_srst() const override { return options_.srst.has_value(); }
+  void set_srst(bool asserted) override {
+    if (!options_.srst) LineDriver::set_srst(asserted);
     drive_reset(*options_.srst, asserted);
   }
 

@@ -53,10 +53,18 @@ class RbbLines final : public LineDriver {
     return shift_pipelined(in);
   }
 
-  // remote_bitbang carries TRST (and SRST, which nothing here drives): the
-  // byte is queued like a TCK, in order with them.
+  // remote_bitbang carries TRST and SRST, both levels in each reset byte:
+  // the byte is queued like a TCK, in order with them.
   bool has_trst() const override { return true; }
-  void set_trst(bool asserted) override { pending_.push_back(rbb::reset_byte(asserted, false)); }
+  void set_trst(bool asserted) override {
+    trst_ = asserted;
+    pending_.push_back(rbb::reset_byte(trst_, srst_));
+  }
+  bool has_srst() const override { return true; }
+  void set_srst(bool asserted) override {
+    srst_ = asserted;
+    pending_.push_back(rbb::reset_byte(trst_, srst_));
+  }
 
   // A shift nobody reads is queued like TCKs.
   void shift_unread(const BitVector &in) override {
@@ -285,6 +293,7 @@ class RbbLines final : public LineDriver {
   }
 
   std::string host_, port_;
+  bool trst_ = false, srst_ = false;  // the levels the last reset byte set
   UniqueFd socket_;
   std::string pending_;          // bytes queued, not sent yet
   std::deque<size_t> deferred_;  // the lengths of the deferred shifts not yet collected

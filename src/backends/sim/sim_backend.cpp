@@ -33,6 +33,8 @@ class SimLines final : public LineDriver, public BoardServices {
 
   bool has_trst() const override { return true; }
   void set_trst(bool asserted) override { board().set_trst(asserted); }
+  bool has_srst() const override { return true; }
+  void set_srst(bool asserted) override { board().set_srst(asserted); }
 
   void finish() override {
     try {
