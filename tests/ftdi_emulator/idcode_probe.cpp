@@ -1,0 +1,91 @@
+// A plain libftdi1 client of an FT2232H in MPSSE mode, for the emulator's
+// tests: opens 0403:6010 (the serial given, if any), resets the chain and
+// prints the first 32 bits it shifts out of DR ("IDCODE 0x........"), the
+// IDCODE of the TAP nearest TDO.  `--bad` sends the unknown command 0xAB
+// instead and prints the two bytes the chip answers.  Any failure is one
+// line on standard error and status 1; every read gives up after 5 s.
+#include <ftdi.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Context {
+  ftdi_context *ftdi = ftdi_new();
+  bool open = false;
+  ~Context() {
+    if (open) ftdi_usb_close(ftdi);
+    if (ftdi != nullptr) ftdi_free(ftdi);
+  }
+};
+
+int fail(ftdi_context *ftdi, const char *what) {
+  std::fprintf(stderr, "ftdi-idcode-probe: %s: %s\n", what, ftdi != nullptr ? ftdi_get_error_string(ftdi) : "");
+  return 1;
+}
+
+bool write_all(ftdi_context *ftdi, const std::vector<uint8_t> &bytes) {
+  return ftdi_write_data(ftdi, bytes.data(), int(bytes.size())) == int(bytes.size());
+}
+
+// Exactly `count` bytes, or fewer when 5 s went by or the read failed.
+std::vector<uint8_t> read_exactly(ftdi_context *ftdi, std::size_t count) {
+  std::vector<uint8_t> got(count);
+  std::size_t have = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (have < count && std::chrono::steady_clock::now() < deadline) {
+    const int n = ftdi_read_data(ftdi, got.data() + have, int(count - have));
+    if (n < 0) break;
+    have += std::size_t(n);
+  }
+  got.resize(have);
+  return got;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  bool bad = false;
+  const char *serial = nullptr;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--bad") == 0)
+      bad = true;
+    else
+      serial = argv[i];
+  }
+  Context c;
+  if (c.ftdi == nullptr) return fail(nullptr, "ftdi_new failed");
+  if (ftdi_set_interface(c.ftdi, INTERFACE_A) < 0) return fail(c.ftdi, "interface A");
+  if (ftdi_usb_open_desc(c.ftdi, 0x0403, 0x6010, nullptr, serial) < 0) return fail(c.ftdi, "open");
+  c.open = true;
+  if (ftdi_usb_reset(c.ftdi) < 0 || ftdi_set_latency_timer(c.ftdi, 2) < 0) return fail(c.ftdi, "setup");
+  if (ftdi_set_bitmode(c.ftdi, 0x0b, BITMODE_MPSSE) < 0) return fail(c.ftdi, "MPSSE mode");
+  if (ftdi_tcioflush(c.ftdi) < 0) return fail(c.ftdi, "purge");
+  if (bad) {
+    if (!write_all(c.ftdi, {0xAB, 0x87})) return fail(c.ftdi, "write");
+    const std::vector<uint8_t> answer = read_exactly(c.ftdi, 2);
+    if (answer.size() != 2) return fail(c.ftdi, "no answer to the bad command");
+    std::printf("%02X %02X\n", answer[0], answer[1]);
+    return 0;
+  }
+  const std::vector<uint8_t> commands = {
+      0x85,                             // loopback off
+      0x8A, 0x86, 0x05, 0x00,           // 60 MHz clock, divisor 5: 5 MHz (the emulator only records it)
+      0x80, 0x08, 0x0B,                 // TMS high, TCK low; TCK, TDI, TMS outputs
+      0x4B, 0x05, 0x1F,                 // TMS 1 1 1 1 1 0: Test-Logic-Reset, Run-Test/Idle
+      0x4B, 0x02, 0x01,                 // TMS 1 0 0: Shift-DR
+      0x39, 0x03, 0x00, 0,    0, 0, 0,  // 32 bits in (TDI 0), LSB first
+      0x4B, 0x04, 0x1F,                 // back to Test-Logic-Reset
+      0x87};
+  if (!write_all(c.ftdi, commands)) return fail(c.ftdi, "write");
+  const std::vector<uint8_t> id = read_exactly(c.ftdi, 4);
+  if (id.size() != 4) return fail(c.ftdi, "no IDCODE within 5 s");
+  std::printf("IDCODE 0x%08x\n",
+              unsigned(id[0]) | unsigned(id[1]) << 8 | unsigned(id[2]) << 16 | unsigned(id[3]) << 24);
+  return 0;
+}

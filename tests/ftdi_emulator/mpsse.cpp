@@ -1,0 +1,290 @@
+#include "mpsse.h"
+
+#include <algorithm>
+
+#include "rbb/rbb_protocol.h"
+
+namespace ftdi_emu {
+
+namespace {
+
+// Flag bits of the data shifting commands 0x10-0x3F and of the TMS commands.
+constexpr uint8_t kWriteOnFalling = 0x01;
+constexpr uint8_t kBitMode = 0x02;
+constexpr uint8_t kReadOnFalling = 0x04;
+constexpr uint8_t kLsbFirst = 0x08;
+constexpr uint8_t kWriteTdi = 0x10;
+constexpr uint8_t kReadTdo = 0x20;
+
+constexpr uint8_t kBadCommandAnswer = 0xFA;
+
+bool is_data_shift(uint8_t op) { return op >= 0x10 && op <= 0x3F; }
+bool is_tms_shift(uint8_t op) {
+  return op == 0x4A || op == 0x4B || op == 0x6A || op == 0x6B || op == 0x6E || op == 0x6F;
+}
+
+// The length of a command with no data of its own, 0 for an unknown one.
+std::size_t fixed_length(uint8_t op) {
+  switch (op) {
+    case 0x80:
+    case 0x82:
+    case 0x86:
+    case 0x8F: return 3;
+    case 0x8E: return 2;
+    case 0x81:
+    case 0x83:
+    case 0x84:
+    case 0x85:
+    case 0x87:
+    case 0x8A:
+    case 0x8B:
+    case 0x8C:
+    case 0x8D:
+    case 0x96:
+    case 0x97: return 1;
+    default: return 0;
+  }
+}
+
+uint32_t length_field(std::span<const uint8_t> command) { return uint32_t(command[1]) | uint32_t(command[2]) << 8; }
+
+}  // namespace
+
+std::vector<uint8_t> resolve_answer(const Batch &batch, const std::vector<bool> &samples) {
+  std::vector<uint8_t> bytes;
+  bytes.reserve(batch.answer.size());
+  for (const AnswerByte &a : batch.answer) {
+    uint8_t value = a.fixed;
+    for (const auto &[index, bit] : a.samples) {
+      const bool known = (index & kKnownSample) != 0;
+      const std::size_t at = index & ~kKnownSample;
+      const std::vector<bool> &from = known ? batch.loopback_bits : samples;
+      if (at < from.size() && from[at]) value = uint8_t(value | 1u << bit);
+    }
+    bytes.push_back(value);
+  }
+  return bytes;
+}
+
+void Mpsse::reset() {
+  pending_.clear();
+  clock_ = ClockSettings{};
+  low_value_ = low_direction_ = high_value_ = high_direction_ = 0;
+}
+
+void Mpsse::feed(std::span<const uint8_t> bytes, Batch &batch) {
+  pending_.insert(pending_.end(), bytes.begin(), bytes.end());
+  std::size_t at = 0;
+  while (at < pending_.size()) {
+    if (bad_command_at_ != 0 && command_bytes_ + 1 == bad_command_at_) {
+      ++command_bytes_;
+      bad_command(pending_[at], batch);
+      ++at;
+      continue;
+    }
+    const std::size_t length = command_length(at);
+    if (length == 0) break;
+    ++command_bytes_;
+    execute(std::span<const uint8_t>(pending_).subspan(at, length), batch);
+    at += length;
+  }
+  pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(at));
+  end_clocks(batch);
+}
+
+std::size_t Mpsse::command_length(std::size_t at) const {
+  const std::size_t have = pending_.size() - at;
+  const uint8_t op = pending_[at];
+  std::size_t need = 1;
+  if (is_data_shift(op)) {
+    const bool writes = (op & kWriteTdi) != 0;
+    if ((op & kBitMode) != 0) {
+      need = writes ? 3 : 2;
+    } else {
+      if (have < 3) return 0;
+      need = 3 + (writes ? length_field(std::span<const uint8_t>(pending_).subspan(at, 3)) + 1 : 0);
+    }
+  } else if (is_tms_shift(op)) {
+    need = 3;
+  } else if (fixed_length(op) != 0) {
+    need = fixed_length(op);
+  }
+  return have >= need ? need : 0;
+}
+
+void Mpsse::execute(std::span<const uint8_t> command, Batch &batch) {
+  const uint8_t op = command[0];
+  if (is_data_shift(op)) return shift_data(command, batch);
+  if (is_tms_shift(op)) return shift_tms(command, batch);
+  switch (op) {
+    case 0x80: return set_low(command[1], command[2], batch);
+    case 0x82: return set_high(command[1], command[2], batch);
+    case 0x81: return answer_pins(true, batch);
+    case 0x83: return answer_pins(false, batch);
+    case 0x84: clock_.loopback = true; return;
+    case 0x85: clock_.loopback = false; return;
+    case 0x86: clock_.divisor = uint16_t(length_field(command)); return;
+    case 0x87: return;  // answers are sent at once anyway
+    case 0x8A: clock_.divide_by_5 = false; return;
+    case 0x8B: clock_.divide_by_5 = true; return;
+    case 0x8C: clock_.three_phase = true; return;
+    case 0x8D: clock_.three_phase = false; return;
+    case 0x96: clock_.adaptive = true; return;
+    case 0x97: clock_.adaptive = false; return;
+    case 0x8E: return clock_only(uint32_t(command[1] & 0x07) + 1, batch);
+    case 0x8F: return clock_only((length_field(command) + 1) * 8, batch);
+    default: return bad_command(op, batch);
+  }
+}
+
+// 0x10-0x3F: TDI out and/or TDO in, bytes or 1-8 bits, either bit order;
+// TMS keeps the level its pin has.
+void Mpsse::shift_data(std::span<const uint8_t> command, Batch &batch) {
+  const uint8_t op = command[0];
+  const bool writes = (op & kWriteTdi) != 0;
+  const bool reads = (op & kReadTdo) != 0;
+  const bool lsb = (op & kLsbFirst) != 0;
+  const bool late_read = (op & kReadOnFalling) != 0;
+  if ((op & kBitMode) != 0) {
+    const int bits = (command[1] & 0x07) + 1;
+    const uint8_t out = writes ? command[2] : 0;
+    AnswerByte answer;
+    for (int i = 0; i < bits; ++i) {
+      const int out_bit = lsb ? i : 7 - i;
+      const bool level = writes ? ((out >> out_bit) & 1) != 0 : tdi();
+      const uint32_t s = clock(tms(), level, reads, late_read, batch);
+      // Bits come in at the top of the byte (LSB first) or at its bottom
+      // (MSB first) and move along with each new one.
+      if (reads) answer.samples.emplace_back(s, uint8_t(lsb ? 8 - bits + i : bits - 1 - i));
+    }
+    if (reads) batch.answer.push_back(std::move(answer));
+    return;
+  }
+  const uint32_t count = length_field(command) + 1;
+  for (uint32_t n = 0; n < count; ++n) {
+    const uint8_t out = writes ? command[3 + n] : 0;
+    AnswerByte answer;
+    for (int i = 0; i < 8; ++i) {
+      const int bit = lsb ? i : 7 - i;
+      const bool level = writes ? ((out >> bit) & 1) != 0 : tdi();
+      const uint32_t s = clock(tms(), level, reads, late_read, batch);
+      if (reads) answer.samples.emplace_back(s, uint8_t(bit));
+    }
+    if (reads) batch.answer.push_back(std::move(answer));
+  }
+}
+
+// 0x4A/0x4B (and 0x6A/0x6B/0x6E/0x6F with TDO read): 1-7 TMS bits from the
+// data byte, LSB first, with its bit 7 held on TDI throughout.
+void Mpsse::shift_tms(std::span<const uint8_t> command, Batch &batch) {
+  const uint8_t op = command[0];
+  const bool reads = (op & kReadTdo) != 0;
+  const bool late_read = (op & kReadOnFalling) != 0;
+  const int bits = std::min((command[1] & 0x07) + 1, 7);
+  const uint8_t data = command[2];
+  const bool tdi_level = (data & 0x80) != 0;
+  AnswerByte answer;
+  for (int i = 0; i < bits; ++i) {
+    const uint32_t s = clock(((data >> i) & 1) != 0, tdi_level, reads, late_read, batch);
+    if (reads) answer.samples.emplace_back(s, uint8_t(8 - bits + i));
+  }
+  if (reads) batch.answer.push_back(std::move(answer));
+}
+
+void Mpsse::set_low(uint8_t value, uint8_t direction, Batch &batch) {
+  low_value_ = value;
+  low_direction_ = direction;
+  drive_lines(batch);
+  update_resets(batch);
+}
+
+void Mpsse::set_high(uint8_t value, uint8_t direction, Batch &batch) {
+  high_value_ = value;
+  high_direction_ = direction;
+  update_resets(batch);
+}
+
+// Outputs read back as driven; TDO as the board has it; other inputs float
+// high (the chip's pull-ups).
+void Mpsse::answer_pins(bool low, Batch &batch) {
+  AnswerByte answer;
+  if (!low) {
+    answer.fixed = uint8_t((high_value_ & high_direction_) | ~high_direction_);
+    batch.answer.push_back(std::move(answer));
+    return;
+  }
+  answer.fixed = uint8_t((low_value_ & low_direction_) | (~low_direction_ & ~kPinTdo));
+  answer.samples.emplace_back(sample(batch, tdi()), uint8_t(2));
+  batch.answer.push_back(std::move(answer));
+}
+
+void Mpsse::clock_only(uint32_t clocks, Batch &batch) {
+  for (uint32_t i = 0; i < clocks; ++i) clock(tms(), tdi(), false, false, batch);
+}
+
+void Mpsse::bad_command(uint8_t op, Batch &batch) {
+  ++bad_commands_;
+  batch.answer.push_back(AnswerByte{kBadCommandAnswer, {}});
+  batch.answer.push_back(AnswerByte{op, {}});
+}
+
+uint32_t Mpsse::clock(bool tms, bool tdi, bool read, bool late_read, Batch &batch) {
+  set_pin(kPinTms, tms);
+  set_pin(kPinTdi, tdi);
+  uint32_t s = 0;
+  if (clock_.loopback) {
+    // TDI is wired back to TDO inside the chip; the board sees nothing.
+    if (read) s = sample(batch, tdi);
+    return s;
+  }
+  set_pin(kPinTck, false);
+  drive_lines(batch);
+  if (read && !late_read) s = sample(batch, tdi);
+  set_pin(kPinTck, true);
+  drive_lines(batch);
+  if (read && late_read) s = sample(batch, tdi);
+  return s;
+}
+
+uint32_t Mpsse::sample(Batch &batch, bool loopback_value) {
+  if (clock_.loopback) {
+    // Known now: kept apart from the board's samples, marked as such.
+    batch.loopback_bits.push_back(loopback_value);
+    return uint32_t(batch.loopback_bits.size() - 1) | kKnownSample;
+  }
+  batch.wire.push_back(jtag::rbb::kReadTdo);
+  ++batch.samples;
+  return uint32_t(batch.samples - 1);
+}
+
+void Mpsse::end_clocks(Batch &batch) {
+  if ((low_value_ & kPinTck) == 0) return;
+  set_pin(kPinTck, false);
+  drive_lines(batch);
+}
+
+void Mpsse::drive_lines(Batch &batch) {
+  const char byte = jtag::rbb::line_byte((low_value_ & kPinTck) != 0, tms(), tdi());
+  if (byte == lines_sent_) return;
+  batch.wire.push_back(byte);
+  lines_sent_ = byte;
+}
+
+bool Mpsse::pin_asserted(int pin) const {
+  if (pin < 0 || pin > 15) return false;
+  const uint8_t mask = uint8_t(1u << (pin % 8));
+  const uint8_t value = pin < 8 ? low_value_ : high_value_;
+  const uint8_t direction = pin < 8 ? low_direction_ : high_direction_;
+  return (direction & mask) != 0 && (value & mask) == 0;
+}
+
+void Mpsse::update_resets(Batch &batch) {
+  const bool trst = pin_asserted(trst_pin_);
+  const bool srst = pin_asserted(srst_pin_);
+  if (trst == trst_ && srst == srst_) return;
+  trst_ = trst;
+  srst_ = srst;
+  batch.wire.push_back(jtag::rbb::reset_byte(trst, srst));
+}
+
+}  // namespace ftdi_emu

@@ -1,0 +1,124 @@
+// The MPSSE command processor of an FT2232H channel, as FTDI's AN108
+// describes it, driving a JTAG chain through remote_bitbang bytes.
+//
+// The processor does not talk to the board itself: each call to feed()
+// turns the commands it was given into a Batch, the line bytes to send
+// (TCK/TMS/TDI levels, 'R' for each TDO sample, reset-line changes) and the
+// answer bytes the chip will send back, some of whose bits are TDO samples
+// not known yet.  The caller runs the batch against the board in one go and
+// resolves the answer, so a long shift costs one round trip, not one per bit.
+#ifndef JTAGBOX_TESTS_FTDI_EMULATOR_MPSSE_H
+#define JTAGBOX_TESTS_FTDI_EMULATOR_MPSSE_H
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace ftdi_emu {
+
+// Pins of the low (ADBUS) byte as the JTAG layout uses them.
+inline constexpr uint8_t kPinTck = 0x01;
+inline constexpr uint8_t kPinTdi = 0x02;
+inline constexpr uint8_t kPinTdo = 0x04;
+inline constexpr uint8_t kPinTms = 0x08;
+
+// A sample number with this bit set indexes Batch::loopback_bits.
+inline constexpr uint32_t kKnownSample = 0x80000000u;
+
+// One byte the chip sends back: fixed bits, plus bits taken from TDO samples
+// (sample number, bit position in the byte).
+struct AnswerByte {
+  uint8_t fixed = 0;
+  std::vector<std::pair<uint32_t, uint8_t>> samples;
+};
+
+// What one feed() asks of the board and what it answers.
+struct Batch {
+  std::string wire;                 // remote_bitbang bytes, in order
+  std::size_t samples = 0;          // 'R' bytes in `wire`
+  std::vector<AnswerByte> answer;   // bytes for the host, in order
+  std::vector<bool> loopback_bits;  // TDO samples known already (loopback)
+};
+
+// The answer bytes once the board's TDO samples are known.
+std::vector<uint8_t> resolve_answer(const Batch &batch, const std::vector<bool> &samples);
+
+// The clock settings a host chose; recorded, not timed.
+struct ClockSettings {
+  uint16_t divisor = 0;
+  bool divide_by_5 = true;  // the FT2232H powers up with it on
+  bool three_phase = false;
+  bool adaptive = false;
+  bool loopback = false;
+};
+
+class Mpsse {
+ public:
+  // trst_pin, srst_pin: 0-15 (ADBUS 0-7, ACBUS 0-7) or -1 for none; a reset
+  // line is asserted while its pin is an output driven low.
+  Mpsse(int trst_pin, int srst_pin) : trst_pin_(trst_pin), srst_pin_(srst_pin) {}
+
+  // Back to the state MPSSE mode starts in: a half-read command is dropped,
+  // every pin an input.
+  void reset();
+  // Interprets `bytes` after whatever incomplete command the last call left.
+  void feed(std::span<const uint8_t> bytes, Batch &batch);
+  // Drops a command that is only partly received (a purge of the chip's
+  // receive buffer).
+  void drop_partial() { pending_.clear(); }
+
+  // Fault injection: the n-th command byte (1-based) is taken as unknown.
+  void set_bad_command_at(uint64_t n) { bad_command_at_ = n; }
+
+  uint64_t bad_commands() const { return bad_commands_; }
+  uint64_t command_bytes() const { return command_bytes_; }
+  const ClockSettings &clock() const { return clock_; }
+  uint8_t low_value() const { return low_value_; }
+  uint8_t low_direction() const { return low_direction_; }
+  uint8_t high_value() const { return high_value_; }
+  uint8_t high_direction() const { return high_direction_; }
+
+ private:
+  // The length of the command starting at pending_[at], 0 when more bytes
+  // are needed to know it or to have all of it.
+  std::size_t command_length(std::size_t at) const;
+  void execute(std::span<const uint8_t> command, Batch &batch);
+  void shift_data(std::span<const uint8_t> command, Batch &batch);
+  void shift_tms(std::span<const uint8_t> command, Batch &batch);
+  void set_low(uint8_t value, uint8_t direction, Batch &batch);
+  void set_high(uint8_t value, uint8_t direction, Batch &batch);
+  void answer_pins(bool low, Batch &batch);
+  void clock_only(uint32_t clocks, Batch &batch);
+  void bad_command(uint8_t op, Batch &batch);
+
+  // One TCK with the given TMS and TDI; returns the TDO sample's number when
+  // `read` (sampled before the rising edge, or after it for `late_read`).
+  uint32_t clock(bool tms, bool tdi, bool read, bool late_read, Batch &batch);
+  uint32_t sample(Batch &batch, bool loopback_value);
+  void end_clocks(Batch &batch);  // TCK back low after a command's clocks
+  void drive_lines(Batch &batch);
+  void update_resets(Batch &batch);
+  bool pin_asserted(int pin) const;
+
+  bool tms() const { return (low_value_ & kPinTms) != 0; }
+  bool tdi() const { return (low_value_ & kPinTdi) != 0; }
+  void set_pin(uint8_t pin, bool level) { low_value_ = level ? uint8_t(low_value_ | pin) : uint8_t(low_value_ & ~pin); }
+
+  int trst_pin_;
+  int srst_pin_;
+  std::vector<uint8_t> pending_;
+  ClockSettings clock_;
+  uint8_t low_value_ = 0, low_direction_ = 0, high_value_ = 0, high_direction_ = 0;
+  char lines_sent_ = 0;  // the last line byte sent, 0 before any
+  bool trst_ = false, srst_ = false;
+  uint64_t bad_command_at_ = 0;
+  uint64_t command_bytes_ = 0;
+  uint64_t bad_commands_ = 0;
+};
+
+}  // namespace ftdi_emu
+
+#endif
