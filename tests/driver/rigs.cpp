@@ -106,13 +106,16 @@ class FtdiRig final : public Rig {
     ::setenv("XDG_STATE_HOME", (dir_.path() / "state").c_str(), 1);
     const int port = server_.start("sim:" + (dir_.path() / "board").string());
     if (port == 0) throw std::runtime_error("jtag-sim serve printed no port");
-    if (!probe_.start({"--rbb", "127.0.0.1:" + std::to_string(port), "--serial", e2e::kProbeSerial}))
+    if (!probe_.start({"--rbb", "127.0.0.1:" + std::to_string(port), "--serial", e2e::kProbeSerial, "--trst-pin",
+                       std::to_string(e2e::kProbeTrstPin)}))
       throw std::runtime_error("ftdi-emulator --daemon did not print UMOCKDEV_DIR and READY");
     for (const auto &[k, v] : probe_.client_environment())
       if (k != "LD_PRELOAD") ::setenv(k.c_str(), v.c_str(), 1);
   }
   std::unique_ptr<jtag::LineDriver> open() override {
-    return jtag::ftdi::open_ftdi_backend(jtag::BackendArguments("ftdi", "ftdi", jtag::ftdi::kKeys)).lines;
+    return jtag::ftdi::open_ftdi_backend(
+               jtag::BackendArguments("ftdi:trst=" + std::to_string(e2e::kProbeTrstPin), "ftdi", jtag::ftdi::kKeys))
+        .lines;
   }
   void lose_board() override { probe_.stop(); }
 

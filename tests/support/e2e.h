@@ -27,8 +27,6 @@ bool over_wire();   // "rbb" or "ftdi": the commands do not hold the board
 bool over_probe();  // "ftdi"
 // Whether the backend drives a TRST line (XVC carries none).
 bool backend_has_trst();
-// The pin of the emulated probe's TRST line.
-inline constexpr unsigned kProbeTrstPin = 4;
 
 // For a case that needs the simulated board in the commands' own process
 // (scan-mode selection, FPGA registers, the scan-dump accelerator, faults,

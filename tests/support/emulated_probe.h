@@ -23,6 +23,8 @@ std::filesystem::path ftdi_emulator_program();
 
 // The serial the tests give the emulated probe.
 inline constexpr const char *kProbeSerial = "JTAGBOX0";
+// The pin of its TRST line (ADBUS4).
+inline constexpr unsigned kProbeTrstPin = 4;
 
 class EmulatedProbe {
  public:

@@ -157,22 +157,21 @@ TEST(TdoDecoder, ARefusedCommandOrAnAnswerOutOfStepIsSaid) {
   for (const auto &r : rows) EXPECT_EQ(refusal(r.answers), r.want);
 }
 
-// The writes of a long shift, as the backend makes them: at most `write`
-// bytes each, and never more answers in flight than the chip holds; the
-// answers in flight are taken (here: made up) when the next write would not
-// fit.  Returns the writes.
+// The writes of everything pending, as the backend makes them; when the
+// encoder says to wait, the answers in flight come (made up here: only
+// those of what was written).  Returns the writes.
 std::vector<Bytes> writes_of(MpsseEncoder &encoder, TdoDecoder &decoder, size_t write, size_t answer_room) {
   std::vector<Bytes> writes;
-  while (encoder.pending_size() > 0) {
-    const size_t whole = std::min(encoder.pending_size(), write - 1);
-    if (decoder.awaited() > 0 && encoder.fitting_length(whole, answer_room - decoder.awaited()) < whole) {
-      const Bytes answers(decoder.awaited(), 0x00);
+  while (encoder.pending_size() > 0 && writes.size() < 10000) {
+    Bytes next = encoder.next_write(write, answer_room);
+    if (next.empty()) {
+      EXPECT_GT(encoder.in_flight(), 0U) << "a wait with no answer in flight";
+      const Bytes answers(encoder.in_flight(), 0x00);
       decoder.feed(answers.data(), answers.size());
       continue;
     }
-    writes.push_back(encoder.take_write(write, answer_room - decoder.awaited()));
-    if (writes.back().empty()) ADD_FAILURE() << "an empty write";
-    if (writes.size() > 10000) break;
+    EXPECT_LE(encoder.in_flight(), answer_room) << "write " << writes.size();
+    writes.push_back(std::move(next));
   }
   return writes;
 }
@@ -184,6 +183,7 @@ TEST(MpsseEncoder, AMegabitShiftTakesAtMostTwoWritesPer32KiBits) {
     const size_t n = size_t(1) << 20;
     const BitVector in = pattern(n);
     encoder.shift(in, read);
+    EXPECT_EQ(encoder.pending_answers(), read ? (n - 1) / 8 + 2 : 0U);  // bytes, the bits left, the last bit
     const Bytes all = encoder.pending();
     const auto writes = writes_of(encoder, decoder, 4096, 4094);
     EXPECT_LE(writes.size(), 2 + n / 32768) << "read " << read;
@@ -198,25 +198,64 @@ TEST(MpsseEncoder, AMegabitShiftTakesAtMostTwoWritesPer32KiBits) {
   }
 }
 
-TEST(MpsseEncoder, AWriteBringsNoMoreAnswersThanAllowed) {
+// A write stops where the answers would exceed what is allowed, and never
+// inside the data of a command that answers.
+TEST(MpsseEncoder, AWriteBringsNoMoreAnswersThanAllowedAndCutsNoRead) {
   TdoDecoder decoder;
   MpsseEncoder encoder(decoder);
   encoder.command({0x85});
-  encoder.shift(pattern(8 * 300 + 1), true);  // 0x39 with 300 data bytes
+  encoder.shift(pattern(8 * 300 + 1), true);  // 0x39 with 300 data bytes, then 0x6B
   encoder.echo();
-  EXPECT_EQ(encoder.fitting_length(4096, 100), 1 + 3 + 100U);
+  EXPECT_EQ(encoder.fitting_length(4096, 299), 4U);  // 0x85 and the header of 0x39
   const Bytes first = encoder.take_write(4096, 100);
-  ASSERT_EQ(first.size(), 1 + 3 + 100 + 1U);
-  EXPECT_EQ(first.back(), 0x87);
-  // the rest: 200 bytes, the TMS bit (one answer), 0xAA (two answers)
-  EXPECT_EQ(encoder.fitting_length(4096, 200), 202U);  // up to the TMS bit's data byte
-  EXPECT_EQ(encoder.fitting_length(4096, 202), 203U);
-  EXPECT_EQ(encoder.fitting_length(4096, 203), 204U);
-  EXPECT_EQ(encoder.fitting_length(50, 1000), 50U);
+  EXPECT_EQ(first, (Bytes{0x85, 0x39, 0x2B, 0x01}));   // no answers: no 0x87
+  EXPECT_EQ(encoder.fitting_length(4096, 300), 302U);  // the data, then 0x6B 0x00 without its data byte
+  EXPECT_EQ(encoder.fitting_length(4096, 301), 303U);
+  EXPECT_EQ(encoder.fitting_length(4096, 303), 304U);
+  EXPECT_EQ(encoder.fitting_length(50, 1000), 0U);
+  EXPECT_EQ(encoder.pending_answers(), 303U);
   const Bytes rest = encoder.take_write(4096, 1000);
-  EXPECT_EQ(rest.size(), 200 + 3 + 1 + 1U);
+  ASSERT_EQ(rest.size(), 300 + 3 + 1 + 1U);
   EXPECT_EQ(rest[rest.size() - 2], 0xAA);
+  EXPECT_EQ(rest.back(), 0x87);
   EXPECT_EQ(encoder.pending_size(), 0U);
+  EXPECT_EQ(encoder.in_flight(), 303U);
+}
+
+// 0x87 follows a whole command: a write that calls for answers ends right
+// after the last command that answers, never inside the one after it.
+TEST(MpsseEncoder, SendImmediateFollowsAWholeCommand) {
+  TdoDecoder decoder;
+  MpsseEncoder encoder(decoder);
+  encoder.tms(false, false, true);             // 0x6B 0x00 0x00
+  encoder.shift(pattern(8 * 200 + 1), false);  // 0x19 with 200 bytes
+  const Bytes w = encoder.take_write(100, 4094);
+  EXPECT_EQ(w, (Bytes{0x6B, 0x00, 0x00, 0x87}));
+  EXPECT_EQ(encoder.pending().front(), 0x19);
+}
+
+TEST(MpsseEncoder, ByteReadsFitAWrite) {
+  const struct {
+    size_t limit, bytes;
+    Bytes headers;  // the length fields of the byte commands, in order
+  } rows[] = {
+      {4080, 10000, {0xEF, 0x0F, 0xEF, 0x0F, 0x2F, 0x07}},  // 4080, 4080, 1840
+      {368, 400, {0x6F, 0x01, 0x1F, 0x00}},                 // the FT2232D's: 368, 32
+  };
+  for (const auto &r : rows) {
+    TdoDecoder decoder;
+    MpsseEncoder encoder(decoder);
+    encoder.limit_read_commands(r.limit);
+    encoder.shift(pattern(8 * r.bytes + 1), true);
+    Bytes headers;
+    const Bytes &out = encoder.pending();
+    for (size_t at = 0; at < out.size() && out[at] == 0x39;) {
+      headers.push_back(out[at + 1]);
+      headers.push_back(out[at + 2]);
+      at += 3 + (size_t(out[at + 1]) | size_t(out[at + 2]) << 8) + 1;
+    }
+    EXPECT_EQ(headers, r.headers) << r.limit;
+  }
 }
 
 TEST(MpsseEncoder, AWriteWithoutReadsHasNoSendImmediate) {

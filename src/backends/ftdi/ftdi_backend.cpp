@@ -102,6 +102,7 @@ class FtdiLines final : public LineDriver {
     check_libftdi(ftdi_set_bitmode(context_.get(), kJtagDirections, BITMODE_MPSSE), "cannot enter MPSSE mode");
     check_libftdi(ftdi_tcioflush(context_.get()), "cannot purge the buffers");
     get_in_step();
+    encoder_.limit_read_commands(chip_->write_bytes - 16);
     encoder_.command({mpsse::kLoopbackOff});
     if (chip_->h_family) encoder_.command({mpsse::kDivideBy5Off, mpsse::kAdaptiveClockOff, mpsse::kThreePhaseOff});
     const uint16_t divisor = tck_divisor(options_.khz, chip_->max_khz);
@@ -281,16 +282,13 @@ class FtdiLines final : public LineDriver {
   // chip's answer buffer has room for; when the next one would, and answers
   // are in flight, they are taken first.
   void transmit(bool everything) {
-    const size_t answer_room = chip_->answer_bytes - 2;
     while (encoder_.pending_size() > 0) {
       if (!everything && encoder_.pending_size() < chip_->write_bytes) return;
-      const size_t room = answer_room - std::min(answer_room, decoder_.awaited());
-      const size_t whole = std::min(encoder_.pending_size(), chip_->write_bytes - 1);
-      if (decoder_.awaited() > 0 && encoder_.fitting_length(whole, room) < whole) {
-        receive_until(0);
-        continue;
-      }
-      write_piece(encoder_.take_write(chip_->write_bytes, room));
+      const std::vector<uint8_t> write = encoder_.next_write(chip_->write_bytes, chip_->answer_bytes - 2);
+      if (write.empty())
+        receive_until(encoder_.pending_answers());  // every answer in flight
+      else
+        write_piece(write);
     }
   }
 
@@ -319,6 +317,10 @@ class FtdiLines final : public LineDriver {
       }
       last_answer = Clock::now();
       last_answers_.assign(buffer_.begin(), buffer_.begin() + got);
+      if (size_t(got) > encoder_.in_flight()) {  // more than the commands written call for
+        const auto refused = TdoDecoder::refused_in(buffer_.data(), size_t(got));
+        fail((refused ? refusal_text(*refused) : "the probe answered more than it was asked") + kReplug);
+      }
       try {
         decoder_.feed(buffer_.data(), size_t(got));
       } catch (const AnswerError &e) {
