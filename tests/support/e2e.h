@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/emulated_probe.h"
 #include "support/rbb_wire.h"
 
 namespace e2e {
@@ -21,7 +22,10 @@ namespace e2e {
 // served by `jtag-sim serve` and reached over remote_bitbang; "xvc": the
 // same board served by `jtag-serve --xvc` and reached over XVC.
 std::string backend();
-bool over_wire();  // backend() is "rbb" or "xvc"
+// "ftdi": the same board served by `jtag-sim serve`, behind an emulated FTDI
+// probe (support/emulated_probe.h) reached with JTAG_PLATFORM=ftdi.
+bool over_wire();   // "rbb", "xvc" or "ftdi": the commands do not hold the board
+bool over_probe();  // "ftdi"
 // Whether the backend drives a TRST line (XVC carries none).
 bool backend_has_trst();
 
@@ -82,6 +86,7 @@ class BoardTest : public ::testing::Test {
   std::filesystem::path dir_;
   std::filesystem::path stdout_file_;  // set only within run_to
   ServeProcess server_;
+  EmulatedProbe probe_;
   int runs_ = 0;
 };
 
