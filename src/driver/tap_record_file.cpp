@@ -1,15 +1,18 @@
 #include "driver/tap_record_file.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -152,12 +155,34 @@ class TapRecordFile final : public TapRecordStore {
 
 fs::path tap_record_dir() { return user_state_dir("jtagbox", "the TAP record") / "tap-records"; }
 
-std::unique_ptr<TapRecordStore> tap_record_file(const std::string &name) {
+std::string file_name_of(const std::string &name) {
   std::string safe = name;
   for (char &c : safe)
     if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-') c = '_';
   if (safe.empty() || safe[0] == '.') safe.insert(safe.begin(), '_');
-  return std::make_unique<TapRecordFile>(tap_record_dir() / safe);
+  return safe;
+}
+
+std::unique_ptr<TapRecordStore> tap_record_file(const std::string &name) {
+  return std::make_unique<TapRecordFile>(tap_record_dir() / file_name_of(name));
+}
+
+UniqueFd lock_adapter(const std::string &name, const std::string &what) {
+  const fs::path dir = tap_record_dir().parent_path() / "adapter-locks";
+  make_private_dirs(dir);
+  const fs::path file = dir / file_name_of(name);
+  UniqueFd fd(::open(file.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (!fd.valid()) throw PlatformError(what + ": cannot open its lock " + file.string() + ": " + errno_text());
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(kAdapterLockSeconds);
+  while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+    if (errno != EWOULDBLOCK && errno != EINTR)
+      throw PlatformError(what + ": cannot lock " + file.string() + ": " + errno_text());
+    if (std::chrono::steady_clock::now() >= until)
+      throw PlatformError(what + " is busy: another process has driven it for " + std::to_string(kAdapterLockSeconds) +
+                          " s");
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return fd;
 }
 
 }  // namespace jtag

@@ -17,6 +17,7 @@
 #include <memory>
 #include <string>
 
+#include "base/unique_fd.h"
 #include "driver/line_driver.h"
 
 namespace jtag {
@@ -30,6 +31,14 @@ std::filesystem::path tap_record_dir();
 // The record named `name` (any text: characters other than letters, digits,
 // '.' and '-' become '_').  Throws PlatformError when there is no place for it.
 std::unique_ptr<TapRecordStore> tap_record_file(const std::string &name);
+
+// An adapter that one process at a time may drive (a USB probe: two runs
+// would interleave their commands and their TAP records): an exclusive lock
+// on $STATE/jtagbox/adapter-locks/NAME (NAME as above), held while the
+// descriptor is open.  Waits while another process holds it, up to
+// kAdapterLockSeconds, then throws PlatformError naming `what`.
+inline constexpr int kAdapterLockSeconds = 30;
+UniqueFd lock_adapter(const std::string &name, const std::string &what);
 
 }  // namespace jtag
 

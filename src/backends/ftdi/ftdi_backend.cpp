@@ -213,6 +213,8 @@ class FtdiLines final : public LineDriver {
       throw PlatformError("FTDI probe " + ids + ": " + std::to_string(matching.size()) + " probes found (serials: " +
                           joined(serials) + "); choose one with JTAG_PLATFORM=ftdi:serial=SERIAL");
     serial_ = matching.front().serial;
+    // One run at a time drives a probe; the others wait their turn here.
+    lock_ = lock_adapter(record_name(options_, serial_), "FTDI probe " + ids + " " + serial_);
     open_device(matching.front().device);
   }
 
@@ -381,6 +383,7 @@ class FtdiLines final : public LineDriver {
   }
 
   FtdiOptions options_;
+  UniqueFd lock_;  // declared first, so it is let go only after the probe is closed
   std::unique_ptr<ftdi_context, ContextFree> context_;
   const Chip *chip_ = nullptr;
   std::string serial_;
