@@ -47,6 +47,12 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 dpkg-deb -x "$deb" "$work/root"
 usr="$work/root/usr"
+# A package with the FTDI backend (it links libftdi1) gives the probes'
+# users access through its udev rule.
+if dpkg-deb -f "$deb" Depends | grep -q 'libftdi1'; then
+  grep -q 'GROUP="plugdev"' "$usr/lib/udev/rules.d/60-jtagbox-ftdi.rules" ||
+    { echo "package: the FTDI backend is in, its udev rule (lib/udev/rules.d/60-jtagbox-ftdi.rules) is not" >&2; exit 1; }
+fi
 for program in jtagbox jtag-sim jtag-detect jtag-svf jtagbox-bench; do
   file "$usr/bin/$program" | grep -q 'stripped' && ! file "$usr/bin/$program" | grep -q 'not stripped' ||
     { echo "package: $program is not stripped" >&2; exit 1; }

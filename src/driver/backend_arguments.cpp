@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 
 #include "base/error.h"
 
@@ -103,6 +104,21 @@ uint64_t BackendArguments::number(std::string_view key, uint64_t lo, uint64_t hi
     bad_value(key, range);
   const uint64_t n = std::stoull(text);
   if (n < lo || n > hi) bad_value(key, range);
+  return n;
+}
+
+uint64_t BackendArguments::hex_number(std::string_view key, uint64_t hi) const {
+  char hi_text[24];
+  std::snprintf(hi_text, sizeof hi_text, "%llx", static_cast<unsigned long long>(hi));
+  const std::string range = std::string("hexadecimal 0..") + hi_text;
+  if (positional_ && !has(key)) not_positional(" with " + upper(key) + " " + range);
+  std::string text = require(key);
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) text.erase(0, 2);
+  if (text.empty() || text.size() > 15 ||
+      !std::all_of(text.begin(), text.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }))
+    bad_value(key, range);
+  const uint64_t n = std::stoull(text, nullptr, 16);
+  if (n > hi) bad_value(key, range);
   return n;
 }
 

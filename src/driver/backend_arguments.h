@@ -42,6 +42,9 @@ class BackendArguments {
   // A decimal number lo..hi given for `key`; a missing or bad one is a
   // PlatformError.
   uint64_t number(std::string_view key, uint64_t lo, uint64_t hi) const;
+  // A hexadecimal number 0..hi given for `key`, with or without 0x (a USB
+  // vendor or product ID); a missing or bad one is a PlatformError.
+  uint64_t hex_number(std::string_view key, uint64_t hi) const;
   // Refuses the value given for `key`: `allowed` says what it may be.
   [[noreturn]] void bad_value(std::string_view key, std::string_view allowed) const;
 

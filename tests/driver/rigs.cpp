@@ -13,6 +13,11 @@
 #include "backends/sim/sim_backend.h"
 #include "support/rbb_wire.h"
 #endif
+#ifdef JTAGBOX_FTDI_RIG
+#include "backends/ftdi/ftdi_backend.h"
+#include "backends/ftdi/ftdi_options.h"
+#include "support/emulated_probe.h"
+#endif
 
 namespace conformance {
 namespace {
@@ -87,10 +92,43 @@ class RbbRig final : public Rig {
 };
 #endif
 
+#ifdef JTAGBOX_FTDI_RIG
+// The FTDI backend in this process, on an emulated FT2232H whose TAP is a
+// fresh board served by `jtag-sim serve`.  The process must run with
+// libumockdev-preload (tests/CMakeLists.txt registers it so, as ftdi.*);
+// the probe's UMOCKDEV_DIR is set here, and libusb finds the probe by it.
+class FtdiRig final : public Rig {
+ public:
+  FtdiRig() {
+    const char *preload = std::getenv("LD_PRELOAD");
+    if (preload == nullptr || std::string(preload).find("umockdev") == std::string::npos)
+      throw std::runtime_error("the ftdi rig needs LD_PRELOAD=libumockdev-preload.so.0 (run it as ftdi.*)");
+    ::setenv("XDG_STATE_HOME", (dir_.path() / "state").c_str(), 1);
+    const int port = server_.start("sim:" + (dir_.path() / "board").string());
+    if (port == 0) throw std::runtime_error("jtag-sim serve printed no port");
+    if (!probe_.start({"--rbb", "127.0.0.1:" + std::to_string(port), "--serial", e2e::kProbeSerial}))
+      throw std::runtime_error("ftdi-emulator --daemon did not print UMOCKDEV_DIR and READY");
+    for (const auto &[k, v] : probe_.client_environment())
+      if (k != "LD_PRELOAD") ::setenv(k.c_str(), v.c_str(), 1);
+  }
+  std::unique_ptr<jtag::LineDriver> open() override {
+    return jtag::ftdi::open_ftdi_backend(jtag::BackendArguments("ftdi", "ftdi", jtag::ftdi::kKeys)).lines;
+  }
+  void lose_board() override { probe_.stop(); }
+
+ private:
+  TempDir dir_;
+  e2e::ServeProcess server_;
+  e2e::EmulatedProbe probe_;
+};
+#endif
+
 }  // namespace
 
 std::vector<std::string> backends() {
-#ifdef JTAGBOX_SIM_BOARD
+#if defined(JTAGBOX_FTDI_RIG)
+  return {"fake", "sim", "rbb", "ftdi"};
+#elif defined(JTAGBOX_SIM_BOARD)
   return {"fake", "sim", "rbb"};
 #else
   return {"fake"};
@@ -98,7 +136,9 @@ std::vector<std::string> backends() {
 }
 
 std::vector<std::string> losable_backends() {
-#ifdef JTAGBOX_SIM_BOARD
+#if defined(JTAGBOX_FTDI_RIG)
+  return {"fake", "rbb", "ftdi"};
+#elif defined(JTAGBOX_SIM_BOARD)
   return {"fake", "rbb"};
 #else
   return {"fake"};
@@ -110,6 +150,9 @@ std::unique_ptr<Rig> make_rig(const std::string &backend) {
 #ifdef JTAGBOX_SIM_BOARD
   if (backend == "sim") return std::make_unique<SimRig>();
   if (backend == "rbb") return std::make_unique<RbbRig>();
+#endif
+#ifdef JTAGBOX_FTDI_RIG
+  if (backend == "ftdi") return std::make_unique<FtdiRig>();
 #endif
   throw std::invalid_argument("no rig for backend " + backend);
 }

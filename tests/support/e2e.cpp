@@ -20,7 +20,8 @@ std::string backend() {
   return b != nullptr && *b != '\0' ? b : "sim";
 }
 
-bool over_wire() { return backend() == "rbb"; }
+bool over_wire() { return backend() == "rbb" || over_probe(); }
+bool over_probe() { return backend() == "ftdi"; }
 
 bool backend_has_trst() { return backend() != "xvc"; }
 
@@ -54,7 +55,7 @@ std::vector<std::string> split_lines(const std::string &text) {
 
 void BoardTest::SetUp() {
   ASSERT_TRUE(backend() == "sim" || over_wire())
-      << "JTAGBOX_E2E_BACKEND=" << backend() << " names no backend this suite can reach (sim, rbb)";
+      << "JTAGBOX_E2E_BACKEND=" << backend() << " names no backend this suite can reach (sim, rbb, ftdi)";
   char tmpl[] = "/tmp/jtagbox-e2e-XXXXXX";
   ASSERT_NE(::mkdtemp(tmpl), nullptr);
   dir_ = tmpl;
@@ -64,9 +65,15 @@ void BoardTest::SetUp() {
   if (over_wire()) {
     ASSERT_NE(server_.start(env_["JTAG_PLATFORM"]), 0) << "jtag-sim serve printed no port";
   }
+  if (over_probe()) {
+    ASSERT_TRUE(probe_.start({"--rbb", "127.0.0.1:" + std::to_string(server_.port()), "--serial", kProbeSerial,
+                              "--trst-pin", std::to_string(kProbeTrstPin)}))
+        << "ftdi-emulator --daemon did not print UMOCKDEV_DIR and READY";
+  }
 }
 
 void BoardTest::TearDown() {
+  probe_.stop();
   server_.stop();
   std::error_code ec;
   if (!HasFailure()) fs::remove_all(dir_, ec);
@@ -88,7 +95,9 @@ void BoardTest::sync_wire_record() {
     tms = v[1].substr(v[1].size() - 1);
     tdi = v[2].substr(v[2].size() - 1);
   }
-  const fs::path record = dir_ / "state/jtagbox/tap-records" / ("rbb-127.0.0.1-" + std::to_string(server_.port()));
+  const std::string name = over_probe() ? std::string("ftdi-0403-6010-") + kProbeSerial + "-A"
+                                        : "rbb-127.0.0.1-" + std::to_string(server_.port());
+  const fs::path record = dir_ / "state/jtagbox/tap-records" / name;
   fs::create_directories(record.parent_path());
   write_file(record, "jtagbox tap record 1\ntap=" + tap + "\ntms=" + tms + "\ntdi=" + tdi + "\n");
 }
@@ -112,6 +121,10 @@ Result BoardTest::exec(const fs::path &program, const std::string &argv0, const 
   for (const auto &[k, v] : env_) vars[k] = v;
   const bool board_tool = program.filename() == "jtag-sim";
   if (over_wire() && !board_tool) vars["JTAG_PLATFORM"] = "rbb:127.0.0.1:" + std::to_string(server_.port());
+  if (over_probe() && !board_tool) {
+    vars["JTAG_PLATFORM"] = "ftdi:trst=" + std::to_string(kProbeTrstPin);
+    for (const auto &[k, v] : probe_.client_environment()) vars[k] = v;
+  }
   for (const auto &[k, v] : env) vars[k] = v;
   std::vector<std::string> env_text;
   for (const auto &[k, v] : vars)

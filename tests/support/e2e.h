@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/emulated_probe.h"
 #include "support/rbb_wire.h"
 
 namespace e2e {
@@ -20,9 +21,14 @@ namespace e2e {
 // commands' own process (JTAG_PLATFORM=sim:DIR); "rbb": the same board
 // served by `jtag-sim serve` and reached over remote_bitbang.
 std::string backend();
-bool over_wire();  // backend() == "rbb"
+// "ftdi": the same board served by `jtag-sim serve`, behind an emulated FTDI
+// probe (support/emulated_probe.h) reached with JTAG_PLATFORM=ftdi.
+bool over_wire();   // "rbb" or "ftdi": the commands do not hold the board
+bool over_probe();  // "ftdi"
 // Whether the backend drives a TRST line (XVC carries none).
 bool backend_has_trst();
+// The pin of the emulated probe's TRST line.
+inline constexpr unsigned kProbeTrstPin = 4;
 
 // For a case that needs the simulated board in the commands' own process
 // (scan-mode selection, FPGA registers, the scan-dump accelerator, faults,
@@ -81,6 +87,7 @@ class BoardTest : public ::testing::Test {
   std::filesystem::path dir_;
   std::filesystem::path stdout_file_;  // set only within run_to
   ServeProcess server_;
+  EmulatedProbe probe_;
   int runs_ = 0;
 };
 

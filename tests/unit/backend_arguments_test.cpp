@@ -122,4 +122,30 @@ TEST(BackendArguments, MissingAndBadValues) {
             "JTAG_PLATFORM=sim:x is not sim:DIR with DIR a directory");
 }
 
+// USB IDs are hexadecimal, with or without 0x; anything else is a bad value.
+TEST(BackendArguments, HexadecimalNumbers) {
+  const struct {
+    std::string value, error;
+    uint64_t want;
+  } rows[] = {
+      {"ftdi:vid=0403", "(accepted)", 0x403},
+      {"ftdi:vid=0x6010", "(accepted)", 0x6010},
+      {"ftdi:vid=0XfFfF", "(accepted)", 0xffff},
+      {"ftdi:vid=10000", "JTAG_PLATFORM=ftdi:vid=10000: bad value '10000' for vid (hexadecimal 0..ffff)", 0},
+      {"ftdi:vid=0x", "JTAG_PLATFORM=ftdi:vid=0x: bad value '0x' for vid (hexadecimal 0..ffff)", 0},
+      {"ftdi:vid=-1", "JTAG_PLATFORM=ftdi:vid=-1: bad value '-1' for vid (hexadecimal 0..ffff)", 0},
+      {"ftdi:vid=40g", "JTAG_PLATFORM=ftdi:vid=40g: bad value '40g' for vid (hexadecimal 0..ffff)", 0},
+      {"ftdi:vid=0x00000000000000001",
+       "JTAG_PLATFORM=ftdi:vid=0x00000000000000001: bad value "
+       "'0x00000000000000001' for vid (hexadecimal 0..ffff)",
+       0},
+      {"ftdi", "JTAG_PLATFORM=ftdi needs VID", 0},
+  };
+  for (const auto &r : rows) {
+    uint64_t got = 0;
+    EXPECT_EQ(refusal([&] { got = Args(r.value, "ftdi", "vid").hex_number("vid", 0xffff); }), r.error) << r.value;
+    EXPECT_EQ(got, r.want) << r.value;
+  }
+}
+
 }  // namespace

@@ -1,0 +1,95 @@
+#include "support/emulated_probe.h"
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+namespace e2e {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The next line on `fd`, by `deadline`; false when none came whole.
+bool next_line(int fd, Clock::time_point deadline, std::string &line) {
+  line.clear();
+  pollfd p{fd, POLLIN, 0};
+  char c = 0;
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0 || ::poll(&p, 1, int(left)) <= 0 || ::read(fd, &c, 1) != 1) return false;
+    if (c == '\n') return true;
+    if (line.size() > 4096) return false;
+    line.push_back(c);
+  }
+}
+
+}  // namespace
+
+std::filesystem::path ftdi_emulator_program() {
+  if (const char *p = std::getenv("JTAGBOX_FTDI_EMULATOR"); p != nullptr && *p != '\0') return p;
+#ifdef JTAGBOX_FTDI_EMULATOR_PROGRAM
+  return JTAGBOX_FTDI_EMULATOR_PROGRAM;
+#else
+  return "ftdi-emulator";
+#endif
+}
+
+bool EmulatedProbe::start(const std::vector<std::string> &args, const std::filesystem::path &err_file) {
+  int out_pipe[2];
+  if (::pipe(out_pipe) != 0) return false;
+  pid_ = ::fork();
+  if (pid_ == 0) {
+    ::dup2(out_pipe[1], 1);
+    ::close(out_pipe[0]);
+    ::close(out_pipe[1]);
+    if (!err_file.empty() && std::freopen(err_file.c_str(), "w", stderr) == nullptr) _exit(126);
+    const std::string program = ftdi_emulator_program().string();
+    std::vector<std::string> all = {"ftdi-emulator", "--daemon"};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char *> argv;
+    for (std::string &a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ::execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  ::close(out_pipe[1]);
+  out_ = out_pipe[0];
+  const auto deadline = Clock::now() + 30s;
+  const std::string key = "UMOCKDEV_DIR=";
+  std::string line;
+  while (next_line(out_, deadline, line)) {
+    if (line.rfind(key, 0) == 0) umockdev_dir_ = line.substr(key.size());
+    if (line == "READY") return !umockdev_dir_.empty();
+  }
+  return false;
+}
+
+int EmulatedProbe::stop(std::chrono::milliseconds limit) {
+  if (out_ >= 0) ::close(out_);
+  out_ = -1;
+  if (pid_ <= 0) return -1;
+  ::kill(pid_, SIGTERM);
+  const auto deadline = Clock::now() + limit;
+  int status = 0;
+  pid_t done = 0;
+  while ((done = ::waitpid(pid_, &status, WNOHANG)) == 0 && Clock::now() < deadline) std::this_thread::sleep_for(10ms);
+  if (done == 0) {
+    ADD_FAILURE() << "ftdi-emulator still ran " << limit.count() << " ms after SIGTERM";
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, &status, 0);
+  }
+  pid_ = -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+std::map<std::string, std::string> EmulatedProbe::client_environment() const {
+  return {{"LD_PRELOAD", "libumockdev-preload.so.0"}, {"UMOCKDEV_DIR", umockdev_dir_}};
+}
+
+}  // namespace e2e
