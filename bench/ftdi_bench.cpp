@@ -10,7 +10,9 @@
 // The workloads: JTAG_Shift of 2^20 bits against OpenOCD's drscan of the
 // same length; a 64-word JTAG_ReadMem, and the SVF file it records
 // (JTAG_SVF) played by jtag-svf and by OpenOCD's svf; 16 checked SDRs of
-// 2^16 bits played by both.  --quick: 2^16 bits, 8 words, 4 scans.
+// 2^16 bits played by both.  --quick: 2^16 bits, 8 words, 4 scans.  And
+// what opening the probe costs the commands: jtag-svf of `STATE RESET;`
+// alone (its five TCKs left out of the projection).
 //
 // The projected time on a real probe is one USB microframe (125 us) for
 // each OUT transfer and each answered IN transfer, plus the TCKs at 30 MHz:
@@ -230,6 +232,8 @@ JTAGBOX_BENCHMARK(ftdi) {
     record_tcks = count_tcks(ctx.work / "record.vcd");
   }
   const Counts svf = probe.ours("jtag-svf", {"-q", "scans.svf"});
+  std::ofstream(ctx.work / "reset.svf") << "STATE RESET;\n";
+  const Counts opening = probe.ours("jtag-svf", {"-q", "reset.svf"});
   ::kill(server, SIGTERM);
   ::waitpid(server, nullptr, 0);
 
@@ -242,6 +246,7 @@ JTAGBOX_BENCHMARK(ftdi) {
   if (openocd && have_record) report_counts("OpenOCD svf of the same record", theirs_record, record_tcks);
   report_counts("jtag-svf of " + scans_text, svf, svf_bits);
   if (openocd) report_counts("OpenOCD svf of " + scans_text, theirs_svf, svf_bits);
+  report_counts("jtag-svf of STATE RESET alone (opening the probe, in each figure of ours)", opening, 0);
 
   const uint64_t shift_limit = 2 + (shift_bits / 8 + kOutBytesPerTransfer - 1) / kOutBytesPerTransfer;
   report_goal("JTAG_Shift of " + number(shift_bits) + " bits in at most " + number(shift_limit) + " OUT transfers",
