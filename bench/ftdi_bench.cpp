@@ -132,14 +132,17 @@ uint64_t count_tcks(const std::filesystem::path &vcd) {
 
 void report_counts(const std::string &what, const Counts &c, uint64_t tcks) {
   char line[320];
+  char outcome[80];
   const double projected = double(c.transfers()) * kSecondsPerTransfer + double(tcks) / kTckHz;
+  if (c.ok)
+    std::snprintf(outcome, sizeof outcome, "projected %.2f ms", 1000 * projected);
+  else
+    std::snprintf(outcome, sizeof outcome, "FAILED (the counts up to the failure; no projection)");
   std::snprintf(line, sizeof line,
-                "%s: %llu OUT transfers (%llu bytes), %llu answered IN transfers (%llu bytes); %llu TCKs; "
-                "projected %.2f ms%s",
+                "%s: %llu OUT transfers (%llu bytes), %llu answered IN transfers (%llu bytes); %llu TCKs; %s",
                 what.c_str(), static_cast<unsigned long long>(c.out_transfers),
                 static_cast<unsigned long long>(c.out_bytes), static_cast<unsigned long long>(c.in_answered),
-                static_cast<unsigned long long>(c.in_bytes), static_cast<unsigned long long>(tcks), 1000 * projected,
-                c.ok ? "" : " FAILED");
+                static_cast<unsigned long long>(c.in_bytes), static_cast<unsigned long long>(tcks), outcome);
   bench::report("ftdi", line);
 }
 
