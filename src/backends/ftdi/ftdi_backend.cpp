@@ -46,6 +46,8 @@ const Chip *chip_of(ftdi_chip_type type) {
 }
 
 constexpr size_t kReadBytes = 1 << 16;
+// One bulk IN transfer: Linux's usbfs takes 16 KiB at most in one.
+constexpr unsigned kReadChunkBytes = 1 << 14;
 constexpr unsigned char kLatencyMs = 2;
 constexpr int kUsbTimeoutMs = kAnswerSeconds * 1000;
 constexpr uint8_t kJtagDirections = 0x0B;  // TCK, TDI, TMS out; TDO in
@@ -93,7 +95,7 @@ class FtdiLines final : public LineDriver {
   // The MPSSE on, the chip in step, the clock and the pins set.
   void start() {
     check_libftdi(ftdi_set_latency_timer(context_.get(), kLatencyMs), "cannot set the latency timer");
-    check_libftdi(ftdi_read_data_set_chunksize(context_.get(), kReadBytes), "cannot set the read size");
+    check_libftdi(ftdi_read_data_set_chunksize(context_.get(), kReadChunkBytes), "cannot set the read size");
     check_libftdi(ftdi_write_data_set_chunksize(context_.get(), unsigned(chip_->write_bytes)),
                   "cannot set the write size");
     check_libftdi(ftdi_set_bitmode(context_.get(), 0, BITMODE_RESET), "cannot reset the bit mode");
