@@ -3,6 +3,7 @@
 // MPSSE reaching the board only in MPSSE mode on channel A.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -77,7 +78,24 @@ TEST(Chip, BulkInPacketsCarryStatusBytesAndSplitAt512) {
     EXPECT_FALSE(rig.chip.has_answer(0x81));
     EXPECT_EQ(rig.chip.stats().bulk_in_bytes, c.waiting);
     EXPECT_EQ(rig.chip.stats().bulk_in_transfers, c.transfers.size());
+    const auto answered = std::count_if(c.transfers.begin(), c.transfers.end(), [](std::size_t n) { return n > 2; });
+    EXPECT_EQ(rig.chip.stats().bulk_in_answered, uint64_t(answered)) << c.waiting << " in " << c.capacity;
   }
+}
+
+TEST(Chip, StatusOnlyInTransfersAreNotAnswered) {
+  ChipRig rig;
+  rig.mpsse_mode();
+  EXPECT_EQ(rig.chip.bulk_in(0x81, 512), (Bytes{kStatus0, kStatus1}));  // a poll before any command
+  rig.queue_answer(3);
+  EXPECT_EQ(rig.chip.bulk_in(0x81, 512).size(), 5u);
+  EXPECT_EQ(rig.chip.bulk_in(0x81, 512).size(), 2u);  // and a poll after
+  rig.queue_answer(1);
+  EXPECT_EQ(rig.chip.bulk_in(0x81, 512).size(), 3u);
+  const Stats s = rig.chip.stats();
+  EXPECT_EQ(s.bulk_in_transfers, 4u);
+  EXPECT_EQ(s.bulk_in_answered, 2u);
+  EXPECT_EQ(s.bulk_in_bytes, 4u);
 }
 
 TEST(Chip, MpsseReachesTheBoardOnlyInMpsseModeOnChannelA) {
@@ -192,10 +210,10 @@ TEST(Chip, FaultsFollowTheOutTransferCount) {
 }
 
 TEST(Chip, StatsText) {
-  Stats s{1, 22, 333, 4444, 5};
+  Stats s{1, 22, 333, 4444, 5, 66};
   EXPECT_EQ(format_stats(s),
             "bulk_out_transfers 1\nbulk_out_bytes 22\nbulk_in_transfers 333\nbulk_in_bytes 4444\n"
-            "mpsse_bad_commands 5\n");
+            "mpsse_bad_commands 5\nbulk_in_answered 66\n");
 }
 
 }  // namespace

@@ -63,7 +63,7 @@ std::string format_stats(const Stats &s) {
   return "bulk_out_transfers " + std::to_string(s.bulk_out_transfers) + "\nbulk_out_bytes " +
          std::to_string(s.bulk_out_bytes) + "\nbulk_in_transfers " + std::to_string(s.bulk_in_transfers) +
          "\nbulk_in_bytes " + std::to_string(s.bulk_in_bytes) + "\nmpsse_bad_commands " +
-         std::to_string(s.mpsse_bad_commands) + "\n";
+         std::to_string(s.mpsse_bad_commands) + "\nbulk_in_answered " + std::to_string(s.bulk_in_answered) + "\n";
 }
 
 SetupPacket parse_setup(std::span<const uint8_t, 8> b) {
@@ -233,6 +233,7 @@ std::vector<uint8_t> Chip::bulk_in(uint8_t endpoint, std::size_t capacity) {
   Channel *c = channel_of_endpoint(endpoint);
   if (c == nullptr || capacity < 2) return out;
   ++stats_.bulk_in_transfers;
+  const uint64_t answered_before = stats_.bulk_in_bytes;
   while (out.size() + 2 <= capacity) {
     const std::size_t packet = std::min(kMaxPacket, capacity - out.size());
     const std::size_t payload = std::min(packet - 2, c->to_host.size());
@@ -244,6 +245,7 @@ std::vector<uint8_t> Chip::bulk_in(uint8_t endpoint, std::size_t capacity) {
     stats_.bulk_in_bytes += payload;
     if (payload < packet - 2 || c->to_host.empty()) break;  // a short packet ends the transfer
   }
+  if (stats_.bulk_in_bytes != answered_before) ++stats_.bulk_in_answered;
   return out;
 }
 

@@ -46,6 +46,9 @@ struct Stats {
   uint64_t bulk_in_transfers = 0;
   uint64_t bulk_in_bytes = 0;  // answer bytes, not the status bytes
   uint64_t mpsse_bad_commands = 0;
+  // IN transfers that carried at least one answer byte: the round trips a
+  // client needs, whatever the status-only polls between them.
+  uint64_t bulk_in_answered = 0;
 };
 std::string format_stats(const Stats &stats);
 

@@ -1,14 +1,16 @@
 // A plain libftdi1 client of an FT2232H in MPSSE mode, for the emulator's
 // tests: opens 0403:6010 (the serial given, if any), resets the chain and
 // prints the first 32 bits it shifts out of DR ("IDCODE 0x........"), the
-// IDCODE of the TAP nearest TDO.  `--bad` sends the unknown command 0xAB
-// instead and prints the two bytes the chip answers.  Any failure is one
+// IDCODE of the TAP nearest TDO.  `--rounds N` does that N times, each a
+// write and its read (N round trips, N lines).  `--bad` sends the unknown
+// command 0xAB instead and prints the two bytes the chip answers.  Any failure is one
 // line on standard error and status 1; every read gives up after 5 s.
 #include <ftdi.h>
 
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -51,12 +53,17 @@ std::vector<uint8_t> read_exactly(ftdi_context *ftdi, std::size_t count) {
 
 int main(int argc, char **argv) {
   bool bad = false;
+  int rounds = 1;
   const char *serial = nullptr;
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--bad") == 0)
+    if (std::strcmp(argv[i], "--bad") == 0) {
       bad = true;
-    else
+    } else if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc) {
+      rounds = std::atoi(argv[++i]);
+      if (rounds < 1 || rounds > 1000) return fail(nullptr, "--rounds takes 1 to 1000");
+    } else {
       serial = argv[i];
+    }
   }
   Context c;
   if (c.ftdi == nullptr) return fail(nullptr, "ftdi_new failed");
@@ -82,10 +89,12 @@ int main(int argc, char **argv) {
       0x39, 0x03, 0x00, 0,    0, 0, 0,  // 32 bits in (TDI 0), LSB first
       0x4B, 0x04, 0x1F,                 // back to Test-Logic-Reset
       0x87};
-  if (!write_all(c.ftdi, commands)) return fail(c.ftdi, "write");
-  const std::vector<uint8_t> id = read_exactly(c.ftdi, 4);
-  if (id.size() != 4) return fail(c.ftdi, "no IDCODE within 5 s");
-  std::printf("IDCODE 0x%08x\n",
-              unsigned(id[0]) | unsigned(id[1]) << 8 | unsigned(id[2]) << 16 | unsigned(id[3]) << 24);
+  for (int round = 0; round < rounds; ++round) {
+    if (!write_all(c.ftdi, commands)) return fail(c.ftdi, "write");
+    const std::vector<uint8_t> id = read_exactly(c.ftdi, 4);
+    if (id.size() != 4) return fail(c.ftdi, "no IDCODE within 5 s");
+    std::printf("IDCODE 0x%08x\n",
+                unsigned(id[0]) | unsigned(id[1]) << 8 | unsigned(id[2]) << 16 | unsigned(id[3]) << 24);
+  }
   return 0;
 }

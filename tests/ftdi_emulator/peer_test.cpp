@@ -140,14 +140,32 @@ TEST_F(FtdiEmulator, StatsCountTheTransfers) {
   const e2e::Result r = emulate({"--stats", path("stats").string()}, {kProbe});
   ASSERT_EQ(r.status, 0) << r.err;
   const Lines stats = e2e::split_lines(e2e::read_file(path("stats")));
-  ASSERT_EQ(stats.size(), 5u);
-  // The probe's 25 command bytes in one transfer, its 4 IDCODE bytes back.
+  ASSERT_EQ(stats.size(), 6u);
+  // The probe's 25 command bytes in one transfer, its 4 IDCODE bytes back
+  // in one IN transfer, whatever the status-only ones around it.
   EXPECT_EQ(stats[0], "bulk_out_transfers 1");
   EXPECT_EQ(stats[1], "bulk_out_bytes 25");
   EXPECT_EQ(stats[2].rfind("bulk_in_transfers ", 0), 0u);
   EXPECT_NE(stats[2], "bulk_in_transfers 0");
   EXPECT_EQ(stats[3], "bulk_in_bytes 4");
   EXPECT_EQ(stats[4], "mpsse_bad_commands 0");
+  EXPECT_EQ(stats[5], "bulk_in_answered 1");
+}
+
+// Each round trip (a write, then a read of its answers) is one answered IN
+// transfer, however often the client polled in between.
+TEST_F(FtdiEmulator, StatsCountAnsweredInTransfersAsRoundTrips) {
+  board("0x01");
+  const e2e::Result r = emulate({"--stats", path("stats").string()}, {kProbe, "--rounds", "3"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "IDCODE 0x0bc0e06b\nIDCODE 0x0bc0e06b\nIDCODE 0x0bc0e06b\n");
+  const Lines stats = e2e::split_lines(e2e::read_file(path("stats")));
+  ASSERT_EQ(stats.size(), 6u);
+  EXPECT_EQ(stats[0], "bulk_out_transfers 3");
+  EXPECT_EQ(stats[3], "bulk_in_bytes 12");
+  const std::string polls = stats[2].substr(std::string("bulk_in_transfers ").size());
+  EXPECT_GE(std::stoul(polls), 3u) << stats[2];
+  EXPECT_EQ(stats[5], "bulk_in_answered 3");
 }
 
 TEST_F(FtdiEmulator, BadCommandsAnswerFaAndTheirByte) {
@@ -158,7 +176,7 @@ TEST_F(FtdiEmulator, BadCommandsAnswerFaAndTheirByte) {
   const e2e::Result r = emulate({"--bad-command-at", "1", "--stats", path("stats").string()}, {kProbe});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "IDCODE 0xe06b85fa\n");
-  EXPECT_EQ(e2e::split_lines(e2e::read_file(path("stats"))).back(), "mpsse_bad_commands 1");
+  EXPECT_EQ(e2e::split_lines(e2e::read_file(path("stats"))).at(4), "mpsse_bad_commands 1");
 }
 
 TEST_F(FtdiEmulator, UnplugFailsTheReadAtOnceAndSilenceTimesOut) {
