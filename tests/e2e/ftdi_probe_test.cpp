@@ -1,0 +1,135 @@
+// The FTDI backend's own failures, each against an emulated FT2232H that
+// misbehaves on purpose (tests/ftdi_emulator): no such probe, two of them,
+// a probe unplugged, refusing a command or falling silent, and bad keys.
+// Each ends the command with one line and status 1 within its bound.
+// Registered only as ftdi.* (tests/CMakeLists.txt).
+#include <chrono>
+#include <filesystem>
+#include <string>
+
+#include "board_view.h"
+#include "support/emulated_probe.h"
+
+namespace {
+
+using namespace e2e;
+using Clock = std::chrono::steady_clock;
+
+const std::string kProbe = "jtagbox: FTDI probe 0403:6010";
+const std::string kChannelA = kProbe + " JTBX0001 channel A: ";
+
+class FtdiProbe : public FreshBoardTest {
+ protected:
+  void SetUp() override {
+    FreshBoardTest::SetUp();
+    if (!over_probe()) GTEST_FAIL() << "FtdiProbe.* runs over the ftdi backend only (ftdi.*)";
+    ASSERT_NE(port_ = serving_.start(env_["JTAG_PLATFORM"], path("serve.err")), 0) << "jtag-sim serve: no port";
+  }
+  void TearDown() override {
+    serving_.stop();
+    FreshBoardTest::TearDown();
+  }
+
+  // `command` through a probe of its own, emulated with `emulator_args`
+  // and JTAG_PLATFORM=`platform`.
+  Result through(const std::vector<std::string> &emulator_args, const std::string &platform, const std::string &command,
+                 const Lines &args) {
+    EmulatedProbe probe;
+    std::vector<std::string> all = {"--rbb", "127.0.0.1:" + std::to_string(port_)};
+    all.insert(all.end(), emulator_args.begin(), emulator_args.end());
+    if (!probe.start(all, path("emulator.err"))) {
+      ADD_FAILURE() << "ftdi-emulator did not start";
+      return {};
+    }
+    std::map<std::string, std::string> env = probe.client_environment();
+    env["JTAG_PLATFORM"] = platform;
+    return exec(bin(command), command, args, env);
+  }
+
+  ServeProcess serving_;
+  int port_ = 0;
+};
+
+TEST_F(FtdiProbe, EachFailureIsOneLineAndStatusOneWithinItsBound) {
+  const struct Case {
+    std::vector<std::string> emulator;
+    std::string platform, command;
+    Lines args;
+    std::string line;
+    double seconds;  // the bound
+  } cases[] = {
+      {{"--pid", "6014"},
+       "ftdi",
+       "JTAG_Reset",
+       {},
+       kProbe + ": no such USB device; plug the probe in, or name its IDs with JTAG_PLATFORM=ftdi:vid=VID,pid=PID",
+       2},
+      {{"--devices", "2"},
+       "ftdi",
+       "JTAG_Reset",
+       {},
+       kProbe + ": 2 probes found (serials: JTBX0002, JTBX0001); choose one with JTAG_PLATFORM=ftdi:serial=SERIAL",
+       2},
+      {{}, "ftdi:serial=NOPE", "JTAG_Reset", {}, kProbe + ": none has serial NOPE (serials found: JTBX0001)", 2},
+      {{"--unplug-after-out", "5"},
+       "ftdi",
+       "JTAG_ScanDump",
+       {"0c", "100000", "dump.hex"},
+       kChannelA + "was unplugged; plug it back in, then run JTAG_Reset",
+       2},
+      {{"--bad-command-at", "3"},
+       "ftdi",
+       "JTAG_Reset",
+       {},
+       kChannelA + "the probe refused command 0x8a (answered 0xfa 0x8a); unplug and replug the probe, then run "
+                   "JTAG_Reset",
+       2},
+      {{"--silent-after-out", "2"},
+       "ftdi",
+       "JTAG_Reset",
+       {},
+       kChannelA + "USB read failed: Operation timed out; check the cable",
+       5},
+      {{}, "ftdi:khz=0", "JTAG_Reset", {}, "jtagbox: JTAG_PLATFORM=ftdi:khz=0: bad value '0' for khz (1..30000)", 2},
+      {{},
+       "ftdi:channel=E",
+       "JTAG_Reset",
+       {},
+       "jtagbox: JTAG_PLATFORM=ftdi:channel=E: bad value 'E' for channel (A, B, C or D)",
+       2},
+      {{},
+       "ftdi:trst=2",
+       "JTAG_Reset",
+       {},
+       "jtagbox: JTAG_PLATFORM=ftdi:trst=2: bad value '2' for trst (4..15: ADBUS4-7, then ACBUS0-7 as 8-15; 0-3 "
+       "carry TCK, TDI, TDO, TMS)",
+       2},
+      {{},
+       "ftdi:bogus=1",
+       "JTAG_Reset",
+       {},
+       "jtagbox: JTAG_PLATFORM=ftdi:bogus=1: unknown key 'bogus' (ftdi takes serial, channel, khz, vid, pid, trst, "
+       "srst)",
+       2},
+  };
+  for (const Case &c : cases) {
+    const std::string label = c.platform + " " + (c.emulator.empty() ? "" : c.emulator[0]);
+    const auto start = Clock::now();
+    const Result r = through(c.emulator, c.platform, c.command, c.args);
+    const double took = std::chrono::duration<double>(Clock::now() - start).count();
+    EXPECT_EQ(r.status, 1) << label;
+    EXPECT_EQ(r.out, "") << label;
+    EXPECT_EQ(r.err, c.line + "\n") << label;
+    EXPECT_LT(took, c.seconds + 1.5) << label;  // the emulator's own start and stop included
+  }
+  // The dump the unplugged probe cut short does not look complete: nothing
+  // of it was written.
+  EXPECT_EQ(read_file(path("dump.hex")), "");
+  // A probe that answers again is driven from where the last run that went
+  // well left the TAP (no record was kept of the failed runs).
+  const Result again = through({}, "ftdi", "JTAG_Reset", {});
+  EXPECT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(again.out, "IDCODE = 0bc0e06b\n");
+}
+
+}  // namespace
