@@ -20,10 +20,13 @@ std::string backend() {
   return b != nullptr && *b != '\0' ? b : "sim";
 }
 
-bool over_wire() { return backend() == "rbb" || backend() == "xvc" || over_probe(); }
+bool over_wire() { return backend() == "rbb" || backend() == "xvc" || backend() == "xvcpeer" || over_probe(); }
 bool over_probe() { return backend() == "ftdi"; }
 
-bool backend_has_trst() { return backend() != "xvc"; }
+// The JTAG_PLATFORM scheme of a wire backend.
+static std::string wire_scheme() { return backend() == "xvcpeer" ? "xvc" : backend(); }
+
+bool backend_has_trst() { return backend() != "xvc" && backend() != "xvcpeer"; }
 
 fs::path bin(const std::string &name) {
   const char *p = std::getenv("JTAGBOX_PREFIX");
@@ -55,15 +58,20 @@ std::vector<std::string> split_lines(const std::string &text) {
 
 void BoardTest::SetUp() {
   ASSERT_TRUE(backend() == "sim" || over_wire())
-      << "JTAGBOX_E2E_BACKEND=" << backend() << " names no backend this suite can reach (sim, rbb, xvc, ftdi)";
+      << "JTAGBOX_E2E_BACKEND=" << backend() << " names no backend this suite can reach (sim, rbb, xvc, xvcpeer, ftdi)";
   char tmpl[] = "/tmp/jtagbox-e2e-XXXXXX";
   ASSERT_NE(::mkdtemp(tmpl), nullptr);
   dir_ = tmpl;
   env_["JTAG_PLATFORM"] = "sim:" + (dir_ / "board").string();
   env_["JTAG_TRACE"] = (dir_ / "trace").string();
   env_["XDG_STATE_HOME"] = (dir_ / "state").string();
-  if (backend() == "rbb" || over_probe()) {
+  if (backend() == "rbb" || backend() == "xvcpeer" || over_probe()) {
     ASSERT_NE(server_.start(env_["JTAG_PLATFORM"]), 0) << "jtag-sim serve printed no port";
+  }
+  if (backend() == "xvcpeer") {
+    // Vectors of 4 KiB: long scans go out in many shift: requests.
+    xvc_peer_ = std::make_unique<XvcPeer>(server_.port(), 4096);
+    ASSERT_NE(xvc_peer_->port(), 0) << "the test XVC server is not listening";
   }
   if (backend() == "xvc") {
     ASSERT_NE(server_.start_program("jtag-serve", {"jtag-serve", "--xvc", "0"}, env_["JTAG_PLATFORM"]), 0)
@@ -76,8 +84,11 @@ void BoardTest::SetUp() {
   }
 }
 
+int BoardTest::wire_port() const { return xvc_peer_ ? xvc_peer_->port() : server_.port(); }
+
 void BoardTest::TearDown() {
   probe_.stop();
+  if (xvc_peer_) xvc_peer_->stop();
   server_.stop();
   std::error_code ec;
   if (!HasFailure()) fs::remove_all(dir_, ec);
@@ -100,7 +111,7 @@ void BoardTest::sync_wire_record() {
     tdi = v[2].substr(v[2].size() - 1);
   }
   const std::string name = over_probe() ? std::string("ftdi-0403-6010-") + kProbeSerial + "-A"
-                                        : backend() + "-127.0.0.1-" + std::to_string(server_.port());
+                                        : wire_scheme() + "-127.0.0.1-" + std::to_string(wire_port());
   const fs::path record = dir_ / "state/jtagbox/tap-records" / name;
   fs::create_directories(record.parent_path());
   write_file(record, "jtagbox tap record 1\ntap=" + tap + "\ntms=" + tms + "\ntdi=" + tdi + "\n");
@@ -124,7 +135,7 @@ Result BoardTest::exec(const fs::path &program, const std::string &argv0, const 
     if (const char *eq = std::strchr(*e, '='); eq != nullptr) vars[std::string(*e, size_t(eq - *e))] = eq + 1;
   for (const auto &[k, v] : env_) vars[k] = v;
   const bool board_tool = program.filename() == "jtag-sim";
-  if (over_wire() && !board_tool) vars["JTAG_PLATFORM"] = backend() + ":127.0.0.1:" + std::to_string(server_.port());
+  if (over_wire() && !board_tool) vars["JTAG_PLATFORM"] = wire_scheme() + ":127.0.0.1:" + std::to_string(wire_port());
   if (over_probe() && !board_tool) {
     vars["JTAG_PLATFORM"] = "ftdi:trst=" + std::to_string(kProbeTrstPin);
     for (const auto &[k, v] : probe_.client_environment()) vars[k] = v;

@@ -8,11 +8,13 @@
 
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "support/emulated_probe.h"
 #include "support/rbb_wire.h"
+#include "support/xvc_peer.h"
 
 namespace e2e {
 
@@ -22,6 +24,8 @@ namespace e2e {
 // served by `jtag-sim serve` and reached over remote_bitbang; "xvc": the
 // same board served by `jtag-serve --xvc` and reached over XVC.
 std::string backend();
+// "xvcpeer": the same board served by `jtag-sim serve`, behind the tests'
+// own XVC server (support/xvc_peer.h), reached with JTAG_PLATFORM=xvc.
 // "ftdi": the same board served by `jtag-sim serve`, behind an emulated FTDI
 // probe (support/emulated_probe.h) reached with JTAG_PLATFORM=ftdi.
 bool over_wire();   // "rbb", "xvc" or "ftdi": the commands do not hold the board
@@ -85,8 +89,13 @@ class BoardTest : public ::testing::Test {
 
   std::filesystem::path dir_;
   std::filesystem::path stdout_file_;  // set only within run_to
+  // The port JTAG_PLATFORM names over a wire: the server's, or the test
+  // XVC server's in front of it.
+  int wire_port() const;
+
   ServeProcess server_;
   EmulatedProbe probe_;
+  std::unique_ptr<XvcPeer> xvc_peer_;
   int runs_ = 0;
 };
 
