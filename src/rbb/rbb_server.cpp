@@ -40,13 +40,18 @@ constexpr int kStopCheckMs = 100;
 constexpr int kIdleReleaseMs = 150;
 constexpr std::size_t kAnswerBufferBytes = std::size_t{64} * 1024;
 constexpr int kStalledClientSeconds = 5;
-// Bytes read ahead of what the board has acted on (rbb_server.h), taken
-// from the socket at most kReadChunkBytes at a time; and at most
-// kApplyChunkBytes acted on between two looks at the socket, so that the
-// answers keep flowing while a long batch is applied.
+// Bytes read ahead of what the board has acted on (rbb_server.h): at each
+// look at the socket everything it holds is taken, kReadChunkBytes at a
+// time, up to that bound; and at most kApplyChunkBytes, and for at most
+// kApplySliceMs, are acted on between two looks, so that a client that
+// writes far faster than the board acts (OpenOCD gives up on a full socket)
+// always finds room, and the answers keep flowing while a long batch is
+// applied.
 constexpr std::size_t kReadAheadBytes = std::size_t{64} * 1024 * 1024;
 constexpr std::size_t kReadChunkBytes = std::size_t{256} * 1024;
 constexpr std::size_t kApplyChunkBytes = std::size_t{64} * 1024;
+constexpr int kApplySliceMs = 2;
+constexpr std::size_t kBytesBetweenClockLooks = 1024;
 constexpr int kNextByteWaitMs = 250;
 
 volatile sig_atomic_t g_stop = 0;
@@ -216,18 +221,21 @@ class ClientSession {
   }
 
   void take_input() {
-    const size_t room = std::min(kReadChunkBytes, kReadAheadBytes - unapplied());
-    const ssize_t n = ::recv(fd_, chunk_.data(), room, 0);
-    if (n == 0) {
-      eof_ = true;  // what it sent before it left is still acted on
-      return;
+    while (reading() && end_ == End::Going) {
+      const size_t room = std::min(kReadChunkBytes, kReadAheadBytes - unapplied());
+      const ssize_t n = ::recv(fd_, chunk_.data(), room, MSG_DONTWAIT);
+      if (n == 0) {
+        eof_ = true;  // what it sent before it left is still acted on
+        return;
+      }
+      if (n < 0) {
+        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) finish(End::Gone);
+        return;
+      }
+      in_.append(chunk_.data(), size_t(n));
+      last_input_ = Clock::now();
+      if (size_t(n) < room) return;  // the socket is empty for now
     }
-    if (n < 0) {
-      if (errno != EAGAIN && errno != EINTR) finish(End::Gone);
-      return;
-    }
-    in_.append(chunk_.data(), size_t(n));
-    last_input_ = Clock::now();
   }
 
   void apply_some() {
@@ -236,9 +244,12 @@ class ClientSession {
       applied_ = 0;
     }
     const size_t stop_at = applied_ + std::min(unapplied(), kApplyChunkBytes);
+    const auto slice_end = Clock::now() + milliseconds(kApplySliceMs);
     try {
-      while (applied_ < stop_at && end_ == End::Going && !quit_ && owed_.size() < kAnswerBufferBytes)
+      while (applied_ < stop_at && end_ == End::Going && !quit_ && owed_.size() < kAnswerBufferBytes) {
         act(in_[applied_++]);
+        if (applied_ % kBytesBetweenClockLooks == 0 && Clock::now() >= slice_end) break;
+      }
     } catch (const PlatformError &e) {  // the board cannot be taken, or a row of it read
       no_board_ = e.what();
       finish(stopping() ? End::Stopped : End::NoBoard);
