@@ -16,7 +16,8 @@ prefix=$(cd "$2" && pwd)
 backend="${3:-sim}"
 suite="$build/bin/e2e_tests"
 [ -x "$suite" ] || { echo "e2e-against: no $suite (run scripts/build.sh $build first)" >&2; exit 1; }
-filter='-Tools.Bench*'
+# FtdiProbe.* needs the emulated FTDI probe: it runs as ftdi.* only.
+filter='-Tools.Bench*:FtdiProbe.*'
 if [ "$backend" != sim ]; then
   sim_only="$build/tests/e2e-sim-only.filter"
   [ -s "$sim_only" ] || { echo "e2e-against: no $sim_only (run scripts/build.sh $build first)" >&2; exit 1; }
