@@ -4,9 +4,13 @@
 #ifndef JTAGBOX_DRIVER_TCP_CONNECT_H
 #define JTAGBOX_DRIVER_TCP_CONNECT_H
 
+#include <memory>
 #include <string>
 
 #include "base/unique_fd.h"
+#include "driver/backend_arguments.h"
+#include "driver/line_driver.h"
+#include "driver/tap_record_file.h"
 
 namespace jtag {
 
@@ -16,6 +20,22 @@ std::string unbracketed_host(const std::string &host);
 // A connected, non-blocking socket with TCP_NODELAY, or an invalid one with
 // the reason in `error` ("cannot resolve: ...", "cannot connect: ...").
 UniqueFd connect_tcp(const std::string &host, const std::string &port, std::string &error);
+
+// The backend of an adapter on the network: `Lines(host, port)` on the
+// host and port JTAG_PLATFORM names, with the TAP record kept per server
+// as SCHEME-HOST-PORT (the port as written).  A record that cannot be read
+// stops the command before the wire is touched.
+template <typename Lines>
+Backend open_network_backend(const BackendArguments &arguments, const std::string &scheme) {
+  arguments.number("port", 1, 65535);
+  const std::string port = arguments.get("port");
+  const std::string host = unbracketed_host(arguments.require("host"));
+  Backend b;
+  b.record = tap_record_file(scheme + "-" + host + "-" + port);
+  b.record->load();
+  b.lines = std::make_unique<Lines>(host, port);
+  return b;
+}
 
 }  // namespace jtag
 

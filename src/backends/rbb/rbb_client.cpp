@@ -286,15 +286,6 @@ class RbbLines final : public LineDriver {
 
 }  // namespace
 
-Backend open_rbb_backend(const BackendArguments &arguments) {
-  arguments.number("port", 1, 65535);
-  const std::string port = arguments.get("port");  // as written: it names the TAP record
-  const std::string host = unbracketed_host(arguments.require("host"));
-  Backend b;
-  b.record = tap_record_file("rbb-" + host + "-" + port);
-  b.record->load();  // a record that cannot be read stops the command before the wire is touched
-  b.lines = std::make_unique<RbbLines>(host, port);
-  return b;
-}
+Backend open_rbb_backend(const BackendArguments &arguments) { return open_network_backend<RbbLines>(arguments, "rbb"); }
 
 }  // namespace jtag::rbb

@@ -241,15 +241,6 @@ class XvcLines final : public LineDriver {
 
 uint64_t shift_requests_sent() { return g_shift_requests; }
 
-Backend open_xvc_backend(const BackendArguments &arguments) {
-  arguments.number("port", 1, 65535);
-  const std::string port = arguments.get("port");  // as written: it names the TAP record
-  const std::string host = unbracketed_host(arguments.require("host"));
-  Backend b;
-  b.record = tap_record_file("xvc-" + host + "-" + port);
-  b.record->load();  // a record that cannot be read stops the command before the wire is touched
-  b.lines = std::make_unique<XvcLines>(host, port);
-  return b;
-}
+Backend open_xvc_backend(const BackendArguments &arguments) { return open_network_backend<XvcLines>(arguments, "xvc"); }
 
 }  // namespace jtag::xvc
