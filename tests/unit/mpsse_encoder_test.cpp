@@ -1,7 +1,7 @@
 // The MPSSE bytes of the FTDI backend, written out by hand from FTDI's
 // command set (AN108): shifts split into whole bytes, bits and the last bit
 // on a TMS command; TMS moves gathered; TDO taken from the right bits of the
-// answers; writes that fit the chip's buffers.
+// answers; writes cut to size, send-immediate where answers are owed.
 #include "backends/ftdi/mpsse_encoder.h"
 
 #include <gtest/gtest.h>
@@ -157,105 +157,88 @@ TEST(TdoDecoder, ARefusedCommandOrAnAnswerOutOfStepIsSaid) {
   for (const auto &r : rows) EXPECT_EQ(refusal(r.answers), r.want);
 }
 
-// The writes of everything pending, as the backend makes them; when the
-// encoder says to wait, the answers in flight come (made up here: only
-// those of what was written).  Returns the writes.
-std::vector<Bytes> writes_of(MpsseEncoder &encoder, TdoDecoder &decoder, size_t write, size_t answer_room) {
+// Everything pending in writes of at most `write` bytes (one more for the
+// closing 0x87), as the backend makes them.
+std::vector<Bytes> writes_of(MpsseEncoder &encoder, size_t write) {
   std::vector<Bytes> writes;
-  while (encoder.pending_size() > 0 && writes.size() < 10000) {
-    Bytes next = encoder.next_write(write, answer_room);
-    if (next.empty()) {
-      EXPECT_GT(encoder.in_flight(), 0U) << "a wait with no answer in flight";
-      const Bytes answers(encoder.in_flight(), 0x00);
-      decoder.feed(answers.data(), answers.size());
-      continue;
-    }
-    EXPECT_LE(encoder.in_flight(), answer_room) << "write " << writes.size();
-    writes.push_back(std::move(next));
-  }
+  while (encoder.pending_size() > 0 && writes.size() < 10000) writes.push_back(encoder.take_write(write));
   return writes;
 }
 
-TEST(MpsseEncoder, AMegabitShiftTakesAtMostTwoWritesPer32KiBits) {
+TEST(MpsseEncoder, AMegabitShiftGoesInWritesOf64KiBWithOneSendImmediateAtTheEnd) {
   for (const bool read : {false, true}) {
     TdoDecoder decoder;
     MpsseEncoder encoder(decoder);
     const size_t n = size_t(1) << 20;
-    const BitVector in = pattern(n);
-    encoder.shift(in, read);
-    EXPECT_EQ(encoder.pending_answers(), read ? (n - 1) / 8 + 2 : 0U);  // bytes, the bits left, the last bit
+    encoder.shift(pattern(n), read);
+    const size_t answers = read ? (n - 1) / 8 + 2 : 0;  // bytes, the bits left, the last bit
+    EXPECT_EQ(encoder.pending_answers(), answers);
     const Bytes all = encoder.pending();
-    const auto writes = writes_of(encoder, decoder, 4096, 4094);
-    EXPECT_LE(writes.size(), 2 + n / 32768) << "read " << read;
+    const auto writes = writes_of(encoder, 65536);
+    ASSERT_EQ(writes.size(), (all.size() + 65535) / 65536) << "read " << read;
     Bytes joined;
-    for (const Bytes &w : writes) {
-      EXPECT_LE(w.size(), 4096U);
-      const bool immediate = !w.empty() && w.back() == 0x87;
-      EXPECT_EQ(immediate, read) << "send immediate only after reads";
-      joined.insert(joined.end(), w.begin(), w.end() - (immediate ? 1 : 0));
+    for (size_t i = 0; i < writes.size(); ++i) {
+      const bool last = i + 1 == writes.size();
+      EXPECT_EQ(writes[i].size(), last ? all.size() % 65536 + (read ? 1 : 0) : 65536U) << i;
+      joined.insert(joined.end(), writes[i].begin(), writes[i].end() - (last && read ? 1 : 0));
     }
+    EXPECT_EQ(writes.back().back() == 0x87, read) << "send immediate only when answers are owed";
     EXPECT_EQ(joined, all) << "read " << read;
+    EXPECT_EQ(encoder.in_flight(), answers);
   }
 }
 
-// A write stops where the answers would exceed what is allowed, and never
-// inside the data of a command that answers.
-TEST(MpsseEncoder, AWriteBringsNoMoreAnswersThanAllowedAndCutsNoRead) {
+// A write may end inside a command, the chip takes the rest from the next
+// one; the answers of the data written so far are in flight at once.
+TEST(MpsseEncoder, AWriteMayCutACommandAndTheAnswersOfItsDataAreInFlight) {
   TdoDecoder decoder;
   MpsseEncoder encoder(decoder);
   encoder.command({0x85});
   encoder.shift(pattern(8 * 300 + 1), true);  // 0x39 with 300 data bytes, then 0x6B
   encoder.echo();
-  EXPECT_EQ(encoder.fitting_length(4096, 299), 4U);  // 0x85 and the header of 0x39
-  const Bytes first = encoder.take_write(4096, 100);
-  EXPECT_EQ(first, (Bytes{0x85, 0x39, 0x2B, 0x01}));   // no answers: no 0x87
-  EXPECT_EQ(encoder.fitting_length(4096, 300), 302U);  // the data, then 0x6B 0x00 without its data byte
-  EXPECT_EQ(encoder.fitting_length(4096, 301), 303U);
-  EXPECT_EQ(encoder.fitting_length(4096, 303), 304U);
-  EXPECT_EQ(encoder.fitting_length(50, 1000), 0U);
   EXPECT_EQ(encoder.pending_answers(), 303U);
-  const Bytes rest = encoder.take_write(4096, 1000);
-  ASSERT_EQ(rest.size(), 300 + 3 + 1 + 1U);
+  const Bytes first = encoder.take_write(100);
+  EXPECT_EQ(Bytes(first.begin(), first.begin() + 4), (Bytes{0x85, 0x39, 0x2B, 0x01}));
+  EXPECT_EQ(first.size(), 100U);  // no 0x87 inside the data
+  EXPECT_EQ(encoder.in_flight(), 96U);
+  const Bytes rest = encoder.take_write(4096);
+  ASSERT_EQ(rest.size(), 204 + 3 + 1 + 1U);
   EXPECT_EQ(rest[rest.size() - 2], 0xAA);
   EXPECT_EQ(rest.back(), 0x87);
   EXPECT_EQ(encoder.pending_size(), 0U);
   EXPECT_EQ(encoder.in_flight(), 303U);
 }
 
-// 0x87 follows a whole command: a write that calls for answers ends right
-// after the last command that answers, never inside the one after it.
-TEST(MpsseEncoder, SendImmediateFollowsAWholeCommand) {
+// Answers owed from an earlier write are sent at once when the stream
+// runs out, even if the last write asks none of its own.
+TEST(MpsseEncoder, TheWriteThatEmptiesTheStreamEndsWithSendImmediateWhileAnswersAreOwed) {
   TdoDecoder decoder;
   MpsseEncoder encoder(decoder);
   encoder.tms(false, false, true);             // 0x6B 0x00 0x00
   encoder.shift(pattern(8 * 200 + 1), false);  // 0x19 with 200 bytes
-  const Bytes w = encoder.take_write(100, 4094);
-  EXPECT_EQ(w, (Bytes{0x6B, 0x00, 0x00, 0x87}));
-  EXPECT_EQ(encoder.pending().front(), 0x19);
+  const Bytes w = encoder.take_write(100);
+  EXPECT_EQ(Bytes(w.begin(), w.begin() + 4), (Bytes{0x6B, 0x00, 0x00, 0x19}));
+  EXPECT_EQ(w.size(), 100U);
+  const Bytes rest = encoder.take_write(4096);
+  EXPECT_EQ(rest.back(), 0x87);
+  const Bytes answer{0x80};
+  decoder.feed(answer.data(), answer.size());
+  encoder.tms(true, false, false);
+  EXPECT_EQ(encoder.take_write(4096), (Bytes{0x4B, 0x00, 0x01}));  // nothing owed: no 0x87
 }
 
-TEST(MpsseEncoder, ByteReadsFitAWrite) {
-  const struct {
-    size_t limit, bytes;
-    Bytes headers;  // the length fields of the byte commands, in order
-  } rows[] = {
-      {4080, 10000, {0xEF, 0x0F, 0xEF, 0x0F, 0x2F, 0x07}},  // 4080, 4080, 1840
-      {368, 400, {0x6F, 0x01, 0x1F, 0x00}},                 // the FT2232D's: 368, 32
-  };
-  for (const auto &r : rows) {
-    TdoDecoder decoder;
-    MpsseEncoder encoder(decoder);
-    encoder.limit_read_commands(r.limit);
-    encoder.shift(pattern(8 * r.bytes + 1), true);
-    Bytes headers;
-    const Bytes &out = encoder.pending();
-    for (size_t at = 0; at < out.size() && out[at] == 0x39;) {
-      headers.push_back(out[at + 1]);
-      headers.push_back(out[at + 2]);
-      at += 3 + (size_t(out[at + 1]) | size_t(out[at + 2]) << 8) + 1;
-    }
-    EXPECT_EQ(headers, r.headers) << r.limit;
+TEST(MpsseEncoder, LongReadsUseWholeByteCommandsOf64KiB) {
+  TdoDecoder decoder;
+  MpsseEncoder encoder(decoder);
+  encoder.shift(pattern(8 * (65536 + 10) + 1), true);
+  Bytes headers;
+  const Bytes &out = encoder.pending();
+  for (size_t at = 0; at < out.size() && out[at] == 0x39;) {
+    headers.push_back(out[at + 1]);
+    headers.push_back(out[at + 2]);
+    at += 3 + (size_t(out[at + 1]) | size_t(out[at + 2]) << 8) + 1;
   }
+  EXPECT_EQ(headers, (Bytes{0xFF, 0xFF, 0x09, 0x00}));
 }
 
 TEST(MpsseEncoder, AWriteWithoutReadsHasNoSendImmediate) {
@@ -263,7 +246,7 @@ TEST(MpsseEncoder, AWriteWithoutReadsHasNoSendImmediate) {
   MpsseEncoder encoder(decoder);
   encoder.shift(pattern(100), false);
   encoder.tms(false, false, false);  // joins the last bit's TMS command: TDI is low on both
-  const Bytes w = encoder.take_write(4096, 4094);
+  const Bytes w = encoder.take_write(4096);
   EXPECT_NE(w.back(), 0x87);
   EXPECT_EQ(w.size(), 3 + 12 + 3 + 3U);
   EXPECT_EQ(Bytes(w.end() - 3, w.end()), (Bytes{0x4B, 0x01, 0x01}));

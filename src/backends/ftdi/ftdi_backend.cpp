@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "backends/ftdi/bulk_pipe.h"
 #include "backends/ftdi/ftdi_options.h"
 #include "backends/ftdi/mpsse_encoder.h"
 #include "driver/tap_record_file.h"
@@ -20,22 +21,19 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The MPSSE families: the command buffer a write fills, the answer buffer
-// the answers in flight must fit in (less two bytes of slack), the fastest TCK.
+// The MPSSE families: the fastest TCK, the extra commands, the channels.
 struct Chip {
   const char *name;
-  size_t write_bytes;
-  size_t answer_bytes;
   unsigned max_khz;
   bool h_family;         // has 0x8A, 0x8D, 0x97
   unsigned mpsse_ports;  // channels A.. with an MPSSE
 };
 
 const Chip *chip_of(ftdi_chip_type type) {
-  static constexpr Chip k2232h{"FT2232H", 4096, 4096, kMaxKhzH, true, 2};
-  static constexpr Chip k4232h{"FT4232H", 4096, 2048, kMaxKhzH, true, 2};
-  static constexpr Chip k232h{"FT232H", 4096, 1024, kMaxKhzH, true, 1};
-  static constexpr Chip k2232d{"FT2232D", 384, 384, kMaxKhzD, false, 2};
+  static constexpr Chip k2232h{"FT2232H", kMaxKhzH, true, 2};
+  static constexpr Chip k4232h{"FT4232H", kMaxKhzH, true, 2};
+  static constexpr Chip k232h{"FT232H", kMaxKhzH, true, 1};
+  static constexpr Chip k2232d{"FT2232D", kMaxKhzD, false, 2};
   switch (type) {
     case TYPE_2232H: return &k2232h;
     case TYPE_4232H: return &k4232h;
@@ -45,9 +43,11 @@ const Chip *chip_of(ftdi_chip_type type) {
   }
 }
 
-constexpr size_t kReadBytes = 1 << 16;
-// One bulk IN transfer: Linux's usbfs takes 16 KiB at most in one.
-constexpr unsigned kReadChunkBytes = 1 << 14;
+// One bulk OUT transfer at most: the chip takes it at the pace of TCK while
+// the answers it calls for are read (bulk_pipe.h).
+constexpr size_t kWriteBytes = 1 << 16;
+// Answers read before the first 0xFA 0xAA: the stale bytes of an earlier run.
+constexpr size_t kMaxNoiseBytes = 1 << 18;
 constexpr unsigned char kLatencyMs = 2;
 constexpr int kUsbTimeoutMs = kAnswerSeconds * 1000;
 constexpr uint8_t kJtagDirections = 0x0B;  // TCK, TDI, TMS out; TDO in
@@ -95,24 +95,28 @@ class FtdiLines final : public LineDriver {
   // The MPSSE on, the chip in step, the clock and the pins set.
   void start() {
     check_libftdi(ftdi_set_latency_timer(context_.get(), kLatencyMs), "cannot set the latency timer");
-    check_libftdi(ftdi_read_data_set_chunksize(context_.get(), kReadChunkBytes), "cannot set the read size");
-    check_libftdi(ftdi_write_data_set_chunksize(context_.get(), unsigned(chip_->write_bytes)),
-                  "cannot set the write size");
     check_libftdi(ftdi_set_bitmode(context_.get(), 0, BITMODE_RESET), "cannot reset the bit mode");
     check_libftdi(ftdi_set_bitmode(context_.get(), kJtagDirections, BITMODE_MPSSE), "cannot enter MPSSE mode");
     check_libftdi(ftdi_tcioflush(context_.get()), "cannot purge the buffers");
-    get_in_step();
-    encoder_.limit_read_commands(chip_->write_bytes - 16);
+    pipe_ = std::make_unique<BulkPipe>(
+        BulkPipe::Endpoints{context_->usb_ctx, context_->usb_dev, static_cast<unsigned char>(context_->in_ep),
+                            static_cast<unsigned char>(context_->out_ep), size_t(context_->max_packet_size)},
+        [this](const uint8_t *data, size_t size) { take_answers(data, size); },
+        [this] { return (written_any_ && !in_step_) || encoder_.in_flight() > 0; });
+    // AN108's way into step: the bad command 0xAA, answered 0xFA 0xAA,
+    // before anything else.  What the chip held from an earlier run comes
+    // before that answer and is dropped; it costs no round trip of its own.
+    encoder_.command({mpsse::kBogus});
     encoder_.command({mpsse::kLoopbackOff});
     if (chip_->h_family) encoder_.command({mpsse::kDivideBy5Off, mpsse::kAdaptiveClockOff, mpsse::kThreePhaseOff});
     const uint16_t divisor = tck_divisor(options_.khz, chip_->max_khz);
+    tck_khz_ = chip_->max_khz / (1U + divisor);
     encoder_.command({mpsse::kClockDivisor, uint8_t(divisor & 0xFF), uint8_t(divisor >> 8)});
     if (options_.trst) set_pin(*options_.trst, true);
     if (options_.srst) set_pin(*options_.srst, true);
     encoder_.command({mpsse::kSetLowPins, low_levels_, low_directions_});
     if (high_directions_ != 0) encoder_.command({mpsse::kSetHighPins, high_levels_, high_directions_});
-    // Checked with the first answers the run needs: no round trip of its own.
-    encoder_.echo();
+    // Confirmed, with the 0xAA, by the first answers the run needs.
   }
 
   bool clock(bool tms, bool tdi) override {
@@ -165,10 +169,7 @@ class FtdiLines final : public LineDriver {
     drive_reset(*options_.srst, asserted);
   }
 
-  void flush() override {
-    encoder_.echo();  // answered only after everything before it was done
-    sync();
-  }
+  void flush() override { sync(); }
 
   void finish() override { flush(); }
 
@@ -253,82 +254,93 @@ class FtdiLines final : public LineDriver {
            " has no MPSSE; use channel A" + (chip_->mpsse_ports > 1 ? " or B" : ""));
   }
 
-  // AN108's way into step: a bad command, answered 0xFA and the command.
-  // Whatever the chip held before that answer is dropped.
-  void get_in_step() {
-    write_piece({mpsse::kBogus});
-    std::vector<uint8_t> seen;
-    const auto until = Clock::now() + std::chrono::seconds(kAnswerSeconds);
-    while (seen.size() < 2 || seen[seen.size() - 2] != mpsse::kBadCommand || seen.back() != mpsse::kBogus) {
-      if (Clock::now() >= until) fail(no_answer());
-      const int got = ftdi_read_data(context_.get(), buffer_.data(), int(buffer_.size()));
-      if (got < 0) usb_failed("read", got);
-      if (got == 0) std::this_thread::sleep_for(std::chrono::microseconds(200));
-      seen.insert(seen.end(), buffer_.begin(), buffer_.begin() + got);
-      if (seen.size() > 4 * kReadBytes) fail("answers nothing but noise to the bad command 0xaa");
-    }
-  }
-
   std::string no_answer() const {
     return "no answer within " + std::to_string(kAnswerSeconds) +
            " s; check the probe's power and cable, then unplug and replug it";
   }
 
+  // Everything sent goes, and everything it answers comes.  An echo at the
+  // end (answered only after all before it was done) confirms what answers
+  // nothing, so one round trip serves both the answers and the confirmation;
+  // nothing new since the last echo asks nothing.
   void sync() {
+    if (encoder_.stream_end() != confirmed_) {
+      encoder_.echo();
+      confirmed_ = encoder_.stream_end();
+    }
     transmit(true);
     receive_until(0);
   }
 
   // Writes what is pending: with `everything`, all of it, else only as many
-  // full writes as there are.  A write never brings more answers than the
-  // chip's answer buffer has room for; when the next one would, and answers
-  // are in flight, they are taken first.
+  // full writes as there are.
   void transmit(bool everything) {
     while (encoder_.pending_size() > 0) {
-      if (!everything && encoder_.pending_size() < chip_->write_bytes) return;
-      const std::vector<uint8_t> write = encoder_.next_write(chip_->write_bytes, chip_->answer_bytes - 2);
-      if (write.empty())
-        receive_until(encoder_.pending_answers());  // every answer in flight
-      else
-        write_piece(write);
+      if (!everything && encoder_.pending_size() < kWriteBytes) return;
+      write_piece(encoder_.take_write(kWriteBytes));
     }
   }
 
-  // One bulk transfer, straight through libusb so that its error is known.
+  // One bulk transfer, answers taken while it goes.  The chip takes it at
+  // the pace of TCK: at most 8 TCKs a byte, and twice that for slack.
   void write_piece(const std::vector<uint8_t> &bytes) {
-    int done = 0;
-    const int r =
-        libusb_bulk_transfer(context_->usb_dev, static_cast<unsigned char>(context_->in_ep),
-                             const_cast<unsigned char *>(bytes.data()), int(bytes.size()), &done, kUsbTimeoutMs);
-    if (r == LIBUSB_ERROR_TIMEOUT)
-      fail("took no command within " + std::to_string(kAnswerSeconds) + " s; " +
-           "check the probe's power and cable, then unplug and replug it");
-    if (r != 0) usb_failed("write", r);
-    if (size_t(done) != bytes.size()) fail("took only part of a write");
+    written_any_ = true;
+    const unsigned seconds = kAnswerSeconds + unsigned((16 * bytes.size() / tck_khz_ + 999) / 1000);
+    try {
+      pipe_->write(bytes, std::chrono::seconds(seconds));
+    } catch (const PipeError &e) {
+      if (e.kind == PipeError::Kind::kWriteTimeout)
+        fail("took no command within " + std::to_string(seconds) + " s; " +
+             "check the probe's power and cable, then unplug and replug it");
+      pipe_failed(e);
+    }
   }
 
   void receive_until(size_t awaited) {
-    auto last_answer = Clock::now();
-    while (decoder_.awaited() > awaited) {
-      const int got = ftdi_read_data(context_.get(), buffer_.data(), int(buffer_.size()));
-      if (got < 0) usb_failed("read", got);
-      if (got == 0) {
-        if (Clock::now() - last_answer >= std::chrono::seconds(kAnswerSeconds)) silent();
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-        continue;
-      }
-      last_answer = Clock::now();
-      last_answers_.assign(buffer_.begin(), buffer_.begin() + got);
-      if (size_t(got) > encoder_.in_flight()) {  // more than the commands written call for
-        const auto refused = TdoDecoder::refused_in(buffer_.data(), size_t(got));
-        fail((refused ? refusal_text(*refused) : "the probe answered more than it was asked") + kReplug);
-      }
-      try {
-        decoder_.feed(buffer_.data(), size_t(got));
-      } catch (const AnswerError &e) {
-        fail(e.what() + std::string(kReplug));
-      }
+    try {
+      pipe_->read_until([&] { return in_step_ && decoder_.awaited() <= awaited; },
+                        std::chrono::seconds(kAnswerSeconds));
+    } catch (const PipeError &e) {
+      pipe_failed(e);
     }
+  }
+
+  [[noreturn]] void pipe_failed(const PipeError &e) const {
+    if (e.kind == PipeError::Kind::kSilent) silent();
+    usb_failed(e.writing ? "write" : "read", e.code);
+  }
+
+  // The answers as they come: first the way into step, then the answers
+  // of the commands sent, checked as they are decoded.
+  void take_answers(const uint8_t *data, size_t size) {
+    const size_t skipped = in_step_ ? 0 : skip_to_step(data, size);
+    data += skipped;
+    size -= skipped;
+    if (size == 0) return;
+    last_answers_.assign(data, data + size);
+    if (size > encoder_.in_flight()) {  // more than the commands written call for
+      const auto refused = TdoDecoder::refused_in(data, size);
+      fail((refused ? refusal_text(*refused) : "the probe answered more than it was asked") + kReplug);
+    }
+    try {
+      decoder_.feed(data, size);
+    } catch (const AnswerError &e) {
+      fail(e.what() + std::string(kReplug));
+    }
+  }
+
+  // The bytes up to and with the first 0xFA 0xAA.
+  size_t skip_to_step(const uint8_t *data, size_t size) {
+    for (size_t i = 0; i < size; ++i) {
+      const bool marker = previous_noise_ == mpsse::kBadCommand && data[i] == mpsse::kBogus;
+      previous_noise_ = data[i];
+      if (marker) {
+        in_step_ = true;
+        return i + 1;
+      }
+      if (++noise_bytes_ > kMaxNoiseBytes) fail("answers nothing but noise to the bad command 0xaa");
+    }
+    return size;
   }
 
   // Answers stopped short.  A refused command that called for answers
@@ -344,8 +356,7 @@ class FtdiLines final : public LineDriver {
     if (code == LIBUSB_ERROR_NO_DEVICE ||
         libusb_get_configuration(context_->usb_dev, &configuration) == LIBUSB_ERROR_NO_DEVICE)
       fail("was unplugged; plug it back in, then run JTAG_Reset");
-    const std::string why = code == -1 ? ftdi_get_error_string(context_.get()) : libusb_strerror(code);
-    fail(std::string("USB ") + what + " failed: " + why + "; check the cable");
+    fail(std::string("USB ") + what + " failed: " + libusb_strerror(code) + "; check the cable");
   }
 
   BitVector take_back(size_t n) {
@@ -389,9 +400,15 @@ class FtdiLines final : public LineDriver {
   std::string serial_;
   TdoDecoder decoder_;
   MpsseEncoder encoder_{decoder_};
-  std::deque<size_t> deferred_;  // the lengths of the deferred shifts not yet collected
-  std::vector<uint8_t> buffer_ = std::vector<uint8_t>(kReadBytes);
-  std::vector<uint8_t> last_answers_;  // the last read that brought any
+  std::deque<size_t> deferred_;     // the lengths of the deferred shifts not yet collected
+  std::unique_ptr<BulkPipe> pipe_;  // after context_: gone before the device is closed
+  unsigned tck_khz_ = 1;            // the TCK set, as the chip divides its clock
+  bool written_any_ = false;
+  uint64_t confirmed_ = 0;  // the stream's end at the last echo
+  bool in_step_ = false;    // the answer to the first 0xAA came
+  uint8_t previous_noise_ = 0;
+  size_t noise_bytes_ = 0;
+  std::vector<uint8_t> last_answers_;  // the last answers that came
   uint8_t low_levels_ = kTmsPin;       // TCK low, TDI low, TMS high
   uint8_t low_directions_ = kJtagDirections;
   uint8_t high_levels_ = 0;

@@ -123,7 +123,7 @@ void MpsseEncoder::shift(const BitVector &in, bool read) {
 
 void MpsseEncoder::whole_bytes(const BitVector &in, size_t from, size_t count, bool read) {
   for (size_t done = 0; done < count;) {
-    const size_t bytes = std::min((count - done) / 8, read ? max_read_bytes_ : mpsse::kMaxBytesPerCommand);
+    const size_t bytes = std::min((count - done) / 8, mpsse::kMaxBytesPerCommand);
     out_.push_back(read ? mpsse::kBytesInOut : mpsse::kBytesOut);
     out_.push_back(uint8_t((bytes - 1) & 0xFF));
     out_.push_back(uint8_t((bytes - 1) >> 8));
@@ -158,7 +158,7 @@ void MpsseEncoder::echo() {
 
 void MpsseEncoder::mark_answers(uint64_t begin, uint64_t end, unsigned weight) {
   pending_answers_ += size_t(end - begin) * weight;
-  answering_.push_back({begin, end, weight});  // one per command: a write never cuts one
+  answering_.push_back({begin, end, weight});
 }
 
 size_t MpsseEncoder::answers_in(size_t length) const {
@@ -171,46 +171,14 @@ size_t MpsseEncoder::answers_in(size_t length) const {
   return answers;
 }
 
-size_t MpsseEncoder::fitting_length(size_t max_bytes, size_t answers_allowed) const {
-  const size_t limit = std::min(max_bytes, out_.size());
-  size_t answers = 0;
-  for (const Answering &r : answering_) {
-    const size_t begin = size_t(r.begin - sent_), end = size_t(r.end - sent_);
-    if (begin >= limit) break;
-    const size_t here = (end - begin) * r.weight;
-    if (end > limit || answers + here > answers_allowed) return begin;  // the command's data waits whole
-    answers += here;
-  }
-  return limit;
-}
-
-std::vector<uint8_t> MpsseEncoder::next_write(size_t max_bytes, size_t answer_room) {
-  const size_t flying = in_flight();
-  const size_t room = answer_room - std::min(answer_room, flying);
-  const size_t whole = std::min(out_.size(), max_bytes - 1);
-  if (flying > 0 && fitting_length(whole, room) < fitting_length(whole, SIZE_MAX)) return {};
-  return take_write(max_bytes, room);
-}
-
-std::vector<uint8_t> MpsseEncoder::take_write(size_t max_bytes, size_t answers_allowed) {
-  size_t length = fitting_length(max_bytes, answers_allowed);
-  if (answers_in(length) > 0) {
-    // 0x87 goes between two commands: after the last one that answers.
-    length = fitting_length(max_bytes - 1, answers_allowed);
-    size_t last_end = 0;
-    for (const Answering &r : answering_) {
-      if (r.end - sent_ > length) break;
-      last_end = size_t(r.end - sent_);
-    }
-    length = last_end;
-  }
-  const size_t answers = answers_in(length);
-  pending_answers_ -= answers;
+std::vector<uint8_t> MpsseEncoder::take_write(size_t max_bytes) {
+  const size_t length = std::min(max_bytes, out_.size());
+  pending_answers_ -= answers_in(length);
   std::vector<uint8_t> write(out_.begin(), out_.begin() + std::ptrdiff_t(length));
-  if (answers > 0) write.push_back(mpsse::kSendImmediate);
   out_.erase(out_.begin(), out_.begin() + std::ptrdiff_t(length));
   sent_ += length;
   while (!answering_.empty() && answering_.front().end <= sent_) answering_.pop_front();
+  if (out_.empty() && in_flight() > 0) write.push_back(mpsse::kSendImmediate);
   return write;
 }
 

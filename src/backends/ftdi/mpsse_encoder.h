@@ -52,8 +52,6 @@ inline constexpr uint8_t kBogus = 0xAA;       // no such command: answered kBadC
 inline constexpr uint8_t kBadCommand = 0xFA;  // the answer to a command the chip refused
 inline constexpr size_t kMaxTmsBits = 7;
 inline constexpr size_t kMaxBytesPerCommand = 65536;
-// A byte read that fits a write of the H chips' 4 KiB with what goes before it.
-inline constexpr size_t kDefaultReadCommandBytes = 4096 - 16;
 }  // namespace mpsse
 
 // The answer stream is not what the commands sent call for.
@@ -123,26 +121,15 @@ class MpsseEncoder {
   // taken by the decoder.
   size_t pending_answers() const { return pending_answers_; }
   size_t in_flight() const { return decoder_.awaited() - pending_answers_; }
+  // Bytes ever put in the stream: a mark of how far it has come.
+  uint64_t stream_end() const { return end_offset(); }
 
-  // The next write, at most `max_bytes`, so that the answers in flight stay
-  // within `answer_room` (the chip's answer buffer); empty when it must wait
-  // until the answers in flight have been taken.
-  std::vector<uint8_t> next_write(size_t max_bytes, size_t answer_room);
-
-  // A byte read command answers as its data comes, but nothing here relies
-  // on the answers of a command before all of its data is written: a write
-  // never cuts the data of a command that answers, and such a command is at
-  // most `bytes` long, so that it fits one write.
-  void limit_read_commands(size_t bytes) { max_read_bytes_ = bytes; }
-
-  // The length of the longest first part of what is pending, at most
-  // `max_bytes`, whose answers number at most `answers_allowed`, ending
-  // outside the data of any command that answers.
-  size_t fitting_length(size_t max_bytes, size_t answers_allowed) const;
-  // Takes that part off the stream for one write: the bytes, with 0x87
-  // (send immediate) after them when they call for answers, so that none
-  // waits in the chip.  The 0x87 counts in `max_bytes`.
-  std::vector<uint8_t> take_write(size_t max_bytes, size_t answers_allowed);
+  // The next write: at most `max_bytes` of the stream, cut anywhere, for
+  // the chip carries on with a command whose rest comes in the next write.
+  // The write that empties the stream ends with 0x87 (send immediate) when
+  // answers are owed, so that none waits in the chip for its latency timer;
+  // the stream's end is always between two commands.
+  std::vector<uint8_t> take_write(size_t max_bytes);
 
  private:
   struct Answering {  // stream bytes [begin, end) each calling for `weight` answers
@@ -160,7 +147,6 @@ class MpsseEncoder {
   uint64_t sent_ = 0;                // stream offset of out_[0]
   std::deque<Answering> answering_;  // in stream order
   size_t pending_answers_ = 0;
-  size_t max_read_bytes_ = mpsse::kDefaultReadCommandBytes;
   uint64_t open_tms_ = UINT64_MAX;  // stream offset of a TMS-out command that may grow
 };
 

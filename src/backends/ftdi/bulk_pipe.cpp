@@ -1,0 +1,143 @@
+#include "backends/ftdi/bulk_pipe.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace jtag::ftdi {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// One IN transfer: 32 packets of 512 bytes, 16,320 answer bytes.
+constexpr size_t kInTransferBytes = 1 << 14;
+// How long one look at libusb's events may take: short, so that the bounds
+// above it are kept to within this.
+constexpr long kEventSliceUs = 20000;
+
+Clock::duration since(Clock::time_point t) { return Clock::now() - t; }
+
+libusb_error error_of(int transfer_status) {
+  switch (transfer_status) {
+    case LIBUSB_TRANSFER_NO_DEVICE: return LIBUSB_ERROR_NO_DEVICE;
+    case LIBUSB_TRANSFER_STALL: return LIBUSB_ERROR_PIPE;
+    case LIBUSB_TRANSFER_OVERFLOW: return LIBUSB_ERROR_OVERFLOW;
+    case LIBUSB_TRANSFER_TIMED_OUT: return LIBUSB_ERROR_TIMEOUT;
+    default: return LIBUSB_ERROR_IO;
+  }
+}
+
+}  // namespace
+
+BulkPipe::BulkPipe(const Endpoints &endpoints, Sink sink, Owed owed)
+    : endpoints_(endpoints),
+      sink_(std::move(sink)),
+      owed_(std::move(owed)),
+      out_(libusb_alloc_transfer(0)),
+      in_(libusb_alloc_transfer(0)),
+      in_bytes_(kInTransferBytes) {
+  if (!out_ || !in_) throw PipeError(PipeError::Kind::kFailed, LIBUSB_ERROR_NO_MEM, false);
+}
+
+BulkPipe::~BulkPipe() {
+  cancel_and_wait(out_.get(), out_flight_);
+  cancel_and_wait(in_.get(), in_flight_);
+  // A transfer libusb still holds must not be freed under it: let it go.
+  if (out_flight_ == Flight::kBusy) (void)out_.release();
+  if (in_flight_ == Flight::kBusy) (void)in_.release();
+}
+
+void BulkPipe::cancel_and_wait(libusb_transfer *transfer, const Flight &flight) {
+  if (flight != Flight::kBusy) return;
+  if (libusb_cancel_transfer(transfer) != 0) return;  // finished, or the device is gone
+  const auto started = Clock::now();
+  while (flight == Flight::kBusy && since(started) < std::chrono::seconds(1)) handle_events();
+}
+
+void LIBUSB_CALL BulkPipe::on_out_done(libusb_transfer *transfer) {
+  auto *self = static_cast<BulkPipe *>(transfer->user_data);
+  self->out_status_ = transfer->status;
+  self->out_flight_ = Flight::kDone;
+  self->event_ = 1;
+}
+
+// Every packet starts with the chip's two status bytes; a transfer holds
+// whole packets but for its last.
+void LIBUSB_CALL BulkPipe::on_in_done(libusb_transfer *transfer) {
+  auto *self = static_cast<BulkPipe *>(transfer->user_data);
+  self->in_status_ = transfer->status;
+  self->in_flight_ = Flight::kDone;
+  self->event_ = 1;
+  if (transfer->status != LIBUSB_TRANSFER_COMPLETED) return;
+  const size_t length = size_t(transfer->actual_length);
+  const size_t packet = self->endpoints_.packet_bytes;
+  for (size_t at = 0; at < length; at += packet) {
+    const size_t end = std::min(length, at + packet);
+    if (end > at + 2) self->arrived_.insert(self->arrived_.end(), transfer->buffer + at + 2, transfer->buffer + end);
+  }
+}
+
+void BulkPipe::handle_events() {
+  event_ = 0;
+  timeval slice{0, kEventSliceUs};
+  libusb_handle_events_timeout_completed(endpoints_.context, &slice, &event_);
+}
+
+// What the IN transfer brought goes to the sink, a failure is thrown, and a
+// new IN transfer goes out while answers are owed.
+void BulkPipe::deliver() {
+  if (in_flight_ == Flight::kDone) {
+    in_flight_ = Flight::kIdle;
+    if (in_status_ != LIBUSB_TRANSFER_COMPLETED && in_status_ != LIBUSB_TRANSFER_TIMED_OUT)
+      throw PipeError(PipeError::Kind::kFailed, error_of(in_status_), false);
+  }
+  if (!arrived_.empty()) {
+    const std::vector<uint8_t> answers = std::exchange(arrived_, {});
+    sink_(answers.data(), answers.size());
+  }
+  keep_reading();
+}
+
+void BulkPipe::keep_reading() {
+  if (in_flight_ != Flight::kIdle || !owed_()) return;
+  libusb_fill_bulk_transfer(in_.get(), endpoints_.handle, endpoints_.in, in_bytes_.data(), int(in_bytes_.size()),
+                            on_in_done, this, 0);
+  const int r = libusb_submit_transfer(in_.get());
+  if (r != 0) throw PipeError(PipeError::Kind::kFailed, libusb_error(r), false);
+  in_flight_ = Flight::kBusy;
+}
+
+void BulkPipe::write(const std::vector<uint8_t> &bytes, std::chrono::milliseconds bound) {
+  out_bytes_ = bytes;
+  libusb_fill_bulk_transfer(out_.get(), endpoints_.handle, endpoints_.out, out_bytes_.data(), int(out_bytes_.size()),
+                            on_out_done, this, unsigned(bound.count()));
+  const int r = libusb_submit_transfer(out_.get());
+  if (r != 0) throw PipeError(PipeError::Kind::kFailed, libusb_error(r), true);
+  out_flight_ = Flight::kBusy;
+  keep_reading();
+  // libusb's own timeout ends the transfer; the bound here only guards
+  // against a libusb that never calls back.
+  const auto started = Clock::now();
+  while (out_flight_ == Flight::kBusy) {
+    if (since(started) > bound + std::chrono::seconds(1))
+      throw PipeError(PipeError::Kind::kWriteTimeout, LIBUSB_ERROR_TIMEOUT, true);
+    handle_events();
+    deliver();
+  }
+  out_flight_ = Flight::kIdle;
+  if (out_status_ == LIBUSB_TRANSFER_TIMED_OUT || size_t(out_->actual_length) != bytes.size())
+    throw PipeError(PipeError::Kind::kWriteTimeout, LIBUSB_ERROR_TIMEOUT, true);
+  if (out_status_ != LIBUSB_TRANSFER_COMPLETED) throw PipeError(PipeError::Kind::kFailed, error_of(out_status_), true);
+}
+
+void BulkPipe::read_until(const std::function<bool()> &done, std::chrono::milliseconds silence) {
+  auto last_answer = Clock::now();
+  deliver();
+  while (!done()) {
+    if (since(last_answer) >= silence) throw PipeError(PipeError::Kind::kSilent, LIBUSB_ERROR_TIMEOUT, false);
+    handle_events();
+    if (!arrived_.empty()) last_answer = Clock::now();
+    deliver();
+  }
+}
+
+}  // namespace jtag::ftdi
