@@ -65,6 +65,10 @@ class LineDriver {
   virtual bool has_srst() const { return false; }
   virtual void set_srst(bool asserted);
 
+  // The adapter as a person would name it, with what it was set to (a
+  // probe's chip and TCK); empty where JTAG_PLATFORM says it all.
+  virtual std::string describe() const { return {}; }
+
   // Everything queued has been sent and has taken effect on the board.
   virtual void flush() {}
   // The end of the run, called once after the last TCK: the driver confirms

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "base/printable.h"
+#include "platform/adapter.h"
 #include "platform/backend_table.h"
 #include "platform/run_end.h"
 #include "platform/trace.h"
@@ -132,6 +133,8 @@ bool end_run() {
   std::fprintf(stderr, "jtagbox: %s\n", printable(*failure).c_str());
   return false;
 }
+
+std::string adapter_description() { return PlatformSession::get().lines().describe(); }
 
 std::string end_run_after_failure(const std::string &line) {
   const std::optional<std::string> lost = end_session();

@@ -6,6 +6,10 @@
 //   TAP 1: BYPASS, IR length 8
 //   2 TAPs (1 with IDCODE, 1 BYPASS only), IR 14 bits in all
 //
+// A probe that knows its chip and clock (ftdi:) says so in a first line:
+//
+//   FTDI probe 0403:6010 FT1 channel A (FT2232H): TCK 1000 kHz
+//
 // The scans, all through the platform's JTAG_Reset, JTAG_Select_IR and
 // JTAG_Shift (chain_analysis.h says how the answers are read):
 //   1. Test-Logic-Reset; an IR scan of m zeros then m ones: the captured
@@ -26,6 +30,7 @@
 #include "base/bits.h"
 #include "base/printable.h"
 #include "frame/program_frame.h"
+#include "platform/adapter.h"
 #include "platform/jtag_platform.h"
 #include "platform/run_end.h"
 #include "tools/chain_analysis.h"
@@ -96,7 +101,9 @@ int detect() {
     taps[i].idcode = (*codes)[i];
     if (!lengths.empty()) taps[i].ir_length = lengths[i];
   }
-  std::string report = tools::describe(taps, *ir_total);
+  // A probe's line first: the TCK a marginal chain was read at matters.
+  const std::string adapter = jtag::adapter_description();
+  std::string report = (adapter.empty() ? "" : adapter + "\n") + tools::describe(taps, *ir_total);
   if (lengths.empty())
     report += "the captured IR pattern " + jtag::to_hex([&] {
                 BitVector v(*ir_total);

@@ -50,6 +50,26 @@ class FtdiProbe : public FreshBoardTest {
   int port_ = 0;
 };
 
+// jtag-detect says the TCK the chip divides from its 60 MHz: never faster
+// than asked.
+TEST_F(FtdiProbe, DetectSaysTheTckSet) {
+  const struct {
+    std::string platform, tck;
+  } cases[] = {
+      {"ftdi:khz=30000", "30000 kHz"},
+      {"ftdi:khz=4300", "4285.714 kHz"},
+      {"ftdi:khz=1", "1 kHz"},
+  };
+  for (const auto &c : cases) {
+    const Result r = through({}, c.platform, "jtag-detect", {});
+    EXPECT_EQ(r.status, 0) << c.platform;
+    EXPECT_EQ(r.out,
+              "FTDI probe 0403:6010 JTBX0001 channel A (FT2232H): TCK " + c.tck +
+                  "\nTAP 0: IDCODE 0x0bc0e06b, IR length 8\n1 TAP (1 with IDCODE, 0 BYPASS only), IR 8 bits in all\n")
+        << c.platform;
+  }
+}
+
 TEST_F(FtdiProbe, EachFailureIsOneLineAndStatusOneWithinItsBound) {
   const struct Case {
     std::vector<std::string> emulator;

@@ -109,9 +109,9 @@ class FtdiLines final : public LineDriver {
     encoder_.command({mpsse::kBogus});
     encoder_.command({mpsse::kLoopbackOff});
     if (chip_->h_family) encoder_.command({mpsse::kDivideBy5Off, mpsse::kAdaptiveClockOff, mpsse::kThreePhaseOff});
-    const uint16_t divisor = tck_divisor(options_.khz, chip_->max_khz);
-    tck_khz_ = chip_->max_khz / (1U + divisor);
-    encoder_.command({mpsse::kClockDivisor, uint8_t(divisor & 0xFF), uint8_t(divisor >> 8)});
+    divisor_ = tck_divisor(options_.khz, chip_->max_khz);
+    tck_khz_ = chip_->max_khz / (1U + divisor_);
+    encoder_.command({mpsse::kClockDivisor, uint8_t(divisor_ & 0xFF), uint8_t(divisor_ >> 8)});
     if (options_.trst) set_pin(*options_.trst, true);
     if (options_.srst) set_pin(*options_.srst, true);
     encoder_.command({mpsse::kSetLowPins, low_levels_, low_directions_});
@@ -172,6 +172,18 @@ class FtdiLines final : public LineDriver {
   void flush() override { sync(); }
 
   void finish() override { flush(); }
+
+  // "FTDI probe 0403:6010 FT1 channel A (FT2232H): TCK 4285.714 kHz"
+  std::string describe() const override {
+    const uint64_t hz = uint64_t(chip_->max_khz) * 1000 / (1U + divisor_);
+    char tck[48];
+    if (hz % 1000 == 0)
+      std::snprintf(tck, sizeof tck, "TCK %llu kHz", static_cast<unsigned long long>(hz / 1000));
+    else
+      std::snprintf(tck, sizeof tck, "TCK %llu.%03llu kHz", static_cast<unsigned long long>(hz / 1000),
+                    static_cast<unsigned long long>(hz % 1000));
+    return where() + " (" + chip_->name + "): " + tck;
+  }
 
  private:
   std::string where() const {
@@ -402,7 +414,8 @@ class FtdiLines final : public LineDriver {
   MpsseEncoder encoder_{decoder_};
   std::deque<size_t> deferred_;     // the lengths of the deferred shifts not yet collected
   std::unique_ptr<BulkPipe> pipe_;  // after context_: gone before the device is closed
-  unsigned tck_khz_ = 1;            // the TCK set, as the chip divides its clock
+  uint16_t divisor_ = 0;            // of the chip's clock, for TCK
+  unsigned tck_khz_ = 1;            // the TCK set, rounded down
   bool written_any_ = false;
   uint64_t confirmed_ = 0;  // the stream's end at the last echo
   bool in_step_ = false;    // the answer to the first 0xAA came
