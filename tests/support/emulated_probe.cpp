@@ -1,14 +1,12 @@
 #include "support/emulated_probe.h"
 
-#include <gtest/gtest.h>
 #include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <thread>
+
+#include "support/child_process.h"
 
 namespace e2e {
 namespace {
@@ -74,18 +72,9 @@ int EmulatedProbe::stop(std::chrono::milliseconds limit) {
   if (out_ >= 0) ::close(out_);
   out_ = -1;
   if (pid_ <= 0) return -1;
-  ::kill(pid_, SIGTERM);
-  const auto deadline = Clock::now() + limit;
-  int status = 0;
-  pid_t done = 0;
-  while ((done = ::waitpid(pid_, &status, WNOHANG)) == 0 && Clock::now() < deadline) std::this_thread::sleep_for(10ms);
-  if (done == 0) {
-    ADD_FAILURE() << "ftdi-emulator still ran " << limit.count() << " ms after SIGTERM";
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, &status, 0);
-  }
+  const int status = stop_child(pid_, limit, "ftdi-emulator");
   pid_ = -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return status;
 }
 
 std::map<std::string, std::string> EmulatedProbe::client_environment() const {

@@ -1,19 +1,17 @@
 #include "support/rbb_wire.h"
 
 #include <arpa/inet.h>
-#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <thread>
 
+#include "support/child_process.h"
 #include "support/e2e.h"
 
 namespace e2e {
@@ -78,18 +76,9 @@ int ServeProcess::start_program(const std::string &program, const std::vector<st
 
 int ServeProcess::stop(std::chrono::milliseconds limit) {
   if (pid_ <= 0) return -1;
-  ::kill(pid_, SIGTERM);
-  const auto deadline = Clock::now() + limit;
-  int status = 0;
-  pid_t done = 0;
-  while ((done = ::waitpid(pid_, &status, WNOHANG)) == 0 && Clock::now() < deadline) std::this_thread::sleep_for(10ms);
-  if (done == 0) {
-    ADD_FAILURE() << "the server still ran " << limit.count() << " ms after SIGTERM";
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, &status, 0);
-  }
+  const int status = stop_child(pid_, limit, "the server");
   pid_ = -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return status;
 }
 
 RawClient::RawClient(int port) {
