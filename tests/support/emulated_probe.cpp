@@ -3,7 +3,6 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 
 #include "support/child_process.h"
@@ -39,25 +38,10 @@ std::filesystem::path ftdi_emulator_program() {
 }
 
 bool EmulatedProbe::start(const std::vector<std::string> &args, const std::filesystem::path &err_file) {
-  int out_pipe[2];
-  if (::pipe(out_pipe) != 0) return false;
-  pid_ = ::fork();
-  if (pid_ == 0) {
-    ::dup2(out_pipe[1], 1);
-    ::close(out_pipe[0]);
-    ::close(out_pipe[1]);
-    if (!err_file.empty() && std::freopen(err_file.c_str(), "w", stderr) == nullptr) _exit(126);
-    const std::string program = ftdi_emulator_program().string();
-    std::vector<std::string> all = {"ftdi-emulator", "--daemon"};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char *> argv;
-    for (std::string &a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    ::execv(program.c_str(), argv.data());
-    _exit(127);
-  }
-  ::close(out_pipe[1]);
-  out_ = out_pipe[0];
+  std::vector<std::string> all = {"ftdi-emulator", "--daemon"};
+  all.insert(all.end(), args.begin(), args.end());
+  pid_ = start_child(ftdi_emulator_program(), all, {}, err_file, out_);
+  if (pid_ <= 0) return false;
   const auto deadline = Clock::now() + 30s;
   const std::string key = "UMOCKDEV_DIR=";
   std::string line;

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 
 #include "support/child_process.h"
@@ -45,31 +44,16 @@ int ServeProcess::start(const std::string &platform, const std::filesystem::path
 
 int ServeProcess::start_program(const std::string &program, const std::vector<std::string> &args,
                                 const std::string &platform, const std::filesystem::path &err_file, int more_lines) {
-  int out_pipe[2];
-  if (::pipe(out_pipe) != 0) return 0;
-  pid_ = ::fork();
-  if (pid_ == 0) {
-    ::dup2(out_pipe[1], 1);
-    ::close(out_pipe[0]);
-    ::close(out_pipe[1]);
-    if (!err_file.empty() && std::freopen(err_file.c_str(), "w", stderr) == nullptr) _exit(126);
-    ::setenv("JTAG_PLATFORM", platform.c_str(), 1);
-    const std::string path = bin(program).string();
-    std::vector<std::string> argv_text = args;
-    std::vector<char *> argv;
-    for (std::string &a : argv_text) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    ::execv(path.c_str(), argv.data());
-    _exit(127);
-  }
-  ::close(out_pipe[1]);
-  const std::string line = first_line(out_pipe[0]);
+  int out = -1;
+  pid_ = start_child(bin(program), args, {{"JTAG_PLATFORM", platform}}, err_file, out);
+  if (pid_ <= 0) return 0;
+  const std::string line = first_line(out);
   more_ports_.clear();
   for (int i = 0; i < more_lines; ++i) {
-    const std::string more = first_line(out_pipe[0]);
+    const std::string more = first_line(out);
     more_ports_.push_back(more.empty() ? 0 : std::atoi(more.c_str()));
   }
-  ::close(out_pipe[0]);
+  ::close(out);
   port_ = line.empty() ? 0 : std::atoi(line.c_str());
   return port_;
 }

@@ -1,14 +1,20 @@
-// stop_child: how a test's child ends, whatever it does with SIGTERM.
+// start_child: what a child is given; stop_child: how it ends, whatever it
+// does with SIGTERM.
 #include "support/child_process.h"
 
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 namespace e2e {
@@ -72,6 +78,60 @@ TEST(StopChild, OneThatIgnoresSigtermFailsTheTestAndIsKilled) {
   EXPECT_EQ(s_status, 128 + SIGKILL);
   EXPECT_EQ(::kill(pid, 0), -1) << "not reaped";
 }
+
+// All the child writes on `fd` until it closes it (10 s at most).
+std::string read_all(int fd) {
+  std::string all;
+  pollfd p{fd, POLLIN, 0};
+  char buf[256];
+  ssize_t n = 0;
+  while (::poll(&p, 1, 10'000) == 1 && (n = ::read(fd, buf, sizeof buf)) > 0) all.append(buf, std::size_t(n));
+  return all;
+}
+
+std::string file_text(const std::filesystem::path &path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+struct StartCase {
+  const char *name;
+  const char *program;
+  const char *script;
+  std::string out;
+  std::string err;
+  int status;
+};
+
+class StartChild : public ::testing::TestWithParam<StartCase> {};
+
+// Its arguments, its variables, its standard output in the pipe, its
+// standard error in the file, its status; 127 for a program not there.
+TEST_P(StartChild, GivesItItsArgumentsVariablesAndStreams) {
+  const StartCase &c = GetParam();
+  char dir[] = "/tmp/jtagbox-start-child-XXXXXX";
+  ASSERT_NE(::mkdtemp(dir), nullptr);
+  const std::filesystem::path err_file = std::filesystem::path(dir) / "stderr";
+  int out = -1;
+  const pid_t pid =
+      start_child(c.program, {"sh", "-c", c.script, "sh", "one two"}, {{"GREETING", "hello"}}, err_file, out);
+  ASSERT_GT(pid, 0);
+  EXPECT_EQ(read_all(out), c.out);
+  ::close(out);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, c.status);
+  EXPECT_EQ(file_text(err_file), c.err);
+  std::filesystem::remove_all(dir);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, StartChild,
+                         ::testing::Values(StartCase{"Shell", "/bin/sh", "echo \"$GREETING $1\"; echo oops >&2; exit 4",
+                                                     "hello one two\n", "oops\n", 4},
+                                           StartCase{"NoSuchProgram", "/nonexistent/jtagbox-none", "", "", "", 127}),
+                         [](const auto &test) { return std::string(test.param.name); });
 
 }  // namespace
 }  // namespace e2e
