@@ -5,6 +5,7 @@
 // the links, jtag-sim and jtagbox-bench side by side), unless --bin says
 // otherwise.
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +17,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
+#include <string>
 #include <vector>
 
 #include "bench.h"
@@ -44,47 +47,60 @@ void become_child_writing_to(const int (&out_pipe)[2]) {
 
 Registrar::Registrar(const char *name, Function f) { registry().emplace_back(name, f); }
 
-int start_server(const Context &ctx, int &port) {
-  int out_pipe[2];
-  if (::pipe(out_pipe) != 0) return -1;
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    become_child_writing_to(out_pipe);
-    ::setenv("JTAG_PLATFORM", ctx.env.at("JTAG_PLATFORM").c_str(), 1);
-    const std::string program = (ctx.bin / "jtag-sim").string();
-    ::execl(program.c_str(), "jtag-sim", "serve", "--port", "0", static_cast<char *>(nullptr));
-    _exit(127);
-  }
-  ::close(out_pipe[1]);
+namespace {
+
+// One line the child writes on `fd` (without its newline), by `deadline`;
+// what came of it by then.  A port is a few digits: a longer line is cut.
+std::string read_line(int fd, std::chrono::steady_clock::time_point deadline) {
+  constexpr std::size_t kLongestLine = 64;
   std::string line;
-  char c;
-  while (::read(out_pipe[0], &c, 1) == 1 && c != '\n') line.push_back(c);
-  ::close(out_pipe[0]);
-  port = line.empty() ? 0 : std::stoi(line);
-  return pid;
+  pollfd p{fd, POLLIN, 0};
+  char c = 0;
+  while (line.size() < kLongestLine) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    if (left <= 0 || ::poll(&p, 1, static_cast<int>(left)) <= 0 || ::read(fd, &c, 1) != 1 || c == '\n') break;
+    line.push_back(c);
+  }
+  return line;
 }
 
-int start_jtag_serve(const Context &ctx, int &rbb_port, int &xvc_port) {
+// Starts bin/<args[0]> with `args` on the context's board and reads the
+// ports it prints, one a line, into `ports` (0 for a line that is not
+// there within 30 s).  Returns its pid, -1 when it could not be started.
+pid_t start_serving(const Context &ctx, std::vector<std::string> args, std::initializer_list<int *> ports) {
+  const std::string program = (ctx.bin / args.front()).string();
+  std::vector<char *> argv;
+  argv.reserve(args.size() + 1);
+  for (std::string &a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
   int out_pipe[2];
   if (::pipe(out_pipe) != 0) return -1;
   const pid_t pid = ::fork();
   if (pid == 0) {
     become_child_writing_to(out_pipe);
     ::setenv("JTAG_PLATFORM", ctx.env.at("JTAG_PLATFORM").c_str(), 1);
-    const std::string program = (ctx.bin / "jtag-serve").string();
-    ::execl(program.c_str(), "jtag-serve", "--rbb", "0", "--xvc", "0", static_cast<char *>(nullptr));
+    ::execv(program.c_str(), argv.data());
     _exit(127);
   }
   ::close(out_pipe[1]);
-  int *ports[] = {&rbb_port, &xvc_port};
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   for (int *port : ports) {
-    std::string line;
-    char c;
-    while (::read(out_pipe[0], &c, 1) == 1 && c != '\n') line.push_back(c);
+    const std::string line = pid > 0 ? read_line(out_pipe[0], deadline) : std::string();
     *port = line.empty() ? 0 : std::stoi(line);
   }
   ::close(out_pipe[0]);
   return pid;
+}
+
+}  // namespace
+
+int start_server(const Context &ctx, int &port) {
+  return start_serving(ctx, {"jtag-sim", "serve", "--port", "0"}, {&port});
+}
+
+int start_jtag_serve(const Context &ctx, int &rbb_port, int &xvc_port) {
+  return start_serving(ctx, {"jtag-serve", "--rbb", "0", "--xvc", "0"}, {&rbb_port, &xvc_port});
 }
 
 void report(const std::string &name, const std::string &text) {

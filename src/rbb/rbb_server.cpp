@@ -39,7 +39,7 @@ constexpr int kStopCheckMs = 100;
 // have not moved for this long, it is dropped.
 constexpr int kIdleReleaseMs = 150;
 constexpr std::size_t kAnswerBufferBytes = std::size_t{64} * 1024;
-constexpr int kStalledClientSeconds = 5;
+using serve::kStalledClientSeconds;
 // Bytes read ahead of what the board has acted on (rbb_server.h): at each
 // look at the socket everything it holds is taken, kReadChunkBytes at a
 // time, up to that bound; and at most kApplyChunkBytes, and for at most
@@ -359,13 +359,8 @@ class ClientSession {
         std::fprintf(stderr, "%s: dropped a client that sent 0x%02x, which remote_bitbang does not have\n",
                      g_program.c_str(), unsigned(static_cast<unsigned char>(stray_)));
         break;
-      case End::Stalled:
-        std::fprintf(stderr, "%s: dropped a client that left its answers unread for %d s\n", g_program.c_str(),
-                     kStalledClientSeconds);
-        break;
-      case End::NoBoard:
-        std::fprintf(stderr, "%s: %s; client dropped\n", g_program.c_str(), printable(no_board_).c_str());
-        break;
+      case End::Stalled: serve::report_stalled_client(); break;
+      case End::NoBoard: serve::report_client_without_board(no_board_); break;
       default: break;
     }
   }
@@ -407,6 +402,15 @@ namespace jtag::serve {
 
 void set_program(const std::string &name) { sim::g_program = name; }
 const std::string &program() { return sim::g_program; }
+
+void report_stalled_client() {
+  std::fprintf(stderr, "%s: dropped a client that left its answers unread for %d s\n", program().c_str(),
+               kStalledClientSeconds);
+}
+
+void report_client_without_board(const std::string &why) {
+  std::fprintf(stderr, "%s: %s; client dropped\n", program().c_str(), printable(why).c_str());
+}
 
 void watch_stop_signals() {
   struct sigaction sa {};

@@ -103,6 +103,14 @@ int close_wave();
 // standard error.
 UniqueFd listen_on(const std::string &address, int port, int &bound_port);
 
+// Both protocols drop a client that leaves its answers unread this long (a
+// client that stopped reading would otherwise hold the board for good), and
+// one whose board cannot be taken; each says so in the same words.  What is
+// said of a request the protocol does not have is each server's own.
+inline constexpr int kStalledClientSeconds = 5;
+void report_stalled_client();
+void report_client_without_board(const std::string &why);
+
 // The board a remote_bitbang session drives: taken when a byte needs it,
 // let go when the client does not.  Each call may throw PlatformError,
 // which drops the client with one line.

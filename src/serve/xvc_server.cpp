@@ -29,7 +29,6 @@ using std::chrono::milliseconds;
 
 constexpr int kStopCheckMs = 100;
 constexpr int kIdleReleaseMs = 150;
-constexpr int kStalledClientSeconds = 5;
 // The longest request: "shift:", the count and two full vectors.
 constexpr size_t kLongestRequest = xvc::kShift.size() + 4 + 2 * size_t{kXvcVectorBytes};
 constexpr size_t kShiftHeader = xvc::kShift.size() + 4;
@@ -255,11 +254,8 @@ class XvcSession {
         std::fprintf(stderr, "%s: dropped an XVC client that asked for a shift of %u bits, more than the %u offered\n",
                      name, unsigned(too_long_), unsigned(kXvcVectorBytes * 8));
         break;
-      case End::Stalled:
-        std::fprintf(stderr, "%s: dropped a client that left its answers unread for %d s\n", name,
-                     kStalledClientSeconds);
-        break;
-      case End::NoBoard: std::fprintf(stderr, "%s: %s; client dropped\n", name, printable(no_board_).c_str()); break;
+      case End::Stalled: report_stalled_client(); break;
+      case End::NoBoard: report_client_without_board(no_board_); break;
       default: break;
     }
   }

@@ -1,14 +1,11 @@
 #include "support/emulated_probe.h"
 
-#include <gtest/gtest.h>
 #include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
-#include <thread>
+
+#include "support/child_process.h"
 
 namespace e2e {
 namespace {
@@ -41,25 +38,10 @@ std::filesystem::path ftdi_emulator_program() {
 }
 
 bool EmulatedProbe::start(const std::vector<std::string> &args, const std::filesystem::path &err_file) {
-  int out_pipe[2];
-  if (::pipe(out_pipe) != 0) return false;
-  pid_ = ::fork();
-  if (pid_ == 0) {
-    ::dup2(out_pipe[1], 1);
-    ::close(out_pipe[0]);
-    ::close(out_pipe[1]);
-    if (!err_file.empty() && std::freopen(err_file.c_str(), "w", stderr) == nullptr) _exit(126);
-    const std::string program = ftdi_emulator_program().string();
-    std::vector<std::string> all = {"ftdi-emulator", "--daemon"};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char *> argv;
-    for (std::string &a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    ::execv(program.c_str(), argv.data());
-    _exit(127);
-  }
-  ::close(out_pipe[1]);
-  out_ = out_pipe[0];
+  std::vector<std::string> all = {"ftdi-emulator", "--daemon"};
+  all.insert(all.end(), args.begin(), args.end());
+  pid_ = start_child(ftdi_emulator_program(), all, {}, err_file, out_);
+  if (pid_ <= 0) return false;
   const auto deadline = Clock::now() + 30s;
   const std::string key = "UMOCKDEV_DIR=";
   std::string line;
@@ -74,18 +56,9 @@ int EmulatedProbe::stop(std::chrono::milliseconds limit) {
   if (out_ >= 0) ::close(out_);
   out_ = -1;
   if (pid_ <= 0) return -1;
-  ::kill(pid_, SIGTERM);
-  const auto deadline = Clock::now() + limit;
-  int status = 0;
-  pid_t done = 0;
-  while ((done = ::waitpid(pid_, &status, WNOHANG)) == 0 && Clock::now() < deadline) std::this_thread::sleep_for(10ms);
-  if (done == 0) {
-    ADD_FAILURE() << "ftdi-emulator still ran " << limit.count() << " ms after SIGTERM";
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, &status, 0);
-  }
+  const int status = stop_child(pid_, limit, "ftdi-emulator");
   pid_ = -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return status;
 }
 
 std::map<std::string, std::string> EmulatedProbe::client_environment() const {

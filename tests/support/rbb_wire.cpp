@@ -1,19 +1,16 @@
 #include "support/rbb_wire.h"
 
 #include <arpa/inet.h>
-#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
-#include <thread>
 
+#include "support/child_process.h"
 #include "support/e2e.h"
 
 namespace e2e {
@@ -47,49 +44,25 @@ int ServeProcess::start(const std::string &platform, const std::filesystem::path
 
 int ServeProcess::start_program(const std::string &program, const std::vector<std::string> &args,
                                 const std::string &platform, const std::filesystem::path &err_file, int more_lines) {
-  int out_pipe[2];
-  if (::pipe(out_pipe) != 0) return 0;
-  pid_ = ::fork();
-  if (pid_ == 0) {
-    ::dup2(out_pipe[1], 1);
-    ::close(out_pipe[0]);
-    ::close(out_pipe[1]);
-    if (!err_file.empty() && std::freopen(err_file.c_str(), "w", stderr) == nullptr) _exit(126);
-    ::setenv("JTAG_PLATFORM", platform.c_str(), 1);
-    const std::string path = bin(program).string();
-    std::vector<std::string> argv_text = args;
-    std::vector<char *> argv;
-    for (std::string &a : argv_text) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    ::execv(path.c_str(), argv.data());
-    _exit(127);
-  }
-  ::close(out_pipe[1]);
-  const std::string line = first_line(out_pipe[0]);
+  int out = -1;
+  pid_ = start_child(bin(program), args, {{"JTAG_PLATFORM", platform}}, err_file, out);
+  if (pid_ <= 0) return 0;
+  const std::string line = first_line(out);
   more_ports_.clear();
   for (int i = 0; i < more_lines; ++i) {
-    const std::string more = first_line(out_pipe[0]);
+    const std::string more = first_line(out);
     more_ports_.push_back(more.empty() ? 0 : std::atoi(more.c_str()));
   }
-  ::close(out_pipe[0]);
+  ::close(out);
   port_ = line.empty() ? 0 : std::atoi(line.c_str());
   return port_;
 }
 
 int ServeProcess::stop(std::chrono::milliseconds limit) {
   if (pid_ <= 0) return -1;
-  ::kill(pid_, SIGTERM);
-  const auto deadline = Clock::now() + limit;
-  int status = 0;
-  pid_t done = 0;
-  while ((done = ::waitpid(pid_, &status, WNOHANG)) == 0 && Clock::now() < deadline) std::this_thread::sleep_for(10ms);
-  if (done == 0) {
-    ADD_FAILURE() << "the server still ran " << limit.count() << " ms after SIGTERM";
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, &status, 0);
-  }
+  const int status = stop_child(pid_, limit, "the server");
   pid_ = -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return status;
 }
 
 RawClient::RawClient(int port) {
