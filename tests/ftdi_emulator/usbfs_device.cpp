@@ -235,7 +235,7 @@ void UsbfsDevice::withdraw_out_of(UMockdevIoctlClient *client) {
   }
 }
 
-std::size_t UsbfsDevice::withdraw_out(std::deque<Urb>::iterator it) {
+std::size_t UsbfsDevice::withdraw_out(const std::deque<Urb>::iterator &it) {
   const uint8_t endpoint = urb_of(it->data)->endpoint;
   const auto same_endpoint = [endpoint](const Urb &u) { return urb_of(u.data)->endpoint == endpoint; };
   const auto position = std::size_t(std::count_if(out_waiting_.begin(), it, same_endpoint));

@@ -60,7 +60,7 @@ class UsbfsDevice {
   // Withdraws a waiting OUT transfer from the chip; returns the bytes of it
   // the chip had taken.
   // Nothing else moves until chip_.go_on().
-  std::size_t withdraw_out(std::deque<Urb>::iterator it);
+  std::size_t withdraw_out(const std::deque<Urb>::iterator &it);
   // Withdraws the waiting OUT transfers of `client` (nullptr: all).
   void withdraw_out_of(UMockdevIoctlClient *client);
   // IN transfers whose answer is ready, whose latency timer ran out, or
