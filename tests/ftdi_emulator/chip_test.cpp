@@ -1,6 +1,7 @@
 // The chip at the USB level: bulk IN packets with their two status bytes
-// and their 512-byte chunking, FTDI's vendor requests, descriptors, and
-// MPSSE reaching the board only in MPSSE mode on channel A.
+// and their 512-byte chunking, FTDI's vendor requests, descriptors,
+// MPSSE reaching the board only in MPSSE mode on channel A, and the
+// channel's receive and transmit buffers holding OUT transfers back.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,8 +1,10 @@
 // The emulated FT2232H checked by clients nobody here wrote: libftdi1 reads
 // the first IDCODE, OpenOCD's ftdi driver finds the chain its
 // remote_bitbang driver finds on the same board, OpenOCD's svf passes a
-// file and fails it with one expected bit flipped; then the faults, the
-// stats file, the exit status and the daemon mode.
+// file and fails it with one expected bit flipped, a 2^17-bit one too; a
+// plain libusb client that writes more reads than the chip's buffers hold
+// without reading times out; then the faults, the stats file, the exit
+// status and the daemon mode.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -217,16 +219,29 @@ TEST_F(FtdiEmulator, WriteOfMoreReadsThanTheBuffersHoldTimesOut) {
   board("0x01");
   const struct {
     const char *mode;
+    Lines options;
     int status;
-    std::string out;
-    std::string stalls;
-  } cases[] = {{"whole", 1, "write timed out after 8192 of 16384 bytes\n", "bulk_out_stalls 1"},
-               {"split", 0, "16372 answers as sent\n", "bulk_out_stalls 0"}};
+    std::string out, err, stalls;
+  } cases[] = {
+      {"whole", {}, 1, "write timed out after 8192 of 16384 bytes\n", "", "bulk_out_stalls 1"},
+      {"split", {}, 0, "16372 answers as sent\n", "", "bulk_out_stalls 0"},
+      // Unplugged with the write stalled in the chip: it ends at once.
+      {"whole",
+       {"--unplug-after-out", "2"},
+       1,
+       "",
+       "ftdi-flow-probe: write: LIBUSB_ERROR_NO_DEVICE\n",
+       "bulk_out_stalls 1"},
+  };
   for (const auto &c : cases) {
-    const e2e::Result r = emulate({"--stats", path("stats").string()}, {kFlowProbe, c.mode});
+    Lines options = {"--stats", path("stats").string()};
+    options.insert(options.end(), c.options.begin(), c.options.end());
+    const Clock::time_point start = Clock::now();
+    const e2e::Result r = emulate(options, {kFlowProbe, c.mode});
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(5)) << c.mode;
     EXPECT_EQ(r.status, c.status) << c.mode << ": " << r.err;
     EXPECT_EQ(r.out, c.out) << c.mode;
-    EXPECT_EQ(r.err, "") << c.mode;
+    EXPECT_EQ(r.err, c.err) << c.mode;
     const Lines stats = e2e::split_lines(e2e::read_file(path("stats")));
     ASSERT_EQ(stats.size(), 7u) << c.mode;
     EXPECT_EQ(stats[6], c.stalls) << c.mode;
