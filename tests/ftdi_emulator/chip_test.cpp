@@ -345,6 +345,23 @@ TEST(ChipFlow, WaitingTransfersCompleteInOrder) {
   EXPECT_EQ(rig.chip.stats().bulk_in_bytes, 10010u);
 }
 
+// Packets leave the transmit buffer one by one and the engine refills it
+// behind them, so an IN transfer longer than the buffer carries more: a
+// 64 KiB read command in one IN transfer of 128 packets but its last 256
+// answers, and the OUT transfer completes on the way.
+TEST(ChipFlow, LongInTransferCarriesMoreThanTheBuffer) {
+  FlowRig rig;
+  rig.out(byte_shift(0x39, 65536));
+  ASSERT_EQ(rig.completed, 0u);
+  const Bytes got = rig.chip.bulk_in(0x81, 128 * kMaxPacket);
+  ASSERT_EQ(got.size(), 128 * kMaxPacket);
+  rig.settle();
+  EXPECT_EQ(rig.completed, 1u);
+  rig.in();
+  EXPECT_EQ(rig.chip.stats().bulk_in_bytes, 65536u);
+  EXPECT_EQ(rig.chip.stats().bulk_in_answered, 2u);
+}
+
 // A withdrawn transfer (the host gave up on it) says how much of it got in;
 // the one behind it then goes on.
 TEST(ChipFlow, CancelledTransferReportsWhatEnteredTheChip) {

@@ -327,6 +327,7 @@ std::vector<uint8_t> Chip::bulk_in(uint8_t endpoint, std::size_t capacity) {
   if (c == nullptr || capacity < 2) return out;
   ++stats_.bulk_in_transfers;
   const uint64_t answered_before = stats_.bulk_in_bytes;
+  std::string error;  // a failure of the board is in the channel's outcome
   while (out.size() + 2 <= capacity) {
     const std::size_t packet = std::min(kMaxPacket, capacity - out.size());
     const std::size_t payload = std::min(packet - 2, c->to_host.size());
@@ -336,12 +337,15 @@ std::vector<uint8_t> Chip::bulk_in(uint8_t endpoint, std::size_t capacity) {
     out.insert(out.end(), c->to_host.begin(), end);
     c->to_host.erase(c->to_host.begin(), end);
     stats_.bulk_in_bytes += payload;
-    if (payload < packet - 2 || c->to_host.empty()) break;  // a short packet ends the transfer
+    if (payload < packet - 2) break;  // a short packet ends the transfer
+    // The engine goes on as packets leave, so one long IN transfer can
+    // carry more than the transmit buffer holds, as on the chip.
+    if (c->to_host.size() < kMaxPacket - 2) pump(*c, error);
+    if (c->to_host.empty()) break;
   }
   if (stats_.bulk_in_bytes != answered_before) {
     ++stats_.bulk_in_answered;
-    std::string error;
-    pump(*c, error);  // a failure is in the channel's outcome
+    pump(*c, error);  // the room made lets a stalled engine go on
   }
   return out;
 }
