@@ -13,6 +13,9 @@ constexpr uint8_t kSerialIndex = 3;
 constexpr const char *kManufacturer = "FTDI";
 constexpr const char *kProduct = "Dual RS232-HS";
 constexpr uint8_t kBitmodeMpsse = 0x02;
+// A batch's line bytes are sent once they reach this many, so a long
+// write-only stream is not held in memory whole.
+constexpr std::size_t kWireChunk = std::size_t(4) << 20;
 
 void put16(std::vector<uint8_t> &out, uint16_t v) {
   out.push_back(uint8_t(v & 0xFF));
@@ -63,7 +66,8 @@ std::string format_stats(const Stats &s) {
   return "bulk_out_transfers " + std::to_string(s.bulk_out_transfers) + "\nbulk_out_bytes " +
          std::to_string(s.bulk_out_bytes) + "\nbulk_in_transfers " + std::to_string(s.bulk_in_transfers) +
          "\nbulk_in_bytes " + std::to_string(s.bulk_in_bytes) + "\nmpsse_bad_commands " +
-         std::to_string(s.mpsse_bad_commands) + "\nbulk_in_answered " + std::to_string(s.bulk_in_answered) + "\n";
+         std::to_string(s.mpsse_bad_commands) + "\nbulk_in_answered " + std::to_string(s.bulk_in_answered) +
+         "\nbulk_out_stalls " + std::to_string(s.bulk_out_stalls) + "\n";
 }
 
 SetupPacket parse_setup(std::span<const uint8_t, 8> b) {
@@ -83,6 +87,8 @@ void Chip::power_up() {
     c.latency = 16;
     c.mpsse.reset();
     c.to_host.clear();
+    c.waiting.clear();
+    c.outcome = OutOutcome{};
   }
 }
 
@@ -95,8 +101,11 @@ Stats Chip::stats() const {
 ControlResult Chip::control(const SetupPacket &setup, std::span<const uint8_t> /*out_data*/) {
   const uint8_t type = setup.request_type & 0x60;
   if (type == 0x00) return standard_request(setup);
-  if (type == 0x40) return vendor_request(setup);
-  return ControlResult{true, {}};
+  if (type != 0x40) return ControlResult{true, {}};
+  ControlResult result = vendor_request(setup);
+  // A purge or a change of mode may let waiting transfers go on.
+  pump_all();
+  return result;
 }
 
 ControlResult Chip::standard_request(const SetupPacket &setup) const {
@@ -197,16 +206,93 @@ const Chip::Channel *Chip::channel_of_endpoint(uint8_t endpoint) const {
   return const_cast<Chip *>(this)->channel_of_endpoint(endpoint);
 }
 
+bool Chip::runs_mpsse(const Channel &c) const { return &c == channels_.data() && c.bitmode == kBitmodeMpsse; }
+
 bool Chip::bulk_out(uint8_t endpoint, std::span<const uint8_t> data, std::string &error) {
   ++stats_.bulk_out_transfers;
   stats_.bulk_out_bytes += data.size();
   Channel *c = channel_of_endpoint(endpoint);
   if (c == nullptr || is_in_endpoint(endpoint)) return true;
-  // Outside MPSSE mode the bytes would go out of the UART; channel B's
-  // MPSSE has nothing wired to it.  Either way nothing reaches the board.
-  if (c != channels_.data() || c->bitmode != kBitmodeMpsse) return true;
-  Batch batch;
-  c->mpsse.feed(data, batch);
+  c->waiting.push_back(WaitingOut{std::vector<uint8_t>(data.begin(), data.end()), 0});
+  if (!pump(*c, error)) return false;
+  if (!c->waiting.empty()) ++stats_.bulk_out_stalls;  // this one, the newest, waits
+  return true;
+}
+
+OutOutcome Chip::take_out_outcome(uint8_t endpoint) {
+  Channel *c = is_in_endpoint(endpoint) ? nullptr : channel_of_endpoint(endpoint);
+  if (c == nullptr) return OutOutcome{};
+  return std::exchange(c->outcome, OutOutcome{});
+}
+
+std::size_t Chip::waiting_out(uint8_t endpoint) const {
+  const Channel *c = is_in_endpoint(endpoint) ? nullptr : channel_of_endpoint(endpoint);
+  return c == nullptr ? 0 : c->waiting.size();
+}
+
+std::size_t Chip::cancel_out(uint8_t endpoint, std::size_t position) {
+  Channel *c = is_in_endpoint(endpoint) ? nullptr : channel_of_endpoint(endpoint);
+  if (c == nullptr || position >= c->waiting.size()) return 0;
+  const auto it = c->waiting.begin() + static_cast<std::ptrdiff_t>(position);
+  const std::size_t entered = it->entered;
+  c->waiting.erase(it);
+  return entered;
+}
+
+// Outside MPSSE mode the bytes would go out of the UART; channel B's MPSSE
+// has nothing wired to it.  Either way they leave the buffer at once and
+// nothing reaches the board.
+bool Chip::pump(Channel &c, std::string &error) {
+  if (!runs_mpsse(c)) {
+    c.outcome.completed += c.waiting.size();
+    c.waiting.clear();
+    return true;
+  }
+  std::size_t completed = 0;
+  for (bool more = true; more;) {
+    // The board is asked once per pass: packets enter and commands run
+    // until nothing moves or the batch is large enough to send.
+    Batch batch;
+    bool moved = true;
+    while (moved && batch.wire.size() < kWireChunk) {
+      const std::size_t entered = enter_packets(c, completed);
+      const std::size_t buffered = c.mpsse.buffered();
+      const std::size_t answers = batch.answer.size();
+      const std::size_t held = c.to_host.size() + answers;
+      c.mpsse.run(held < kFt2232hTransmitBuffer ? kFt2232hTransmitBuffer - held : 0, batch);
+      moved = entered != 0 || c.mpsse.buffered() != buffered || batch.answer.size() != answers;
+    }
+    more = moved;
+    if (!deliver(c, batch, error)) {
+      c.outcome.failed += completed + c.waiting.size();
+      c.outcome.error = error;
+      c.waiting.clear();
+      c.mpsse.drop_partial();
+      return false;
+    }
+  }
+  c.outcome.completed += completed;
+  return true;
+}
+
+std::size_t Chip::enter_packets(Channel &c, std::size_t &completed) {
+  std::size_t entered = 0;
+  while (!c.waiting.empty()) {
+    WaitingOut &out = c.waiting.front();
+    while (out.entered < out.bytes.size()) {
+      const std::size_t packet = std::min(kMaxPacket, out.bytes.size() - out.entered);
+      if (c.mpsse.buffered() + packet > kFt2232hReceiveBuffer) return entered;  // NAKed
+      c.mpsse.receive(std::span<const uint8_t>(out.bytes).subspan(out.entered, packet));
+      out.entered += packet;
+      entered += packet;
+    }
+    c.waiting.pop_front();
+    ++completed;
+  }
+  return entered;
+}
+
+bool Chip::deliver(Channel &c, const Batch &batch, std::string &error) {
   std::vector<bool> samples;
   if (!batch.wire.empty()) {
     std::optional<std::vector<bool>> got = wire_->run(batch.wire, batch.samples, error);
@@ -214,8 +300,15 @@ bool Chip::bulk_out(uint8_t endpoint, std::span<const uint8_t> data, std::string
     samples = std::move(*got);
   }
   const std::vector<uint8_t> answer = resolve_answer(batch, samples);
-  c->to_host.insert(c->to_host.end(), answer.begin(), answer.end());
+  c.to_host.insert(c.to_host.end(), answer.begin(), answer.end());
   return true;
+}
+
+void Chip::go_on() { pump_all(); }
+
+void Chip::pump_all() {
+  std::string error;
+  for (Channel &c : channels_) pump(c, error);  // a failure is in the channel's outcome
 }
 
 bool Chip::has_answer(uint8_t endpoint) const {
@@ -234,6 +327,7 @@ std::vector<uint8_t> Chip::bulk_in(uint8_t endpoint, std::size_t capacity) {
   if (c == nullptr || capacity < 2) return out;
   ++stats_.bulk_in_transfers;
   const uint64_t answered_before = stats_.bulk_in_bytes;
+  std::string error;  // a failure of the board is in the channel's outcome
   while (out.size() + 2 <= capacity) {
     const std::size_t packet = std::min(kMaxPacket, capacity - out.size());
     const std::size_t payload = std::min(packet - 2, c->to_host.size());
@@ -243,9 +337,16 @@ std::vector<uint8_t> Chip::bulk_in(uint8_t endpoint, std::size_t capacity) {
     out.insert(out.end(), c->to_host.begin(), end);
     c->to_host.erase(c->to_host.begin(), end);
     stats_.bulk_in_bytes += payload;
-    if (payload < packet - 2 || c->to_host.empty()) break;  // a short packet ends the transfer
+    if (payload < packet - 2) break;  // a short packet ends the transfer
+    // The engine goes on as packets leave, so one long IN transfer can
+    // carry more than the transmit buffer holds, as on the chip.
+    if (c->to_host.size() < kMaxPacket - 2) pump(*c, error);
+    if (c->to_host.empty()) break;
   }
-  if (stats_.bulk_in_bytes != answered_before) ++stats_.bulk_in_answered;
+  if (stats_.bulk_in_bytes != answered_before) {
+    ++stats_.bulk_in_answered;
+    pump(*c, error);  // the room made lets a stalled engine go on
+  }
   return out;
 }
 

@@ -2,6 +2,14 @@
 // requests, two channels (A: endpoints 0x02 out / 0x81 in, B: 0x04 / 0x83)
 // whose bulk IN packets each start with two modem-status bytes, and the
 // MPSSE command processor of channel A wired to a JTAG board.
+//
+// Each channel buffers both ways, as the chip does: OUT packets wait in its
+// receive buffer until the MPSSE executes them, answers wait in its
+// transmit buffer until an IN transfer takes them.  The MPSSE stalls while
+// the transmit buffer has no room for the next answer; the receive buffer
+// then fills and the chip NAKs further OUT packets, so an OUT transfer
+// completes only once all its bytes are in the chip.  A host that writes
+// more reads than the two buffers hold without reading waits for ever.
 #ifndef JTAGBOX_TESTS_FTDI_EMULATOR_FTDI_CHIP_H
 #define JTAGBOX_TESTS_FTDI_EMULATOR_FTDI_CHIP_H
 
@@ -18,8 +26,12 @@
 namespace ftdi_emu {
 
 inline constexpr std::size_t kMaxPacket = 512;
-inline constexpr uint8_t kStatus0 = 0x32;  // modem status: CTS, DSR
-inline constexpr uint8_t kStatus1 = 0x60;  // line status: both transmit buffers empty
+// The FT2232H datasheet's buffers, per channel (the FT232H has 1 KiB each
+// way, the FT4232H 2 KiB).
+inline constexpr std::size_t kFt2232hReceiveBuffer = 4096;   // host to chip
+inline constexpr std::size_t kFt2232hTransmitBuffer = 4096;  // chip to host
+inline constexpr uint8_t kStatus0 = 0x32;                    // modem status: CTS, DSR
+inline constexpr uint8_t kStatus1 = 0x60;                    // line status: both transmit buffers empty
 
 // Where the chip's TCK, TMS and TDI go and its TDO comes from: runs a
 // batch's remote_bitbang bytes and returns its TDO samples, or nothing when
@@ -49,6 +61,9 @@ struct Stats {
   // IN transfers that carried at least one answer byte: the round trips a
   // client needs, whatever the status-only polls between them.
   uint64_t bulk_in_answered = 0;
+  // OUT transfers that could not complete at submission: the receive
+  // buffer was full (the MPSSE stalled on a full transmit buffer).
+  uint64_t bulk_out_stalls = 0;
 };
 std::string format_stats(const Stats &stats);
 
@@ -73,19 +88,40 @@ struct SetupPacket {
 };
 SetupPacket parse_setup(std::span<const uint8_t, 8> bytes);
 
+// What became of an OUT endpoint's transfers since it was last asked, in
+// their order: the first `completed` ones have all their bytes in the chip,
+// the `failed` ones after them were lost with the board (`error` says why).
+struct OutOutcome {
+  std::size_t completed = 0;
+  std::size_t failed = 0;
+  std::string error;
+};
+
 class Chip {
  public:
   Chip(Identity id, Faults faults, Wire *wire, int trst_pin, int srst_pin);
 
   ControlResult control(const SetupPacket &setup, std::span<const uint8_t> out_data);
-  // A bulk OUT transfer to endpoint 0x02 or 0x04.  False when the board
-  // could not be reached (`error` says why).
+  // A bulk OUT transfer to endpoint 0x02 or 0x04, queued behind the ones
+  // still waiting there; its bytes enter the receive buffer as room allows
+  // (take_out_outcome() says when all have).  False when the board could
+  // not be reached (`error` says why).
   bool bulk_out(uint8_t endpoint, std::span<const uint8_t> data, std::string &error);
+  OutOutcome take_out_outcome(uint8_t endpoint);
+  // OUT transfers of the endpoint still waiting to enter the chip.
+  std::size_t waiting_out(uint8_t endpoint) const;
+  // Withdraws the endpoint's waiting OUT transfer at `position` (0: the
+  // oldest); returns the bytes of it that had entered the chip already.
+  // Nothing else moves until go_on().
+  std::size_t cancel_out(uint8_t endpoint, std::size_t position);
+  // Lets the channels go on after transfers were withdrawn.
+  void go_on();
   // Whether endpoint 0x81/0x83 has answer bytes waiting.
   bool has_answer(uint8_t endpoint) const;
   // The bytes a bulk IN transfer of `capacity` bytes carries: packets of at
   // most 512 bytes, each two status bytes and up to 510 answer bytes,
-  // ending at the first short packet.
+  // ending at the first short packet.  The room it makes lets a stalled
+  // MPSSE go on.
   std::vector<uint8_t> bulk_in(uint8_t endpoint, std::size_t capacity);
   // The latency timer of the channel behind an IN endpoint, in ms.
   unsigned latency_ms(uint8_t endpoint) const;
@@ -101,13 +137,32 @@ class Chip {
   void power_up();
 
  private:
+  // An OUT transfer not yet wholly in the receive buffer.
+  struct WaitingOut {
+    std::vector<uint8_t> bytes;
+    std::size_t entered = 0;
+  };
   struct Channel {
     explicit Channel(int trst_pin, int srst_pin) : mpsse(trst_pin, srst_pin) {}
     uint8_t bitmode = 0;
     uint8_t latency = 16;
-    Mpsse mpsse;
-    std::deque<uint8_t> to_host;
+    Mpsse mpsse;                     // holds the receive buffer
+    std::deque<uint8_t> to_host;     // the transmit buffer
+    std::deque<WaitingOut> waiting;  // oldest first
+    OutOutcome outcome;
   };
+  // Moves OUT bytes into the receive buffer and runs the MPSSE until
+  // neither can go on; false when the board could not be reached (the
+  // waiting transfers then fail).
+  bool pump(Channel &c, std::string &error);
+  // Whole packets of the waiting transfers that fit the receive buffer;
+  // counts the transfers that got in entirely.
+  std::size_t enter_packets(Channel &c, std::size_t &completed);
+  // Runs a batch against the board and puts its answers in the transmit
+  // buffer.
+  bool deliver(Channel &c, const Batch &batch, std::string &error);
+  bool runs_mpsse(const Channel &c) const;
+  void pump_all();
   ControlResult standard_request(const SetupPacket &setup) const;
   ControlResult vendor_request(const SetupPacket &setup);
   ControlResult string_descriptor(uint8_t index) const;

@@ -280,6 +280,7 @@ class Emulator {
       total.bulk_in_bytes += s.bulk_in_bytes;
       total.mpsse_bad_commands += s.mpsse_bad_commands;
       total.bulk_in_answered += s.bulk_in_answered;
+      total.bulk_out_stalls += s.bulk_out_stalls;
     }
     if (!write_file_atomically(options_.stats_file, ftdi_emu::format_stats(total)))
       std::fprintf(stderr, "ftdi-emulator: cannot write %s: %s\n", options_.stats_file.c_str(), std::strerror(errno));

@@ -1,6 +1,7 @@
 #include "mpsse.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "rbb/rbb_protocol.h"
 
@@ -46,6 +47,15 @@ std::size_t fixed_length(uint8_t op) {
   }
 }
 
+// The answer bytes a command sends back as a whole: a byte shift answers
+// per data byte as it goes, an unknown command 0xFA and itself.
+std::size_t answer_length(uint8_t op) {
+  if (is_data_shift(op)) return (op & kReadTdo) != 0 && (op & kBitMode) != 0 ? 1 : 0;
+  if (is_tms_shift(op)) return (op & kReadTdo) != 0 ? 1 : 0;
+  if (op == 0x81 || op == 0x83) return 1;
+  return fixed_length(op) != 0 ? 0 : 2;
+}
+
 uint32_t length_field(std::span<const uint8_t> command) { return uint32_t(command[1]) | uint32_t(command[2]) << 8; }
 
 }  // namespace
@@ -67,29 +77,65 @@ std::vector<uint8_t> resolve_answer(const Batch &batch, const std::vector<bool> 
 }
 
 void Mpsse::reset() {
-  pending_.clear();
+  drop_partial();
   clock_ = ClockSettings{};
   low_value_ = low_direction_ = high_value_ = high_direction_ = 0;
 }
 
+void Mpsse::receive(std::span<const uint8_t> bytes) { pending_.insert(pending_.end(), bytes.begin(), bytes.end()); }
+
 void Mpsse::feed(std::span<const uint8_t> bytes, Batch &batch) {
-  pending_.insert(pending_.end(), bytes.begin(), bytes.end());
-  std::size_t at = 0;
-  while (at < pending_.size()) {
+  receive(bytes);
+  run(SIZE_MAX, batch);
+}
+
+void Mpsse::run(std::size_t answer_room, Batch &batch) {
+  const std::size_t have = batch.answer.size();
+  const std::size_t limit = answer_room > SIZE_MAX - have ? SIZE_MAX : have + answer_room;
+  const std::size_t used = run_commands(0, limit, batch);
+  pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(used));
+  end_clocks(batch);
+}
+
+std::size_t Mpsse::run_commands(std::size_t at, std::size_t answer_limit, Batch &batch) {
+  for (;;) {
+    if (shift_) {
+      at += continue_byte_shift(at, answer_limit, batch);
+      if (shift_) return at;  // waiting for data or for room
+      continue;
+    }
+    if (at >= pending_.size()) return at;
+    const std::size_t room = answer_limit - batch.answer.size();
     if (bad_command_at_ != 0 && command_bytes_ + 1 == bad_command_at_) {
+      if (room < 2) return at;
       ++command_bytes_;
       bad_command(pending_[at], batch);
       ++at;
       continue;
     }
     const std::size_t length = command_length(at);
-    if (length == 0) break;
+    if (length == 0 || answer_length(pending_[at]) > room) return at;
     ++command_bytes_;
-    execute(std::span<const uint8_t>(pending_).subspan(at, length), batch);
+    const uint8_t op = pending_[at];
+    if (is_data_shift(op) && (op & kBitMode) == 0) {
+      shift_ = ByteShift{op, length_field(std::span<const uint8_t>(pending_).subspan(at, 3)) + 1};
+    } else {
+      execute(std::span<const uint8_t>(pending_).subspan(at, length), batch);
+    }
     at += length;
   }
-  pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(at));
-  end_clocks(batch);
+}
+
+std::size_t Mpsse::continue_byte_shift(std::size_t at, std::size_t answer_limit, Batch &batch) {
+  const bool writes = (shift_->op & kWriteTdi) != 0;
+  const bool reads = (shift_->op & kReadTdo) != 0;
+  std::size_t bytes = shift_->remaining;
+  if (writes) bytes = std::min(bytes, pending_.size() - at);
+  if (reads) bytes = std::min(bytes, answer_limit - batch.answer.size());
+  for (std::size_t n = 0; n < bytes; ++n) shift_byte(shift_->op, writes ? pending_[at + n] : 0, batch);
+  shift_->remaining -= uint32_t(bytes);
+  if (shift_->remaining == 0) shift_.reset();
+  return writes ? bytes : 0;
 }
 
 std::size_t Mpsse::command_length(std::size_t at) const {
@@ -98,12 +144,7 @@ std::size_t Mpsse::command_length(std::size_t at) const {
   std::size_t need = 1;
   if (is_data_shift(op)) {
     const bool writes = (op & kWriteTdi) != 0;
-    if ((op & kBitMode) != 0) {
-      need = writes ? 3 : 2;
-    } else {
-      if (have < 3) return 0;
-      need = 3 + (writes ? length_field(std::span<const uint8_t>(pending_).subspan(at, 3)) + 1 : 0);
-    }
+    need = (op & kBitMode) != 0 && !writes ? 2 : 3;
   } else if (is_tms_shift(op)) {
     need = 3;
   } else if (fixed_length(op) != 0) {
@@ -114,7 +155,7 @@ std::size_t Mpsse::command_length(std::size_t at) const {
 
 void Mpsse::execute(std::span<const uint8_t> command, Batch &batch) {
   const uint8_t op = command[0];
-  if (is_data_shift(op)) return shift_data(command, batch);
+  if (is_data_shift(op)) return shift_bits(command, batch);
   if (is_tms_shift(op)) return shift_tms(command, batch);
   switch (op) {
     case 0x80: return set_low(command[1], command[2], batch);
@@ -137,41 +178,41 @@ void Mpsse::execute(std::span<const uint8_t> command, Batch &batch) {
   }
 }
 
-// 0x10-0x3F: TDI out and/or TDO in, bytes or 1-8 bits, either bit order;
-// TMS keeps the level its pin has.
-void Mpsse::shift_data(std::span<const uint8_t> command, Batch &batch) {
+// 0x10-0x3F in bit mode: 1-8 bits out of TDI and/or in from TDO, either
+// bit order; TMS keeps the level its pin has.
+void Mpsse::shift_bits(std::span<const uint8_t> command, Batch &batch) {
   const uint8_t op = command[0];
   const bool writes = (op & kWriteTdi) != 0;
   const bool reads = (op & kReadTdo) != 0;
   const bool lsb = (op & kLsbFirst) != 0;
-  const bool late_read = (op & kReadOnFalling) != 0;
-  if ((op & kBitMode) != 0) {
-    const int bits = (command[1] & 0x07) + 1;
-    const uint8_t out = writes ? command[2] : 0;
-    AnswerByte answer;
-    for (int i = 0; i < bits; ++i) {
-      const int out_bit = lsb ? i : 7 - i;
-      const bool level = writes ? ((out >> out_bit) & 1) != 0 : tdi();
-      const uint32_t s = clock(tms(), level, reads, late_read, batch);
-      // Bits come in at the top of the byte (LSB first) or at its bottom
-      // (MSB first) and move along with each new one.
-      if (reads) answer.samples.emplace_back(s, uint8_t(lsb ? 8 - bits + i : bits - 1 - i));
-    }
-    if (reads) batch.answer.push_back(std::move(answer));
-    return;
+  const int bits = (command[1] & 0x07) + 1;
+  const uint8_t out = writes ? command[2] : 0;
+  AnswerByte answer;
+  for (int i = 0; i < bits; ++i) {
+    const int out_bit = lsb ? i : 7 - i;
+    const bool level = writes ? ((out >> out_bit) & 1) != 0 : tdi();
+    const uint32_t s = clock(tms(), level, reads, (op & kReadOnFalling) != 0, batch);
+    // Bits come in at the top of the byte (LSB first) or at its bottom
+    // (MSB first) and move along with each new one.
+    if (reads) answer.samples.emplace_back(s, uint8_t(lsb ? 8 - bits + i : bits - 1 - i));
   }
-  const uint32_t count = length_field(command) + 1;
-  for (uint32_t n = 0; n < count; ++n) {
-    const uint8_t out = writes ? command[3 + n] : 0;
-    AnswerByte answer;
-    for (int i = 0; i < 8; ++i) {
-      const int bit = lsb ? i : 7 - i;
-      const bool level = writes ? ((out >> bit) & 1) != 0 : tdi();
-      const uint32_t s = clock(tms(), level, reads, late_read, batch);
-      if (reads) answer.samples.emplace_back(s, uint8_t(bit));
-    }
-    if (reads) batch.answer.push_back(std::move(answer));
+  if (reads) batch.answer.push_back(std::move(answer));
+}
+
+// One data byte of a byte-mode shift: eight clocks, TDI from `out` (or
+// held when the command does not write), TDO into one answer byte.
+void Mpsse::shift_byte(uint8_t op, uint8_t out, Batch &batch) {
+  const bool writes = (op & kWriteTdi) != 0;
+  const bool reads = (op & kReadTdo) != 0;
+  const bool lsb = (op & kLsbFirst) != 0;
+  AnswerByte answer;
+  for (int i = 0; i < 8; ++i) {
+    const int bit = lsb ? i : 7 - i;
+    const bool level = writes ? ((out >> bit) & 1) != 0 : tdi();
+    const uint32_t s = clock(tms(), level, reads, (op & kReadOnFalling) != 0, batch);
+    if (reads) answer.samples.emplace_back(s, uint8_t(bit));
   }
+  if (reads) batch.answer.push_back(std::move(answer));
 }
 
 // 0x4A/0x4B (and 0x6A/0x6B/0x6E/0x6F with TDO read): 1-7 TMS bits from the

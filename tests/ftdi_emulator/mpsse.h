@@ -1,8 +1,8 @@
 // The MPSSE command processor of an FT2232H channel, as FTDI's AN108
 // describes it, driving a JTAG chain through remote_bitbang bytes.
 //
-// The processor does not talk to the board itself: each call to feed()
-// turns the commands it was given into a Batch, the line bytes to send
+// The processor does not talk to the board itself: each call to run()
+// turns the commands waiting in the receive buffer into a Batch, the line bytes to send
 // (TCK/TMS/TDI levels, 'R' for each TDO sample, reset-line changes) and the
 // answer bytes the chip will send back, some of whose bits are TDO samples
 // not known yet.  The caller runs the batch against the board in one go and
@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <utility>
@@ -35,7 +36,7 @@ struct AnswerByte {
   std::vector<std::pair<uint32_t, uint8_t>> samples;
 };
 
-// What one feed() asks of the board and what it answers.
+// What a run of commands asks of the board and what it answers.
 struct Batch {
   std::string wire;                 // remote_bitbang bytes, in order
   std::size_t samples = 0;          // 'R' bytes in `wire`
@@ -64,11 +65,26 @@ class Mpsse {
   // Back to the state MPSSE mode starts in: a half-read command is dropped,
   // every pin an input.
   void reset();
-  // Interprets `bytes` after whatever incomplete command the last call left.
+  // Bytes from the host enter the receive buffer; run() executes them.
+  void receive(std::span<const uint8_t> bytes);
+  // Bytes received and not executed yet (a byte shift's data leaves as
+  // each byte is clocked).
+  std::size_t buffered() const { return pending_.size(); }
+  // Executes from the receive buffer while the answers fit in `answer_room`
+  // more bytes of the transmit buffer: a command whose answer does not fit
+  // waits, as the chip's engine stalls on a full buffer.  A byte shift
+  // (0x10-0x3F, byte mode) runs byte by byte: its data bytes as they arrive,
+  // its answers as far as the room allows, so one longer than the buffers
+  // still gets through.
+  void run(std::size_t answer_room, Batch &batch);
+  // receive() then run() with no bound on the answers.
   void feed(std::span<const uint8_t> bytes, Batch &batch);
-  // Drops a command that is only partly received (a purge of the chip's
-  // receive buffer).
-  void drop_partial() { pending_.clear(); }
+  // Drops what was received and not executed, a byte shift under way
+  // included (a purge of the chip's receive buffer).
+  void drop_partial() {
+    pending_.clear();
+    shift_.reset();
+  }
 
   // Fault injection: the n-th command byte (1-based) is taken as unknown.
   void set_bad_command_at(uint64_t n) { bad_command_at_ = n; }
@@ -82,11 +98,24 @@ class Mpsse {
   uint8_t high_direction() const { return high_direction_; }
 
  private:
-  // The length of the command starting at pending_[at], 0 when more bytes
-  // are needed to know it or to have all of it.
+  // A byte shift started and not finished: its opcode and the bytes to go.
+  struct ByteShift {
+    uint8_t op = 0;
+    uint32_t remaining = 0;
+  };
+
+  // The length of the command starting at pending_[at] (a byte shift's
+  // header only), 0 when more bytes are needed to know it or to have all
+  // of it.
   std::size_t command_length(std::size_t at) const;
+  // Runs the commands from pending_[at] on; returns where it stopped.
+  std::size_t run_commands(std::size_t at, std::size_t answer_limit, Batch &batch);
+  // Clocks the data bytes of the byte shift under way that have arrived
+  // and whose answers fit; returns the receive-buffer bytes it used.
+  std::size_t continue_byte_shift(std::size_t at, std::size_t answer_limit, Batch &batch);
   void execute(std::span<const uint8_t> command, Batch &batch);
-  void shift_data(std::span<const uint8_t> command, Batch &batch);
+  void shift_bits(std::span<const uint8_t> command, Batch &batch);
+  void shift_byte(uint8_t op, uint8_t out, Batch &batch);
   void shift_tms(std::span<const uint8_t> command, Batch &batch);
   void set_low(uint8_t value, uint8_t direction, Batch &batch);
   void set_high(uint8_t value, uint8_t direction, Batch &batch);
@@ -109,7 +138,8 @@ class Mpsse {
 
   int trst_pin_;
   int srst_pin_;
-  std::vector<uint8_t> pending_;
+  std::vector<uint8_t> pending_;  // the receive buffer
+  std::optional<ByteShift> shift_;
   ClockSettings clock_;
   uint8_t low_value_ = 0, low_direction_ = 0, high_value_ = 0, high_direction_ = 0;
   char lines_sent_ = 0;  // the last line byte sent, 0 before any

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -122,20 +123,77 @@ TEST(Mpsse, ReadEdgeDecidesWhichSideOfTheRisingEdgeTdoIsSampled) {
   EXPECT_EQ(run(falling, {0x3D, 0x00, 0x00, 0x01}, "", true).answer, (std::vector<uint8_t>{0x01}));
 }
 
-TEST(Mpsse, CommandSplitAcrossTransfersRunsOnceComplete) {
+// A byte shift runs as its data bytes arrive; other commands once whole.
+TEST(Mpsse, CommandSplitAcrossTransfersRunsAsItsBytesArrive) {
   Mpsse mpsse(-1, -1);
   const BoardView first = run(mpsse, {0x39, 0x01});
   EXPECT_EQ(first.tdi, "");
   EXPECT_TRUE(first.answer.empty());
-  const BoardView second = run(mpsse, {0x00, 0x1E}, "");
-  EXPECT_EQ(second.tdi, "");
-  const BoardView third = run(mpsse, {0x80}, "0000000011111111");
-  EXPECT_EQ(third.tdi, "0111100000000001");
-  EXPECT_EQ(third.answer, (std::vector<uint8_t>{0x00, 0xFF}));
+  const BoardView second = run(mpsse, {0x00, 0x1E}, "00000000");
+  EXPECT_EQ(second.tdi, "01111000");
+  EXPECT_EQ(second.answer, (std::vector<uint8_t>{0x00}));
+  const BoardView third = run(mpsse, {0x80, 0x4B}, "11111111");
+  EXPECT_EQ(third.tdi, "00000001");
+  EXPECT_EQ(third.answer, (std::vector<uint8_t>{0xFF}));
+  EXPECT_EQ(mpsse.buffered(), 1u);  // 0x4B waits for its two bytes
+  EXPECT_EQ(run(mpsse, {0x00}).tms, "");
+  EXPECT_EQ(run(mpsse, {0x01}).tms, "1");
   mpsse.drop_partial();
   EXPECT_EQ(run(mpsse, {0x19, 0x00}).tdi, "");
   mpsse.drop_partial();
   EXPECT_EQ(run(mpsse, {0xAB}).answer, (std::vector<uint8_t>{0xFA, 0xAB}));
+}
+
+// The engine stops where the next answer would not fit the transmit
+// buffer's room, and goes on from there when given more.
+TEST(Mpsse, AnswersNeverExceedTheRoomGiven) {
+  struct Case {
+    const char *name;
+    std::vector<uint8_t> commands;
+    std::vector<std::size_t> rooms;    // one run() per room
+    std::vector<std::size_t> answers;  // answer bytes after each run
+    std::vector<std::size_t> buffered;
+  };
+  const std::vector<Case> cases = {
+      {"0x39 byte by byte", {0x39, 0x03, 0x00, 1, 2, 3, 4}, {1, 0, 2, 9}, {1, 1, 3, 4}, {3, 3, 1, 0}},
+      {"0x28 reads need no data bytes", {0x28, 0x04, 0x00}, {2, 3, 1}, {2, 5, 5}, {0, 0, 0}},
+      {"0x19 writes need no room", {0x19, 0x02, 0x00, 1, 2, 3, 0x81}, {0, 1}, {0, 1}, {1, 0}},
+      {"0x81 waits whole", {0x81, 0x83}, {0, 1, 1}, {0, 1, 2}, {2, 1, 0}},
+      {"0x6B waits whole", {0x6B, 0x00, 0x01}, {0, 1}, {0, 1}, {3, 0}},
+      {"a bad command needs two", {0xAB}, {1, 2}, {0, 2}, {1, 0}},
+  };
+  for (const Case &c : cases) {
+    Mpsse mpsse(-1, -1);
+    mpsse.receive(c.commands);
+    Batch batch;
+    for (std::size_t i = 0; i < c.rooms.size(); ++i) {
+      const std::size_t before = batch.answer.size();
+      mpsse.run(c.rooms[i], batch);
+      EXPECT_LE(batch.answer.size() - before, c.rooms[i]) << c.name << " run " << i;
+      EXPECT_EQ(batch.answer.size(), c.answers[i]) << c.name << " run " << i;
+      EXPECT_EQ(mpsse.buffered(), c.buffered[i]) << c.name << " run " << i;
+    }
+  }
+}
+
+// Fed in parts and held back by the room, a shift clocks the same bits as
+// when run whole.
+TEST(Mpsse, ByteShiftInPartsClocksWhatItWouldWhole) {
+  std::vector<uint8_t> commands = {0x39, 0x09, 0x00};
+  for (uint8_t b = 0; b < 10; ++b) commands.push_back(uint8_t(0x1F * b + 3));
+  Mpsse whole(-1, -1);
+  const BoardView all = run(whole, commands, std::string(80, '1'));
+  Mpsse parts(-1, -1);
+  Batch batch;
+  for (std::size_t at = 0; at < commands.size(); at += 4) {
+    parts.receive(std::span<const uint8_t>(commands).subspan(at, std::min<std::size_t>(4, commands.size() - at)));
+    parts.run(2, batch);
+  }
+  parts.run(100, batch);
+  const BoardView view = play(batch, std::string(80, '1'));
+  EXPECT_EQ(view.tdi, all.tdi);
+  EXPECT_EQ(view.answer, all.answer);
+  EXPECT_EQ(view.answer.size(), 10u);
 }
 
 TEST(Mpsse, LoopbackAnswersTdiWithoutClockingTheBoard) {

@@ -1,8 +1,10 @@
 // The emulated FT2232H checked by clients nobody here wrote: libftdi1 reads
 // the first IDCODE, OpenOCD's ftdi driver finds the chain its
 // remote_bitbang driver finds on the same board, OpenOCD's svf passes a
-// file and fails it with one expected bit flipped; then the faults, the
-// stats file, the exit status and the daemon mode.
+// file and fails it with one expected bit flipped, a 2^17-bit one too; a
+// plain libusb client that writes more reads than the chip's buffers hold
+// without reading times out; then the faults, the stats file, the exit
+// status and the daemon mode.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -25,6 +27,7 @@ using Clock = std::chrono::steady_clock;
 
 const char *const kEmulator = FTDI_EMULATOR;
 const char *const kProbe = FTDI_IDCODE_PROBE;
+const char *const kFlowProbe = FTDI_FLOW_PROBE;
 
 // The chain as jtag-detect prints it, from OpenOCD's autoprobe lines.
 Lines autoprobe_taps(const std::string &openocd_err) {
@@ -135,12 +138,122 @@ TEST_F(FtdiEmulator, OpenOcdSvfPassesAndFailsOnAFlippedBit) {
   }
 }
 
+// An SVF line's hex number of `bits` bits (a multiple of 8) from bytes
+// given first-shifted first.
+std::string svf_hex(const std::vector<uint8_t> &bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string hex;
+  for (auto b = bytes.rbegin(); b != bytes.rend(); ++b) {
+    hex += digits[*b >> 4];
+    hex += digits[*b & 0xF];
+  }
+  return hex;
+}
+
+// Through BYPASS each bit comes back one clock later, behind the bypass
+// register's captured 0: the vector shifted up by one, its top bit lost.
+std::vector<uint8_t> through_bypass(const std::vector<uint8_t> &tdi) {
+  std::vector<uint8_t> tdo(tdi.size());
+  unsigned carry = 0;
+  for (size_t i = 0; i < tdi.size(); ++i) {
+    tdo[i] = uint8_t(tdi[i] << 1 | carry);
+    carry = tdi[i] >> 7;
+  }
+  return tdo;
+}
+
+// A checked scan of 2^17 bits: OpenOCD's ftdi driver keeps reads in flight
+// while it writes, so however far the answers exceed the chip's buffers
+// its transfers get through, and one flipped bit deep in the vector is
+// still caught.
+TEST_F(FtdiEmulator, OpenOcdSvfLongCheckedScanGetsThroughTheBuffers) {
+  JTAGBOX_NEED_PEER(e2e::kOpenOcd);
+  board("0x01");
+  std::vector<uint8_t> tdi(size_t(1) << 14);
+  uint32_t seed = 12345;
+  for (uint8_t &b : tdi) {
+    seed = seed * 1103515245u + 12345u;
+    b = uint8_t(seed >> 16);
+  }
+  std::vector<uint8_t> tdo = through_bypass(tdi);
+  const std::string mask(2 * tdi.size(), 'f');
+  const struct {
+    const char *name;
+    size_t flipped_bit;  // 0: none
+    bool passes;
+  } cases[] = {{"as recorded", 0, true}, {"bit 100001 flipped", 100001, false}};
+  for (const auto &c : cases) {
+    std::vector<uint8_t> expected = tdo;
+    if (c.flipped_bit != 0) expected[c.flipped_bit / 8] ^= uint8_t(1u << (c.flipped_bit % 8));
+    e2e::write_file(path("long.svf"),
+                    "ENDIR IDLE;\nENDDR IDLE;\nSTATE RESET;\nSTATE IDLE;\n"
+                    "SIR 8 TDI (ff) TDO (01) MASK (03);\nSDR 131072 TDI (" +
+                        svf_hex(tdi) + ") TDO (" + svf_hex(expected) + ") MASK (" + mask + ");\n");
+    sim({"reset"});
+    const e2e::Result r =
+        emulate({"--stats", path("stats").string()},
+                {e2e::kOpenOcd, "-c",
+                 "adapter driver ftdi; ftdi vid_pid 0x0403 0x6010; ftdi layout_init 0x0008 0x000b; adapter speed 1000; "
+                 "transport select jtag; init; svf -quiet " +
+                     path("long.svf").string() + "; shutdown"});
+    EXPECT_EQ(r.status == 0, c.passes) << c.name << "\n" << r.err;
+    EXPECT_EQ(r.err.find("tdo check error") == std::string::npos, c.passes) << c.name << "\n" << r.err;
+    const Lines stats = e2e::split_lines(e2e::read_file(path("stats")));
+    ASSERT_EQ(stats.size(), 7u) << c.name;
+    const std::string stalls = stats[6].substr(std::string("bulk_out_stalls ").size());
+    EXPECT_GT(std::stoul(stalls), 0u) << c.name << ": OpenOCD's writes never met a full buffer";
+    RecordProperty(std::string("stats_") + (c.passes ? "passing" : "failing"), e2e::read_file(path("stats")));
+  }
+}
+
+// A synchronous client that writes 16 KiB of reads in one transfer, with
+// no IN transfer in flight, waits for ever on a real FT2232H: its write
+// times out, half in the chip (4096 answers waiting, 4096 bytes held).
+// The same bytes written a command at a time, each one's answers read
+// before the next, get through.
+TEST_F(FtdiEmulator, WriteOfMoreReadsThanTheBuffersHoldTimesOut) {
+  if (std::string(kFlowProbe).empty()) {
+    if (e2e::in_ci()) FAIL() << "built without libusb-1.0: CI must have it (scripts/install-deps.sh)";
+    GTEST_SKIP() << "built without libusb-1.0 (libusb-1.0-0-dev)";
+  }
+  board("0x01");
+  const struct {
+    const char *mode;
+    Lines options;
+    int status;
+    std::string out, err, stalls;
+  } cases[] = {
+      {"whole", {}, 1, "write timed out after 8192 of 16384 bytes\n", "", "bulk_out_stalls 1"},
+      {"split", {}, 0, "16372 answers as sent\n", "", "bulk_out_stalls 0"},
+      // Unplugged with the write stalled in the chip: it ends at once.
+      {"whole",
+       {"--unplug-after-out", "2"},
+       1,
+       "",
+       "ftdi-flow-probe: write: LIBUSB_ERROR_NO_DEVICE\n",
+       "bulk_out_stalls 1"},
+  };
+  for (const auto &c : cases) {
+    Lines options = {"--stats", path("stats").string()};
+    options.insert(options.end(), c.options.begin(), c.options.end());
+    const Clock::time_point start = Clock::now();
+    const e2e::Result r = emulate(options, {kFlowProbe, c.mode});
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(5)) << c.mode;
+    EXPECT_EQ(r.status, c.status) << c.mode << ": " << r.err;
+    EXPECT_EQ(r.out, c.out) << c.mode;
+    EXPECT_EQ(r.err, c.err) << c.mode;
+    const Lines stats = e2e::split_lines(e2e::read_file(path("stats")));
+    ASSERT_EQ(stats.size(), 7u) << c.mode;
+    EXPECT_EQ(stats[6], c.stalls) << c.mode;
+  }
+}
+
 TEST_F(FtdiEmulator, StatsCountTheTransfers) {
   board("0x01");
   const e2e::Result r = emulate({"--stats", path("stats").string()}, {kProbe});
   ASSERT_EQ(r.status, 0) << r.err;
   const Lines stats = e2e::split_lines(e2e::read_file(path("stats")));
-  ASSERT_EQ(stats.size(), 6u);
+  ASSERT_EQ(stats.size(), 7u);
   // The probe's 25 command bytes in one transfer, its 4 IDCODE bytes back
   // in one IN transfer, whatever the status-only ones around it.
   EXPECT_EQ(stats[0], "bulk_out_transfers 1");
@@ -150,6 +263,7 @@ TEST_F(FtdiEmulator, StatsCountTheTransfers) {
   EXPECT_EQ(stats[3], "bulk_in_bytes 4");
   EXPECT_EQ(stats[4], "mpsse_bad_commands 0");
   EXPECT_EQ(stats[5], "bulk_in_answered 1");
+  EXPECT_EQ(stats[6], "bulk_out_stalls 0");
 }
 
 // Each round trip (a write, then a read of its answers) is one answered IN
@@ -160,7 +274,7 @@ TEST_F(FtdiEmulator, StatsCountAnsweredInTransfersAsRoundTrips) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "IDCODE 0x0bc0e06b\nIDCODE 0x0bc0e06b\nIDCODE 0x0bc0e06b\n");
   const Lines stats = e2e::split_lines(e2e::read_file(path("stats")));
-  ASSERT_EQ(stats.size(), 6u);
+  ASSERT_EQ(stats.size(), 7u);
   EXPECT_EQ(stats[0], "bulk_out_transfers 3");
   EXPECT_EQ(stats[3], "bulk_in_bytes 12");
   const std::string polls = stats[2].substr(std::string("bulk_in_transfers ").size());

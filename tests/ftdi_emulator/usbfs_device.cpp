@@ -42,7 +42,7 @@ UsbfsDevice::UsbfsDevice(Chip chip, std::mutex &lock, std::function<void()> on_c
     : chip_(std::move(chip)), lock_(lock), on_close_(std::move(on_close)) {}
 
 UsbfsDevice::~UsbfsDevice() {
-  for (std::deque<Urb> *list : {&in_flight_, &done_, &discarded_})
+  for (std::deque<Urb> *list : {&in_flight_, &out_waiting_, &done_, &discarded_})
     for (Urb &u : *list) release(u);
   for (UMockdevIoctlClient *c : clients_) g_object_unref(c);
   if (handler_ != nullptr) g_object_unref(handler_);
@@ -91,13 +91,19 @@ void UsbfsDevice::forget_closed_clients() {
 void UsbfsDevice::forget(UMockdevIoctlClient *client) {
   const auto it = clients_.find(client);
   if (it == clients_.end()) return;
-  for (std::deque<Urb> *list : {&in_flight_, &done_, &discarded_}) {
+  // Its waiting OUT transfers leave the chip first, newest first so that
+  // each one's position among its endpoint's stays right.
+  withdraw_out_of(client);
+  for (std::deque<Urb> *list : {&in_flight_, &out_waiting_, &done_, &discarded_}) {
     for (Urb &u : *list)
       if (u.client == client) release(u);
     std::erase_if(*list, [](const Urb &u) { return u.data == nullptr; });
   }
   g_object_unref(client);
   clients_.erase(it);
+  chip_.go_on();
+  settle_out(0x02);
+  settle_out(0x04);
   if (on_close_) on_close_();
 }
 
@@ -166,10 +172,13 @@ void UsbfsDevice::submit(UMockdevIoctlClient *client) {
       return complete(client, -1, EFAULT);
     }
   }
-  // The transfer is carried out before the submission returns, so that
-  // what goes back to the client at its completion is final.
+  // A control transfer is carried out before the submission returns; an
+  // OUT transfer as far as the chip's buffers take it, the rest as IN
+  // transfers make room.
   if (u->type == USBDEVFS_URB_TYPE_CONTROL) {
     control_urb(urb);
+    settle_out(0x02);
+    settle_out(0x04);
   } else if ((u->endpoint & 0x80) == 0) {
     bulk_out_urb(urb);
   } else {
@@ -196,15 +205,51 @@ void UsbfsDevice::bulk_out_urb(Urb &urb) {
   const std::span<const uint8_t> bytes(urb.buffer != nullptr ? urb.buffer->data : nullptr,
                                        std::size_t(u->buffer_length));
   std::string error;
-  if (!chip_.bulk_out(u->endpoint, bytes, error)) {
-    std::fprintf(stderr, "ftdi-emulator: %s\n", error.c_str());
-    return finish(urb, -EPROTO, 0);
+  out_waiting_.push_back(urb);
+  chip_.bulk_out(u->endpoint, bytes, error);  // a failure comes with the outcome
+  settle_out(u->endpoint);
+}
+
+void UsbfsDevice::settle_out(uint8_t endpoint) {
+  OutOutcome outcome = chip_.take_out_outcome(endpoint);
+  if (!outcome.error.empty()) std::fprintf(stderr, "ftdi-emulator: %s\n", outcome.error.c_str());
+  for (Urb &urb : out_waiting_) {
+    if (outcome.completed + outcome.failed == 0) break;
+    const struct usbdevfs_urb *u = urb_of(urb.data);
+    if (u->endpoint != endpoint) continue;
+    if (outcome.completed > 0) {
+      --outcome.completed;
+      finish(urb, 0, u->buffer_length);
+    } else {
+      --outcome.failed;
+      finish(urb, -EPROTO, 0);
+    }
   }
-  finish(urb, 0, u->buffer_length);
+  std::erase_if(out_waiting_, [](const Urb &u) { return u.data == nullptr; });
+}
+
+void UsbfsDevice::withdraw_out_of(UMockdevIoctlClient *client) {
+  for (auto u = out_waiting_.end(); u != out_waiting_.begin();) {
+    --u;
+    if (client == nullptr || u->client == client) withdraw_out(u);
+  }
+}
+
+std::size_t UsbfsDevice::withdraw_out(const std::deque<Urb>::iterator &it) {
+  const uint8_t endpoint = urb_of(it->data)->endpoint;
+  const auto same_endpoint = [endpoint](const Urb &u) { return urb_of(u.data)->endpoint == endpoint; };
+  const auto position = std::size_t(std::count_if(out_waiting_.begin(), it, same_endpoint));
+  return chip_.cancel_out(endpoint, position);
 }
 
 void UsbfsDevice::complete_ready_in_transfers() {
   const int64_t now = g_get_monotonic_time();
+  if (chip_.unplugged()) {
+    // OUT transfers stalled in the chip's buffers go with it.
+    withdraw_out_of(nullptr);
+    for (Urb &urb : out_waiting_) finish(urb, -ENODEV, 0);
+    out_waiting_.clear();
+  }
   std::set<uint8_t> waiting;  // endpoints whose oldest transfer must go first
   for (Urb &urb : in_flight_) {
     const struct usbdevfs_urb *u = urb_of(urb.data);
@@ -218,9 +263,12 @@ void UsbfsDevice::complete_ready_in_transfers() {
       waiting.insert(u->endpoint);
       continue;
     }
-    const std::vector<uint8_t> bytes = chip_.bulk_in(u->endpoint, std::size_t(u->buffer_length));
+    const uint8_t endpoint = u->endpoint;
+    const std::vector<uint8_t> bytes = chip_.bulk_in(endpoint, std::size_t(u->buffer_length));
     if (!bytes.empty()) std::memcpy(urb.buffer->data, bytes.data(), bytes.size());
     finish(urb, 0, int(bytes.size()));
+    // The room it made may have let the channel's OUT transfers in.
+    settle_out(uint8_t((endpoint & 0x7F) + 1));
   }
   std::erase_if(in_flight_, [](const Urb &u) { return u.data == nullptr; });
 }
@@ -257,13 +305,26 @@ void UsbfsDevice::discard(UMockdevIoctlClient *client) {
   UMockdevIoctlData *arg = umockdev_ioctl_client_get_arg(client);
   gulong address = 0;
   std::memcpy(&address, arg->data, std::min(sizeof address, std::size_t(arg->data_len)));
-  const auto it = std::find_if(in_flight_.begin(), in_flight_.end(),
-                               [&](const Urb &u) { return u.client == client && u.data->client_addr == address; });
-  if (it == in_flight_.end()) return complete(client, -1, EINVAL);
-  urb_of(it->data)->status = -ENOENT;
-  urb_of(it->data)->actual_length = 0;
-  discarded_.push_back(*it);
-  in_flight_.erase(it);
+  const auto is_it = [&](const Urb &u) { return u.client == client && u.data->client_addr == address; };
+  const auto in = std::find_if(in_flight_.begin(), in_flight_.end(), is_it);
+  if (in != in_flight_.end()) {
+    urb_of(in->data)->status = -ENOENT;
+    urb_of(in->data)->actual_length = 0;
+    discarded_.push_back(*in);
+    in_flight_.erase(in);
+    return complete(client, 0, 0);
+  }
+  const auto out = std::find_if(out_waiting_.begin(), out_waiting_.end(), is_it);
+  if (out == out_waiting_.end()) return complete(client, -1, EINVAL);
+  // Like the kernel, it reports how much of it went out before it was cancelled.
+  const std::size_t sent = withdraw_out(out);
+  urb_of(out->data)->status = -ENOENT;
+  urb_of(out->data)->actual_length = int(sent);
+  const uint8_t endpoint = urb_of(out->data)->endpoint;
+  discarded_.push_back(*out);
+  out_waiting_.erase(out);
+  chip_.go_on();
+  settle_out(endpoint);  // the next may have got in
   complete(client, 0, 0);
 }
 

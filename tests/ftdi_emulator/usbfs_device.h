@@ -54,6 +54,15 @@ class UsbfsDevice {
   void discard(UMockdevIoctlClient *client);
   void control_urb(Urb &urb);
   void bulk_out_urb(Urb &urb);
+  // Completes the OUT transfers of `endpoint` the chip has taken in (or
+  // lost with the board), oldest first.
+  void settle_out(uint8_t endpoint);
+  // Withdraws a waiting OUT transfer from the chip; returns the bytes of it
+  // the chip had taken.
+  // Nothing else moves until chip_.go_on().
+  std::size_t withdraw_out(const std::deque<Urb>::iterator &it);
+  // Withdraws the waiting OUT transfers of `client` (nullptr: all).
+  void withdraw_out_of(UMockdevIoctlClient *client);
   // IN transfers whose answer is ready, whose latency timer ran out, or
   // that the device's loss ends, move to done_.
   void complete_ready_in_transfers();
@@ -67,6 +76,7 @@ class UsbfsDevice {
   UMockdevIoctlBase *handler_ = nullptr;
   std::set<UMockdevIoctlClient *> clients_;  // a reference held on each
   std::deque<Urb> in_flight_;                // IN transfers waiting for the chip, in order
+  std::deque<Urb> out_waiting_;              // OUT transfers the chip has not all taken, in order
   std::deque<Urb> done_;                     // completed, waiting to be reaped
   std::deque<Urb> discarded_;                // cancelled, reaped with -ENOENT
 };
