@@ -5,6 +5,8 @@
 // Registered only as ftdi.* (tests/CMakeLists.txt).
 #include <chrono>
 #include <filesystem>
+#include <map>
+#include <sstream>
 #include <string>
 
 #include "board_view.h"
@@ -150,6 +152,38 @@ TEST_F(FtdiProbe, EachFailureIsOneLineAndStatusOneWithinItsBound) {
   const Result again = through({}, "ftdi", "JTAG_Reset", {});
   EXPECT_EQ(again.status, 0) << again.err;
   EXPECT_EQ(again.out, "IDCODE = 0bc0e06b\n");
+}
+
+// The emulator's counts (ftdi-emulator --stats): "name N" lines.
+std::map<std::string, uint64_t> read_stats(const std::filesystem::path &file) {
+  std::map<std::string, uint64_t> stats;
+  std::istringstream lines(read_file(file));
+  std::string name;
+  uint64_t value = 0;
+  while (lines >> name >> value) stats[name] = value;
+  return stats;
+}
+
+// A megabit read shift is far more than the chip buffers each way (4 KiB):
+// its writes stall until answers are read, as on a real FT2232H, and go
+// through only because the answers are read while the commands are
+// written.  It takes at most 2 + 2^20/32768 bulk OUT transfers, and its TDO
+// is the simulated board's own.
+TEST_F(FtdiProbe, AMegabitShiftStreamsThroughTheChipsBuffers) {
+  ASSERT_EQ(through({}, "ftdi", "JTAG_Reset", {}).status, 0);
+  const Result r = through({"--stats", path("stats").string()}, "ftdi:khz=30000", "JTAG_Shift",
+                           {"0", "1048576", "-o=" + path("probe.hex").string()});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  std::map<std::string, uint64_t> stats = read_stats(path("stats"));
+  EXPECT_LE(stats["bulk_out_transfers"], 2U + 32U);
+  EXPECT_GT(stats["bulk_out_stalls"], 0U);
+  const std::map<std::string, std::string> own_board = {{"JTAG_PLATFORM", "sim:" + path("own").string()}};
+  ASSERT_EQ(exec(bin("JTAG_Reset"), "JTAG_Reset", {}, own_board).status, 0);
+  ASSERT_EQ(exec(bin("JTAG_Shift"), "JTAG_Shift", {"0", "1048576", "-o=" + path("sim.hex").string()}, own_board).status,
+            0);
+  EXPECT_EQ(read_file(path("probe.hex")).size(), 1048576U / 4);
+  EXPECT_TRUE(read_file(path("probe.hex")) == read_file(path("sim.hex"))) << "the TDO differs from the board's";
 }
 
 }  // namespace
