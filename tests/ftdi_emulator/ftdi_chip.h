@@ -127,8 +127,10 @@ class Chip {
   unsigned latency_ms(uint8_t endpoint) const;
 
   bool unplugged() const {
-    return faults_.unplug_after_out != 0 && stats_.bulk_out_transfers >= faults_.unplug_after_out;
+    return pulled_ || (faults_.unplug_after_out != 0 && stats_.bulk_out_transfers >= faults_.unplug_after_out);
   }
+  // The cable pulled now, whatever the host is doing; for good.
+  void unplug() { pulled_ = true; }
   bool silent() const { return faults_.silent_after_out != 0 && stats_.bulk_out_transfers >= faults_.silent_after_out; }
   const Identity &identity() const { return id_; }
   Stats stats() const;
@@ -172,6 +174,7 @@ class Chip {
 
   Identity id_;
   Faults faults_;
+  bool pulled_ = false;
   Wire *wire_;
   std::vector<Channel> channels_;
   Stats stats_;

@@ -220,6 +220,10 @@ class Emulator {
 
   const std::string &root() const { return root_; }
 
+  void unplug_all() {
+    for (const auto &d : devices_) d->unplug();
+  }
+
   // Notices the clients that went away (the stats are written for each).
   void tick() {
     const std::lock_guard<std::mutex> hold(lock_);
@@ -319,6 +323,7 @@ sigset_t stop_signals() {
   sigaddset(&set, SIGTERM);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGCHLD);
+  sigaddset(&set, SIGUSR1);
   return set;
 }
 
@@ -357,6 +362,7 @@ int run_command(const Options &options, Emulator &emulator, const sigset_t &bloc
     if (done < 0 && errno != EINTR) fail(std::string("waitpid: ") + std::strerror(errno));
     const int sig = sigtimedwait(&blocked, nullptr, &tick);
     emulator.tick();
+    if (sig == SIGUSR1) emulator.unplug_all();
     if (sig == SIGTERM || sig == SIGINT) {
       kill(child, sig);
       if (!kill_at) kill_at = std::chrono::steady_clock::now() + std::chrono::seconds(5);
@@ -372,6 +378,7 @@ void serve_until_stopped(Emulator &emulator, const sigset_t &blocked) {
   for (;;) {
     const int sig = sigtimedwait(&blocked, nullptr, &tick);
     if (sig == SIGTERM || sig == SIGINT) return;
+    if (sig == SIGUSR1) emulator.unplug_all();
     if (sig < 0 && errno != EAGAIN && errno != EINTR) fail(std::string("sigtimedwait: ") + std::strerror(errno));
     emulator.tick();
   }

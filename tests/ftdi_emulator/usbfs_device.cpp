@@ -242,6 +242,12 @@ std::size_t UsbfsDevice::withdraw_out(const std::deque<Urb>::iterator &it) {
   return chip_.cancel_out(endpoint, position);
 }
 
+void UsbfsDevice::unplug() {
+  const std::lock_guard<std::mutex> hold(lock_);
+  chip_.unplug();
+  complete_ready_in_transfers();
+}
+
 void UsbfsDevice::complete_ready_in_transfers() {
   const int64_t now = g_get_monotonic_time();
   if (chip_.unplugged()) {

@@ -36,6 +36,9 @@ class UsbfsDevice {
   // Lets go of the clients that have closed the node since the last call
   // (their URBs with them); with the lock held.
   void forget_closed_clients();
+  // The chip is pulled out: what is in flight ends with -ENODEV when the
+  // client next looks, every later ioctl but reaping fails with ENODEV.
+  void unplug();
 
  private:
   struct Urb {

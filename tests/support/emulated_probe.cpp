@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 
 #include "support/child_process.h"
@@ -60,6 +61,8 @@ int EmulatedProbe::stop(std::chrono::milliseconds limit) {
   pid_ = -1;
   return status;
 }
+
+bool EmulatedProbe::unplug() { return pid_ > 0 && ::kill(pid_, SIGUSR1) == 0; }
 
 std::map<std::string, std::string> EmulatedProbe::client_environment() const {
   // An AddressSanitizer build wants its runtime first among the libraries

@@ -40,6 +40,9 @@ class EmulatedProbe {
   // SIGTERM, then its exit status, or -1 when none runs; one still there
   // after `limit` fails the test and is killed.
   int stop(std::chrono::milliseconds limit = 10s);
+  // Pulls the emulated chips out (SIGUSR1): the clients' transfers end
+  // with ENODEV, as when a probe's cable is pulled.  False when none runs.
+  bool unplug();
   // The variables a client of the probe needs.
   std::map<std::string, std::string> client_environment() const;
   bool running() const { return pid_ > 0; }
