@@ -11,6 +11,7 @@
 
 #include "board_view.h"
 #include "support/emulated_probe.h"
+#include "support/rbb_wire.h"
 
 namespace {
 
@@ -152,6 +153,38 @@ TEST_F(FtdiProbe, EachFailureIsOneLineAndStatusOneWithinItsBound) {
   const Result again = through({}, "ftdi", "JTAG_Reset", {});
   EXPECT_EQ(again.status, 0) << again.err;
   EXPECT_EQ(again.out, "IDCODE = 0bc0e06b\n");
+}
+
+// jtag-serve puts the probe on the network: a remote_bitbang client's reset
+// bytes drive the probe's TRST and SRST pins ('s' asserts SRST, 't' TRST,
+// 'r' releases both), which the emulated FT2232H passes on to the board.
+TEST_F(FtdiProbe, ResetBytesThroughJtagServeDriveTheProbesPins) {
+  EmulatedProbe probe;
+  ASSERT_TRUE(probe.start({"--rbb", "127.0.0.1:" + std::to_string(port_), "--trst-pin", "4", "--srst-pin", "13"},
+                          path("emulator.err")));
+  std::map<std::string, std::string> env = probe.client_environment();
+  env["JTAG_PLATFORM"] = "ftdi:trst=4,srst=13";
+  ServeProcess front;
+  const int rbb = front.start_program("jtag-serve", {"jtag-serve", "--rbb", "0"}, env, path("front.err"));
+  ASSERT_NE(rbb, 0) << read_file(path("front.err"));
+  {
+    RawClient client(rbb);
+    ASSERT_TRUE(client.connected());
+    // Into Shift-DR, then TRST: the TAP is back in Test-Logic-Reset at once.
+    ASSERT_TRUE(
+        client.send("04"
+                    "26"
+                    "04"
+                    "04"
+                    "rsrsrtrQ"));
+    EXPECT_EQ(client.read_to_end(), "");
+  }
+  EXPECT_EQ(front.stop(), 0);
+  EXPECT_EQ(probe.stop(), 0);
+  EXPECT_EQ(serving_.stop(), 0);  // the board saved
+  EXPECT_EQ(read_file(path("front.err")), "");
+  EXPECT_EQ(sim({"get", "srst", "srst_assertions"}), "0x0\n0x2\n");
+  EXPECT_EQ(tap("cpu0"), "Test-Logic-Reset, IR 0x02");
 }
 
 // The emulator's counts (ftdi-emulator --stats): "name N" lines.

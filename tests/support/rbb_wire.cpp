@@ -44,8 +44,15 @@ int ServeProcess::start(const std::string &platform, const std::filesystem::path
 
 int ServeProcess::start_program(const std::string &program, const std::vector<std::string> &args,
                                 const std::string &platform, const std::filesystem::path &err_file, int more_lines) {
+  return start_program(program, args, std::map<std::string, std::string>{{"JTAG_PLATFORM", platform}}, err_file,
+                       more_lines);
+}
+
+int ServeProcess::start_program(const std::string &program, const std::vector<std::string> &args,
+                                const std::map<std::string, std::string> &env, const std::filesystem::path &err_file,
+                                int more_lines) {
   int out = -1;
-  pid_ = start_child(bin(program), args, {{"JTAG_PLATFORM", platform}}, err_file, out);
+  pid_ = start_child(bin(program), args, env, err_file, out);
   if (pid_ <= 0) return 0;
   const std::string line = first_line(out);
   more_ports_.clear();

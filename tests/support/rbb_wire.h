@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstddef>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,10 @@ class ServeProcess {
   // port of the first line; the lines after it stay in `more_lines`.
   int start_program(const std::string &program, const std::vector<std::string> &args, const std::string &platform,
                     const std::filesystem::path &err_file = {}, int more_lines = 0);
+  // The same with variables of its own (JTAG_PLATFORM among them).
+  int start_program(const std::string &program, const std::vector<std::string> &args,
+                    const std::map<std::string, std::string> &env, const std::filesystem::path &err_file = {},
+                    int more_lines = 0);
   const std::vector<int> &more_ports() const { return more_ports_; }
   // SIGTERM, then its exit status (128 + signal when a signal ended it), or
   // -1 when none runs.  One still there after `limit` fails the test and is
