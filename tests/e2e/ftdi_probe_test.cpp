@@ -187,6 +187,27 @@ TEST_F(FtdiProbe, ResetBytesThroughJtagServeDriveTheProbesPins) {
   EXPECT_EQ(tap("cpu0"), "Test-Logic-Reset, IR 0x02");
 }
 
+// A probe carries the JTAG lines and nothing of the board: scan-mode
+// selection and the FPGA registers are refused as over any bare adapter.
+TEST_F(FtdiProbe, BoardServicesAreRefusedInOneLine) {
+  const struct {
+    std::string command;
+    Lines args;
+    std::string line;
+  } cases[] = {
+      {"JTAG_CPUSelect", {"1"}, "jtagbox: scan-mode selection cannot be reached through JTAG_PLATFORM=ftdi"},
+      {"JTAG_VnxClockStop", {}, "jtagbox: FPGA registers cannot be reached through JTAG_PLATFORM=ftdi"},
+      // The accelerator switch is the one failure the command reports itself.
+      {"JTAG_ScanDR_Path", {"0c", "8", path("out.hex").string(), "-a"}, "can't activate the scan dump accelerator"},
+  };
+  for (const auto &c : cases) {
+    const Result r = through({}, "ftdi", c.command, c.args);
+    EXPECT_EQ(r.status, 1) << c.command;
+    EXPECT_EQ(r.err, c.line + "\n") << c.command;
+  }
+  EXPECT_EQ(read_file(path("out.hex")), "");
+}
+
 // The emulator's counts (ftdi-emulator --stats): "name N" lines.
 std::map<std::string, uint64_t> read_stats(const std::filesystem::path &file) {
   std::map<std::string, uint64_t> stats;
