@@ -453,6 +453,20 @@ int close_wave() {
   return 0;
 }
 
+// A client may write far ahead of what the board acts on, and OpenOCD's
+// remote_bitbang gives up at once when the socket is full (errno 11), which
+// a busy machine brings about while this server waits for the CPU.  A
+// receive buffer of 16 MiB, set on the listening socket so that the
+// connections get a window scale to match, lets the client write on
+// meanwhile.  Above net.core.rmem_max it takes CAP_NET_ADMIN; without it
+// the kernel's own autotuning is left as it is.
+namespace {
+void widen_receive_buffer(int fd) {
+  const int bytes = 16 << 20;
+  (void)::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes);
+}
+}  // namespace
+
 // Non-blocking: a connection given up between poll() and accept() must not
 // leave the server waiting in accept().
 UniqueFd listen_on(const std::string &address, int port, int &bound_port) {
@@ -470,7 +484,10 @@ UniqueFd listen_on(const std::string &address, int port, int &bound_port) {
   const std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> addresses(found, &::freeaddrinfo);
   UniqueFd fd(::socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   const int one = 1;
-  if (fd.valid()) ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  if (fd.valid()) {
+    ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    widen_receive_buffer(fd.get());
+  }
   if (!fd.valid() || ::bind(fd.get(), found->ai_addr, found->ai_addrlen) != 0 || ::listen(fd.get(), 8) != 0) {
     const std::string shown = found->ai_family == AF_INET6 ? "[" + address + "]" : address;
     std::fprintf(stderr, "%s: cannot listen on %s:%d: %s\n", sim::g_program.c_str(), printable(shown).c_str(), port,

@@ -63,7 +63,8 @@ class BulkPipe {
   BulkPipe &operator=(const BulkPipe &) = delete;
 
   // One bulk OUT transfer, answers taken meanwhile; returns once the chip
-  // has all of `bytes`.  Throws PipeError (kWriteTimeout after `bound`).
+  // has all of `bytes`.  Throws PipeError (kWriteTimeout when for `bound`
+  // neither the transfer ended nor an answer came).
   void write(const std::vector<uint8_t> &bytes, std::chrono::milliseconds bound);
   // Takes answers until `done()`; throws PipeError (kSilent) when answers
   // are owed and none came for `silence`.

@@ -294,7 +294,8 @@ class FtdiLines final : public LineDriver {
   }
 
   // One bulk transfer, answers taken while it goes.  The chip takes it at
-  // the pace of TCK: at most 8 TCKs a byte, and twice that for slack.
+  // the pace of TCK (at most 8 TCKs a byte, and twice that for slack) and
+  // of the answers read; the bound is on a wait without either.
   void write_piece(const std::vector<uint8_t> &bytes) {
     written_any_ = true;
     const unsigned seconds = kAnswerSeconds + unsigned((16 * bytes.size() / tck_khz_ + 999) / 1000);
