@@ -113,18 +113,11 @@ void BulkPipe::write(const std::vector<uint8_t> &bytes, std::chrono::millisecond
   const int r = libusb_submit_transfer(out_.get());
   if (r != 0) throw PipeError(PipeError::Kind::kFailed, libusb_error(r), true);
   out_flight_ = Flight::kBusy;
-  keep_reading();
   // The chip takes a write as fast as it acts on it, and it acts on reads
   // only as their answers are taken: while answers come it is alive, however
-  // long the write.  Neither the write's end nor an answer for `bound`: it
-  // is not.  (What is still in flight is cancelled by the destructor.)
-  auto last_progress = Clock::now();
-  while (out_flight_ == Flight::kBusy) {
-    if (since(last_progress) > bound) throw PipeError(PipeError::Kind::kWriteTimeout, LIBUSB_ERROR_TIMEOUT, true);
-    handle_events();
-    if (!arrived_.empty()) last_progress = Clock::now();
-    deliver();
-  }
+  // long the write.  (What is still in flight when this throws is cancelled
+  // by the destructor.)
+  pump_until([this] { return out_flight_ != Flight::kBusy; }, bound, PipeError::Kind::kWriteTimeout, true);
   out_flight_ = Flight::kIdle;
   if (out_status_ != LIBUSB_TRANSFER_COMPLETED) throw PipeError(PipeError::Kind::kFailed, error_of(out_status_), true);
   if (size_t(out_->actual_length) != bytes.size())
@@ -132,10 +125,15 @@ void BulkPipe::write(const std::vector<uint8_t> &bytes, std::chrono::millisecond
 }
 
 void BulkPipe::read_until(const std::function<bool()> &done, std::chrono::milliseconds silence) {
+  pump_until(done, silence, PipeError::Kind::kSilent, false);
+}
+
+void BulkPipe::pump_until(const std::function<bool()> &done, std::chrono::milliseconds bound, PipeError::Kind why,
+                          bool writing) {
   auto last_answer = Clock::now();
   deliver();
   while (!done()) {
-    if (since(last_answer) >= silence) throw PipeError(PipeError::Kind::kSilent, LIBUSB_ERROR_TIMEOUT, false);
+    if (since(last_answer) >= bound) throw PipeError(why, LIBUSB_ERROR_TIMEOUT, writing);
     handle_events();
     if (!arrived_.empty()) last_answer = Clock::now();
     deliver();

@@ -82,6 +82,11 @@ class BulkPipe {
   void keep_reading();
   void handle_events();
   void deliver();
+  // Handles events and delivers the answers, an IN transfer kept in flight
+  // while they are owed, until `done()`; throws PipeError(`why`) when for
+  // `bound` no answer came.
+  void pump_until(const std::function<bool()> &done, std::chrono::milliseconds bound, PipeError::Kind why,
+                  bool writing);
   void cancel_and_wait(libusb_transfer *transfer, const Flight &flight);
 
   Endpoints endpoints_;
