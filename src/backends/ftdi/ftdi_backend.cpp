@@ -8,7 +8,6 @@
 #include <deque>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "backends/ftdi/bulk_pipe.h"
@@ -18,8 +17,6 @@
 
 namespace jtag::ftdi {
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 // The MPSSE families: the fastest TCK, the extra commands, the channels.
 struct Chip {
@@ -102,7 +99,7 @@ class FtdiLines final : public LineDriver {
         BulkPipe::Endpoints{context_->usb_ctx, context_->usb_dev, static_cast<unsigned char>(context_->in_ep),
                             static_cast<unsigned char>(context_->out_ep), size_t(context_->max_packet_size)},
         [this](const uint8_t *data, size_t size) { take_answers(data, size); },
-        [this] { return (written_any_ && !in_step_) || encoder_.in_flight() > 0; });
+        [this] { return (written_any() && !in_step_) || encoder_.in_flight() > 0; });
     // AN108's way into step: the bad command 0xAA, answered 0xFA 0xAA,
     // before anything else.  What the chip held from an earlier run comes
     // before that answer and is dropped; it costs no round trip of its own.
@@ -110,7 +107,6 @@ class FtdiLines final : public LineDriver {
     encoder_.command({mpsse::kLoopbackOff});
     if (chip_->h_family) encoder_.command({mpsse::kDivideBy5Off, mpsse::kAdaptiveClockOff, mpsse::kThreePhaseOff});
     divisor_ = tck_divisor(options_.khz, chip_->max_khz);
-    tck_khz_ = chip_->max_khz / (1U + divisor_);
     encoder_.command({mpsse::kClockDivisor, uint8_t(divisor_ & 0xFF), uint8_t(divisor_ >> 8)});
     if (options_.trst) set_pin(*options_.trst, true);
     if (options_.srst) set_pin(*options_.srst, true);
@@ -175,7 +171,7 @@ class FtdiLines final : public LineDriver {
 
   // "FTDI probe 0403:6010 FT1 channel A (FT2232H): TCK 4285.714 kHz"
   std::string describe() const override {
-    const uint64_t hz = uint64_t(chip_->max_khz) * 1000 / (1U + divisor_);
+    const uint64_t hz = tck_hz();
     char tck[48];
     if (hz % 1000 == 0)
       std::snprintf(tck, sizeof tck, "TCK %llu kHz", static_cast<unsigned long long>(hz / 1000));
@@ -186,6 +182,10 @@ class FtdiLines final : public LineDriver {
   }
 
  private:
+  // The TCK set, as the chip divides its clock.
+  uint64_t tck_hz() const { return uint64_t(chip_->max_khz) * 1000 / (1U + divisor_); }
+  bool written_any() const { return encoder_.stream_end() > encoder_.pending_size(); }
+
   std::string where() const {
     return "FTDI probe " + ids_text(options_) + (serial_.empty() ? "" : " " + serial_) + " channel " +
            char('A' + options_.channel);
@@ -297,8 +297,8 @@ class FtdiLines final : public LineDriver {
   // the pace of TCK (at most 8 TCKs a byte, and twice that for slack) and
   // of the answers read; the bound is on a wait without either.
   void write_piece(const std::vector<uint8_t> &bytes) {
-    written_any_ = true;
-    const unsigned seconds = kAnswerSeconds + unsigned((16 * bytes.size() / tck_khz_ + 999) / 1000);
+    const uint64_t tck_khz = tck_hz() / 1000;
+    const unsigned seconds = kAnswerSeconds + unsigned((16 * bytes.size() / tck_khz + 999) / 1000);
     try {
       pipe_->write(bytes, std::chrono::seconds(seconds));
     } catch (const PipeError &e) {
@@ -416,10 +416,8 @@ class FtdiLines final : public LineDriver {
   std::deque<size_t> deferred_;     // the lengths of the deferred shifts not yet collected
   std::unique_ptr<BulkPipe> pipe_;  // after context_: gone before the device is closed
   uint16_t divisor_ = 0;            // of the chip's clock, for TCK
-  unsigned tck_khz_ = 1;            // the TCK set, rounded down
-  bool written_any_ = false;
-  uint64_t confirmed_ = 0;  // the stream's end at the last echo
-  bool in_step_ = false;    // the answer to the first 0xAA came
+  uint64_t confirmed_ = 0;          // the stream's end at the last echo
+  bool in_step_ = false;            // the answer to the first 0xAA came
   uint8_t previous_noise_ = 0;
   size_t noise_bytes_ = 0;
   std::vector<uint8_t> last_answers_;  // the last answers that came
