@@ -45,61 +45,43 @@ void select_vornex_chain(const Request &) {
 
 void no_setup(const Request &) {}
 
-constexpr Variant kScanDump = {
-    .name = "JTAG_ScanDump",
-    .has_chain_selector = true,
-    .too_few_message = "JTAG_ScanDump: ERROR, ChainSel/Length/File not specified !",
-    .missing_message = "JTAG_ScanDump: ERROR, Chainsel/Length/File not specified !",
-    .long_usage = "JTAG_ScanDump <chainsel> <length> <outfile> -a -f=<infile> [-r] [-d=<level>] [-h]\n",
-    .short_usage = "JTAG_ScanDump <chainsel> <length> <outfile> -f=<infile> [-r] [-d=<level>] [-h]\n",
-    .setup_line = "Setting up for Scan Dump",
-    .set_up = select_processor_chain,
-    .shift = ChainShift::SelectedPath,
-    .switches_accelerator = false,
-    .select_ir_after = true,
-};
-
+// Each variant: its name, whether a chain selector comes first, its usage,
+// the debug line before the setup, the setup, the chain shift, whether -a
+// switches the accelerator around the shift, whether Select-IR follows.
+constexpr Variant kScanDump = {"JTAG_ScanDump",
+                               true,
+                               "JTAG_ScanDump <chainsel> <length> <outfile> -a -f=<infile> [-r] [-d=<level>] [-h]\n",
+                               "Setting up for Scan Dump",
+                               select_processor_chain,
+                               ChainShift::SelectedPath,
+                               false,
+                               true};
 constexpr Variant kScanDRPath = {
-    .name = "JTAG_ScanDR_Path",
-    .has_chain_selector = true,
-    .too_few_message = "JTAG_ScanDR_Path: ERROR, ChainSel/Length/File not specified !",
-    .missing_message = "JTAG_ScanDR_Path: ERROR, Chainsel/Length/File not specified !",
-    .long_usage = "JTAG_ScanDR_Path <chainsel> <length> <outfile> -a -f=<infile> [-r] [-d=<level>] [-h]\n",
-    .short_usage = "JTAG_ScanDR_Path <chainsel> <length> <outfile> -f=<infile> [-r] [-d=<level>] [-h]\n",
-    .setup_line = nullptr,
-    .set_up = no_setup,
-    .shift = ChainShift::FromSelectDR,
-    .switches_accelerator = true,
-    .select_ir_after = false,
-};
-
+    "JTAG_ScanDR_Path",
+    true,
+    "JTAG_ScanDR_Path <chainsel> <length> <outfile> -a -f=<infile> [-r] [-d=<level>] [-h]\n",
+    nullptr,
+    no_setup,
+    ChainShift::FromSelectDR,
+    true,
+    false};
 constexpr Variant kCapDRToExit1DR = {
-    .name = "JTAG_CapDR_To_Exit1DR",
-    .has_chain_selector = true,
-    .too_few_message = "JTAG_CapDR_To_Exit1DR: ERROR, ChainSel/Length/File not specified !",
-    .missing_message = "JTAG_CapDR_To_Exit1DR: ERROR, Chainsel/Length/File not specified !",
-    .long_usage = "JTAG_CapDR_To_Exit1DR <chainsel> <length> <outfile> -a -f=<infile> [-r] [-d=<level>] [-h]\n",
-    .short_usage = "JTAG_CapDR_To_Exit1DR <chainsel> <length> <outfile> -f=<infile> [-r] [-d=<level>] [-h]\n",
-    .setup_line = nullptr,
-    .set_up = no_setup,
-    .shift = ChainShift::FromCaptureDR,
-    .switches_accelerator = false,
-    .select_ir_after = false,
-};
-
-constexpr Variant kVnxScanDump = {
-    .name = "JTAG_VnxScanDump",
-    .has_chain_selector = false,
-    .too_few_message = "JTAG_VnxScanDump: ERROR, Length/File not specified !",
-    .missing_message = "JTAG_VnxScanDump: ERROR, Length/File not specified !",
-    .long_usage = "JTAG_VnxScanDump <length> <outfile> -a -f=<infile> [-r] [-d=<level>] [-h]\n",
-    .short_usage = "JTAG_VnxScanDump <length> <outfile> -f=<infile> [-r] [-d=<level>] [-h]\n",
-    .setup_line = "Setting up for Vornex Scan Dump",
-    .set_up = select_vornex_chain,
-    .shift = ChainShift::SelectedPath,
-    .switches_accelerator = false,
-    .select_ir_after = false,
-};
+    "JTAG_CapDR_To_Exit1DR",
+    true,
+    "JTAG_CapDR_To_Exit1DR <chainsel> <length> <outfile> -a -f=<infile> [-r] [-d=<level>] [-h]\n",
+    nullptr,
+    no_setup,
+    ChainShift::FromCaptureDR,
+    false,
+    false};
+constexpr Variant kVnxScanDump = {"JTAG_VnxScanDump",
+                                  false,
+                                  "JTAG_VnxScanDump <length> <outfile> -a -f=<infile> [-r] [-d=<level>] [-h]\n",
+                                  "Setting up for Vornex Scan Dump",
+                                  select_vornex_chain,
+                                  ChainShift::SelectedPath,
+                                  false,
+                                  false};
 
 }  // namespace
 

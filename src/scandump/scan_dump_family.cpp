@@ -23,9 +23,25 @@ struct Scan {
 
 int group_size(const Variant &v) { return v.has_chain_selector ? 3 : 2; }
 
+// "NAME: ERROR, ChainSel/Length/File not specified !": the count test spells
+// it "ChainSel", the test after the scan "Chainsel"; the Vornex dump names
+// no chain selector.
+std::string not_specified(const Variant &v, const char *chain_selector) {
+  const std::string words = v.has_chain_selector ? std::string(chain_selector) + "/Length/File" : "Length/File";
+  return std::string(v.name) + ": ERROR, " + words + " not specified !";
+}
+
+// The usage of -h and of every failure but the count test: the long one
+// without its "-a ".
+std::string short_usage(const Variant &v) {
+  std::string usage = v.long_usage;
+  if (const size_t at = usage.find("-a "); at != std::string::npos) usage.erase(at, 3);
+  return usage;
+}
+
 [[noreturn]] void input_name_missing(const Variant &v) {
   const std::string message = std::string(v.name) + ": ERROR Input File Name not specified";
-  cli::fail(message.c_str(), v.short_usage);
+  cli::fail(message.c_str(), short_usage(v).c_str());
 }
 
 [[noreturn]] void recycle_with_input(const Variant &v) {
@@ -49,7 +65,7 @@ void take_option(const Variant &v, Scan &scan, const char *word) {
       r.recycle = true;
       if (!r.input_name.empty()) recycle_with_input(v);
       break;
-    default: cli::common_option(word, v.short_usage);
+    default: cli::common_option(word, short_usage(v).c_str());
   }
 }
 
@@ -66,7 +82,7 @@ void take_group(const Variant &v, Scan &scan, char *const *words, int present) {
 }
 
 Scan scan_arguments(const Variant &v, int argc, char **argv) {
-  if (argc - 1 < group_size(v)) cli::fail(v.too_few_message, v.long_usage);
+  if (argc - 1 < group_size(v)) cli::fail(not_specified(v, "ChainSel").c_str(), v.long_usage);
   Scan scan;
   cli::scan(
       argc, argv, [&](const char *word) { take_option(v, scan, word); },
@@ -77,7 +93,7 @@ Scan scan_arguments(const Variant &v, int argc, char **argv) {
   // past the largest bit count.
   const bool length_ok = r.length > 0 && !(r.recycle && r.length == INT_MAX);
   if ((v.has_chain_selector && r.chain_selector == nullptr) || !length_ok || !scan.group_complete)
-    cli::fail(v.missing_message, v.short_usage);
+    cli::fail(not_specified(v, "Chainsel").c_str(), short_usage(v).c_str());
   return scan;
 }
 

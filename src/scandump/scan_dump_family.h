@@ -30,10 +30,8 @@ enum class ChainShift {
 struct Variant {
   const char *name;
   bool has_chain_selector;          // positional group of 3 (else 2: length, file)
-  const char *too_few_message;      // the count test, before any option
-  const char *missing_message;      // after the scan
-  const char *long_usage;           // only after the count test
-  const char *short_usage;          // -h and every other usage
+  const char *long_usage;           // only after the count test; -h and every
+                                    // other usage leave its "-a " out
   const char *setup_line;           // debug line before the setup, or nullptr
   void (*set_up)(const Request &);  // TAP setup before the chain shift
   ChainShift shift;

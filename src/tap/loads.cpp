@@ -8,6 +8,8 @@
 //                starts at Capture and ends in Run-Test/Idle
 // The value text goes to the platform as typed (a "0x" prefix included) and
 // the bits that come out are dropped.
+#include <string>
+
 #include "base/heap_text.h"
 #include "main/cli.h"
 #include "main/commands.h"
@@ -22,35 +24,24 @@ constexpr int kInternalShiftToIdle = 1;
 
 enum class Path { InstructionSelect, DataSelect, InstructionByHand };
 
+// The messages name the command and its register: "NAME: ERROR, Value not
+// specified !", "NAME: Loading IR with 0x%s", "NAME: IR loaded with 0x%s".
 struct Load {
-  const char *missing_value;  // the error for no value
-  const char *usage;          // on -h and after the error
-  const char *loading;        // debug line before the shift, "%s" = value
-  const char *loaded;         // debug line after it
+  const char *name;
+  const char *reg;    // "IR" or "DR"
+  const char *usage;  // on -h and after the error
   Path path;
 };
 
-constexpr Load kLoadIR = {
-    .missing_value = "JTAG_LoadIR: ERROR, Value not specified !",
-    .usage = "JTAG_LoadIR <data> [-d=<level>] [-h]\n",
-    .loading = "JTAG_LoadIR: Loading IR with 0x%s\n",
-    .loaded = "JTAG_LoadIR: IR loaded with 0x%s\n",
-    .path = Path::InstructionSelect,
-};
-constexpr Load kLoadDR = {
-    .missing_value = "JTAG_LoadDR: ERROR, Value not specified !",
-    .usage = "JTAG_LoadDR <data> [-d=<level>] [-h]\n",
-    .loading = "JTAG_LoadDR: Loading DR with 0x%s\n",
-    .loaded = "JTAG_LoadDR: DR loaded with 0x%s\n",
-    .path = Path::DataSelect,
-};
-constexpr Load kScanIRPath = {
-    .missing_value = "JTAG_ScanIR_Path: ERROR, Value not specified !",
-    .usage = "JTAG_ScanIR_Path <data> [-d=<level>] [-h]\n",
-    .loading = "JTAG_ScanIR_Path: Loading IR with 0x%s\n",
-    .loaded = "JTAG_ScanIR_Path: IR loaded with 0x%s\n",
-    .path = Path::InstructionByHand,
-};
+constexpr Load kLoadIR = {"JTAG_LoadIR", "IR", "JTAG_LoadIR <data> [-d=<level>] [-h]\n", Path::InstructionSelect};
+constexpr Load kLoadDR = {"JTAG_LoadDR", "DR", "JTAG_LoadDR <data> [-d=<level>] [-h]\n", Path::DataSelect};
+constexpr Load kScanIRPath = {"JTAG_ScanIR_Path", "IR", "JTAG_ScanIR_Path <data> [-d=<level>] [-h]\n",
+                              Path::InstructionByHand};
+
+[[noreturn]] void value_missing(const Load &load) {
+  const std::string message = std::string(load.name) + ": ERROR, Value not specified !";
+  cli::fail(message.c_str(), load.usage);
+}
 
 void shift_value(const Load &load, const char *value) {
   switch (load.path) {
@@ -66,7 +57,7 @@ void shift_value(const Load &load, const char *value) {
 }
 
 int run_load(const Load &load, int argc, char **argv) {
-  if (argc < 2) cli::fail(load.missing_value, load.usage);
+  if (argc < 2) value_missing(load);
 
   const char *value = nullptr;
   cli::scan(
@@ -75,11 +66,11 @@ int run_load(const Load &load, int argc, char **argv) {
         value = words[0];  // the last value wins
         return 1;
       });
-  if (value == nullptr) cli::fail(load.missing_value, load.usage);
+  if (value == nullptr) value_missing(load);
 
-  cli::debug(load.loading, value);
+  cli::debug("%s: Loading %s with 0x%s\n", load.name, load.reg, value);
   shift_value(load, value);
-  cli::debug(load.loaded, value);
+  cli::debug("%s: %s loaded with 0x%s\n", load.name, load.reg, value);
   return 0;
 }
 

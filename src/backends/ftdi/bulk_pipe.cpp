@@ -13,6 +13,11 @@ constexpr size_t kInTransferBytes = 1 << 14;
 // How long one look at libusb's events may take: short, so that the bounds
 // above it are kept to within this.
 constexpr long kEventSliceUs = 20000;
+// How long a cancelled transfer is waited for.  The chip (or the process
+// emulating it) answers a cancellation at once when it is alive, and the
+// kernel ends every transfer of a device that went; only a machine too
+// loaded to run either takes longer.
+constexpr auto kCancelBound = std::chrono::seconds(30);
 
 Clock::duration since(Clock::time_point t) { return Clock::now() - t; }
 
@@ -41,16 +46,41 @@ BulkPipe::BulkPipe(const Endpoints &endpoints, Sink sink, Owed owed)
 BulkPipe::~BulkPipe() {
   cancel_and_wait(out_.get(), out_flight_);
   cancel_and_wait(in_.get(), in_flight_);
-  // A transfer libusb still holds must not be freed under it: let it go.
-  if (out_flight_ == Flight::kBusy) (void)out_.release();
-  if (in_flight_ == Flight::kBusy) (void)in_.release();
+  // A transfer libusb still holds must not be freed under it, nor its buffer.
+  if (out_flight_ == Flight::kBusy) orphan(std::move(out_), std::move(out_bytes_));
+  if (in_flight_ == Flight::kBusy) orphan(std::move(in_), std::move(in_bytes_));
+}
+
+namespace {
+// A transfer that outlived its pipe, with the buffer it writes to or reads
+// from; freed by its callback, from whoever handles the context's events
+// next (libusb_close, at the latest).
+struct Orphan {
+  std::unique_ptr<libusb_transfer, void (*)(libusb_transfer *)> transfer{nullptr, libusb_free_transfer};
+  std::vector<uint8_t> bytes;
+};
+}  // namespace
+
+void BulkPipe::orphan(Transfer transfer, std::vector<uint8_t> bytes) {
+  // Moving a vector keeps its storage, so the transfer's buffer stays put.
+  auto *kept = new Orphan{};
+  kept->transfer.reset(transfer.release());
+  kept->bytes = std::move(bytes);
+  kept->transfer->user_data = kept;
+  kept->transfer->callback = on_orphan_done;
+}
+
+void LIBUSB_CALL BulkPipe::on_orphan_done(libusb_transfer *transfer) {
+  delete static_cast<Orphan *>(transfer->user_data);
 }
 
 void BulkPipe::cancel_and_wait(libusb_transfer *transfer, const Flight &flight) {
   if (flight != Flight::kBusy) return;
-  if (libusb_cancel_transfer(transfer) != 0) return;  // finished, or the device is gone
+  // Even when the cancellation is refused (the transfer is ending, or the
+  // device is gone) its callback is still to come: wait for it all the same.
+  (void)libusb_cancel_transfer(transfer);
   const auto started = Clock::now();
-  while (flight == Flight::kBusy && since(started) < std::chrono::seconds(1)) handle_events();
+  while (flight == Flight::kBusy && since(started) < kCancelBound) handle_events();
 }
 
 void LIBUSB_CALL BulkPipe::on_out_done(libusb_transfer *transfer) {

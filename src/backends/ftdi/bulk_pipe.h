@@ -57,7 +57,10 @@ class BulkPipe {
   };
 
   BulkPipe(const Endpoints &endpoints, Sink sink, Owed owed);
-  // Cancels what is still in flight and waits for it, at most a second.
+  // Cancels what is still in flight and waits until libusb gives it back
+  // (the callback of a cancelled transfer always comes, with the device's
+  // end at the latest), bounded by kCancelBound; a transfer libusb still
+  // holds then is handed to its own callback, which frees it when it ends.
   ~BulkPipe();
   BulkPipe(const BulkPipe &) = delete;
   BulkPipe &operator=(const BulkPipe &) = delete;
@@ -79,6 +82,8 @@ class BulkPipe {
 
   static void LIBUSB_CALL on_out_done(libusb_transfer *transfer);
   static void LIBUSB_CALL on_in_done(libusb_transfer *transfer);
+  static void LIBUSB_CALL on_orphan_done(libusb_transfer *transfer);
+  static void orphan(Transfer transfer, std::vector<uint8_t> bytes);
   void keep_reading();
   void handle_events();
   void deliver();

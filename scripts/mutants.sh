@@ -1,0 +1,182 @@
+#!/bin/sh
+# Plants the faults of scripts/mutants.txt one at a time and runs the test
+# suite against each, to see which faults it catches ("kills") and which it
+# lets through.  A developers' tool: a full run takes a few minutes a fault.
+#
+#   scripts/mutants.sh --check         each fault applies to this tree (CI)
+#   scripts/mutants.sh [N...]          plant all faults, or faults N... (by
+#                                      their number in the list), and report
+#
+# The faults are planted in a clone of this checkout's HEAD kept in
+# $MUTANTS_DIR (default /tmp/jtagbox-mutants), never in the checkout: a run
+# stopped midway leaves the checkout as it was, and the next run resets the
+# clone first.  The clone's build is incremental, without warnings as errors
+# (a planted fault may leave a variable unused).  The suite runs in stages,
+# fastest first (the in-process unit and conformance cases, then the
+# commands on the simulated board, then every other backend), and stops at
+# its first failure.  The report (one line a fault, then the totals) goes to
+# standard output and to $MUTANTS_DIR/report.md.
+#
+# A fault is one line: `PATH :: OLD ==> NEW`, where OLD occurs exactly once
+# in PATH and is replaced by NEW; `#` starts a comment line.
+set -eu
+cd "$(dirname "$0")/.."
+ROOT=$(pwd)
+LIST="$ROOT/scripts/mutants.txt"
+WORK="${MUTANTS_DIR:-/tmp/jtagbox-mutants}"
+
+# The faults, numbered: "N<TAB>PATH<TAB>OLD<TAB>NEW" (the texts hold no tab).
+faults() {
+  awk '
+    /^[ \t]*(#|$)/ { next }
+    {
+      n++
+      line = $0
+      p = index(line, " :: "); path = substr(line, 1, p - 1); rest = substr(line, p + 4)
+      q = index(rest, " ==> "); old = substr(rest, 1, q - 1); new = substr(rest, q + 5)
+      if (p == 0 || q == 0 || old == "" || old == new) { printf "%d\t\t\t\n", n; next }
+      printf "%d\t%s\t%s\t%s\n", n, path, old, new
+    }' "$LIST"
+}
+
+# apply TREE PATH OLD NEW: replaces the one OLD in TREE/PATH by NEW, or fails
+# saying why.
+apply() {
+  python3 -c '
+import sys
+tree, path, old, new = sys.argv[1:]
+name = tree + "/" + path
+try:
+    text = open(name, encoding="utf-8").read()
+except OSError as e:
+    sys.exit(f"{path}: {e.strerror}")
+count = text.count(old)
+if count != 1:
+    sys.exit(f"{path}: the old text occurs {count} times, not once: {old}")
+open(name, "w", encoding="utf-8").write(text.replace(old, new))
+' "$@"
+}
+
+check() {
+  bad=0
+  total=0
+  tab=$(printf '\t')
+  tmp=$(mktemp -d)
+  trap 'rm -rf "$tmp"' EXIT
+  while IFS="$tab" read -r n path old new; do
+    total=$((total + 1))
+    if [ -z "$path" ]; then
+      echo "mutants: fault $n: not PATH :: OLD ==> NEW with OLD and NEW different" >&2
+      bad=1
+      continue
+    fi
+    mkdir -p "$tmp/$(dirname "$path")"
+    cp "$ROOT/$path" "$tmp/$path" 2>/dev/null || { echo "mutants: fault $n: no file $path" >&2; bad=1; continue; }
+    apply "$tmp" "$path" "$old" "$new" || { echo "mutants: fault $n does not apply" >&2; bad=1; }
+  done <<EOF
+$(faults)
+EOF
+  # Every folder of src/ holds at least one fault.
+  for dir in src/*/; do
+    grep -q "^${dir}" "$LIST" || { echo "mutants: no fault in $dir" >&2; bad=1; }
+  done
+  [ "$bad" -eq 0 ] || exit 1
+  echo "mutants: $total faults apply"
+}
+
+# The stages, fastest first, as ctest selections (the cases' labels are set
+# in tests/CMakeLists.txt): the in-process cases, the commands on the
+# simulated board, the wire backends, the FTDI backend through the emulated
+# probe.
+STAGES="-L ^(unit|driver)\$ -E ^ftdi[.]
+-L ^e2e\$ -E ^(rbb|xvc|xvcpeer|ftdi)[.]
+-R ^(rbb|xvc|xvcpeer)[.]
+-R ^ftdi"
+
+# run_suite: runs the stages in the clone's build; prints the first failing
+# case, or nothing when every case passed.
+run_suite() {
+  log="$WORK/ctest.log"
+  echo "$STAGES" | while IFS= read -r stage; do
+    # shellcheck disable=SC2086 # the stage is a list of ctest arguments
+    if ! ctest --test-dir "$WORK/build" -j2 --stop-on-failure $stage >"$log" 2>&1; then
+      failed=$(sed -n 's/^ *[0-9]*\/[0-9]* Test *#[0-9]*: \([^ ]*\) .*\*\*\*.*/\1/p' "$log" | head -n 1)
+      echo "${failed:-ctest}"
+      break
+    fi
+  done
+}
+
+prepare() {
+  if [ ! -d "$WORK/tree/.git" ]; then
+    mkdir -p "$WORK"
+    git clone -q --no-local "$ROOT" "$WORK/tree"
+  fi
+  git -C "$WORK/tree" fetch -q "$ROOT" HEAD
+  git -C "$WORK/tree" reset -q --hard FETCH_HEAD
+  git -C "$WORK/tree" clean -qfdx
+  cp "$LIST" "$WORK/mutants.txt"
+  echo "mutants: building the clone of $(git -C "$WORK/tree" rev-parse --short HEAD) in $WORK/build"
+  cmake -S "$WORK/tree" -B "$WORK/build" -DJTAGBOX_WERROR=OFF -DJTAGBOX_TESTS=ON >"$WORK/configure.log" 2>&1 ||
+    { cat "$WORK/configure.log" >&2; exit 1; }
+  build || { cat "$WORK/build.log" >&2; echo "mutants: the unchanged clone does not build" >&2; exit 1; }
+  echo "mutants: the unchanged suite must pass first"
+  first=$(run_suite)
+  [ -z "$first" ] || { cat "$WORK/ctest.log" >&2; echo "mutants: the unchanged suite fails ($first)" >&2; exit 1; }
+}
+
+build() { cmake --build "$WORK/build" -j2 >"$WORK/build.log" 2>&1; }
+
+plant_all() {
+  tab=$(printf '\t')
+  report="$WORK/report.md"
+  killed=0
+  survived=0
+  broken=0
+  {
+    echo "| # | fault | result | seconds |"
+    echo "|---|---|---|---|"
+  } >"$report"
+  faults >"$WORK/faults.tsv"
+  while IFS="$tab" read -r n path old new; do
+    if [ $# -gt 0 ]; then
+      case " $* " in *" $n "*) ;; *) continue ;; esac
+    fi
+    started=$(date +%s)
+    if ! apply "$WORK/tree" "$path" "$old" "$new"; then
+      result="does not apply"
+      broken=$((broken + 1))
+    elif ! build; then
+      result="does not build"
+      broken=$((broken + 1))
+    else
+      first=$(run_suite)
+      if [ -n "$first" ]; then
+        result="killed by $first"
+        killed=$((killed + 1))
+      else
+        result="SURVIVED"
+        survived=$((survived + 1))
+      fi
+    fi
+    git -C "$WORK/tree" checkout -q -- "$path"
+    line="| $n | \`$path\`: $(echo "$old" | cut -c1-60) | $result | $(($(date +%s) - started)) |"
+    echo "$line" | tee -a "$report"
+  done <"$WORK/faults.tsv"
+  tested=$((killed + survived))
+  rate=$([ "$tested" -gt 0 ] && echo $((100 * killed / tested)) || echo 0)
+  summary="killed $killed of $tested ($rate %), survived $survived, not run $broken"
+  echo "$summary"
+  printf '\n%s\n' "$summary" >>"$report"
+  # The clone's planted files are back as they were: rebuild so that the next
+  # run starts from an unchanged build.
+  build || true
+}
+
+if [ "${1:-}" = --check ]; then
+  check
+  exit 0
+fi
+check >/dev/null
+prepare
+plant_all "$@"
