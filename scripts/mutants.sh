@@ -8,10 +8,11 @@
 #                                      their number in the list), and report
 #
 # The faults are planted in a clone of this checkout's HEAD kept in
-# $MUTANTS_DIR (default /tmp/jtagbox-mutants), never in the checkout: a run
-# stopped midway leaves the checkout as it was, and the next run resets the
-# clone first.  The clone's build is incremental, without warnings as errors
-# (a planted fault may leave a variable unused).  The suite runs in stages,
+# $MUTANTS_DIR (default $TMPDIR or /tmp, then jtagbox-mutants), never in the
+# checkout: a run stopped midway leaves the checkout as it was, and the next
+# run resets the clone first.  The clone's build (its build/) is
+# incremental, through ccache where it is installed, and without warnings
+# as errors (a planted fault may leave a variable unused).  The suite runs in stages,
 # fastest first (the in-process unit and conformance cases, then the
 # commands on the simulated board, then every other backend), and stops at
 # its first failure.  The report (one line a fault, then the totals) goes to
@@ -23,7 +24,8 @@ set -eu
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
 LIST="$ROOT/scripts/mutants.txt"
-WORK="${MUTANTS_DIR:-/tmp/jtagbox-mutants}"
+WORK="${MUTANTS_DIR:-${TMPDIR:-/tmp}/jtagbox-mutants}"
+BUILD="$WORK/tree/build"
 
 # The faults, numbered: "N<TAB>PATH<TAB>OLD<TAB>NEW" (the texts hold no tab).
 faults() {
@@ -98,8 +100,9 @@ STAGES="-L ^(unit|driver)\$ -E ^ftdi[.]
 run_suite() {
   log="$WORK/ctest.log"
   echo "$STAGES" | while IFS= read -r stage; do
+    set -f  # the stage's patterns are not file names
     # shellcheck disable=SC2086 # the stage is a list of ctest arguments
-    if ! ctest --test-dir "$WORK/build" -j2 --stop-on-failure $stage >"$log" 2>&1; then
+    if ! ctest --test-dir "$BUILD" -j2 --stop-on-failure $stage >"$log" 2>&1; then
       failed=$(sed -n 's/^ *[0-9]*\/[0-9]* Test *#[0-9]*: \([^ ]*\) .*\*\*\*.*/\1/p' "$log" | head -n 1)
       echo "${failed:-ctest}"
       break
@@ -114,10 +117,15 @@ prepare() {
   fi
   git -C "$WORK/tree" fetch -q "$ROOT" HEAD
   git -C "$WORK/tree" reset -q --hard FETCH_HEAD
-  git -C "$WORK/tree" clean -qfdx
+  git -C "$WORK/tree" clean -qfd  # the ignored build/ stays
   cp "$LIST" "$WORK/mutants.txt"
-  echo "mutants: building the clone of $(git -C "$WORK/tree" rev-parse --short HEAD) in $WORK/build"
-  cmake -S "$WORK/tree" -B "$WORK/build" -DJTAGBOX_WERROR=OFF -DJTAGBOX_TESTS=ON >"$WORK/configure.log" 2>&1 ||
+  echo "mutants: building the clone of $(git -C "$WORK/tree" rev-parse --short HEAD) in $BUILD"
+  launcher=""
+  if command -v ccache >/dev/null; then
+    launcher=-DCMAKE_CXX_COMPILER_LAUNCHER=ccache
+    export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$WORK}"
+  fi
+  cmake -S "$WORK/tree" -B "$BUILD" -DJTAGBOX_WERROR=OFF -DJTAGBOX_TESTS=ON $launcher >"$WORK/configure.log" 2>&1 ||
     { cat "$WORK/configure.log" >&2; exit 1; }
   build || { cat "$WORK/build.log" >&2; echo "mutants: the unchanged clone does not build" >&2; exit 1; }
   echo "mutants: the unchanged suite must pass first"
@@ -125,7 +133,7 @@ prepare() {
   [ -z "$first" ] || { cat "$WORK/ctest.log" >&2; echo "mutants: the unchanged suite fails ($first)" >&2; exit 1; }
 }
 
-build() { cmake --build "$WORK/build" -j2 >"$WORK/build.log" 2>&1; }
+build() { cmake --build "$BUILD" -j2 >"$WORK/build.log" 2>&1; }
 
 plant_all() {
   tab=$(printf '\t')
@@ -134,6 +142,8 @@ plant_all() {
   survived=0
   broken=0
   {
+    echo "Faults of scripts/mutants.txt planted in $(git -C "$WORK/tree" log -1 --format='%h (%s)' | cut -c1-100)"
+    echo
     echo "| # | fault | result | seconds |"
     echo "|---|---|---|---|"
   } >"$report"
