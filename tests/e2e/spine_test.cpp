@@ -1,5 +1,4 @@
-// The executable's dispatch, JTAG_Reset, the failures every command shares,
-// the platform selection and concurrent runs.
+// The executable's dispatch, JTAG_Reset, the failures all commands share, concurrent runs.
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,9 +14,8 @@ const Lines kResetOps = {"JTAG_Reset", "JTAG_Select_DR", shift_op("AAAAAAAA", 32
 
 class Spine : public FreshBoardTest {};
 
-// Only a last path component of exactly "JTAG_Reset" runs it (any other name: nothing, status 0);
-// the IDCODE is the one nearest TDO in the chain the scan mode selects (0x06: TDO floats high).
-TEST_F(Spine, DispatchResetAndScanModes) {
+// Only a last path component of exactly "JTAG_Reset" runs it (any other name: nothing, status 0).
+TEST_F(Spine, DispatchAndResetOptions) {
   for (const std::string &argv0 : {bin("JTAG_Reset").string(), std::string("JTAG_RESET"), std::string("/usr/bin/")}) {
     clear_trace();
     const Result r = exec(bin("jtagbox"), argv0, {"3d"});
@@ -27,11 +25,6 @@ TEST_F(Spine, DispatchResetAndScanModes) {
   }
   const std::string debug = "JTAG_Reset: Resetting TAP controller \nJTAG_Reset: JTAG Reset Complete\n" + kIdcode;
   check("JTAG_Reset", {{{"-d=3", "-q"}, 0, debug, kResetOps}, {{"-h"}, 0, "JTAG_Reset  [-d=<level>] [-h]\n\n", {}}});
-  for (const std::string c : {"0x03 1bc0e06b", "0x05 3bc0e06b", "0x07 04a56093", "0xc7 34a56093", "0x00 34a56093",
-                              "0x02 3bc0e06b", "0x06 ffffffff"}) {
-    sim({"set", "scan_mode=" + c.substr(0, 4)});
-    EXPECT_EQ(run("JTAG_Reset").out, "IDCODE = " + c.substr(5) + "\n") << c;
-  }
 }
 
 // A reset that never completes ends at the five-second watchdog; the board recovers.
@@ -51,11 +44,9 @@ TEST_F(Spine, ResetHangEndsWithTheWatchdogAfterFiveSeconds) {
 // that gives none: one line naming it and the reason, status 1; a device named keeps its mode.
 TEST_F(Spine, FailedWritesAndReadsEndWithOneLineAndStatusOne) {
   const std::string no = ": cannot write standard output: No space left on device\n";
+  const std::string full = "JTAG_Shift: cannot write /dev/full: No space left on device\n";
   const std::tuple<bool, std::string, Lines, std::string> cases[] = {
-      {false,
-       "JTAG_Shift",
-       {"0", "40000", "-o=/dev/full"},
-       "JTAG_Shift: cannot write /dev/full: No space left on device\n"},
+      {false, "JTAG_Shift", {"0", "40000", "-o=/dev/full"}, full},
       {false, "JTAG_ScanDump", {"0c", "20", "out.hex", "-f=."}, "JTAG_ScanDump: cannot read .: Is a directory\n"},
       {true, "JTAG_Reset", {}, "jtagbox" + no},
       {true, "jtag-sim", {"show"}, "jtag-sim" + no}};
@@ -65,18 +56,6 @@ TEST_F(Spine, FailedWritesAndReadsEndWithOneLineAndStatusOne) {
     EXPECT_EQ(std::tie(r.status, r.out, r.err), std::make_tuple(1, "", err)) << command;
   }
   EXPECT_EQ(file_mode("/dev/full"), dev_full_mode);
-}
-
-// An unknown platform is one line and status 1, never reached by -h; none given: the board under
-// XDG_STATE_HOME.
-TEST_F(Spine, PlatformSelection) {
-  JTAGBOX_SIM_ONLY();  // the commands' default board
-  const Result r = exec(bin("JTAG_Reset"), "JTAG_Reset", {}, {{"JTAG_PLATFORM", "usb:0"}});
-  EXPECT_EQ(std::make_tuple(r.status, r.out, split_lines(r.err).size()), std::make_tuple(1, "", 1u)) << r.err;
-  EXPECT_EQ(exec(bin("JTAG_Reset"), "JTAG_Reset", {"-h"}, {{"JTAG_PLATFORM", "usb:0"}}).status, 0);
-  EXPECT_EQ(exec(bin("JTAG_Reset"), "JTAG_Reset", {}, {{"JTAG_PLATFORM", ""}, {"XDG_STATE_HOME", path("x")}}).out,
-            kIdcode);
-  EXPECT_TRUE(exists("x/jtag-sim/board.db"));
 }
 
 // Eight resets at once on one board run one after the other, each complete and traced.
