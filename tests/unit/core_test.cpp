@@ -22,7 +22,6 @@ fake::FakeTap tap_in(S state) {
 // Every transition of the table and every path from every state to every state.
 TEST(TapState, TableAndPathsAgreeWithTheDiagram) {
   for (int a = 0; a < jtag::kTapStateCount; ++a) {
-    EXPECT_EQ(jtag::state_from_name(jtag::state_name(S(a))), S(a));
     for (const bool tms : {false, true}) {
       fake::FakeTap tap = tap_in(S(a));
       tap.clock(tms, true);
@@ -38,14 +37,10 @@ TEST(TapState, TableAndPathsAgreeWithTheDiagram) {
 
 class Seen final : public jtag::TapObserver {
  public:
-  void tck(S before, bool tms, bool, std::optional<bool>) override {
-    states.push_back(before);
-    tms_high += tms ? 1 : 0;
-  }
+  void tck(S before, bool, bool, std::optional<bool>) override { states.push_back(before); }
   void shift(S, const BitVector &, const BitVector &, bool) override {}
   void close() override {}
   std::vector<S> states;
-  int tms_high = 0;
 };
 
 // Observers see every TCK of a walk and each of the five TMS-high TCKs of a
@@ -61,7 +56,6 @@ TEST(TapFollower, ObserversSeeEveryTckAndTheLastTdiIsKept) {
   EXPECT_EQ(seen.states,
             (std::vector<S>{S::TestLogicReset, S::RunTestIdle, S::SelectDRScan, S::SelectIRScan, S::CaptureIR,
                             S::Exit1IR, S::PauseIR, S::Exit2IR, S::UpdateIR, S::SelectDRScan, S::SelectIRScan}));
-  EXPECT_EQ(seen.tms_high, 8);
   EXPECT_EQ(tap.state(), S::TestLogicReset);
   f.walk_to(S::ShiftDR);
   EXPECT_EQ(f.shift(BitVector(33, true), true, false).get_bits(0, 32), 0x0bc0e06bU);

@@ -27,7 +27,6 @@ TEST(MpsseEncoder, BytesOfShiftsAndTmsMoves) {
     size_t answers;
   } rows[] = {
       {1, 1, false, "", {0x4B, 0x00, 0x81}, 0},
-      {1, 0, true, "", {0x6B, 0x00, 0x01}, 1},
       {8, 0x5A, false, "", {0x1B, 0x06, 0x5A, 0x4B, 0x00, 0x01}, 0},
       {9, 0x1A5, true, "", {0x39, 0x00, 0x00, 0xA5, 0x6B, 0x00, 0x81}, 2},
       {20, 0xA5C3F, true, "", {0x39, 0x01, 0x00, 0x3F, 0x5C, 0x3B, 0x02, 0x02, 0x6B, 0x00, 0x81}, 4},
@@ -84,9 +83,8 @@ TEST(TdoDecoder, TakesTdoFromTheBitsTheChipShiftsIn) {
             "the probe's answers are out of step with the commands sent (0x00 where none or another was due)");
 }
 
-// Commands of at most 64 KiB; writes cut anywhere, with the answers of what
-// was written in flight; 0x87 only ends a write that empties the stream while
-// answers are owed.
+// Commands of at most 64 KiB; writes cut anywhere, the answers of what was
+// written in flight; 0x87 ends the write that empties the stream if answers are owed.
 TEST(MpsseEncoder, LongShiftsGoInCommandsOf64KiBAndWritesCutToSize) {
   for (const bool read : {false, true}) {
     TdoDecoder decoder;
