@@ -21,26 +21,25 @@ TEST(MpsseEncoder, BytesOfShiftsAndTmsMoves) {
   const struct {
     size_t size;
     uint64_t value;
-    bool read;
     const char *moves;
     Bytes want;
     size_t answers;
   } rows[] = {
-      {1, 1, false, "", {0x4B, 0x00, 0x81}, 0},
-      {8, 0x5A, false, "", {0x1B, 0x06, 0x5A, 0x4B, 0x00, 0x01}, 0},
-      {9, 0x1A5, true, "", {0x39, 0x00, 0x00, 0xA5, 0x6B, 0x00, 0x81}, 2},
-      {20, 0xA5C3F, true, "", {0x39, 0x01, 0x00, 0x3F, 0x5C, 0x3B, 0x02, 0x02, 0x6B, 0x00, 0x81}, 4},
-      {0, 0, false, "11111", {0x4B, 0x04, 0x1F}, 0},
-      {0, 0, false, "oioo", {0x4B, 0x03, 0x82}, 0},
-      {0, 0, false, "11111110", {0x4B, 0x06, 0x7F, 0x4B, 0x00, 0x00}, 0},
-      {0, 0, false, "1i", {0x4B, 0x00, 0x01, 0x4B, 0x00, 0x81}, 0},
-      {0, 0, false, "1r1", {0x4B, 0x00, 0x01, 0x6B, 0x00, 0x00, 0x4B, 0x00, 0x01}, 1},
-      {0, 0, false, "1c1", {0x4B, 0x00, 0x01, 0x80, 0x08, 0x0B, 0x4B, 0x00, 0x01}, 0},
+      {1, 1, "", {0x4B, 0x00, 0x81}, 0},
+      {8, 0x5A, "", {0x1B, 0x06, 0x5A, 0x4B, 0x00, 0x01}, 0},
+      {9, 0x1A5, "", {0x39, 0x00, 0x00, 0xA5, 0x6B, 0x00, 0x81}, 2},
+      {20, 0xA5C3F, "", {0x39, 0x01, 0x00, 0x3F, 0x5C, 0x3B, 0x02, 0x02, 0x6B, 0x00, 0x81}, 4},
+      {0, 0, "11111", {0x4B, 0x04, 0x1F}, 0},
+      {0, 0, "oioo", {0x4B, 0x03, 0x82}, 0},
+      {0, 0, "11111110", {0x4B, 0x06, 0x7F, 0x4B, 0x00, 0x00}, 0},
+      {0, 0, "1i", {0x4B, 0x00, 0x01, 0x4B, 0x00, 0x81}, 0},
+      {0, 0, "1r1", {0x4B, 0x00, 0x01, 0x6B, 0x00, 0x00, 0x4B, 0x00, 0x01}, 1},
+      {0, 0, "1c1", {0x4B, 0x00, 0x01, 0x80, 0x08, 0x0B, 0x4B, 0x00, 0x01}, 0},
   };
   for (const auto &r : rows) {
     TdoDecoder decoder;
     MpsseEncoder encoder(decoder);
-    encoder.shift(BitVector::from_u64(r.value, r.size), r.read);
+    encoder.shift(BitVector::from_u64(r.value, r.size), r.answers > 0);  // a read where answers are due
     for (const char *m = r.moves; *m != '\0'; ++m)
       if (*m == 'c')
         encoder.command({0x80, 0x08, 0x0B});
@@ -111,13 +110,14 @@ TEST(FtdiOptions, KeysAndTheTckDivisor) {
     EXPECT_EQ(jtag::ftdi::tck_divisor(khz, max), want) << khz << " of " << max;
     EXPECT_LE(max / (1 + want), khz) << "never faster than asked";
   }
-  const auto o = jtag::ftdi::read_ftdi_options(jtag::BackendArguments(
-      "ftdi:vid=0x403,pid=6014,serial=FT1 x,channel=b,khz=6000,trst=4,srst=15", "ftdi", jtag::ftdi::kKeys));
+  const auto options = [](const char *value) {
+    return jtag::ftdi::read_ftdi_options(jtag::BackendArguments(value, "ftdi", jtag::ftdi::kKeys));
+  };
+  const auto o = options("ftdi:vid=0x403,pid=6014,serial=FT1 x,channel=b,khz=6000,trst=4,srst=15");
   EXPECT_EQ(std::make_tuple(o.serial, o.khz, *o.trst, *o.srst), std::make_tuple("FT1 x", 6000U, 4U, 15U));
   EXPECT_EQ(jtag::ftdi::record_name(o, "FT1 x"), "ftdi-0403-6014-FT1 x-B");
   EXPECT_EQ(jtag::ftdi::record_name({}, ""), "ftdi-0403-6010-no-serial-A");
-  EXPECT_THROW(jtag::ftdi::read_ftdi_options(jtag::BackendArguments("ftdi:trst=5,srst=5", "ftdi", jtag::ftdi::kKeys)),
-               jtag::PlatformError);
+  for (const char *bad : {"ftdi:trst=5,srst=5", "ftdi:khz=0"}) EXPECT_THROW(options(bad), jtag::PlatformError) << bad;
 }
 
 }  // namespace
