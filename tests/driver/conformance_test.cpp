@@ -1,312 +1,270 @@
-// What every line driver must do, run against each backend in the tree by
-// name (rigs.h): single TCKs, shifts of every length up to a megabit on
-// both paths and with recycling, TMS paths through all sixteen states, the
-// reset, the end of a run and what it leaves on the board, and a board that
-// goes away.  What TDO should be is worked out here from the device behind
-// the driver (an IDCODE register of 32 bits, a BYPASS bit that captures 0,
-// an instruction register that captures ...01), never read from a driver.
+// What every line driver must do, against each backend by name.  The TDO
+// expected comes from the device behind it (processor 0: a 32-bit IDCODE, a
+// BYPASS bit capturing 0, an 8-bit IR capturing ...01), never from a driver.
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <chrono>
+#include <filesystem>
+#include <functional>
 #include <random>
 
 #include "base/error.h"
 #include "base/tap_state.h"
-#include "driver/rigs.h"
+#include "platform/platform_session.h"
+#include "support/fake_tap.h"
+#ifdef JTAGBOX_SIM_BOARD
+#include "support/e2e.h"
+#endif
 
 namespace {
 
 using jtag::BitVector;
-using jtag::TapState;
-using S = TapState;
+using jtag::LineDriver;
+using S = jtag::TapState;
+
+struct TempDir {
+  std::filesystem::path path;
+  TempDir() {
+    std::string name = (std::filesystem::temp_directory_path() / "jtagbox-driver-XXXXXX").string();
+    if (::mkdtemp(name.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path = name;
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+  }
+};
+
+std::vector<std::string> backends(bool losable) {
+  std::vector<std::string> names{"fake"};
+#ifdef JTAGBOX_SIM_BOARD
+  if (!losable) names.emplace_back("sim");  // the board in this process cannot go away
+  names.insert(names.end(), {"rbb", "xvc", "xvcpeer"});
+#endif
+#ifdef JTAGBOX_FTDI_RIG
+  names.emplace_back("ftdi");
+#endif
+  return names;
+}
+
+// A fresh board behind the backend named, opened by its JTAG_PLATFORM value
+// (none: the fake TAP); lose() takes the board away under the open run.
+struct Rig {
+  TempDir dir;  // first, so that it goes last
+  fake::FakeTap tap;
+  fake::FakeLineDriver *fake_run = nullptr;
+#ifdef JTAGBOX_SIM_BOARD
+  e2e::ServeProcess server;
+  std::unique_ptr<e2e::XvcPeer> peer;
+  e2e::EmulatedProbe probe;
+#endif
+  std::string platform;
+  std::function<void()> lose = [this] { fake_run->cut_wire(); };
+
+  explicit Rig(const std::string &name) {
+    if (name == "fake") return;
+#ifdef JTAGBOX_SIM_BOARD
+    ::setenv("XDG_STATE_HOME", (dir.path / "state").c_str(), 1);
+    platform = "sim:" + (dir.path / "board").string();
+    if (name == "sim") return;
+    // xvc: `jtag-serve --xvc`; others `jtag-sim serve`, xvcpeer behind 3-byte XVC vectors.
+    int port = name == "xvc" ? server.start_program("jtag-serve", {"jtag-serve", "--xvc", "0"}, platform)
+                             : server.start(platform);
+    lose = [this] { server.stop(); };
+    if (name == "xvcpeer") {
+      peer = std::make_unique<e2e::XvcPeer>(port, 3);
+      port = peer->port();
+      lose = [this] { peer->stop(); };
+    }
+    platform = (name == "rbb" ? "rbb:127.0.0.1:" : "xvc:127.0.0.1:") + std::to_string(port);
+#endif
+#ifdef JTAGBOX_FTDI_RIG
+    // An emulated FT2232H (under libumockdev-preload, as ftdi.*) in front of
+    // the served board; it loses the board by being unplugged.
+    if (name != "ftdi") return;
+    if (!probe.start({"--rbb", "127.0.0.1:" + std::to_string(port), "--serial", e2e::kProbeSerial, "--trst-pin",
+                      std::to_string(e2e::kProbeTrstPin)}))
+      throw std::runtime_error("ftdi-emulator --daemon did not start");
+    for (const auto &[k, v] : probe.client_environment())
+      if (k != "LD_PRELOAD") ::setenv(k.c_str(), v.c_str(), 1);
+    platform = "ftdi:trst=" + std::to_string(e2e::kProbeTrstPin);
+    lose = [this] { probe.unplug(); };
+#endif
+  }
+  std::unique_ptr<LineDriver> open() {  // once the run before is destroyed
+    if (!platform.empty()) return jtag::open_backend(platform.c_str()).lines;
+    auto d = std::make_unique<fake::FakeLineDriver>(tap);
+    fake_run = d.get();
+    return d;
+  }
+};
 
 BitVector random_bits(size_t n, unsigned seed) {
   std::mt19937_64 rng(seed);
   BitVector v(n);
-  for (size_t i = 0; i < n; ++i) v.set(i, (rng() & 1u) != 0);
+  for (size_t i = 0; i < n; ++i) v.set(i, (rng() & 1U) != 0);
   return v;
 }
 
-BitVector ones(size_t n) { return BitVector(n, true); }
+const BitVector kIdcode = BitVector::from_u64(fake::TapModel{}.idcode, 32), kBypass = BitVector(1);
 
-// TDO of `in.size()` TCKs through a register that captured `captured`:
-// first what was captured, then TDI as it went in, |captured| TCKs later;
-// with recycling, TDI after the first TCK is the TDO before it.
-BitVector expected_shift(const BitVector &captured, const BitVector &in, bool recycle) {
-  const size_t length = captured.size();
-  BitVector out(in.size());
-  for (size_t i = 0; i < in.size(); ++i) {
-    if (i < length) {
-      out.set(i, captured.get(i));
-    } else {
-      const size_t j = i - length;  // the TCK whose TDI comes out now
-      out.set(i, recycle && j > 0 ? out.get(j - 1) : in.get(j));
-    }
-  }
-  return out;
-}
-
-std::string diff(const BitVector &want, const BitVector &got) {
-  if (want.size() != got.size())
-    return "length " + std::to_string(got.size()) + ", want " + std::to_string(want.size());
-  for (size_t i = 0; i < want.size(); ++i)
-    if (want.get(i) != got.get(i)) return "first wrong bit " + std::to_string(i);
-  return "same";
+// TDO through a register that captured `captured`: those bits, then TDI as
+// it went in |captured| TCKs earlier (recycled: the TDO of the TCK before).
+void expect_tdo(const BitVector &got, const BitVector &captured, const BitVector &in, bool recycle,
+                const std::string &what) {
+  ASSERT_EQ(got.size(), in.size()) << what;
+  const size_t n = captured.size();
+  BitVector want(in.size());
+  for (size_t i = 0; i < in.size(); ++i)
+    want.set(i, i < n ? captured.get(i) : recycle && i > n ? want.get(i - n - 1) : in.get(i - n));
+  size_t i = 0;
+  while (i < in.size() && got.get(i) == want.get(i)) ++i;
+  EXPECT_EQ(i, in.size()) << what << ": the first wrong bit";
 }
 
 class DriverConformance : public ::testing::TestWithParam<std::string> {
  protected:
   void SetUp() override {
-    rig_ = conformance::make_rig(GetParam());
+    rig_ = std::make_unique<Rig>(GetParam());
     d_ = rig_->open();
   }
-  void TearDown() override {
-    d_.reset();
-    rig_.reset();
-  }
-
-  // Ends the run and opens the next on the same board.
   void next_run() {
     d_->finish();
     d_.reset();
     d_ = rig_->open();
   }
-
-  // TMS along the shortest path; TDI high; nobody reads TDO.
-  void walk(TapState from, TapState to) {
-    for (bool tms : jtag::tms_path(from, to)) d_->pulse(tms, true);
+  void walk(S from, S to) {
+    for (const bool tms : jtag::tms_path(from, to)) d_->pulse(tms, true);
   }
-
-  BitVector idcode() const { return BitVector::from_u64(rig_->model().idcode, 32); }
-  BitVector bypass() const { return BitVector(1); }
-
-  // From Test-Logic-Reset to Run-Test/Idle with BYPASS the instruction,
-  // checking what the instruction register captured.
-  void load_bypass() {
-    const unsigned ir = rig_->model().ir_length;
-    walk(S::TestLogicReset, S::ShiftIR);
-    const BitVector out = d_->shift_bits(ones(ir), false);
-    EXPECT_EQ(out, BitVector::from_u64(0x1, ir)) << "Capture-IR: " << diff(BitVector::from_u64(0x1, ir), out);
-    walk(S::Exit1IR, S::RunTestIdle);
+  // Reset; BYPASS in the IR where asked (its capture checked); on to `to`.
+  void reset_to(S to, bool bypass) {
+    d_->reset_tap(true);
+    if (bypass) {
+      walk(S::TestLogicReset, S::ShiftIR);
+      EXPECT_EQ(d_->shift_bits(BitVector(8, true), false), BitVector::from_u64(1, 8)) << "Capture-IR";
+      walk(S::Exit1IR, S::RunTestIdle);
+    }
+    walk(bypass ? S::RunTestIdle : S::TestLogicReset, to);
   }
-
-  std::unique_ptr<conformance::Rig> rig_;
-  std::unique_ptr<jtag::LineDriver> d_;
+  void expect_idcode(const std::string &what) {
+    walk(S::TestLogicReset, S::ShiftDR);
+    EXPECT_EQ(d_->shift_bits(BitVector(32), false), kIdcode) << what;
+    walk(S::Exit1DR, S::RunTestIdle);
+  }
+  std::unique_ptr<Rig> rig_;
+  std::unique_ptr<LineDriver> d_;
 };
 
-// Single TCKs: the TMS levels walk the controller, TDO is the register's
-// bit before each edge.
-TEST_P(DriverConformance, ClocksReadIdcodeBitByBit) {
-  d_->reset_tap(true);
-  for (bool tms : {false, true, false, false}) d_->clock(tms, true);  // Run-Test/Idle .. Shift-DR
-  const BitVector want = idcode();
-  BitVector got(40);
-  for (size_t i = 0; i < got.size(); ++i) got.set(i, d_->clock(i + 1 == got.size(), (i % 3) == 0));
-  BitVector in(40);
-  for (size_t i = 0; i < in.size(); ++i) in.set(i, (i % 3) == 0);
-  EXPECT_EQ(got, expected_shift(want, in, false)) << diff(expected_shift(want, in, false), got);
-  walk(S::Exit1DR, S::RunTestIdle);
-  d_->finish();
-}
-
-// Every length that meets a byte or word boundary, up to a megabit, through
-// BYPASS and through IDCODE, on both paths.
+// Every length that meets a byte or word boundary through IDCODE and BYPASS,
+// by single TCKs (up to 65), the bit-level and the bulk path, plain and recycled.
 TEST_P(DriverConformance, ShiftsOfEveryLength) {
-  const size_t lengths[] = {1, 7, 8, 9, 63, 64, 65, 1000, 4097, size_t{1} << 20};
+  const std::vector<size_t> plain{1, 7, 8, 9, 63, 64, 65, 1000, 4097, size_t{1} << 20},
+      recycled{1, 2, 33, 34, 65, 1000, 4097};
   unsigned seed = 1;
-  for (const bool through_bypass : {false, true}) {
-    for (const bool bulk : {false, true}) {
-      for (const size_t n : lengths) {
-        d_->reset_tap(true);
-        if (through_bypass) {
-          load_bypass();
-          walk(S::RunTestIdle, S::ShiftDR);
-        } else {
-          walk(S::TestLogicReset, S::ShiftDR);
+  for (const std::string path : {"clock", "bits", "bulk"})
+    for (const bool recycle : {false, true})
+      for (const bool bypass : {false, true})
+        for (const size_t n : recycle ? recycled : plain) {
+          if (path == "clock" && (recycle || n > 65)) continue;
+          reset_to(S::ShiftDR, bypass);
+          const BitVector in = random_bits(n, seed++);
+          BitVector got(n);
+          for (size_t i = 0; path == "clock" && i < n; ++i) got.set(i, d_->clock(i + 1 == n, in.get(i)));
+          if (path != "clock") got = path == "bits" ? d_->shift_bits(in, recycle) : d_->shift_bulk(in, recycle);
+          expect_tdo(got, bypass ? kBypass : kIdcode, in, recycle,
+                     std::to_string(n) + " bits by " + path + (recycle ? " recycled" : "") +
+                         (bypass ? " through BYPASS" : ""));
+          walk(S::Exit1DR, S::RunTestIdle);
         }
-        const BitVector in = random_bits(n, seed++);
-        const BitVector got = bulk ? d_->shift_bulk(in, false) : d_->shift_bits(in, false);
-        const BitVector want = expected_shift(through_bypass ? bypass() : idcode(), in, false);
-        EXPECT_EQ(got, want) << n << " bits, " << (through_bypass ? "BYPASS" : "IDCODE") << (bulk ? ", bulk" : "")
-                             << ": " << diff(want, got);
-        walk(S::Exit1DR, S::RunTestIdle);
-      }
-    }
-  }
   d_->finish();
 }
 
-// Recycling: TDI is the TDO of the TCK before (a round trip per bit on the
-// wire, so up to a few thousand bits).
-TEST_P(DriverConformance, RecycledShifts) {
-  unsigned seed = 100;
-  for (const bool through_bypass : {false, true}) {
-    for (const bool bulk : {false, true}) {
-      for (const size_t n : {1, 2, 33, 34, 65, 1000, 4097}) {
-        d_->reset_tap(true);
-        if (through_bypass) load_bypass();
-        walk(through_bypass ? S::RunTestIdle : S::TestLogicReset, S::ShiftDR);
-        const BitVector in = random_bits(n, seed++);
-        const BitVector got = bulk ? d_->shift_bulk(in, true) : d_->shift_bits(in, true);
-        const BitVector want = expected_shift(through_bypass ? bypass() : idcode(), in, true);
-        EXPECT_EQ(got, want) << n << " bits recycled, " << (through_bypass ? "BYPASS" : "IDCODE")
-                             << (bulk ? ", bulk" : "") << ": " << diff(want, got);
-        walk(S::Exit1DR, S::RunTestIdle);
-      }
-    }
-  }
-  d_->finish();
-}
-
-// A walk through all sixteen states: the instruction goes in over a pause
-// (Pause-IR, Exit2-IR and back), the data register is shifted in two parts
-// around Pause-DR, and only Test-Logic-Reset gives IDCODE back.
-TEST_P(DriverConformance, TmsPathsThroughEveryState) {
-  const unsigned ir = rig_->model().ir_length;
+// All sixteen states: the IR and then BYPASS each shifted in two parts around
+// its Pause state, each time in a new run, which finds what the last one left.
+TEST_P(DriverConformance, TmsPathsThroughEveryStateAndAcrossRuns) {
   d_->reset_tap(true);
   walk(S::TestLogicReset, S::ShiftIR);
-  EXPECT_EQ(d_->shift_bits(ones(3), false), BitVector::from_u64(0x1, 3));  // ...01 captured; ends in Exit1-IR
+  EXPECT_EQ(d_->shift_bits(BitVector(3, true), false), BitVector::from_u64(1, 3));
   walk(S::Exit1IR, S::PauseIR);
-  d_->pulse(false, true);        // stay in Pause-IR
-  walk(S::PauseIR, S::ShiftIR);  // through Exit2-IR
-  d_->shift_bits(ones(ir - 3), false);
-  walk(S::Exit1IR, S::UpdateIR);
-  walk(S::UpdateIR, S::ShiftDR);  // Select-DR, Capture-DR
-  // BYPASS: the captured 0, then TDI one TCK late, across the pause.
+  d_->pulse(false, true);
+  walk(S::PauseIR, S::ShiftIR);
+  d_->shift_bits(BitVector(5, true), false);
+  walk(S::Exit1IR, S::RunTestIdle);  // through Update-IR
+  next_run();
+  walk(S::RunTestIdle, S::ShiftDR);
   const BitVector first = random_bits(10, 7), second = random_bits(30, 8);
-  const BitVector got1 = d_->shift_bits(first, false);
-  walk(S::Exit1DR, S::PauseDR);
-  walk(S::PauseDR, S::ShiftDR);  // through Exit2-DR
-  const BitVector got2 = d_->shift_bits(second, false);
-  BitVector in(40), got(40);
-  in.copy_from(0, first, 0, 10);
-  in.copy_from(10, second, 0, 30);
-  got.copy_from(0, got1, 0, 10);
-  got.copy_from(10, got2, 0, 30);
-  EXPECT_EQ(got, expected_shift(bypass(), in, false)) << diff(expected_shift(bypass(), in, false), got);
-  // Update-DR, Select-DR, Select-IR and Test-Logic-Reset: IDCODE again.
-  walk(S::Exit1DR, S::UpdateDR);
-  walk(S::UpdateDR, S::TestLogicReset);
-  walk(S::TestLogicReset, S::ShiftDR);
-  const BitVector zeros(32);
-  EXPECT_EQ(d_->shift_bits(zeros, false), idcode());
-  walk(S::Exit1DR, S::RunTestIdle);
+  expect_tdo(d_->shift_bulk(first, false), kBypass, first, false, "BYPASS, the next run");
+  walk(S::Exit1DR, S::ShiftDR);  // through Pause-DR and Exit2-DR
+  expect_tdo(d_->shift_bits(second, false), BitVector(1, first.get(9)), second, false, "BYPASS after Pause-DR");
+  walk(S::Exit1DR, S::RunTestIdle);  // through Update-DR
+  next_run();
+  d_->reset_tap(true);
+  expect_idcode("after reset in the next run");
+  d_->flush();
   d_->finish();
 }
 
-// Five TCKs with TMS high reach Test-Logic-Reset from every state, so that
-// IDCODE is selected again whatever the instruction was.
-TEST_P(DriverConformance, ResetFromEveryState) {
-  for (int s = 0; s < jtag::kTapStateCount; ++s) {
-    const auto state = TapState(s);
-    d_->reset_tap(true);
-    load_bypass();
-    walk(S::RunTestIdle, state);
-    d_->reset_tap(s % 2 == 0);
-    walk(S::TestLogicReset, S::ShiftDR);
-    const BitVector got = d_->shift_bits(BitVector(32), false);
-    EXPECT_EQ(got, idcode()) << "reset from " << jtag::state_name(state) << ": " << diff(idcode(), got);
+// From every state five TMS-high TCKs, and TRST held through TCKs (XVC has
+// no line and refuses it), give IDCODE back; SRST leaves BYPASS in force.
+TEST_P(DriverConformance, ResetsFromEveryStateSrstDoesNot) {
+  const int n = jtag::kTapStateCount;
+  EXPECT_EQ(d_->has_trst(), !GetParam().starts_with("xvc"));
+  if (!d_->has_trst()) {
+    EXPECT_THROW(d_->set_trst(true), jtag::PlatformError);
+  }
+  for (int s = 0; s < (d_->has_trst() ? 2 * n : n); ++s) {
+    reset_to(S(s % n), true);
+    if (s < n) {
+      d_->reset_tap(s % 2 == 0);
+    } else {
+      d_->set_trst(true);
+      for (const bool tms : {false, true, false, false}) d_->pulse(tms, true);  // Shift-DR if not held
+      d_->set_trst(false);
+    }
+    expect_idcode(std::string(s < n ? "TMS" : "TRST").append(" reset from ").append(jtag::state_name(S(s % n))));
+  }
+  if (d_->has_srst()) {
+    reset_to(S::ShiftDR, true);
+    d_->set_srst(true);
+    d_->set_srst(false);
+    expect_tdo(d_->shift_bits(BitVector(2, true), false), kBypass, BitVector(2, true), false, "after SRST");
     walk(S::Exit1DR, S::RunTestIdle);
   }
   d_->finish();
 }
 
-// A run that finished is on the board for the next one: the instruction it
-// left is still there.
-TEST_P(DriverConformance, FinishedRunStaysOnTheBoard) {
-  d_->reset_tap(true);
-  load_bypass();
-  next_run();
-  walk(S::RunTestIdle, S::ShiftDR);
-  const BitVector in = random_bits(20, 3);
-  EXPECT_EQ(d_->shift_bulk(in, false), expected_shift(bypass(), in, false));
-  walk(S::Exit1DR, S::RunTestIdle);
-  next_run();
-  d_->reset_tap(true);
-  walk(S::TestLogicReset, S::ShiftDR);
-  EXPECT_EQ(d_->shift_bits(BitVector(32), false), idcode());
-  walk(S::Exit1DR, S::RunTestIdle);
-  d_->flush();
-  d_->finish();
-}
-
-// TRST, on every driver in the tree (each has the line): asserted, the TAP
-// is in Test-Logic-Reset at once and TCKs do not move it; released, it walks
-// again from there.  Before it, BYPASS is the instruction and the TAP waits
-// in Pause-DR, so IDCODE comes out only if TRST did reset the TAP and held
-// it through the TCKs.
-TEST_P(DriverConformance, TrstResetsAndHoldsTheTap) {
-  if (GetParam().starts_with("xvc")) {  // XVC carries no TRST: the driver says so and refuses it
-    EXPECT_FALSE(d_->has_trst());
-    EXPECT_THROW(d_->set_trst(true), jtag::PlatformError);
-    d_->finish();
-    return;
-  }
-  ASSERT_TRUE(d_->has_trst());
-  d_->reset_tap(true);
-  load_bypass();
-  walk(S::RunTestIdle, S::PauseDR);
-  d_->set_trst(true);
-  for (bool tms : {false, true, false, false}) d_->pulse(tms, true);  // would reach Shift-DR if not held
-  d_->set_trst(false);
-  walk(S::TestLogicReset, S::ShiftDR);
-  const BitVector got = d_->shift_bits(BitVector(32), false);
-  EXPECT_EQ(got, idcode()) << diff(idcode(), got);
-  walk(S::Exit1DR, S::RunTestIdle);
-  d_->finish();
-}
-
-// Deferred shifts, where a driver defers them: each one's TDO comes back
-// to it, in the order queued, even with a read of one TCK between them
-// (whose answer is its own, not a deferred shift's).  A driver that does
-// not defer refuses to queue.
+// Deferred shifts come back in order, each its own TDO, a one-TCK read after
+// them its own; a driver that does not defer refuses to queue.
 TEST_P(DriverConformance, DeferredShiftsComeBackInOrder) {
   if (!d_->defers_shifts()) {
     EXPECT_THROW(d_->queue_shift(BitVector(8)), jtag::PlatformError);
-    d_->finish();
-    return;
+    return d_->finish();
   }
-  d_->reset_tap(true);
-  walk(S::TestLogicReset, S::ShiftDR);
+  reset_to(S::ShiftDR, false);
   std::vector<BitVector> ins;
   for (unsigned k = 0; k < 4; ++k) {
     ins.push_back(random_bits(40 + 300 * k, 50 + k));
     d_->queue_shift(ins.back());
-    walk(S::Exit1DR, S::UpdateDR);
-    walk(S::UpdateDR, S::ShiftDR);  // through Capture: IDCODE again
+    for (const bool tms : {true, true, false, false}) d_->pulse(tms, true);  // Update, Select, Capture (IDCODE)
   }
-  const bool first_idcode_bit = d_->clock(false, true);  // one TCK read in between
-  EXPECT_EQ(first_idcode_bit, idcode().get(0));
-  const BitVector last = random_bits(1000, 60);
-  d_->queue_shift(last);
-  for (unsigned k = 0; k < 4; ++k) {
-    const BitVector got = d_->collect_shift();
-    const BitVector want = expected_shift(idcode(), ins[k], false);
-    EXPECT_EQ(got, want) << "shift " << k << ": " << diff(want, got);
-  }
-  // The register now holds IDCODE's bits 1..31, then the TDI of that TCK.
-  BitVector rest(32);
-  rest.copy_from(0, idcode(), 1, 31);
-  rest.set(31, true);
-  const BitVector want_last = expected_shift(rest, last, false);
-  const BitVector got_last = d_->collect_shift();
-  EXPECT_EQ(got_last, want_last) << diff(want_last, got_last);
-  walk(S::Exit1DR, S::RunTestIdle);
+  EXPECT_EQ(d_->clock(false, true), kIdcode.get(0));  // its own answer, not a queued shift's
+  for (unsigned k = 0; k < 4; ++k)
+    expect_tdo(d_->collect_shift(), kIdcode, ins[k], false, "shift " + std::to_string(k));
+  walk(S::ShiftDR, S::RunTestIdle);
   d_->finish();
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, DriverConformance, ::testing::ValuesIn(conformance::backends()),
-                         [](const auto &param_info) { return param_info.param; });
+const auto kName = [](const auto &info) { return info.param; };
+INSTANTIATE_TEST_SUITE_P(Backends, DriverConformance, ::testing::ValuesIn(backends(false)), kName);
 
-// A board that goes away during a run: the driver says so with
-// PlatformError at once (well within the wire's silence bound), never hangs.
+// A board gone during a run is PlatformError at once, never a hang.
 class DriverLosesBoard : public DriverConformance {};
 
 TEST_P(DriverLosesBoard, GoneBoardIsPlatformError) {
   d_->reset_tap(true);
-  walk(S::TestLogicReset, S::ShiftDR);
-  EXPECT_EQ(d_->shift_bits(BitVector(32), false), idcode());
-  rig_->lose_board();
+  expect_idcode("before");
+  rig_->lose();
   const auto start = std::chrono::steady_clock::now();
   EXPECT_THROW(
       {
@@ -318,7 +276,6 @@ TEST_P(DriverLosesBoard, GoneBoardIsPlatformError) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, DriverLosesBoard, ::testing::ValuesIn(conformance::losable_backends()),
-                         [](const auto &param_info) { return param_info.param; });
+INSTANTIATE_TEST_SUITE_P(Backends, DriverLosesBoard, ::testing::ValuesIn(backends(true)), kName);
 
 }  // namespace
