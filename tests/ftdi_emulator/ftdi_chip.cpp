@@ -62,14 +62,6 @@ std::vector<uint8_t> descriptors(const Identity &id) {
   return all;
 }
 
-std::string format_stats(const Stats &s) {
-  return "bulk_out_transfers " + std::to_string(s.bulk_out_transfers) + "\nbulk_out_bytes " +
-         std::to_string(s.bulk_out_bytes) + "\nbulk_in_transfers " + std::to_string(s.bulk_in_transfers) +
-         "\nbulk_in_bytes " + std::to_string(s.bulk_in_bytes) + "\nmpsse_bad_commands " +
-         std::to_string(s.mpsse_bad_commands) + "\nbulk_in_answered " + std::to_string(s.bulk_in_answered) +
-         "\nbulk_out_stalls " + std::to_string(s.bulk_out_stalls) + "\n";
-}
-
 SetupPacket parse_setup(std::span<const uint8_t, 8> b) {
   return SetupPacket{b[0], b[1], uint16_t(b[2] | b[3] << 8), uint16_t(b[4] | b[5] << 8), uint16_t(b[6] | b[7] << 8)};
 }
@@ -98,7 +90,7 @@ Stats Chip::stats() const {
   return s;
 }
 
-ControlResult Chip::control(const SetupPacket &setup, std::span<const uint8_t> /*out_data*/) {
+ControlResult Chip::control(const SetupPacket &setup) {
   const uint8_t type = setup.request_type & 0x60;
   if (type == 0x00) return standard_request(setup);
   if (type != 0x40) return ControlResult{true, {}};
@@ -223,11 +215,6 @@ OutOutcome Chip::take_out_outcome(uint8_t endpoint) {
   Channel *c = is_in_endpoint(endpoint) ? nullptr : channel_of_endpoint(endpoint);
   if (c == nullptr) return OutOutcome{};
   return std::exchange(c->outcome, OutOutcome{});
-}
-
-std::size_t Chip::waiting_out(uint8_t endpoint) const {
-  const Channel *c = is_in_endpoint(endpoint) ? nullptr : channel_of_endpoint(endpoint);
-  return c == nullptr ? 0 : c->waiting.size();
 }
 
 std::size_t Chip::cancel_out(uint8_t endpoint, std::size_t position) {

@@ -19,6 +19,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "mpsse.h"
@@ -65,7 +66,12 @@ struct Stats {
   // buffer was full (the MPSSE stalled on a full transmit buffer).
   uint64_t bulk_out_stalls = 0;
 };
-std::string format_stats(const Stats &stats);
+// The counts by name, in the order of the stats file's lines.
+inline constexpr std::pair<const char *, uint64_t Stats::*> kStatNames[] = {
+    {"bulk_out_transfers", &Stats::bulk_out_transfers}, {"bulk_out_bytes", &Stats::bulk_out_bytes},
+    {"bulk_in_transfers", &Stats::bulk_in_transfers},   {"bulk_in_bytes", &Stats::bulk_in_bytes},
+    {"mpsse_bad_commands", &Stats::mpsse_bad_commands}, {"bulk_in_answered", &Stats::bulk_in_answered},
+    {"bulk_out_stalls", &Stats::bulk_out_stalls}};
 
 struct Faults {
   uint64_t unplug_after_out = 0;  // 0: never
@@ -101,15 +107,13 @@ class Chip {
  public:
   Chip(Identity id, Faults faults, Wire *wire, int trst_pin, int srst_pin);
 
-  ControlResult control(const SetupPacket &setup, std::span<const uint8_t> out_data);
+  ControlResult control(const SetupPacket &setup);
   // A bulk OUT transfer to endpoint 0x02 or 0x04, queued behind the ones
   // still waiting there; its bytes enter the receive buffer as room allows
   // (take_out_outcome() says when all have).  False when the board could
   // not be reached (`error` says why).
   bool bulk_out(uint8_t endpoint, std::span<const uint8_t> data, std::string &error);
   OutOutcome take_out_outcome(uint8_t endpoint);
-  // OUT transfers of the endpoint still waiting to enter the chip.
-  std::size_t waiting_out(uint8_t endpoint) const;
   // Withdraws the endpoint's waiting OUT transfer at `position` (0: the
   // oldest); returns the bytes of it that had entered the chip already.
   // Nothing else moves until go_on().
@@ -132,9 +136,7 @@ class Chip {
   // The cable pulled now, whatever the host is doing; for good.
   void unplug() { pulled_ = true; }
   bool silent() const { return faults_.silent_after_out != 0 && stats_.bulk_out_transfers >= faults_.silent_after_out; }
-  const Identity &identity() const { return id_; }
   Stats stats() const;
-  const Mpsse &mpsse() const { return channels_[0].mpsse; }
   // A new client opens the device: the chip is as after power-up.
   void power_up();
 

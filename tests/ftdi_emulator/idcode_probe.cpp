@@ -3,9 +3,15 @@
 // prints the first 32 bits it shifts out of DR ("IDCODE 0x........"), the
 // IDCODE of the TAP nearest TDO.  `--rounds N` does that N times, each a
 // write and its read (N round trips, N lines).  `--bad` sends the unknown
-// command 0xAB instead and prints the two bytes the chip answers.  Any failure is one
-// line on standard error and status 1; every read gives up after 5 s.
+// command 0xAB instead and prints the two bytes the chip answers.
+// `--flood whole|split` writes 16 KiB of loopback byte reads (four 0x39 of
+// 4093 bytes) with libusb's synchronous bulk transfer: `whole` in one
+// transfer with no read in flight, more answers than the chip's buffers
+// hold, so it must time out; `split` a command a transfer, each one's
+// answers read before the next.  Any failure is one line on standard error
+// and status 1; every read gives up after 5 s.
 #include <ftdi.h>
+#include <libusb.h>
 
 #include <chrono>
 #include <cstdint>
@@ -27,7 +33,8 @@ struct Context {
 };
 
 int fail(ftdi_context *ftdi, const char *what) {
-  std::fprintf(stderr, "ftdi-idcode-probe: %s: %s\n", what, ftdi != nullptr ? ftdi_get_error_string(ftdi) : "");
+  if (ftdi == nullptr) std::fprintf(stderr, "ftdi-idcode-probe: %s\n", what);
+  if (ftdi != nullptr) std::fprintf(stderr, "ftdi-idcode-probe: %s: %s\n", what, ftdi_get_error_string(ftdi));
   return 1;
 }
 
@@ -49,10 +56,38 @@ std::vector<uint8_t> read_exactly(ftdi_context *ftdi, std::size_t count) {
   return got;
 }
 
+int flood(ftdi_context *ftdi, bool whole) {
+  constexpr std::size_t kData = 4093;  // with its 3 header bytes, 4096
+  std::vector<uint8_t> all, expected;
+  for (std::size_t k = 0; k < 4; ++k) {
+    all.insert(all.end(), {0x39, uint8_t((kData - 1) & 0xFF), uint8_t((kData - 1) >> 8)});
+    for (std::size_t i = 0; i < kData; ++i) all.push_back(uint8_t(i * 7 + k * 31 + (i >> 8)));
+    expected.insert(expected.end(), all.end() - kData, all.end());
+  }
+  if (!write_all(ftdi, {0x84})) return fail(ftdi, "write");  // loopback: each answer is the byte sent
+  std::vector<uint8_t> answers;
+  const std::size_t step = whole ? all.size() : kData + 3;
+  for (std::size_t at = 0; at < all.size(); at += step) {
+    int sent = 0;
+    const int r = libusb_bulk_transfer(ftdi->usb_dev, 0x02, all.data() + at, int(step), &sent, 500);
+    if (r == LIBUSB_ERROR_TIMEOUT) {
+      std::printf("write timed out after %d of %zu bytes\n", sent, step);
+      return 1;
+    }
+    if (r != 0) return fail(nullptr, (std::string("write: ") + libusb_error_name(r)).c_str());
+    const std::vector<uint8_t> got = read_exactly(ftdi, whole ? expected.size() : kData);
+    answers.insert(answers.end(), got.begin(), got.end());
+  }
+  if (answers != expected) return fail(nullptr, "answers differ from the bytes sent");
+  std::printf("%zu answers as sent\n", answers.size());
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
   bool bad = false;
+  const char *flood_mode = nullptr;
   int rounds = 1;
   const char *serial = nullptr;
   for (int i = 1; i < argc; ++i) {
@@ -61,6 +96,8 @@ int main(int argc, char **argv) {
     } else if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc) {
       rounds = std::atoi(argv[++i]);
       if (rounds < 1 || rounds > 1000) return fail(nullptr, "--rounds takes 1 to 1000");
+    } else if (std::strcmp(argv[i], "--flood") == 0 && i + 1 < argc) {
+      flood_mode = argv[++i];
     } else {
       serial = argv[i];
     }
@@ -73,6 +110,7 @@ int main(int argc, char **argv) {
   if (ftdi_usb_reset(c.ftdi) < 0 || ftdi_set_latency_timer(c.ftdi, 2) < 0) return fail(c.ftdi, "setup");
   if (ftdi_set_bitmode(c.ftdi, 0x0b, BITMODE_MPSSE) < 0) return fail(c.ftdi, "MPSSE mode");
   if (ftdi_tcioflush(c.ftdi) < 0) return fail(c.ftdi, "purge");
+  if (flood_mode != nullptr) return flood(c.ftdi, std::strcmp(flood_mode, "whole") == 0);
   if (bad) {
     if (!write_all(c.ftdi, {0xAB, 0x87})) return fail(c.ftdi, "write");
     const std::vector<uint8_t> answer = read_exactly(c.ftdi, 2);

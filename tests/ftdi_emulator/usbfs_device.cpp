@@ -192,7 +192,7 @@ void UsbfsDevice::control_urb(Urb &urb) {
   struct usbdevfs_urb *u = urb_of(urb.data);
   const SetupPacket setup = parse_setup(std::span<const uint8_t, kSetupSize>(urb.buffer->data, kSetupSize));
   const std::span<const uint8_t> out(urb.buffer->data + kSetupSize, std::size_t(u->buffer_length - kSetupSize));
-  const ControlResult result = chip_.control(setup, out);
+  const ControlResult result = chip_.control(setup);
   if (result.stall) return finish(urb, -EPIPE, 0);
   if ((setup.request_type & 0x80) == 0) return finish(urb, 0, setup.length);
   const std::size_t length = std::min({result.data.size(), std::size_t(setup.length), out.size()});
