@@ -2,14 +2,10 @@
 // tests: opens 0403:6010 (the serial given, if any), resets the chain and
 // prints the first 32 bits it shifts out of DR ("IDCODE 0x........"), the
 // IDCODE of the TAP nearest TDO.  `--rounds N` does that N times, each a
-// write and its read (N round trips, N lines).  `--bad` sends the unknown
-// command 0xAB instead and prints the two bytes the chip answers.
-// `--flood whole|split` writes 16 KiB of loopback byte reads (four 0x39 of
-// 4093 bytes) with libusb's synchronous bulk transfer: `whole` in one
-// transfer with no read in flight, more answers than the chip's buffers
-// hold, so it must time out; `split` a command a transfer, each one's
-// answers read before the next.  Any failure is one line on standard error
-// and status 1; every read gives up after 5 s.
+// write and its read (N round trips, N lines).  `--flood whole|split` writes 16 KiB of loopback byte reads (four 0x39
+// of 4093 bytes) with libusb's synchronous bulk transfer: `whole` in one transfer with no read in flight, more answers
+// than the chip's buffers hold, so it must time out; `split` a command a transfer, each one's answers read before the
+// next.  Any failure is one line on standard error and status 1; every read gives up after 5 s.
 #include <ftdi.h>
 #include <libusb.h>
 
@@ -86,14 +82,11 @@ int flood(ftdi_context *ftdi, bool whole) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  bool bad = false;
   const char *flood_mode = nullptr;
   int rounds = 1;
   const char *serial = nullptr;
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--bad") == 0) {
-      bad = true;
-    } else if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc) {
+    if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc) {
       rounds = std::atoi(argv[++i]);
       if (rounds < 1 || rounds > 1000) return fail(nullptr, "--rounds takes 1 to 1000");
     } else if (std::strcmp(argv[i], "--flood") == 0 && i + 1 < argc) {
@@ -111,16 +104,9 @@ int main(int argc, char **argv) {
   if (ftdi_set_bitmode(c.ftdi, 0x0b, BITMODE_MPSSE) < 0) return fail(c.ftdi, "MPSSE mode");
   if (ftdi_tcioflush(c.ftdi) < 0) return fail(c.ftdi, "purge");
   if (flood_mode != nullptr) return flood(c.ftdi, std::strcmp(flood_mode, "whole") == 0);
-  if (bad) {
-    if (!write_all(c.ftdi, {0xAB, 0x87})) return fail(c.ftdi, "write");
-    const std::vector<uint8_t> answer = read_exactly(c.ftdi, 2);
-    if (answer.size() != 2) return fail(c.ftdi, "no answer to the bad command");
-    std::printf("%02X %02X\n", answer[0], answer[1]);
-    return 0;
-  }
   const std::vector<uint8_t> commands = {
       0x85,                             // loopback off
-      0x8A, 0x86, 0x05, 0x00,           // 60 MHz clock, divisor 5: 5 MHz (the emulator only records it)
+      0x8A, 0x86, 0x05, 0x00,           // 60 MHz clock, divisor 5: 5 MHz (the emulator does not time it)
       0x80, 0x08, 0x0B,                 // TMS high, TCK low; TCK, TDI, TMS outputs
       0x4B, 0x05, 0x1F,                 // TMS 1 1 1 1 1 0: Test-Logic-Reset, Run-Test/Idle
       0x4B, 0x02, 0x01,                 // TMS 1 0 0: Shift-DR

@@ -8,7 +8,6 @@
 // started with that environment until SIGTERM or SIGINT.
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <umockdev.h>
 #include <unistd.h>
@@ -41,7 +40,7 @@ constexpr const char *kPreload = "libumockdev-preload.so";
 constexpr int kMaxDevices = 32;
 // How often closed clients are looked for (umockdev does not say when one
 // goes), and so how late the stats file can be after a client closed.
-constexpr long kTickNs = 10L * 1000 * 1000;
+constexpr std::chrono::milliseconds kTick(10);
 
 [[noreturn]] void fail(const std::string &message) {
   std::fprintf(stderr, "ftdi-emulator: %s\n", message.c_str());
@@ -132,12 +131,9 @@ std::string serial_of(const std::string &base, int k, int n) {
 }
 
 std::string hex(const std::vector<uint8_t> &bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
   std::string text;
-  char two[3];
-  for (uint8_t b : bytes) {
-    std::snprintf(two, sizeof two, "%02x", b);
-    text += two;
-  }
+  for (uint8_t b : bytes) text += {kDigits[b >> 4], kDigits[b & 0xF]};
   return text;
 }
 
@@ -180,18 +176,7 @@ bool write_file_atomically(const std::string &path, const std::string &text) {
 
 class Emulator {
  public:
-  explicit Emulator(const Options &options) : options_(options) {}
-  ~Emulator() {
-    // The testbed's thread stops calling into the devices first; a client
-    // still connected (daemon mode) finds no answer and its ioctl fails.
-    for (const auto &d : devices_) d->detach();
-    if (testbed_ != nullptr) g_object_unref(testbed_);
-    devices_.clear();
-  }
-  Emulator(const Emulator &) = delete;
-  Emulator &operator=(const Emulator &) = delete;
-
-  void start() {
+  explicit Emulator(const Options &options) : options_(options) {
     if (options_.rbb_host.empty())
       wire_ = std::make_unique<ftdi_emu::NoBoard>();
     else
@@ -203,6 +188,15 @@ class Emulator {
     g_free(root);
     for (int k = 1; k <= options_.devices; ++k) add_device(k);
   }
+  ~Emulator() {
+    // The testbed's thread stops calling into the devices first; a client
+    // still connected (daemon mode) finds no answer and its ioctl fails.
+    for (const auto &d : devices_) d->detach();
+    if (testbed_ != nullptr) g_object_unref(testbed_);
+    devices_.clear();
+  }
+  Emulator(const Emulator &) = delete;
+  Emulator &operator=(const Emulator &) = delete;
 
   const std::string &root() const { return root_; }
 
@@ -210,28 +204,23 @@ class Emulator {
     for (const auto &d : devices_) d->unplug();
   }
 
-  // Notices the clients that went away (the stats are written for each).
-  void tick() {
+  // Notices the clients that went away (the stats are written for each);
+  // returns how many are still there.
+  int tick() {
     const std::lock_guard<std::mutex> hold(lock_);
-    for (const auto &d : devices_) d->forget_closed_clients();
+    int open = 0;
+    for (const auto &d : devices_) {
+      d->forget_closed_clients();
+      open += d->open_clients();
+    }
+    return open;
   }
 
   // Waits up to `limit` for every client to close the device (their
   // sockets close when they exit), then writes the stats.
   void finish(std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
-      {
-        const std::lock_guard<std::mutex> hold(lock_);
-        int open = 0;
-        for (const auto &d : devices_) {
-          d->forget_closed_clients();
-          open += d->open_clients();
-        }
-        if (open == 0) break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    while (tick() != 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(kTick);
     const std::lock_guard<std::mutex> hold(lock_);
     write_stats();
   }
@@ -283,8 +272,7 @@ class Emulator {
 // runtime must stay first).
 std::string preload_value() {
   const char *existing = std::getenv("LD_PRELOAD");
-  if (existing == nullptr || *existing == '\0') return kPreload;
-  return std::string(existing) + ":" + kPreload;
+  return existing == nullptr || *existing == '\0' ? kPreload : std::string(existing) + ":" + kPreload;
 }
 
 // An AddressSanitizer build refuses to start when a preloaded library
@@ -296,16 +284,6 @@ std::string asan_options() {
   std::string options = existing != nullptr ? existing : "";
   if (options.find("verify_asan_link_order") != std::string::npos) return options;
   return options.empty() ? "verify_asan_link_order=0" : options + ":verify_asan_link_order=0";
-}
-
-sigset_t stop_signals() {
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGTERM);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGCHLD);
-  sigaddset(&set, SIGUSR1);
-  return set;
 }
 
 pid_t spawn(const Options &options, const std::string &root, const sigset_t &blocked) {
@@ -335,7 +313,7 @@ int exit_status(int status) {
 // SIGKILL follows 5 s later; SIGUSR1 pulls the chips out.
 int serve(Emulator &emulator, const sigset_t &blocked, pid_t child) {
   std::optional<std::chrono::steady_clock::time_point> kill_at;
-  const timespec tick{0, kTickNs};
+  const timespec tick{0, std::chrono::nanoseconds(kTick).count()};
   for (;;) {
     int status = 0;
     const pid_t done = child > 0 ? waitpid(child, &status, WNOHANG) : 0;
@@ -360,13 +338,14 @@ int main(int argc, char **argv) {
   const Options options = parse_options(argc, argv);
   // Blocked before the testbed's worker thread starts, so it inherits the
   // mask and the signals come to the waits below.
-  const sigset_t blocked = stop_signals();
+  sigset_t blocked;
+  sigemptyset(&blocked);
+  for (const int sig : {SIGTERM, SIGINT, SIGCHLD, SIGUSR1}) sigaddset(&blocked, sig);
   sigprocmask(SIG_BLOCK, &blocked, nullptr);
   signal(SIGPIPE, SIG_IGN);
   int status = 0;
   {
     Emulator emulator(options);
-    emulator.start();
     pid_t child = -1;
     if (options.daemon) {
       std::printf("UMOCKDEV_DIR=%s\nREADY\n", emulator.root().c_str());

@@ -25,22 +25,22 @@ bool is_tms_shift(uint8_t op) {
   return op == 0x4A || op == 0x4B || op == 0x6A || op == 0x6B || op == 0x6E || op == 0x6F;
 }
 
-// The length of a command with no data of its own, 0 for an unknown one.
-std::size_t fixed_length(uint8_t op) {
-  static constexpr uint8_t kThree[] = {0x80, 0x82, 0x86, 0x8F};
-  static constexpr uint8_t kOne[] = {0x81, 0x83, 0x84, 0x85, 0x87, 0x8A, 0x8B, 0x8C, 0x8D, 0x96, 0x97};
-  if (std::ranges::find(kThree, op) != std::end(kThree)) return 3;
-  if (op == 0x8E) return 2;
-  return std::ranges::find(kOne, op) != std::end(kOne) ? 1 : 0;
-}
-
-// The answer bytes a command sends back as a whole: a byte shift answers
-// per data byte as it goes, an unknown command 0xFA and itself.
-std::size_t answer_length(uint8_t op) {
-  if (is_data_shift(op)) return (op & kReadTdo) != 0 && (op & kBitMode) != 0 ? 1 : 0;
-  if (is_tms_shift(op)) return (op & kReadTdo) != 0 ? 1 : 0;
-  if (op == 0x81 || op == 0x83) return 1;
-  return fixed_length(op) != 0 ? 0 : 2;
+// A command's length (a byte shift's header only) and the answer bytes it
+// sends as a whole: a byte shift answers per data byte as it goes, an
+// unknown command 0xFA and itself.
+struct Shape {
+  std::size_t length, answer;
+};
+Shape shape_of(uint8_t op) {
+  const std::size_t reads = (op & kReadTdo) != 0 ? 1 : 0;
+  if (is_data_shift(op))
+    return {(op & kBitMode) != 0 && (op & kWriteTdi) == 0 ? 2u : 3u, (op & kBitMode) != 0 ? reads : 0};
+  if (is_tms_shift(op)) return {3, reads};
+  if (op == 0x80 || op == 0x82 || op == 0x86 || op == 0x8F) return {3, 0};
+  if (op == 0x8E) return {2, 0};
+  if (op == 0x81 || op == 0x83) return {1, 1};
+  static constexpr uint8_t kOneByte[] = {0x84, 0x85, 0x87, 0x8A, 0x8B, 0x8C, 0x8D, 0x96, 0x97};
+  return {1, std::ranges::find(kOneByte, op) != std::end(kOneByte) ? 0u : 2u};
 }
 
 uint32_t length_field(std::span<const uint8_t> command) { return uint32_t(command[1]) | uint32_t(command[2]) << 8; }
@@ -95,8 +95,9 @@ std::size_t Mpsse::run_commands(std::size_t at, std::size_t answer_limit, Batch 
       ++at;
       continue;
     }
-    const std::size_t length = command_length(at);
-    if (length == 0 || answer_length(pending_[at]) > room) return at;
+    const Shape shape = shape_of(pending_[at]);
+    const std::size_t length = shape.length;
+    if (pending_.size() - at < length || shape.answer > room) return at;  // wait for its bytes, or for room
     ++command_bytes_;
     const uint8_t op = pending_[at];
     if (is_data_shift(op) && (op & kBitMode) == 0) {
@@ -120,21 +121,6 @@ std::size_t Mpsse::continue_byte_shift(std::size_t at, std::size_t answer_limit,
   return writes ? bytes : 0;
 }
 
-std::size_t Mpsse::command_length(std::size_t at) const {
-  const std::size_t have = pending_.size() - at;
-  const uint8_t op = pending_[at];
-  std::size_t need = 1;
-  if (is_data_shift(op)) {
-    const bool writes = (op & kWriteTdi) != 0;
-    need = (op & kBitMode) != 0 && !writes ? 2 : 3;
-  } else if (is_tms_shift(op)) {
-    need = 3;
-  } else if (fixed_length(op) != 0) {
-    need = fixed_length(op);
-  }
-  return have >= need ? need : 0;
-}
-
 void Mpsse::execute(std::span<const uint8_t> command, Batch &batch) {
   const uint8_t op = command[0];
   if (is_data_shift(op)) {
@@ -154,7 +140,7 @@ void Mpsse::execute(std::span<const uint8_t> command, Batch &batch) {
     // 0x87 (send now: answers go at once anyway) and the clock settings
     // (0x86, 0x8A-0x8D, 0x96/0x97) are taken, not timed.
     default:
-      if (fixed_length(op) == 0) bad_command(op, batch);
+      if (shape_of(op).answer != 0) bad_command(op, batch);  // unknown
       return;
   }
 }
@@ -210,14 +196,11 @@ void Mpsse::set_pins(bool low, uint8_t value, uint8_t direction, Batch &batch) {
 // Outputs read back as driven; TDO as the board has it; other inputs float
 // high (the chip's pull-ups).
 void Mpsse::answer_pins(bool low, Batch &batch) {
-  AnswerByte answer;
-  if (!low) {
-    answer.fixed = uint8_t((high_value_ & high_direction_) | ~high_direction_);
-    batch.answer.push_back(std::move(answer));
-    return;
-  }
-  answer.fixed = uint8_t((low_value_ & low_direction_) | (~low_direction_ & ~kPinTdo));
-  answer.samples.emplace_back(sample(batch, tdi()), uint8_t(2));
+  const uint8_t value = low ? low_value_ : high_value_;
+  const uint8_t direction = low ? low_direction_ : high_direction_;
+  const uint8_t pulled_up = low ? uint8_t(~kPinTdo) : uint8_t(0xFF);
+  AnswerByte answer{uint8_t((value & direction) | (~direction & pulled_up)), {}};
+  if (low) answer.samples.emplace_back(sample(batch, tdi()), uint8_t(2));
   batch.answer.push_back(std::move(answer));
 }
 

@@ -1,13 +1,9 @@
 // The MPSSE command processor of an FT2232H channel, as FTDI's AN108
-// describes it, driving a JTAG chain through remote_bitbang bytes.
-//
-// The processor does not talk to the board itself: each call to run()
-// turns the commands waiting in the receive buffer into a Batch, the line
-// bytes to send (TCK/TMS/TDI levels, 'R' for each TDO sample, reset-line
-// changes) and the answer bytes the chip will send back, some of whose bits
-// are TDO samples not known yet.  The caller runs the batch against the
-// board in one go and resolves the answer, so a long shift costs one round
-// trip, not one per bit.
+// describes it.  Each run() turns the commands in the receive buffer into a
+// Batch: the remote_bitbang bytes to send (TCK/TMS/TDI levels, 'R' per TDO
+// sample, reset-line changes) and the answer bytes, some of whose bits are
+// TDO samples not known yet.  The caller runs the batch on the board in one
+// go and resolves the answer: a long shift is one round trip, not one a bit.
 #ifndef JTAGBOX_TESTS_FTDI_EMULATOR_MPSSE_H
 #define JTAGBOX_TESTS_FTDI_EMULATOR_MPSSE_H
 
@@ -62,12 +58,10 @@ class Mpsse {
   // Bytes received and not executed yet (a byte shift's data leaves as
   // each byte is clocked).
   std::size_t buffered() const { return pending_.size(); }
-  // Executes from the receive buffer while the answers fit in `answer_room`
-  // more bytes of the transmit buffer: a command whose answer does not fit
-  // waits, as the chip's engine stalls on a full buffer.  A byte shift
-  // (0x10-0x3F, byte mode) runs byte by byte: its data bytes as they arrive,
-  // its answers as far as the room allows, so one longer than the buffers
-  // still gets through.
+  // Executes while the answers fit in `answer_room` more bytes of the
+  // transmit buffer (a command whose answer does not fit waits).  A byte
+  // shift (0x10-0x3F, byte mode) runs byte by byte as its data arrives and
+  // its answers fit, so one longer than the buffers still gets through.
   void run(std::size_t answer_room, Batch &batch);
   // Drops what was received and not executed, a byte shift under way
   // included (a purge of the chip's receive buffer).
@@ -90,10 +84,6 @@ class Mpsse {
     uint32_t remaining = 0;
   };
 
-  // The length of the command starting at pending_[at] (a byte shift's
-  // header only), 0 when more bytes are needed to know it or to have all
-  // of it.
-  std::size_t command_length(std::size_t at) const;
   // Runs the commands from pending_[at] on; returns where it stopped.
   std::size_t run_commands(std::size_t at, std::size_t answer_limit, Batch &batch);
   // Clocks the data bytes of the byte shift under way that have arrived
