@@ -1,7 +1,6 @@
-// The chip at the USB level: bulk IN packets with their two status bytes
-// and their 512-byte chunking, FTDI's vendor requests, descriptors,
-// MPSSE reaching the board only in MPSSE mode on channel A, and the
-// channel's receive and transmit buffers holding OUT transfers back.
+// The emulated FT2232H against FTDI's AN108 and the FT2232H datasheet: what
+// each MPSSE command clocks and answers, MPSSE only in MPSSE mode on channel
+// A, and the 4 KiB buffers holding OUT transfers back.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,212 +10,115 @@
 #include <vector>
 
 #include "ftdi_chip.h"
+#include "rbb/rbb_protocol.h"
 
 namespace ftdi_emu {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// Counts the batches that reached the board; TDO reads 0.
-class CountingBoard : public Wire {
- public:
-  std::optional<std::vector<bool>> run(const std::string &, std::size_t samples, std::string &) override {
-    ++batches;
-    return std::vector<bool>(samples, false);
-  }
-  int batches = 0;
+struct BoardView {
+  std::string tms, tdi, resets;
+  Bytes answer;
 };
 
-SetupPacket vendor_out(uint8_t request, uint16_t value, uint16_t index) {
-  return SetupPacket{0x40, request, value, index, 0};
-}
-SetupPacket vendor_in(uint8_t request, uint16_t value, uint16_t index, uint16_t length) {
-  return SetupPacket{0xC0, request, value, index, length};
-}
-
-struct ChipRig {
-  CountingBoard board;
-  Chip chip{Identity{}, Faults{}, &board, -1, -1};
-  std::string error;
-
-  void mpsse_mode() { ASSERT_FALSE(chip.control(vendor_out(0x0B, 0x020B, 1), {}).stall); }
-  // `n` answer bytes waiting on channel A: a loopback shift of n bytes.
-  void queue_answer(std::size_t n) {
-    mpsse_mode();
-    Bytes commands = {0x84};
-    for (std::size_t i = 0; i < n; ++i) commands.insert(commands.end(), {0x39, 0x00, 0x00, uint8_t(i)});
-    ASSERT_TRUE(chip.bulk_out(0x02, commands, error)) << error;
-  }
-};
-
-TEST(Chip, BulkInPacketsCarryStatusBytesAndSplitAt512) {
-  struct Case {
-    std::size_t waiting, capacity;
-    std::vector<std::size_t> transfers;  // lengths of the transfers read one after another
-  };
-  const std::vector<Case> cases = {
-      {0, 512, {2}},            // nothing to say: the status bytes alone
-      {3, 512, {5}},            // a short packet ends the transfer
-      {510, 512, {512}},        // one full packet
-      {511, 4096, {515}},       // a full packet and a short one: 512 + 2 + 1
-      {1000, 512, {512, 492}},  // one packet per transfer of 512
-      {1020, 4096, {1024}},     // two full packets
-      {100, 64, {64, 40}},      // a transfer smaller than a packet
-  };
-  for (const Case &c : cases) {
-    ChipRig rig;
-    rig.queue_answer(c.waiting);
-    std::size_t next = 0;
-    for (std::size_t length : c.transfers) {
-      const Bytes in = rig.chip.bulk_in(0x81, c.capacity);
-      ASSERT_EQ(in.size(), length) << c.waiting << " in " << c.capacity;
-      for (std::size_t at = 0; at < in.size(); at += std::min<std::size_t>(kMaxPacket, c.capacity)) {
-        EXPECT_EQ(in[at], kStatus0) << c.waiting << " at " << at;
-        EXPECT_EQ(in[at + 1], kStatus1) << c.waiting << " at " << at;
-        for (std::size_t i = at + 2; i < std::min(in.size(), at + std::min<std::size_t>(kMaxPacket, c.capacity)); ++i)
-          EXPECT_EQ(in[i], uint8_t(next++)) << c.waiting << " byte " << i;
+// Runs `bytes` and what the board saw: TMS and TDI at each rising edge, the
+// reset bytes, and the answer, its TDO giving `tdo` in turn (0 past its end)
+// or, with `echo`, the TDI of the last rising edge (a one-bit register).
+BoardView run(Mpsse &mpsse, const Bytes &bytes, const std::string &tdo = "", bool echo = false) {
+  Batch batch;
+  mpsse.receive(bytes);
+  mpsse.run(SIZE_MAX, batch);
+  BoardView view;
+  std::vector<bool> samples;
+  bool tck = false;
+  for (char byte : batch.wire) {
+    if (const auto lines = jtag::rbb::lines_of(byte)) {
+      if (lines->tck && !tck) {
+        view.tms += lines->tms ? '1' : '0';
+        view.tdi += lines->tdi ? '1' : '0';
       }
+      tck = lines->tck;
+    } else if (byte == jtag::rbb::kReadTdo) {
+      const std::size_t n = samples.size();
+      samples.push_back(echo ? !view.tdi.empty() && view.tdi.back() == '1' : n < tdo.size() && tdo[n] == '1');
+    } else {
+      view.resets += byte;
     }
-    EXPECT_EQ(next, c.waiting);
-    EXPECT_FALSE(rig.chip.has_answer(0x81));
-    EXPECT_EQ(rig.chip.stats().bulk_in_bytes, c.waiting);
-    EXPECT_EQ(rig.chip.stats().bulk_in_transfers, c.transfers.size());
-    const auto answered = std::count_if(c.transfers.begin(), c.transfers.end(), [](std::size_t n) { return n > 2; });
-    EXPECT_EQ(rig.chip.stats().bulk_in_answered, uint64_t(answered)) << c.waiting << " in " << c.capacity;
   }
+  EXPECT_EQ(samples.size(), batch.samples);
+  EXPECT_FALSE(tck) << "TCK is left high after a batch";
+  view.answer = resolve_answer(batch, samples);
+  return view;
 }
 
-TEST(Chip, StatusOnlyInTransfersAreNotAnswered) {
-  ChipRig rig;
-  rig.mpsse_mode();
-  EXPECT_EQ(rig.chip.bulk_in(0x81, 512), (Bytes{kStatus0, kStatus1}));  // a poll before any command
-  rig.queue_answer(3);
-  EXPECT_EQ(rig.chip.bulk_in(0x81, 512).size(), 5u);
-  EXPECT_EQ(rig.chip.bulk_in(0x81, 512).size(), 2u);  // and a poll after
-  rig.queue_answer(1);
-  EXPECT_EQ(rig.chip.bulk_in(0x81, 512).size(), 3u);
-  const Stats s = rig.chip.stats();
-  EXPECT_EQ(s.bulk_in_transfers, 4u);
-  EXPECT_EQ(s.bulk_in_answered, 2u);
-  EXPECT_EQ(s.bulk_in_bytes, 4u);
-}
-
-TEST(Chip, MpsseReachesTheBoardOnlyInMpsseModeOnChannelA) {
-  ChipRig rig;
-  const Bytes shift = {0x19, 0x00, 0x00, 0xFF};
-  ASSERT_TRUE(rig.chip.bulk_out(0x02, shift, rig.error));
-  EXPECT_EQ(rig.board.batches, 0) << "UART mode";
-  ASSERT_FALSE(rig.chip.control(vendor_out(0x0B, 0x020B, 2), {}).stall);
-  ASSERT_TRUE(rig.chip.bulk_out(0x04, shift, rig.error));
-  EXPECT_EQ(rig.board.batches, 0) << "channel B";
-  rig.mpsse_mode();
-  ASSERT_TRUE(rig.chip.bulk_out(0x02, shift, rig.error));
-  EXPECT_EQ(rig.board.batches, 1);
-  ASSERT_FALSE(rig.chip.control(vendor_out(0x0B, 0x0000, 1), {}).stall);  // bitmode reset
-  ASSERT_TRUE(rig.chip.bulk_out(0x02, shift, rig.error));
-  EXPECT_EQ(rig.board.batches, 1);
-  const Stats s = rig.chip.stats();
-  EXPECT_EQ(s.bulk_out_transfers, 4u);
-  EXPECT_EQ(s.bulk_out_bytes, 16u);
-}
-
-TEST(Chip, VendorRequests) {
-  struct Case {
+// TRST on ADBUS4, SRST on ACBUS1 (pin 9), each asserted while driven low.
+TEST(Mpsse, CommandsClockAndAnswerAsAn108Says) {
+  const struct {
     const char *name;
-    std::vector<SetupPacket> before;
-    SetupPacket request;
-    bool stall;
-    Bytes data;
+    Bytes commands;
+    std::string tdo, tms, tdi;
+    Bytes answer;
+    std::string resets{};
+    bool echo = false;
+  } cases[] = {
+      {"0x19 bytes out, LSB first", {0x19, 0x00, 0x00, 0x1E}, "", "00000000", "01111000", {}},
+      {"0x11 bytes out, MSB first", {0x11, 0x00, 0x00, 0x1E}, "", "00000000", "00011110", {}},
+      {"0x1B three bits out, LSB first", {0x1B, 0x02, 0x05}, "", "000", "101", {}},
+      {"0x13 three bits out, MSB first", {0x13, 0x02, 0xA0}, "", "000", "101", {}},
+      {"0x39 bytes in/out, LSB first", {0x39, 0x00, 0x00, 0xF0}, "10000010", "00000000", "00001111", {0x41}},
+      {"0x31 bytes in/out, MSB first", {0x31, 0x00, 0x00, 0x0F}, "10000001", "00000000", "00001111", {0x81}},
+      {"0x3B three bits in/out, LSB first", {0x3B, 0x02, 0x00}, "110", "000", "000", {0x60}},
+      {"0x33 three bits in/out, MSB first", {0x33, 0x02, 0x00}, "110", "000", "000", {0x06}},
+      {"0x28 bytes in only, LSB first", {0x28, 0x00, 0x00}, "00000001", "00000000", "00000000", {0x80}},
+      {"0x20 bytes in only, MSB first", {0x20, 0x00, 0x00}, "00000001", "00000000", "00000000", {0x01}},
+      {"0x2A one bit in, LSB first", {0x2A, 0x00}, "1", "0", "0", {0x80}},
+      {"0x22 one bit in, MSB first", {0x22, 0x00}, "1", "0", "0", {0x01}},
+      {"0x39 reads TDO before the rising edge", {0x39, 0x00, 0x00, 0x01}, "", "00000000", "10000000", {0x02}, "", true},
+      {"0x3D reads it after", {0x3D, 0x00, 0x00, 0x01}, "", "00000000", "10000000", {0x01}, "", true},
+      {"0x4B TMS bits, bit 7 on TDI", {0x4B, 0x02, 0x83}, "", "110", "111", {}},
+      {"0x6B TMS with TDO read", {0x6B, 0x01, 0x01}, "11", "10", "00", {0xC0}},
+      {"0x6B one bit, TDI high", {0x6B, 0x00, 0x81}, "1", "1", "1", {0x80}},
+      {"TMS pin held during a data shift", {0x80, 0x08, 0x0B, 0x1B, 0x01, 0x02}, "", "11", "01", {}},
+      {"TDI keeps a TMS command's bit 7", {0x4B, 0x00, 0x80, 0x2A, 0x00}, "0", "00", "11", {0x00}},
+      {"0x8E three clocks, no data", {0x8E, 0x02}, "", "000", "000", {}},
+      {"0x8F eight clocks, no data", {0x8F, 0x00, 0x00}, "", "00000000", "00000000", {}},
+      {"0x81: outputs, TDO, pulled-up inputs", {0x80, 0x08, 0x0B, 0x81}, "1", "", "", {0xFC}},
+      {"0x81 with TDO low", {0x80, 0x08, 0x0B, 0x81}, "0", "", "", {0xF8}},
+      {"0x83 high byte, SRST driven low", {0x82, 0x05, 0x0F, 0x83}, "", "", "", {0xF5}, "s"},
+      {"0x84 loopback: TDI answers, no board", {0x84, 0x39, 0, 0, 0x5A, 0x85, 0x2A, 0}, "1", "0", "0", {0x5A, 0x80}},
+      {"unknown command answers 0xFA and itself", {0xAB}, "", "", "", {0xFA, 0xAB}},
+      {"0x87, clock settings: no answer", {0x8A, 0x8B, 0x8C, 0x8D, 0x96, 0x97, 0x86, 1, 0, 0x85, 0x87}, "", "", "", {}},
+      {"TRST output low, then high", {0x80, 0x00, 0x10, 0x80, 0x10, 0x10}, "", "", "", {}, "tr"},
+      {"TRST low but an input: not asserted", {0x80, 0x00, 0x00}, "", "", "", {}, ""},
+      {"SRST then TRST", {0x82, 0x00, 0x02, 0x80, 0x00, 0x10, 0x82, 0x02, 0x02}, "", "", "", {}, "sut"},
+      {"no change, no byte", {0x80, 0x10, 0x10, 0x80, 0x18, 0x10}, "", "", "", {}, ""},
   };
-  const std::vector<Case> cases = {
-      {"latency read back", {vendor_out(0x09, 2, 1)}, vendor_in(0x0A, 0, 1, 1), false, {2}},
-      {"latency per channel", {vendor_out(0x09, 2, 1)}, vendor_in(0x0A, 0, 2, 1), false, {16}},
-      {"modem status", {}, vendor_in(0x05, 0, 1, 2), false, {0x32, 0x60}},
-      {"pins after power-up: inputs, pulled up", {}, vendor_in(0x0C, 0, 1, 1), false, {0xFF}},
-      {"blank EEPROM word", {}, vendor_in(0x90, 0, 3, 2), false, {0xFF, 0xFF}},
-      {"baud rate, reset, purges, modem control",
-       {vendor_out(0x03, 0x4138, 1), vendor_out(0x00, 0, 1), vendor_out(0x00, 1, 1), vendor_out(0x00, 2, 1)},
-       vendor_out(0x01, 0x0303, 1),
-       false,
-       {}},
-      {"unknown request stalls", {}, vendor_in(0x77, 0, 1, 1), true, {}},
-      {"unknown channel stalls", {}, vendor_in(0x0A, 0, 5, 1), true, {}},
-  };
-  for (const Case &c : cases) {
-    ChipRig rig;
-    for (const SetupPacket &s : c.before) ASSERT_FALSE(rig.chip.control(s, {}).stall) << c.name;
-    const ControlResult r = rig.chip.control(c.request, {});
-    EXPECT_EQ(r.stall, c.stall) << c.name;
-    EXPECT_EQ(r.data, c.data) << c.name;
+  for (const auto &c : cases) {
+    Mpsse mpsse(4, 9);
+    const BoardView v = run(mpsse, c.commands, c.tdo, c.echo);
+    EXPECT_EQ(v.tms, c.tms) << c.name;
+    EXPECT_EQ(v.tdi, c.tdi) << c.name;
+    EXPECT_EQ(v.answer, c.answer) << c.name;
+    EXPECT_EQ(v.resets, c.resets) << c.name;
   }
 }
 
-TEST(Chip, PinsReadBackWhatMpsseDrives) {
-  ChipRig rig;
-  rig.mpsse_mode();
-  ASSERT_TRUE(rig.chip.bulk_out(0x02, Bytes{0x80, 0x08, 0x0B}, rig.error));
-  EXPECT_EQ(rig.chip.control(vendor_in(0x0C, 0, 1, 1), {}).data, Bytes{0xFC});  // inputs read high
-}
-
-TEST(Chip, PurgeDropsAnswersAndHalfCommands) {
-  ChipRig rig;
-  rig.queue_answer(3);
-  ASSERT_TRUE(rig.chip.bulk_out(0x02, Bytes{0x19, 0x05}, rig.error));  // half a command
-  ASSERT_FALSE(rig.chip.control(vendor_out(0x00, 1, 1), {}).stall);
-  EXPECT_FALSE(rig.chip.has_answer(0x81));
-  ASSERT_FALSE(rig.chip.control(vendor_out(0x00, 2, 1), {}).stall);
-  ASSERT_TRUE(rig.chip.bulk_out(0x02, Bytes{0xAB}, rig.error));
-  EXPECT_EQ(rig.chip.bulk_in(0x81, 512), (Bytes{0x32, 0x60, 0xFA, 0xAB}));
-}
-
-TEST(Chip, DescriptorsDescribeAnFt2232h) {
-  Identity id;
-  id.pid = 0x6011;
-  const Bytes d = descriptors(id);
-  ASSERT_EQ(d.size(), 18u + 55u);
-  EXPECT_EQ(Bytes(d.begin() + 8, d.begin() + 14), (Bytes{0x03, 0x04, 0x11, 0x60, 0x00, 0x07}));
-  EXPECT_EQ(d[18 + 2], 55);  // wTotalLength
-  EXPECT_EQ(d[18 + 4], 2);   // interfaces
-  const Bytes endpoints = {d[18 + 9 + 9 + 2], d[18 + 9 + 9 + 7 + 2], d[18 + 9 + 23 + 9 + 2],
-                           d[18 + 9 + 23 + 9 + 7 + 2]};
-  EXPECT_EQ(endpoints, (Bytes{0x81, 0x02, 0x83, 0x04}));
-  EXPECT_EQ(d[18 + 9 + 9 + 4], 0x00);  // max packet 512, little-endian
-  EXPECT_EQ(d[18 + 9 + 9 + 5], 0x02);
-}
-
-TEST(Chip, StringDescriptors) {
-  Identity id;
-  id.serial = "AB1";
-  CountingBoard board;
-  Chip chip(id, Faults{}, &board, -1, -1);
-  const auto string = [&](uint8_t index) {
-    return chip.control(SetupPacket{0x80, 0x06, uint16_t(0x0300 | index), 0x0409, 255}, {});
-  };
-  EXPECT_EQ(string(0).data, (Bytes{4, 3, 0x09, 0x04}));
-  EXPECT_EQ(string(1).data, (Bytes{10, 3, 'F', 0, 'T', 0, 'D', 0, 'I', 0}));
-  EXPECT_EQ(string(2).data.size(), 2u + 2u * 13u);  // "Dual RS232-HS"
-  EXPECT_EQ(string(3).data, (Bytes{8, 3, 'A', 0, 'B', 0, '1', 0}));
-  EXPECT_TRUE(string(9).stall);
-}
-
-TEST(Chip, FaultsFollowTheOutTransferCount) {
-  CountingBoard board;
-  Chip chip(Identity{}, Faults{2, 0, 1}, &board, -1, -1);
-  std::string error;
-  EXPECT_FALSE(chip.unplugged());
-  EXPECT_FALSE(chip.silent());
-  ASSERT_TRUE(chip.bulk_out(0x02, Bytes{0x87}, error));
-  EXPECT_TRUE(chip.silent());
-  EXPECT_FALSE(chip.unplugged());
-  ASSERT_TRUE(chip.bulk_out(0x02, Bytes{0x87}, error));
-  EXPECT_TRUE(chip.unplugged());
-}
-
-TEST(Chip, StatsText) {
-  Stats s{1, 22, 333, 4444, 5, 66, 7};
-  EXPECT_EQ(format_stats(s),
-            "bulk_out_transfers 1\nbulk_out_bytes 22\nbulk_in_transfers 333\nbulk_in_bytes 4444\n"
-            "mpsse_bad_commands 5\nbulk_in_answered 66\nbulk_out_stalls 7\n");
+// A byte shift runs as its data bytes arrive; other commands once whole.
+TEST(Mpsse, CommandSplitAcrossTransfersRunsAsItsBytesArrive) {
+  Mpsse mpsse(-1, -1);
+  EXPECT_EQ(run(mpsse, {0x39, 0x01}).tdi, "");
+  const BoardView second = run(mpsse, {0x00, 0x1E}, "00000000");
+  EXPECT_EQ(second.tdi, "01111000");
+  EXPECT_EQ(second.answer, (Bytes{0x00}));
+  const BoardView third = run(mpsse, {0x80, 0x4B}, "11111111");
+  EXPECT_EQ(third.tdi, "00000001");
+  EXPECT_EQ(third.answer, (Bytes{0xFF}));
+  EXPECT_EQ(run(mpsse, {0x00}).tms, "");  // 0x4B waits for its two bytes
+  EXPECT_EQ(run(mpsse, {0x01}).tms, "1");
+  mpsse.receive(Bytes{0x19, 0x00});
+  mpsse.drop_partial();  // a purge: the half command goes
+  EXPECT_EQ(run(mpsse, {0xAB}).answer, (Bytes{0xFA, 0xAB}));
 }
 
 // TDO gives a fixed pseudo-random sequence, sample after sample across
@@ -236,37 +138,39 @@ class PatternBoard : public Wire {
   uint64_t next_ = 0;
 };
 
-// The answer bytes of LSB-first byte reads (0x28, 0x39) of `n` bytes in all.
+// The answers of LSB-first byte reads (0x28, 0x39) of `n` bytes in all.
 Bytes pattern_answers(std::size_t n) {
   Bytes out(n, 0);
-  for (std::size_t k = 0; k < n; ++k)
-    for (int bit = 0; bit < 8; ++bit)
-      if (PatternBoard::tdo(8 * k + std::size_t(bit))) out[k] = uint8_t(out[k] | 1u << bit);
+  for (std::size_t k = 0; k < 8 * n; ++k)
+    if (PatternBoard::tdo(k)) out[k / 8] = uint8_t(out[k / 8] | 1u << (k % 8));
   return out;
 }
 
-// One byte shift of `n` data bytes (n <= 65536), each 0x5A when it writes.
-Bytes byte_shift(uint8_t op, std::size_t n) {
-  Bytes c = {op, uint8_t((n - 1) & 0xFF), uint8_t((n - 1) >> 8)};
-  if ((op & 0x10) != 0) c.insert(c.end(), n, 0x5A);
-  return c;
-}
-Bytes repeat(const Bytes &one, std::size_t times) {
+// `times` byte shifts of `n` data bytes (n <= 65536), each 0x5A when it writes.
+Bytes byte_shift(uint8_t op, std::size_t n, std::size_t times = 1) {
   Bytes all;
-  for (std::size_t i = 0; i < times; ++i) all.insert(all.end(), one.begin(), one.end());
+  for (std::size_t i = 0; i < times; ++i) {
+    all.insert(all.end(), {op, uint8_t((n - 1) & 0xFF), uint8_t((n - 1) >> 8)});
+    if ((op & 0x10) != 0) all.insert(all.end(), n, 0x5A);
+  }
   return all;
 }
 
-struct FlowRig {
+struct Rig {
   PatternBoard board;
   Chip chip{Identity{}, Faults{}, &board, -1, -1};
   std::string error;
-  std::size_t completed = 0;
-  Bytes answers;
+  std::size_t completed = 0;  // OUT transfers of endpoint 0x02 wholly in the chip
+  Bytes answers;              // what the IN transfers carried, status bytes checked and dropped
 
-  FlowRig() { EXPECT_FALSE(chip.control(vendor_out(0x0B, 0x020B, 1), {}).stall); }
-  void out(const Bytes &bytes) {
-    ASSERT_TRUE(chip.bulk_out(0x02, bytes, error)) << error;
+  explicit Rig(bool mpsse = true) {
+    if (mpsse) request(0x0B, 0x020B);
+  }
+  void request(uint8_t vendor_request, uint16_t value, uint16_t index = 1) {
+    ASSERT_FALSE(chip.control(SetupPacket{0x40, vendor_request, value, index, 0}).stall);
+  }
+  void out(const Bytes &bytes, uint8_t endpoint = 0x02) {
+    ASSERT_TRUE(chip.bulk_out(endpoint, bytes, error)) << error;
     settle();
   }
   void settle() {
@@ -274,133 +178,91 @@ struct FlowRig {
     EXPECT_EQ(o.failed, 0u);
     completed += o.completed;
   }
-  // One IN transfer of 4096 bytes, its answers kept without status bytes.
-  void in() {
-    const Bytes got = chip.bulk_in(0x81, 4096);
-    for (std::size_t at = 0; at < got.size(); at += kMaxPacket)
+  // One IN transfer of `capacity` bytes; returns its length.
+  std::size_t in(std::size_t capacity = 4096) {
+    const Bytes got = chip.bulk_in(0x81, capacity);
+    const std::size_t packet = std::min(kMaxPacket, capacity);
+    for (std::size_t at = 0; at < got.size(); at += packet) {
+      EXPECT_EQ(got[at], kStatus0);
+      EXPECT_EQ(got[at + 1], kStatus1);
       answers.insert(answers.end(), got.begin() + std::ptrdiff_t(at + 2),
-                     got.begin() + std::ptrdiff_t(std::min(got.size(), at + kMaxPacket)));
+                     got.begin() + std::ptrdiff_t(std::min(got.size(), at + packet)));
+    }
     settle();
+    return got.size();
   }
 };
 
+TEST(Chip, MpsseReachesTheBoardOnlyInMpsseModeOnChannelA) {
+  Rig rig(false);
+  const Bytes shift = {0x19, 0x00, 0x00, 0xFF};
+  rig.out(shift);
+  rig.request(0x0B, 0x020B, 2);
+  rig.out(shift, 0x04);
+  EXPECT_EQ(rig.board.batches, 0) << "UART mode, or channel B";
+  rig.request(0x0B, 0x020B);
+  rig.out(shift);
+  EXPECT_EQ(rig.board.batches, 1);
+  rig.request(0x0B, 0x0000);  // bitmode reset
+  rig.out(shift);
+  EXPECT_EQ(rig.board.batches, 1);
+}
+
 // An OUT transfer completes once all its bytes are in the chip: at once
 // while the answers fit the transmit buffer and the rest the receive
-// buffer, else only as IN transfers drain the answers.
+// buffer, else only as IN transfers drain the answers; the board is asked
+// once per buffer-full of work, not per byte or packet.
 TEST(ChipFlow, OutCompletesWhenItsBytesFitTheBuffers) {
-  struct Case {
+  const struct {
     const char *name;
     Bytes commands;
     std::size_t answers;
     bool at_once;
-  };
-  const std::vector<Case> cases = {
+  } cases[] = {
       {"one 0x39: 4096 + 4096 answers", byte_shift(0x39, 8192), 8192, true},
       {"one 0x39: 4096 + 4097 answers", byte_shift(0x39, 8193), 8193, false},
-      {"one-byte 0x39s: 4096 answers and 1024 commands held", repeat(byte_shift(0x39, 1), 5120), 5120, true},
-      {"one-byte 0x39s: one more", repeat(byte_shift(0x39, 1), 5121), 5121, false},
+      {"one-byte 0x39s: 4096 answers and 1024 commands held", byte_shift(0x39, 1, 5120), 5120, true},
+      {"one-byte 0x39s: one more", byte_shift(0x39, 1, 5121), 5121, false},
       {"0x39 longer than both buffers", byte_shift(0x39, 65536), 65536, false},
-      {"0x28 reads: three bytes, 64 KiB of answers", repeat(byte_shift(0x28, 65536), 2), 131072, true},
-      {"0x19 writes of any length", repeat(byte_shift(0x19, 65536), 5), 0, true},
+      {"0x28 reads: three bytes, 64 KiB of answers", byte_shift(0x28, 65536, 2), 131072, true},
+      {"0x19 writes of any length", byte_shift(0x19, 65536, 5), 0, true},
   };
-  for (const Case &c : cases) {
-    FlowRig rig;
+  for (const auto &c : cases) {
+    Rig rig;
     rig.out(c.commands);
     EXPECT_EQ(rig.completed, c.at_once ? 1u : 0u) << c.name;
-    EXPECT_EQ(rig.chip.waiting_out(0x02), c.at_once ? 0u : 1u) << c.name;
     EXPECT_EQ(rig.chip.stats().bulk_out_stalls, c.at_once ? 0u : 1u) << c.name;
-    // Reads drain it; the transfer completes once its last byte is in,
-    // which needs all but the two buffers' worth of answers read.
-    std::size_t read_when_completed = rig.completed == 1 ? 0 : SIZE_MAX;
-    for (int reads = 0; rig.chip.has_answer(0x81) && reads < 1000; ++reads) {
-      const std::size_t before = rig.answers.size();
-      rig.in();
-      ASSERT_GT(rig.answers.size(), before) << c.name;
+    // The transfer completes once its last byte is in, which needs all but
+    // the two buffers' worth of answers read.
+    std::size_t read_when_completed = SIZE_MAX;
+    int reads = 0;
+    for (; rig.chip.has_answer(0x81) && reads < 1000; ++reads) {
+      ASSERT_GT(rig.in(), 2u) << c.name;
       if (rig.completed == 1 && read_when_completed == SIZE_MAX) read_when_completed = rig.answers.size();
     }
-    if (!c.at_once) {
-      EXPECT_GE(read_when_completed + kFt2232hReceiveBuffer + kFt2232hTransmitBuffer, c.answers) << c.name;
-    }
+    EXPECT_TRUE(c.at_once || read_when_completed + kFt2232hReceiveBuffer + kFt2232hTransmitBuffer >= c.answers)
+        << c.name << ": completed after " << read_when_completed;
     EXPECT_EQ(rig.completed, 1u) << c.name;
-    EXPECT_EQ(rig.chip.waiting_out(0x02), 0u) << c.name;
     EXPECT_EQ(rig.answers, pattern_answers(c.answers)) << c.name;
+    EXPECT_LE(rig.board.batches, 2 + reads) << c.name;
   }
 }
 
-// Transfers queue behind a stalled one in order, each counted as a stall,
-// and complete in order as reads make room.
+// Transfers queue behind a stalled one, each counted as a stall, and
+// complete in order as reads make room; one long IN transfer carries more
+// than the transmit buffer, as the engine refills it behind its packets.
 TEST(ChipFlow, WaitingTransfersCompleteInOrder) {
-  FlowRig rig;
+  Rig rig;
   rig.out(byte_shift(0x39, 10000));
   rig.out(byte_shift(0x28, 10));
   rig.out({});
-  EXPECT_EQ(rig.chip.waiting_out(0x02), 3u);
+  EXPECT_EQ(rig.completed, 0u);
   EXPECT_EQ(rig.chip.stats().bulk_out_stalls, 3u);
-  // One read of 4080 answers lets the rest of the 0x39 in, and the two
-  // behind it.
-  rig.in();
+  rig.in();  // 4080 answers read let the rest of the 0x39 in, and the two behind it
   EXPECT_EQ(rig.completed, 3u);
-  for (int reads = 0; rig.chip.has_answer(0x81) && reads < 100; ++reads) rig.in();
+  EXPECT_EQ(rig.in(64 * kMaxPacket), 11 * kMaxPacket + 2 + 320);  // the 5930 answers left
   EXPECT_EQ(rig.answers, pattern_answers(10010));
-  EXPECT_EQ(rig.chip.stats().bulk_in_bytes, 10010u);
-}
-
-// Packets leave the transmit buffer one by one and the engine refills it
-// behind them, so an IN transfer longer than the buffer carries more: a
-// 64 KiB read command in one IN transfer of 128 packets but its last 256
-// answers, and the OUT transfer completes on the way.
-TEST(ChipFlow, LongInTransferCarriesMoreThanTheBuffer) {
-  FlowRig rig;
-  rig.out(byte_shift(0x39, 65536));
-  ASSERT_EQ(rig.completed, 0u);
-  const Bytes got = rig.chip.bulk_in(0x81, 128 * kMaxPacket);
-  ASSERT_EQ(got.size(), 128 * kMaxPacket);
-  rig.settle();
-  EXPECT_EQ(rig.completed, 1u);
-  rig.in();
-  EXPECT_EQ(rig.chip.stats().bulk_in_bytes, 65536u);
-  EXPECT_EQ(rig.chip.stats().bulk_in_answered, 2u);
-}
-
-// A withdrawn transfer (the host gave up on it) says how much of it got in;
-// the one behind it then goes on.
-TEST(ChipFlow, CancelledTransferReportsWhatEnteredTheChip) {
-  FlowRig rig;
-  rig.out(byte_shift(0x39, 8193));  // header and 4096 data bytes run, 4093 held, then NAK
-  rig.out(byte_shift(0x19, 2));
-  EXPECT_EQ(rig.chip.cancel_out(0x02, 0), 8192u);
-  EXPECT_EQ(rig.chip.waiting_out(0x02), 1u);
-  rig.chip.go_on();
-  rig.settle();
-  EXPECT_EQ(rig.completed, 0u);  // the receive buffer is still full
-  rig.in();
-  EXPECT_EQ(rig.completed, 1u);
-  EXPECT_EQ(rig.chip.waiting_out(0x02), 0u);
-}
-
-// A purge of the transmit buffer makes room as a read does.
-TEST(ChipFlow, PurgeLetsAStalledTransferIn) {
-  FlowRig rig;
-  rig.out(byte_shift(0x39, 8193));
-  ASSERT_EQ(rig.completed, 0u);
-  ASSERT_FALSE(rig.chip.control(vendor_out(0x00, 1, 1), {}).stall);
-  rig.settle();
-  EXPECT_EQ(rig.completed, 1u);
-}
-
-// Long batches still cost one board round trip per chunk of work, not one
-// per byte or per packet.
-TEST(ChipFlow, BoardRoundTripsPerBufferFull) {
-  FlowRig rig;
-  rig.out(repeat(byte_shift(0x19, 65536), 3));
-  EXPECT_EQ(rig.board.batches, 1);
-  rig.out(byte_shift(0x39, 12288));
-  EXPECT_EQ(rig.board.batches, 2);
-  int reads = 0;
-  for (; rig.chip.has_answer(0x81) && reads < 100; ++reads) rig.in();
-  EXPECT_EQ(reads, 4);  // 4080 answers a read
-  EXPECT_LE(rig.board.batches, 2 + reads);
-  EXPECT_EQ(rig.answers, pattern_answers(12288));
+  EXPECT_FALSE(rig.chip.has_answer(0x81));
 }
 
 }  // namespace

@@ -51,8 +51,6 @@ std::vector<uint8_t> config_descriptor() {
   return c;
 }
 
-bool is_in_endpoint(uint8_t endpoint) { return (endpoint & 0x80) != 0; }
-
 }  // namespace
 
 std::vector<uint8_t> descriptors(const Identity &id) {
@@ -60,14 +58,6 @@ std::vector<uint8_t> descriptors(const Identity &id) {
   const std::vector<uint8_t> config = config_descriptor();
   all.insert(all.end(), config.begin(), config.end());
   return all;
-}
-
-std::string format_stats(const Stats &s) {
-  return "bulk_out_transfers " + std::to_string(s.bulk_out_transfers) + "\nbulk_out_bytes " +
-         std::to_string(s.bulk_out_bytes) + "\nbulk_in_transfers " + std::to_string(s.bulk_in_transfers) +
-         "\nbulk_in_bytes " + std::to_string(s.bulk_in_bytes) + "\nmpsse_bad_commands " +
-         std::to_string(s.mpsse_bad_commands) + "\nbulk_in_answered " + std::to_string(s.bulk_in_answered) +
-         "\nbulk_out_stalls " + std::to_string(s.bulk_out_stalls) + "\n";
 }
 
 SetupPacket parse_setup(std::span<const uint8_t, 8> b) {
@@ -98,13 +88,12 @@ Stats Chip::stats() const {
   return s;
 }
 
-ControlResult Chip::control(const SetupPacket &setup, std::span<const uint8_t> /*out_data*/) {
+ControlResult Chip::control(const SetupPacket &setup) {
   const uint8_t type = setup.request_type & 0x60;
   if (type == 0x00) return standard_request(setup);
   if (type != 0x40) return ControlResult{true, {}};
   ControlResult result = vendor_request(setup);
-  // A purge or a change of mode may let waiting transfers go on.
-  pump_all();
+  go_on();  // a purge or a change of mode may let waiting transfers in
   return result;
 }
 
@@ -118,16 +107,10 @@ ControlResult Chip::standard_request(const SetupPacket &setup) const {
     case 0x08: return ControlResult{false, {1}};     // GET_CONFIGURATION
     case 0x06: {                                     // GET_DESCRIPTOR
       const uint8_t kind = uint8_t(setup.value >> 8);
-      std::vector<uint8_t> d;
-      if (kind == 0x01)
-        d = device_descriptor(id_);
-      else if (kind == 0x02)
-        d = config_descriptor();
-      else if (kind == 0x03)
-        return string_descriptor(uint8_t(setup.value & 0xFF));
-      else
-        return ControlResult{true, {}};
-      return ControlResult{false, d};
+      if (kind == 0x01) return ControlResult{false, device_descriptor(id_)};
+      if (kind == 0x02) return ControlResult{false, config_descriptor()};
+      if (kind == 0x03) return string_descriptor(uint8_t(setup.value & 0xFF));
+      return ControlResult{true, {}};
     }
     default: return ControlResult{true, {}};
   }
@@ -135,16 +118,11 @@ ControlResult Chip::standard_request(const SetupPacket &setup) const {
 
 ControlResult Chip::string_descriptor(uint8_t index) const {
   if (index == 0) return ControlResult{false, {4, 0x03, 0x09, 0x04}};  // English (US)
-  std::string text;
-  if (index == kManufacturerIndex)
-    text = kManufacturer;
-  else if (index == kProductIndex)
-    text = kProduct;
-  else if (index == kSerialIndex)
-    text = id_.serial;
-  else
-    return ControlResult{true, {}};
-  text.resize(std::min<std::size_t>(text.size(), 126));
+  const std::string text = index == kManufacturerIndex ? kManufacturer
+                           : index == kProductIndex    ? kProduct
+                           : index == kSerialIndex     ? id_.serial
+                                                       : "";
+  if (text.empty()) return ControlResult{true, {}};
   std::vector<uint8_t> d = {uint8_t(2 + 2 * text.size()), 0x03};
   for (char ch : text) put16(d, uint16_t(static_cast<unsigned char>(ch)));
   return ControlResult{false, d};
@@ -193,13 +171,9 @@ ControlResult Chip::vendor_request(const SetupPacket &setup) {
 }
 
 Chip::Channel *Chip::channel_of_endpoint(uint8_t endpoint) {
-  switch (endpoint) {
-    case 0x02:
-    case 0x81: return channels_.data();
-    case 0x04:
-    case 0x83: return &channels_.at(1);
-    default: return nullptr;
-  }
+  if (endpoint == 0x02 || endpoint == 0x81) return channels_.data();
+  if (endpoint == 0x04 || endpoint == 0x83) return &channels_.at(1);
+  return nullptr;
 }
 
 const Chip::Channel *Chip::channel_of_endpoint(uint8_t endpoint) const {
@@ -212,7 +186,7 @@ bool Chip::bulk_out(uint8_t endpoint, std::span<const uint8_t> data, std::string
   ++stats_.bulk_out_transfers;
   stats_.bulk_out_bytes += data.size();
   Channel *c = channel_of_endpoint(endpoint);
-  if (c == nullptr || is_in_endpoint(endpoint)) return true;
+  if (c == nullptr) return true;
   c->waiting.push_back(WaitingOut{std::vector<uint8_t>(data.begin(), data.end()), 0});
   if (!pump(*c, error)) return false;
   if (!c->waiting.empty()) ++stats_.bulk_out_stalls;  // this one, the newest, waits
@@ -220,18 +194,13 @@ bool Chip::bulk_out(uint8_t endpoint, std::span<const uint8_t> data, std::string
 }
 
 OutOutcome Chip::take_out_outcome(uint8_t endpoint) {
-  Channel *c = is_in_endpoint(endpoint) ? nullptr : channel_of_endpoint(endpoint);
+  Channel *c = channel_of_endpoint(endpoint);
   if (c == nullptr) return OutOutcome{};
   return std::exchange(c->outcome, OutOutcome{});
 }
 
-std::size_t Chip::waiting_out(uint8_t endpoint) const {
-  const Channel *c = is_in_endpoint(endpoint) ? nullptr : channel_of_endpoint(endpoint);
-  return c == nullptr ? 0 : c->waiting.size();
-}
-
 std::size_t Chip::cancel_out(uint8_t endpoint, std::size_t position) {
-  Channel *c = is_in_endpoint(endpoint) ? nullptr : channel_of_endpoint(endpoint);
+  Channel *c = channel_of_endpoint(endpoint);
   if (c == nullptr || position >= c->waiting.size()) return 0;
   const auto it = c->waiting.begin() + static_cast<std::ptrdiff_t>(position);
   const std::size_t entered = it->entered;
@@ -304,9 +273,7 @@ bool Chip::deliver(Channel &c, const Batch &batch, std::string &error) {
   return true;
 }
 
-void Chip::go_on() { pump_all(); }
-
-void Chip::pump_all() {
+void Chip::go_on() {
   std::string error;
   for (Channel &c : channels_) pump(c, error);  // a failure is in the channel's outcome
 }

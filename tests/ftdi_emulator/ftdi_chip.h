@@ -1,15 +1,11 @@
-// An FT2232H as its USB host sees it: descriptors, FTDI's vendor control
-// requests, two channels (A: endpoints 0x02 out / 0x81 in, B: 0x04 / 0x83)
-// whose bulk IN packets each start with two modem-status bytes, and the
-// MPSSE command processor of channel A wired to a JTAG board.
-//
-// Each channel buffers both ways, as the chip does: OUT packets wait in its
-// receive buffer until the MPSSE executes them, answers wait in its
-// transmit buffer until an IN transfer takes them.  The MPSSE stalls while
-// the transmit buffer has no room for the next answer; the receive buffer
-// then fills and the chip NAKs further OUT packets, so an OUT transfer
-// completes only once all its bytes are in the chip.  A host that writes
-// more reads than the two buffers hold without reading waits for ever.
+// An FT2232H as its USB host sees it: descriptors, FTDI's vendor requests,
+// channels A (endpoints 0x02 out / 0x81 in) and B (0x04 / 0x83) whose bulk
+// IN packets each start with two status bytes, and channel A's MPSSE wired
+// to a JTAG board.  Each channel buffers both ways: OUT packets wait in the
+// receive buffer until the MPSSE executes them, answers in the transmit
+// buffer until an IN transfer takes them.  The MPSSE stalls while the next
+// answer has no room, the receive buffer fills and further OUT packets are
+// NAKed, so an OUT transfer completes only once all its bytes are in.
 #ifndef JTAGBOX_TESTS_FTDI_EMULATOR_FTDI_CHIP_H
 #define JTAGBOX_TESTS_FTDI_EMULATOR_FTDI_CHIP_H
 
@@ -19,6 +15,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "mpsse.h"
@@ -33,9 +30,8 @@ inline constexpr std::size_t kFt2232hTransmitBuffer = 4096;  // chip to host
 inline constexpr uint8_t kStatus0 = 0x32;                    // modem status: CTS, DSR
 inline constexpr uint8_t kStatus1 = 0x60;                    // line status: both transmit buffers empty
 
-// Where the chip's TCK, TMS and TDI go and its TDO comes from: runs a
-// batch's remote_bitbang bytes and returns its TDO samples, or nothing when
-// the board cannot be reached (the message says why).
+// Where TCK, TMS and TDI go and TDO comes from: a batch's remote_bitbang
+// bytes in, its TDO samples out, or nothing (`error` says why).
 class Wire {
  public:
   virtual ~Wire() = default;
@@ -48,8 +44,7 @@ struct Identity {
   std::string serial = "JTBX0001";
 };
 
-// Device and configuration descriptors as the kernel's sysfs `descriptors`
-// file holds them.
+// Device and configuration descriptors, as sysfs `descriptors` holds them.
 std::vector<uint8_t> descriptors(const Identity &id);
 
 struct Stats {
@@ -65,7 +60,12 @@ struct Stats {
   // buffer was full (the MPSSE stalled on a full transmit buffer).
   uint64_t bulk_out_stalls = 0;
 };
-std::string format_stats(const Stats &stats);
+// The counts by name, in the order of the stats file's lines.
+inline constexpr std::pair<const char *, uint64_t Stats::*> kStatNames[] = {
+    {"bulk_out_transfers", &Stats::bulk_out_transfers}, {"bulk_out_bytes", &Stats::bulk_out_bytes},
+    {"bulk_in_transfers", &Stats::bulk_in_transfers},   {"bulk_in_bytes", &Stats::bulk_in_bytes},
+    {"mpsse_bad_commands", &Stats::mpsse_bad_commands}, {"bulk_in_answered", &Stats::bulk_in_answered},
+    {"bulk_out_stalls", &Stats::bulk_out_stalls}};
 
 struct Faults {
   uint64_t unplug_after_out = 0;  // 0: never
@@ -101,27 +101,21 @@ class Chip {
  public:
   Chip(Identity id, Faults faults, Wire *wire, int trst_pin, int srst_pin);
 
-  ControlResult control(const SetupPacket &setup, std::span<const uint8_t> out_data);
+  ControlResult control(const SetupPacket &setup);
   // A bulk OUT transfer to endpoint 0x02 or 0x04, queued behind the ones
-  // still waiting there; its bytes enter the receive buffer as room allows
-  // (take_out_outcome() says when all have).  False when the board could
-  // not be reached (`error` says why).
+  // waiting there; its bytes enter as room allows (take_out_outcome() says
+  // when all have).  False when the board could not be reached.
   bool bulk_out(uint8_t endpoint, std::span<const uint8_t> data, std::string &error);
   OutOutcome take_out_outcome(uint8_t endpoint);
-  // OUT transfers of the endpoint still waiting to enter the chip.
-  std::size_t waiting_out(uint8_t endpoint) const;
   // Withdraws the endpoint's waiting OUT transfer at `position` (0: the
   // oldest); returns the bytes of it that had entered the chip already.
   // Nothing else moves until go_on().
   std::size_t cancel_out(uint8_t endpoint, std::size_t position);
   // Lets the channels go on after transfers were withdrawn.
   void go_on();
-  // Whether endpoint 0x81/0x83 has answer bytes waiting.
   bool has_answer(uint8_t endpoint) const;
-  // The bytes a bulk IN transfer of `capacity` bytes carries: packets of at
-  // most 512 bytes, each two status bytes and up to 510 answer bytes,
-  // ending at the first short packet.  The room it makes lets a stalled
-  // MPSSE go on.
+  // A bulk IN transfer of `capacity` bytes: packets of at most 512 bytes,
+  // two status bytes and up to 510 answers each, ending at a short packet.
   std::vector<uint8_t> bulk_in(uint8_t endpoint, std::size_t capacity);
   // The latency timer of the channel behind an IN endpoint, in ms.
   unsigned latency_ms(uint8_t endpoint) const;
@@ -132,9 +126,7 @@ class Chip {
   // The cable pulled now, whatever the host is doing; for good.
   void unplug() { pulled_ = true; }
   bool silent() const { return faults_.silent_after_out != 0 && stats_.bulk_out_transfers >= faults_.silent_after_out; }
-  const Identity &identity() const { return id_; }
   Stats stats() const;
-  const Mpsse &mpsse() const { return channels_[0].mpsse; }
   // A new client opens the device: the chip is as after power-up.
   void power_up();
 
@@ -153,18 +145,15 @@ class Chip {
     std::deque<WaitingOut> waiting;  // oldest first
     OutOutcome outcome;
   };
-  // Moves OUT bytes into the receive buffer and runs the MPSSE until
-  // neither can go on; false when the board could not be reached (the
-  // waiting transfers then fail).
+  // Moves OUT bytes in and runs the MPSSE until neither can go on; false
+  // when the board could not be reached (the waiting transfers then fail).
   bool pump(Channel &c, std::string &error);
   // Whole packets of the waiting transfers that fit the receive buffer;
   // counts the transfers that got in entirely.
   std::size_t enter_packets(Channel &c, std::size_t &completed);
-  // Runs a batch against the board and puts its answers in the transmit
-  // buffer.
+  // Runs a batch on the board, its answers into the transmit buffer.
   bool deliver(Channel &c, const Batch &batch, std::string &error);
   bool runs_mpsse(const Channel &c) const;
-  void pump_all();
   ControlResult standard_request(const SetupPacket &setup) const;
   ControlResult vendor_request(const SetupPacket &setup);
   ControlResult string_descriptor(uint8_t index) const;

@@ -1,22 +1,13 @@
 // ftdi-emulator: an FT2232H that libusb, libftdi1 and OpenOCD see as a
-// plugged-in USB device, for testing without hardware.  It builds a umockdev
-// testbed with one chip (VID 0403, PID 6010, serial JTBX0001 unless told
-// otherwise; --devices N gives N chips, serials ending 1..N), serves the
-// usbfs ioctls of its /dev/bus/usb node, and runs channel A's MPSSE
-// commands against the remote_bitbang server given by --rbb HOST:PORT
-// (normally `jtag-sim serve`; ADBUS0 TCK, ADBUS1 TDI, ADBUS2 TDO, ADBUS3
-// TMS).  `ftdi-emulator [options] -- COMMAND ARGS...` runs COMMAND with
-// LD_PRELOAD=libumockdev-preload.so and UMOCKDEV_DIR set, until it exits,
-// and exits with its status (128 + signal when a signal ended it);
-// `ftdi-emulator [options] --daemon` prints `UMOCKDEV_DIR=<dir>` and `READY`
-// and serves any client started with that environment until SIGTERM or
-// SIGINT.  --stats FILE is rewritten whenever a client closes the device;
-// --unplug-after-out N, --silent-after-out N and --bad-command-at N inject
-// the faults they name; --trst-pin/--srst-pin P (0-15) forward an
-// active-low reset pin to the server.
+// plugged-in USB device, for testing without hardware (doc/testing-ftdi.md
+// lists its options).  A umockdev testbed holds its chips; channel A's MPSSE
+// commands run against the remote_bitbang server given by --rbb HOST:PORT
+// (ADBUS0 TCK, ADBUS1 TDI, ADBUS2 TDO, ADBUS3 TMS).  `-- COMMAND ARGS...`
+// runs COMMAND in the testbed and exits with its status (128 + signal);
+// `--daemon` prints `UMOCKDEV_DIR=<dir>` and `READY` and serves clients
+// started with that environment until SIGTERM or SIGINT.
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <umockdev.h>
 #include <unistd.h>
@@ -49,7 +40,7 @@ constexpr const char *kPreload = "libumockdev-preload.so";
 constexpr int kMaxDevices = 32;
 // How often closed clients are looked for (umockdev does not say when one
 // goes), and so how late the stats file can be after a client closed.
-constexpr long kTickNs = 10L * 1000 * 1000;
+constexpr std::chrono::milliseconds kTick(10);
 
 [[noreturn]] void fail(const std::string &message) {
   std::fprintf(stderr, "ftdi-emulator: %s\n", message.c_str());
@@ -69,20 +60,14 @@ struct Options {
   std::vector<std::string> command;
 };
 
-std::optional<uint64_t> parse_number(const std::string &text, int base = 10) {
-  std::string digits = text;
-  if (base == 16 && digits.rfind("0x", 0) == 0) digits = digits.substr(2);
-  uint64_t value = 0;
-  const char *end = digits.data() + digits.size();
-  const auto [ptr, ec] = std::from_chars(digits.data(), end, value, base);
-  if (digits.empty() || ec != std::errc() || ptr != end) return std::nullopt;
-  return value;
-}
-
 uint64_t number_option(const std::string &name, const std::string &value, uint64_t max, int base = 10) {
-  const std::optional<uint64_t> n = parse_number(value, base);
-  if (!n || *n > max) fail(name + " takes a number up to " + std::to_string(max) + ", not '" + value + "'");
-  return *n;
+  const std::string digits = base == 16 && value.rfind("0x", 0) == 0 ? value.substr(2) : value;
+  uint64_t n = 0;
+  const char *end = digits.data() + digits.size();
+  const auto [ptr, ec] = std::from_chars(digits.data(), end, n, base);
+  if (digits.empty() || ec != std::errc() || ptr != end || n > max)
+    fail(name + " takes a number up to " + std::to_string(max) + ", not '" + value + "'");
+  return n;
 }
 
 Options parse_options(int argc, char **argv) {
@@ -146,12 +131,9 @@ std::string serial_of(const std::string &base, int k, int n) {
 }
 
 std::string hex(const std::vector<uint8_t> &bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
   std::string text;
-  char two[3];
-  for (uint8_t b : bytes) {
-    std::snprintf(two, sizeof two, "%02x", b);
-    text += two;
-  }
+  for (uint8_t b : bytes) text += {kDigits[b >> 4], kDigits[b & 0xF]};
   return text;
 }
 
@@ -194,18 +176,7 @@ bool write_file_atomically(const std::string &path, const std::string &text) {
 
 class Emulator {
  public:
-  explicit Emulator(const Options &options) : options_(options) {}
-  ~Emulator() {
-    // The testbed's thread stops calling into the devices first; a client
-    // still connected (daemon mode) finds no answer and its ioctl fails.
-    for (const auto &d : devices_) d->detach();
-    if (testbed_ != nullptr) g_object_unref(testbed_);
-    devices_.clear();
-  }
-  Emulator(const Emulator &) = delete;
-  Emulator &operator=(const Emulator &) = delete;
-
-  void start() {
+  explicit Emulator(const Options &options) : options_(options) {
     if (options_.rbb_host.empty())
       wire_ = std::make_unique<ftdi_emu::NoBoard>();
     else
@@ -217,6 +188,15 @@ class Emulator {
     g_free(root);
     for (int k = 1; k <= options_.devices; ++k) add_device(k);
   }
+  ~Emulator() {
+    // The testbed's thread stops calling into the devices first; a client
+    // still connected (daemon mode) finds no answer and its ioctl fails.
+    for (const auto &d : devices_) d->detach();
+    if (testbed_ != nullptr) g_object_unref(testbed_);
+    devices_.clear();
+  }
+  Emulator(const Emulator &) = delete;
+  Emulator &operator=(const Emulator &) = delete;
 
   const std::string &root() const { return root_; }
 
@@ -224,28 +204,23 @@ class Emulator {
     for (const auto &d : devices_) d->unplug();
   }
 
-  // Notices the clients that went away (the stats are written for each).
-  void tick() {
+  // Notices the clients that went away (the stats are written for each);
+  // returns how many are still there.
+  int tick() {
     const std::lock_guard<std::mutex> hold(lock_);
-    for (const auto &d : devices_) d->forget_closed_clients();
+    int open = 0;
+    for (const auto &d : devices_) {
+      d->forget_closed_clients();
+      open += d->open_clients();
+    }
+    return open;
   }
 
   // Waits up to `limit` for every client to close the device (their
   // sockets close when they exit), then writes the stats.
   void finish(std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
-      {
-        const std::lock_guard<std::mutex> hold(lock_);
-        int open = 0;
-        for (const auto &d : devices_) {
-          d->forget_closed_clients();
-          open += d->open_clients();
-        }
-        if (open == 0) break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    while (tick() != 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(kTick);
     const std::lock_guard<std::mutex> hold(lock_);
     write_stats();
   }
@@ -275,18 +250,13 @@ class Emulator {
   // With the lock held.
   void write_stats() {
     if (options_.stats_file.empty()) return;
-    ftdi_emu::Stats total;
-    for (const auto &d : devices_) {
-      const ftdi_emu::Stats s = d->stats();
-      total.bulk_out_transfers += s.bulk_out_transfers;
-      total.bulk_out_bytes += s.bulk_out_bytes;
-      total.bulk_in_transfers += s.bulk_in_transfers;
-      total.bulk_in_bytes += s.bulk_in_bytes;
-      total.mpsse_bad_commands += s.mpsse_bad_commands;
-      total.bulk_in_answered += s.bulk_in_answered;
-      total.bulk_out_stalls += s.bulk_out_stalls;
+    std::string text;
+    for (const auto &[name, count] : ftdi_emu::kStatNames) {
+      uint64_t total = 0;
+      for (const auto &d : devices_) total += d->stats().*count;
+      text += std::string(name) + " " + std::to_string(total) + "\n";
     }
-    if (!write_file_atomically(options_.stats_file, ftdi_emu::format_stats(total)))
+    if (!write_file_atomically(options_.stats_file, text))
       std::fprintf(stderr, "ftdi-emulator: cannot write %s: %s\n", options_.stats_file.c_str(), std::strerror(errno));
   }
 
@@ -302,8 +272,7 @@ class Emulator {
 // runtime must stay first).
 std::string preload_value() {
   const char *existing = std::getenv("LD_PRELOAD");
-  if (existing == nullptr || *existing == '\0') return kPreload;
-  return std::string(existing) + ":" + kPreload;
+  return existing == nullptr || *existing == '\0' ? kPreload : std::string(existing) + ":" + kPreload;
 }
 
 // An AddressSanitizer build refuses to start when a preloaded library
@@ -315,16 +284,6 @@ std::string asan_options() {
   std::string options = existing != nullptr ? existing : "";
   if (options.find("verify_asan_link_order") != std::string::npos) return options;
   return options.empty() ? "verify_asan_link_order=0" : options + ":verify_asan_link_order=0";
-}
-
-sigset_t stop_signals() {
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGTERM);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGCHLD);
-  sigaddset(&set, SIGUSR1);
-  return set;
 }
 
 pid_t spawn(const Options &options, const std::string &root, const sigset_t &blocked) {
@@ -349,38 +308,27 @@ int exit_status(int status) {
   return 1;
 }
 
-// Runs the command to its end; a SIGTERM or SIGINT to the emulator is
-// passed on to it, and SIGKILL follows 5 s later.
-int run_command(const Options &options, Emulator &emulator, const sigset_t &blocked) {
-  const pid_t child = spawn(options, emulator.root(), blocked);
+// Serves until the command ends (its status) or, with none (child -1),
+// until SIGTERM or SIGINT (0).  Either signal is passed on to the command,
+// SIGKILL follows 5 s later; SIGUSR1 pulls the chips out.
+int serve(Emulator &emulator, const sigset_t &blocked, pid_t child) {
   std::optional<std::chrono::steady_clock::time_point> kill_at;
-  const timespec tick{0, kTickNs};
+  const timespec tick{0, std::chrono::nanoseconds(kTick).count()};
   for (;;) {
     int status = 0;
-    const pid_t done = waitpid(child, &status, WNOHANG);
+    const pid_t done = child > 0 ? waitpid(child, &status, WNOHANG) : 0;
     if (done == child) return exit_status(status);
     if (done < 0 && errno != EINTR) fail(std::string("waitpid: ") + std::strerror(errno));
     const int sig = sigtimedwait(&blocked, nullptr, &tick);
+    if (sig < 0 && errno != EAGAIN && errno != EINTR) fail(std::string("sigtimedwait: ") + std::strerror(errno));
     emulator.tick();
     if (sig == SIGUSR1) emulator.unplug_all();
+    if ((sig == SIGTERM || sig == SIGINT) && child < 0) return 0;
     if (sig == SIGTERM || sig == SIGINT) {
       kill(child, sig);
       if (!kill_at) kill_at = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     }
     if (kill_at && std::chrono::steady_clock::now() >= *kill_at) kill(child, SIGKILL);
-  }
-}
-
-void serve_until_stopped(Emulator &emulator, const sigset_t &blocked) {
-  std::printf("UMOCKDEV_DIR=%s\nREADY\n", emulator.root().c_str());
-  std::fflush(stdout);
-  const timespec tick{0, kTickNs};
-  for (;;) {
-    const int sig = sigtimedwait(&blocked, nullptr, &tick);
-    if (sig == SIGTERM || sig == SIGINT) return;
-    if (sig == SIGUSR1) emulator.unplug_all();
-    if (sig < 0 && errno != EAGAIN && errno != EINTR) fail(std::string("sigtimedwait: ") + std::strerror(errno));
-    emulator.tick();
   }
 }
 
@@ -390,20 +338,23 @@ int main(int argc, char **argv) {
   const Options options = parse_options(argc, argv);
   // Blocked before the testbed's worker thread starts, so it inherits the
   // mask and the signals come to the waits below.
-  const sigset_t blocked = stop_signals();
+  sigset_t blocked;
+  sigemptyset(&blocked);
+  for (const int sig : {SIGTERM, SIGINT, SIGCHLD, SIGUSR1}) sigaddset(&blocked, sig);
   sigprocmask(SIG_BLOCK, &blocked, nullptr);
   signal(SIGPIPE, SIG_IGN);
   int status = 0;
   {
     Emulator emulator(options);
-    emulator.start();
+    pid_t child = -1;
     if (options.daemon) {
-      serve_until_stopped(emulator, blocked);
-      emulator.finish(std::chrono::milliseconds(200));
+      std::printf("UMOCKDEV_DIR=%s\nREADY\n", emulator.root().c_str());
+      std::fflush(stdout);
     } else {
-      status = run_command(options, emulator, blocked);
-      emulator.finish(std::chrono::milliseconds(1000));
+      child = spawn(options, emulator.root(), blocked);
     }
+    status = serve(emulator, blocked, child);
+    emulator.finish(std::chrono::milliseconds(options.daemon ? 200 : 1000));
   }
   return status;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <iterator>
 
 #include "rbb/rbb_protocol.h"
 
@@ -9,8 +10,8 @@ namespace ftdi_emu {
 
 namespace {
 
-// Flag bits of the data shifting commands 0x10-0x3F and of the TMS commands.
-constexpr uint8_t kWriteOnFalling = 0x01;
+// Flag bits of the data shifting commands 0x10-0x3F and of the TMS commands
+// (bit 0, write on the falling edge, changes nothing untimed).
 constexpr uint8_t kBitMode = 0x02;
 constexpr uint8_t kReadOnFalling = 0x04;
 constexpr uint8_t kLsbFirst = 0x08;
@@ -24,36 +25,22 @@ bool is_tms_shift(uint8_t op) {
   return op == 0x4A || op == 0x4B || op == 0x6A || op == 0x6B || op == 0x6E || op == 0x6F;
 }
 
-// The length of a command with no data of its own, 0 for an unknown one.
-std::size_t fixed_length(uint8_t op) {
-  switch (op) {
-    case 0x80:
-    case 0x82:
-    case 0x86:
-    case 0x8F: return 3;
-    case 0x8E: return 2;
-    case 0x81:
-    case 0x83:
-    case 0x84:
-    case 0x85:
-    case 0x87:
-    case 0x8A:
-    case 0x8B:
-    case 0x8C:
-    case 0x8D:
-    case 0x96:
-    case 0x97: return 1;
-    default: return 0;
-  }
-}
-
-// The answer bytes a command sends back as a whole: a byte shift answers
-// per data byte as it goes, an unknown command 0xFA and itself.
-std::size_t answer_length(uint8_t op) {
-  if (is_data_shift(op)) return (op & kReadTdo) != 0 && (op & kBitMode) != 0 ? 1 : 0;
-  if (is_tms_shift(op)) return (op & kReadTdo) != 0 ? 1 : 0;
-  if (op == 0x81 || op == 0x83) return 1;
-  return fixed_length(op) != 0 ? 0 : 2;
+// A command's length (a byte shift's header only) and the answer bytes it
+// sends as a whole: a byte shift answers per data byte as it goes, an
+// unknown command 0xFA and itself.
+struct Shape {
+  std::size_t length, answer;
+};
+Shape shape_of(uint8_t op) {
+  const std::size_t reads = (op & kReadTdo) != 0 ? 1 : 0;
+  if (is_data_shift(op))
+    return {(op & kBitMode) != 0 && (op & kWriteTdi) == 0 ? 2u : 3u, (op & kBitMode) != 0 ? reads : 0};
+  if (is_tms_shift(op)) return {3, reads};
+  if (op == 0x80 || op == 0x82 || op == 0x86 || op == 0x8F) return {3, 0};
+  if (op == 0x8E) return {2, 0};
+  if (op == 0x81 || op == 0x83) return {1, 1};
+  static constexpr uint8_t kOneByte[] = {0x84, 0x85, 0x87, 0x8A, 0x8B, 0x8C, 0x8D, 0x96, 0x97};
+  return {1, std::ranges::find(kOneByte, op) != std::end(kOneByte) ? 0u : 2u};
 }
 
 uint32_t length_field(std::span<const uint8_t> command) { return uint32_t(command[1]) | uint32_t(command[2]) << 8; }
@@ -78,15 +65,8 @@ std::vector<uint8_t> resolve_answer(const Batch &batch, const std::vector<bool> 
 
 void Mpsse::reset() {
   drop_partial();
-  clock_ = ClockSettings{};
+  loopback_ = false;
   low_value_ = low_direction_ = high_value_ = high_direction_ = 0;
-}
-
-void Mpsse::receive(std::span<const uint8_t> bytes) { pending_.insert(pending_.end(), bytes.begin(), bytes.end()); }
-
-void Mpsse::feed(std::span<const uint8_t> bytes, Batch &batch) {
-  receive(bytes);
-  run(SIZE_MAX, batch);
 }
 
 void Mpsse::run(std::size_t answer_room, Batch &batch) {
@@ -94,7 +74,9 @@ void Mpsse::run(std::size_t answer_room, Batch &batch) {
   const std::size_t limit = answer_room > SIZE_MAX - have ? SIZE_MAX : have + answer_room;
   const std::size_t used = run_commands(0, limit, batch);
   pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(used));
-  end_clocks(batch);
+  if ((low_value_ & kPinTck) == 0) return;  // TCK back low after the clocks
+  set_pin(kPinTck, false);
+  drive_lines(batch);
 }
 
 std::size_t Mpsse::run_commands(std::size_t at, std::size_t answer_limit, Batch &batch) {
@@ -113,8 +95,9 @@ std::size_t Mpsse::run_commands(std::size_t at, std::size_t answer_limit, Batch 
       ++at;
       continue;
     }
-    const std::size_t length = command_length(at);
-    if (length == 0 || answer_length(pending_[at]) > room) return at;
+    const Shape shape = shape_of(pending_[at]);
+    const std::size_t length = shape.length;
+    if (pending_.size() - at < length || shape.answer > room) return at;  // wait for its bytes, or for room
     ++command_bytes_;
     const uint8_t op = pending_[at];
     if (is_data_shift(op) && (op & kBitMode) == 0) {
@@ -132,85 +115,49 @@ std::size_t Mpsse::continue_byte_shift(std::size_t at, std::size_t answer_limit,
   std::size_t bytes = shift_->remaining;
   if (writes) bytes = std::min(bytes, pending_.size() - at);
   if (reads) bytes = std::min(bytes, answer_limit - batch.answer.size());
-  for (std::size_t n = 0; n < bytes; ++n) shift_byte(shift_->op, writes ? pending_[at + n] : 0, batch);
+  for (std::size_t n = 0; n < bytes; ++n) shift_data(shift_->op, 8, writes ? pending_[at + n] : 0, batch);
   shift_->remaining -= uint32_t(bytes);
   if (shift_->remaining == 0) shift_.reset();
   return writes ? bytes : 0;
 }
 
-std::size_t Mpsse::command_length(std::size_t at) const {
-  const std::size_t have = pending_.size() - at;
-  const uint8_t op = pending_[at];
-  std::size_t need = 1;
-  if (is_data_shift(op)) {
-    const bool writes = (op & kWriteTdi) != 0;
-    need = (op & kBitMode) != 0 && !writes ? 2 : 3;
-  } else if (is_tms_shift(op)) {
-    need = 3;
-  } else if (fixed_length(op) != 0) {
-    need = fixed_length(op);
-  }
-  return have >= need ? need : 0;
-}
-
 void Mpsse::execute(std::span<const uint8_t> command, Batch &batch) {
   const uint8_t op = command[0];
-  if (is_data_shift(op)) return shift_bits(command, batch);
+  if (is_data_shift(op)) {
+    const int bits = (command[1] & 0x07) + 1;  // bit mode: 1-8 bits
+    return shift_data(op, bits, (op & kWriteTdi) != 0 ? command[2] : 0, batch);
+  }
   if (is_tms_shift(op)) return shift_tms(command, batch);
   switch (op) {
-    case 0x80: return set_low(command[1], command[2], batch);
-    case 0x82: return set_high(command[1], command[2], batch);
-    case 0x81: return answer_pins(true, batch);
-    case 0x83: return answer_pins(false, batch);
-    case 0x84: clock_.loopback = true; return;
-    case 0x85: clock_.loopback = false; return;
-    case 0x86: clock_.divisor = uint16_t(length_field(command)); return;
-    case 0x87: return;  // answers are sent at once anyway
-    case 0x8A: clock_.divide_by_5 = false; return;
-    case 0x8B: clock_.divide_by_5 = true; return;
-    case 0x8C: clock_.three_phase = true; return;
-    case 0x8D: clock_.three_phase = false; return;
-    case 0x96: clock_.adaptive = true; return;
-    case 0x97: clock_.adaptive = false; return;
+    case 0x80:
+    case 0x82: return set_pins(op == 0x80, command[1], command[2], batch);
+    case 0x81:
+    case 0x83: return answer_pins(op == 0x81, batch);
+    case 0x84:
+    case 0x85: loopback_ = op == 0x84; return;
     case 0x8E: return clock_only(uint32_t(command[1] & 0x07) + 1, batch);
     case 0x8F: return clock_only((length_field(command) + 1) * 8, batch);
-    default: return bad_command(op, batch);
+    // 0x87 (send now: answers go at once anyway) and the clock settings
+    // (0x86, 0x8A-0x8D, 0x96/0x97) are taken, not timed.
+    default:
+      if (shape_of(op).answer != 0) bad_command(op, batch);  // unknown
+      return;
   }
 }
 
-// 0x10-0x3F in bit mode: 1-8 bits out of TDI and/or in from TDO, either
-// bit order; TMS keeps the level its pin has.
-void Mpsse::shift_bits(std::span<const uint8_t> command, Batch &batch) {
-  const uint8_t op = command[0];
+// 0x10-0x3F: TDI from `out` (or held when the command does not write),
+// either bit order; TMS keeps the level its pin has.  The TDO bits of a
+// bit-mode read come in at the top of the byte (LSB first) or at its
+// bottom (MSB first) and move along with each new one.
+void Mpsse::shift_data(uint8_t op, int bits, uint8_t out, Batch &batch) {
   const bool writes = (op & kWriteTdi) != 0;
   const bool reads = (op & kReadTdo) != 0;
   const bool lsb = (op & kLsbFirst) != 0;
-  const int bits = (command[1] & 0x07) + 1;
-  const uint8_t out = writes ? command[2] : 0;
   AnswerByte answer;
   for (int i = 0; i < bits; ++i) {
-    const int out_bit = lsb ? i : 7 - i;
-    const bool level = writes ? ((out >> out_bit) & 1) != 0 : tdi();
+    const bool level = writes ? ((out >> (lsb ? i : 7 - i)) & 1) != 0 : tdi();
     const uint32_t s = clock(tms(), level, reads, (op & kReadOnFalling) != 0, batch);
-    // Bits come in at the top of the byte (LSB first) or at its bottom
-    // (MSB first) and move along with each new one.
     if (reads) answer.samples.emplace_back(s, uint8_t(lsb ? 8 - bits + i : bits - 1 - i));
-  }
-  if (reads) batch.answer.push_back(std::move(answer));
-}
-
-// One data byte of a byte-mode shift: eight clocks, TDI from `out` (or
-// held when the command does not write), TDO into one answer byte.
-void Mpsse::shift_byte(uint8_t op, uint8_t out, Batch &batch) {
-  const bool writes = (op & kWriteTdi) != 0;
-  const bool reads = (op & kReadTdo) != 0;
-  const bool lsb = (op & kLsbFirst) != 0;
-  AnswerByte answer;
-  for (int i = 0; i < 8; ++i) {
-    const int bit = lsb ? i : 7 - i;
-    const bool level = writes ? ((out >> bit) & 1) != 0 : tdi();
-    const uint32_t s = clock(tms(), level, reads, (op & kReadOnFalling) != 0, batch);
-    if (reads) answer.samples.emplace_back(s, uint8_t(bit));
   }
   if (reads) batch.answer.push_back(std::move(answer));
 }
@@ -232,30 +179,28 @@ void Mpsse::shift_tms(std::span<const uint8_t> command, Batch &batch) {
   if (reads) batch.answer.push_back(std::move(answer));
 }
 
-void Mpsse::set_low(uint8_t value, uint8_t direction, Batch &batch) {
-  low_value_ = value;
-  low_direction_ = direction;
-  drive_lines(batch);
-  update_resets(batch);
-}
-
-void Mpsse::set_high(uint8_t value, uint8_t direction, Batch &batch) {
-  high_value_ = value;
-  high_direction_ = direction;
-  update_resets(batch);
+// 0x80/0x82: a byte's levels and directions; a reset line that changes
+// is forwarded.
+void Mpsse::set_pins(bool low, uint8_t value, uint8_t direction, Batch &batch) {
+  (low ? low_value_ : high_value_) = value;
+  (low ? low_direction_ : high_direction_) = direction;
+  if (low) drive_lines(batch);
+  const bool trst = pin_asserted(trst_pin_);
+  const bool srst = pin_asserted(srst_pin_);
+  if (trst == trst_ && srst == srst_) return;
+  trst_ = trst;
+  srst_ = srst;
+  batch.wire.push_back(jtag::rbb::reset_byte(trst, srst));
 }
 
 // Outputs read back as driven; TDO as the board has it; other inputs float
 // high (the chip's pull-ups).
 void Mpsse::answer_pins(bool low, Batch &batch) {
-  AnswerByte answer;
-  if (!low) {
-    answer.fixed = uint8_t((high_value_ & high_direction_) | ~high_direction_);
-    batch.answer.push_back(std::move(answer));
-    return;
-  }
-  answer.fixed = uint8_t((low_value_ & low_direction_) | (~low_direction_ & ~kPinTdo));
-  answer.samples.emplace_back(sample(batch, tdi()), uint8_t(2));
+  const uint8_t value = low ? low_value_ : high_value_;
+  const uint8_t direction = low ? low_direction_ : high_direction_;
+  const uint8_t pulled_up = low ? uint8_t(~kPinTdo) : uint8_t(0xFF);
+  AnswerByte answer{uint8_t((value & direction) | (~direction & pulled_up)), {}};
+  if (low) answer.samples.emplace_back(sample(batch, tdi()), uint8_t(2));
   batch.answer.push_back(std::move(answer));
 }
 
@@ -273,7 +218,7 @@ uint32_t Mpsse::clock(bool tms, bool tdi, bool read, bool late_read, Batch &batc
   set_pin(kPinTms, tms);
   set_pin(kPinTdi, tdi);
   uint32_t s = 0;
-  if (clock_.loopback) {
+  if (loopback_) {
     // TDI is wired back to TDO inside the chip; the board sees nothing.
     if (read) s = sample(batch, tdi);
     return s;
@@ -288,7 +233,7 @@ uint32_t Mpsse::clock(bool tms, bool tdi, bool read, bool late_read, Batch &batc
 }
 
 uint32_t Mpsse::sample(Batch &batch, bool loopback_value) {
-  if (clock_.loopback) {
+  if (loopback_) {
     // Known now: kept apart from the board's samples, marked as such.
     batch.loopback_bits.push_back(loopback_value);
     return uint32_t(batch.loopback_bits.size() - 1) | kKnownSample;
@@ -296,12 +241,6 @@ uint32_t Mpsse::sample(Batch &batch, bool loopback_value) {
   batch.wire.push_back(jtag::rbb::kReadTdo);
   ++batch.samples;
   return uint32_t(batch.samples - 1);
-}
-
-void Mpsse::end_clocks(Batch &batch) {
-  if ((low_value_ & kPinTck) == 0) return;
-  set_pin(kPinTck, false);
-  drive_lines(batch);
 }
 
 void Mpsse::drive_lines(Batch &batch) {
@@ -317,15 +256,6 @@ bool Mpsse::pin_asserted(int pin) const {
   const uint8_t value = pin < 8 ? low_value_ : high_value_;
   const uint8_t direction = pin < 8 ? low_direction_ : high_direction_;
   return (direction & mask) != 0 && (value & mask) == 0;
-}
-
-void Mpsse::update_resets(Batch &batch) {
-  const bool trst = pin_asserted(trst_pin_);
-  const bool srst = pin_asserted(srst_pin_);
-  if (trst == trst_ && srst == srst_) return;
-  trst_ = trst;
-  srst_ = srst;
-  batch.wire.push_back(jtag::rbb::reset_byte(trst, srst));
 }
 
 }  // namespace ftdi_emu

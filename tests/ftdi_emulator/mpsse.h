@@ -1,12 +1,9 @@
 // The MPSSE command processor of an FT2232H channel, as FTDI's AN108
-// describes it, driving a JTAG chain through remote_bitbang bytes.
-//
-// The processor does not talk to the board itself: each call to run()
-// turns the commands waiting in the receive buffer into a Batch, the line bytes to send
-// (TCK/TMS/TDI levels, 'R' for each TDO sample, reset-line changes) and the
-// answer bytes the chip will send back, some of whose bits are TDO samples
-// not known yet.  The caller runs the batch against the board in one go and
-// resolves the answer, so a long shift costs one round trip, not one per bit.
+// describes it.  Each run() turns the commands in the receive buffer into a
+// Batch: the remote_bitbang bytes to send (TCK/TMS/TDI levels, 'R' per TDO
+// sample, reset-line changes) and the answer bytes, some of whose bits are
+// TDO samples not known yet.  The caller runs the batch on the board in one
+// go and resolves the answer: a long shift is one round trip, not one a bit.
 #ifndef JTAGBOX_TESTS_FTDI_EMULATOR_MPSSE_H
 #define JTAGBOX_TESTS_FTDI_EMULATOR_MPSSE_H
 
@@ -47,15 +44,6 @@ struct Batch {
 // The answer bytes once the board's TDO samples are known.
 std::vector<uint8_t> resolve_answer(const Batch &batch, const std::vector<bool> &samples);
 
-// The clock settings a host chose; recorded, not timed.
-struct ClockSettings {
-  uint16_t divisor = 0;
-  bool divide_by_5 = true;  // the FT2232H powers up with it on
-  bool three_phase = false;
-  bool adaptive = false;
-  bool loopback = false;
-};
-
 class Mpsse {
  public:
   // trst_pin, srst_pin: 0-15 (ADBUS 0-7, ACBUS 0-7) or -1 for none; a reset
@@ -66,19 +54,15 @@ class Mpsse {
   // every pin an input.
   void reset();
   // Bytes from the host enter the receive buffer; run() executes them.
-  void receive(std::span<const uint8_t> bytes);
+  void receive(std::span<const uint8_t> bytes) { pending_.insert(pending_.end(), bytes.begin(), bytes.end()); }
   // Bytes received and not executed yet (a byte shift's data leaves as
   // each byte is clocked).
   std::size_t buffered() const { return pending_.size(); }
-  // Executes from the receive buffer while the answers fit in `answer_room`
-  // more bytes of the transmit buffer: a command whose answer does not fit
-  // waits, as the chip's engine stalls on a full buffer.  A byte shift
-  // (0x10-0x3F, byte mode) runs byte by byte: its data bytes as they arrive,
-  // its answers as far as the room allows, so one longer than the buffers
-  // still gets through.
+  // Executes while the answers fit in `answer_room` more bytes of the
+  // transmit buffer (a command whose answer does not fit waits).  A byte
+  // shift (0x10-0x3F, byte mode) runs byte by byte as its data arrives and
+  // its answers fit, so one longer than the buffers still gets through.
   void run(std::size_t answer_room, Batch &batch);
-  // receive() then run() with no bound on the answers.
-  void feed(std::span<const uint8_t> bytes, Batch &batch);
   // Drops what was received and not executed, a byte shift under way
   // included (a purge of the chip's receive buffer).
   void drop_partial() {
@@ -90,12 +74,8 @@ class Mpsse {
   void set_bad_command_at(uint64_t n) { bad_command_at_ = n; }
 
   uint64_t bad_commands() const { return bad_commands_; }
-  uint64_t command_bytes() const { return command_bytes_; }
-  const ClockSettings &clock() const { return clock_; }
   uint8_t low_value() const { return low_value_; }
   uint8_t low_direction() const { return low_direction_; }
-  uint8_t high_value() const { return high_value_; }
-  uint8_t high_direction() const { return high_direction_; }
 
  private:
   // A byte shift started and not finished: its opcode and the bytes to go.
@@ -104,21 +84,16 @@ class Mpsse {
     uint32_t remaining = 0;
   };
 
-  // The length of the command starting at pending_[at] (a byte shift's
-  // header only), 0 when more bytes are needed to know it or to have all
-  // of it.
-  std::size_t command_length(std::size_t at) const;
   // Runs the commands from pending_[at] on; returns where it stopped.
   std::size_t run_commands(std::size_t at, std::size_t answer_limit, Batch &batch);
   // Clocks the data bytes of the byte shift under way that have arrived
   // and whose answers fit; returns the receive-buffer bytes it used.
   std::size_t continue_byte_shift(std::size_t at, std::size_t answer_limit, Batch &batch);
   void execute(std::span<const uint8_t> command, Batch &batch);
-  void shift_bits(std::span<const uint8_t> command, Batch &batch);
-  void shift_byte(uint8_t op, uint8_t out, Batch &batch);
+  // `bits` (1-8) of a data shift, TDI from `out`, TDO into one answer byte.
+  void shift_data(uint8_t op, int bits, uint8_t out, Batch &batch);
   void shift_tms(std::span<const uint8_t> command, Batch &batch);
-  void set_low(uint8_t value, uint8_t direction, Batch &batch);
-  void set_high(uint8_t value, uint8_t direction, Batch &batch);
+  void set_pins(bool low, uint8_t value, uint8_t direction, Batch &batch);
   void answer_pins(bool low, Batch &batch);
   void clock_only(uint32_t clocks, Batch &batch);
   void bad_command(uint8_t op, Batch &batch);
@@ -127,9 +102,7 @@ class Mpsse {
   // `read` (sampled before the rising edge, or after it for `late_read`).
   uint32_t clock(bool tms, bool tdi, bool read, bool late_read, Batch &batch);
   uint32_t sample(Batch &batch, bool loopback_value);
-  void end_clocks(Batch &batch);  // TCK back low after a command's clocks
   void drive_lines(Batch &batch);
-  void update_resets(Batch &batch);
   bool pin_asserted(int pin) const;
 
   bool tms() const { return (low_value_ & kPinTms) != 0; }
@@ -140,7 +113,7 @@ class Mpsse {
   int srst_pin_;
   std::vector<uint8_t> pending_;  // the receive buffer
   std::optional<ByteShift> shift_;
-  ClockSettings clock_;
+  bool loopback_ = false;  // TDI wired to TDO inside the chip (0x84)
   uint8_t low_value_ = 0, low_direction_ = 0, high_value_ = 0, high_direction_ = 0;
   char lines_sent_ = 0;  // the last line byte sent, 0 before any
   bool trst_ = false, srst_ = false;

@@ -71,38 +71,30 @@ std::optional<std::vector<bool>> RbbLink::run(const std::string &bytes, std::siz
   tdo.reserve(samples);
   std::size_t sent = 0;
   char buffer[4096];
+  // The link is closed on any failure; the next batch connects afresh.
+  const auto lost = [&](const std::string &why) {
+    error = why;
+    close();
+    return std::nullopt;
+  };
   while (sent < bytes.size() || tdo.size() < samples) {
     pollfd p{fd_, short(POLLIN | (sent < bytes.size() ? POLLOUT : 0)), 0};
     const int ready = ::poll(&p, 1, kStallMs);
     if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) {
-      error = "remote_bitbang server did not answer within 10 s";
-      close();
-      return std::nullopt;
-    }
+    if (ready <= 0) return lost("remote_bitbang server did not answer within 10 s");
     if ((p.revents & POLLOUT) != 0) {
       const ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-      if (n < 0 && errno != EAGAIN && errno != EINTR) {
-        error = std::string("remote_bitbang server: ") + std::strerror(errno);
-        close();
-        return std::nullopt;
-      }
+      if (n < 0 && errno != EAGAIN && errno != EINTR)
+        return lost(std::string("remote_bitbang server: ") + std::strerror(errno));
       if (n > 0) sent += std::size_t(n);
     }
     if ((p.revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
       const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
-      if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
-        error = "remote_bitbang server closed the connection";
-        close();
-        return std::nullopt;
-      }
+      if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR))
+        return lost("remote_bitbang server closed the connection");
       for (ssize_t i = 0; i < n; ++i) {
         const std::optional<bool> level = jtag::rbb::tdo_of(buffer[i]);
-        if (!level || tdo.size() >= samples) {
-          error = "remote_bitbang server sent an unexpected byte";
-          close();
-          return std::nullopt;
-        }
+        if (!level || tdo.size() >= samples) return lost("remote_bitbang server sent an unexpected byte");
         tdo.push_back(*level);
       }
     }

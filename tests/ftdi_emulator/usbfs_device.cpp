@@ -42,7 +42,7 @@ UsbfsDevice::UsbfsDevice(Chip chip, std::mutex &lock, std::function<void()> on_c
     : chip_(std::move(chip)), lock_(lock), on_close_(std::move(on_close)) {}
 
 UsbfsDevice::~UsbfsDevice() {
-  for (std::deque<Urb> *list : {&in_flight_, &out_waiting_, &done_, &discarded_})
+  for (std::deque<Urb> *list : {&in_flight_, &out_waiting_, &done_})
     for (Urb &u : *list) release(u);
   for (UMockdevIoctlClient *c : clients_) g_object_unref(c);
   if (handler_ != nullptr) g_object_unref(handler_);
@@ -94,7 +94,7 @@ void UsbfsDevice::forget(UMockdevIoctlClient *client) {
   // Its waiting OUT transfers leave the chip first, newest first so that
   // each one's position among its endpoint's stays right.
   withdraw_out_of(client);
-  for (std::deque<Urb> *list : {&in_flight_, &out_waiting_, &done_, &discarded_}) {
+  for (std::deque<Urb> *list : {&in_flight_, &out_waiting_, &done_}) {
     for (Urb &u : *list)
       if (u.client == client) release(u);
     std::erase_if(*list, [](const Urb &u) { return u.data == nullptr; });
@@ -192,7 +192,7 @@ void UsbfsDevice::control_urb(Urb &urb) {
   struct usbdevfs_urb *u = urb_of(urb.data);
   const SetupPacket setup = parse_setup(std::span<const uint8_t, kSetupSize>(urb.buffer->data, kSetupSize));
   const std::span<const uint8_t> out(urb.buffer->data + kSetupSize, std::size_t(u->buffer_length - kSetupSize));
-  const ControlResult result = chip_.control(setup, out);
+  const ControlResult result = chip_.control(setup);
   if (result.stall) return finish(urb, -EPIPE, 0);
   if ((setup.request_type & 0x80) == 0) return finish(urb, 0, setup.length);
   const std::size_t length = std::min({result.data.size(), std::size_t(setup.length), out.size()});
@@ -291,20 +291,16 @@ void UsbfsDevice::finish(Urb &urb, int status, int actual_length) {
 
 void UsbfsDevice::reap(UMockdevIoctlClient *client) {
   complete_ready_in_transfers();
-  for (std::deque<Urb> *list : {&discarded_, &done_}) {
-    const auto it = std::find_if(list->begin(), list->end(), [client](const Urb &u) { return u.client == client; });
-    if (it == list->end()) continue;
-    UMockdevIoctlData *arg = umockdev_ioctl_client_get_arg(client);
-    UMockdevIoctlData *pointer = umockdev_ioctl_data_resolve(arg, 0, sizeof(void *), nullptr);
-    if (pointer == nullptr) return complete(client, -1, EFAULT);
-    umockdev_ioctl_data_set_ptr(pointer, 0, it->data);
-    Urb urb = *it;
-    list->erase(it);
-    complete(client, 0, 0);
-    release(urb);
-    return;
-  }
-  complete(client, -1, EAGAIN);
+  const auto it = std::find_if(done_.begin(), done_.end(), [client](const Urb &u) { return u.client == client; });
+  if (it == done_.end()) return complete(client, -1, EAGAIN);
+  UMockdevIoctlData *arg = umockdev_ioctl_client_get_arg(client);
+  UMockdevIoctlData *pointer = umockdev_ioctl_data_resolve(arg, 0, sizeof(void *), nullptr);
+  if (pointer == nullptr) return complete(client, -1, EFAULT);
+  umockdev_ioctl_data_set_ptr(pointer, 0, it->data);
+  Urb urb = *it;
+  done_.erase(it);
+  complete(client, 0, 0);
+  release(urb);
 }
 
 void UsbfsDevice::discard(UMockdevIoctlClient *client) {
@@ -314,20 +310,15 @@ void UsbfsDevice::discard(UMockdevIoctlClient *client) {
   const auto is_it = [&](const Urb &u) { return u.client == client && u.data->client_addr == address; };
   const auto in = std::find_if(in_flight_.begin(), in_flight_.end(), is_it);
   if (in != in_flight_.end()) {
-    urb_of(in->data)->status = -ENOENT;
-    urb_of(in->data)->actual_length = 0;
-    discarded_.push_back(*in);
+    finish(*in, -ENOENT, 0);
     in_flight_.erase(in);
     return complete(client, 0, 0);
   }
   const auto out = std::find_if(out_waiting_.begin(), out_waiting_.end(), is_it);
   if (out == out_waiting_.end()) return complete(client, -1, EINVAL);
   // Like the kernel, it reports how much of it went out before it was cancelled.
-  const std::size_t sent = withdraw_out(out);
-  urb_of(out->data)->status = -ENOENT;
-  urb_of(out->data)->actual_length = int(sent);
   const uint8_t endpoint = urb_of(out->data)->endpoint;
-  discarded_.push_back(*out);
+  finish(*out, -ENOENT, int(withdraw_out(out)));
   out_waiting_.erase(out);
   chip_.go_on();
   settle_out(endpoint);  // the next may have got in

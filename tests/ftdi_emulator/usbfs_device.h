@@ -60,9 +60,8 @@ class UsbfsDevice {
   // Completes the OUT transfers of `endpoint` the chip has taken in (or
   // lost with the board), oldest first.
   void settle_out(uint8_t endpoint);
-  // Withdraws a waiting OUT transfer from the chip; returns the bytes of it
-  // the chip had taken.
-  // Nothing else moves until chip_.go_on().
+  // Withdraws a waiting OUT transfer from the chip (nothing else moves
+  // until chip_.go_on()); returns the bytes of it the chip had taken.
   std::size_t withdraw_out(const std::deque<Urb>::iterator &it);
   // Withdraws the waiting OUT transfers of `client` (nullptr: all).
   void withdraw_out_of(UMockdevIoctlClient *client);
@@ -80,8 +79,7 @@ class UsbfsDevice {
   std::set<UMockdevIoctlClient *> clients_;  // a reference held on each
   std::deque<Urb> in_flight_;                // IN transfers waiting for the chip, in order
   std::deque<Urb> out_waiting_;              // OUT transfers the chip has not all taken, in order
-  std::deque<Urb> done_;                     // completed, waiting to be reaped
-  std::deque<Urb> discarded_;                // cancelled, reaped with -ENOENT
+  std::deque<Urb> done_;                     // completed or cancelled, waiting to be reaped
 };
 
 }  // namespace ftdi_emu
