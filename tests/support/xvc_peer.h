@@ -13,6 +13,8 @@
 
 namespace e2e {
 
+class RawClient;
+
 enum class PeerFault {
   None,
   BadInfo,        // getinfo: is answered "xvcServer_v2.0:1024\n"
@@ -39,8 +41,7 @@ class XvcPeer {
 
  private:
   void serve();
-  void serve_client(int fd, int rbb);
-  bool forward(int rbb, const std::string &tms, const std::string &tdi, uint32_t bits, std::string &tdo);
+  void serve_client(RawClient &client, RawClient &rbb);
 
   int rbb_port_;
   uint32_t vector_bytes_;
