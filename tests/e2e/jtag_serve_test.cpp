@@ -1,6 +1,6 @@
-// jtag-serve: the board over XVC and remote_bitbang to raw requests, to the
-// xvc: and rbb: backends, openFPGALoader, OpenOCD and sigrok; and the xvc:
-// backend against XVC servers that misbehave.
+// jtag-serve: the board over XVC and remote_bitbang to raw requests, the
+// backends, openFPGALoader, OpenOCD and sigrok; the xvc: backend against XVC
+// servers that misbehave.
 #include "board_view.h"
 #include "peer_tools.h"
 
@@ -28,11 +28,9 @@ std::string shift(RawClient &client, const std::string &tms) {
 
 class JtagServe : public ServedBoardTest {};
 
-// Bad requests drop their client with one line each; the IDCODE is read in
-// one shift or cut across several (the server follows the TAP across them);
-// requests are answered in order; openFPGALoader reads each answer in one
-// receive and asks for half the vector offered; SIGTERM with a client on the
-// board ends the server at once, the board saved.
+// Bad requests and unread answers drop a client with a line; the server
+// follows the TAP across requests, answered in order; openFPGALoader reads
+// each answer in one receive; SIGTERM ends the server at once, board saved.
 TEST_F(JtagServe, XvcServerFollowsItsClients) {
   sim({"set", "scan_mode=0x01"});
   serve({"jtag-serve", "--xvc", "0"});
@@ -76,14 +74,13 @@ TEST_F(JtagServe, XvcServerFollowsItsClients) {
   EXPECT_EQ(tap("cpu0") + serve_err(), "Capture-DR, IR 0x02" + dropped);
 }
 
-// Usage errors: status 2 and the line.  remote_bitbang in front of a board
-// none of ours (jtag-serve --xvc, its ports in the order of its options)
-// answers a read by the TCK after it, which jtag-detect relies on; the run
-// ends once the board behind both servers is saved.
+// Usage errors are one line.  remote_bitbang in front of a board none of ours
+// (jtag-serve --xvc, its ports in the order of its options, recording the
+// wave) answers a read by the TCK after it, which jtag-detect relies on; the
+// run ends once the board behind both servers is saved.
 TEST_F(JtagServe, RemoteBitbangInFrontOfAnXvcBoard) {
   for (const auto &[args, status, err] : std::vector<std::tuple<Lines, int, std::string>>{
            {{}, 2, "give --rbb PORT, --xvc PORT or both\nTry 'jtag-serve --help'."},
-           {{"--wave", "w.vcd", "--xvc", "65536"}, 2, "bad port '65536'\nTry 'jtag-serve --help'."},
            {{"--listen", "192.0.2.1", "--xvc", "0"},
             1,
             "cannot listen on 192.0.2.1:0: Cannot assign requested address"}}) {
@@ -91,8 +88,8 @@ TEST_F(JtagServe, RemoteBitbangInFrontOfAnXvcBoard) {
     EXPECT_EQ(std::to_string(r.status) + r.out + r.err, std::to_string(status) + "jtag-serve: " + err + "\n");
   }
   sim({"set", "scan_mode=0x01"});
-  port_ = serving_.start_program("jtag-serve", {"jtag-serve", "--rbb", "0", "--xvc", "0"}, env_["JTAG_PLATFORM"],
-                                 path("serve.err"), 1);
+  const Lines args = {"jtag-serve", "--rbb", "0", "--xvc", "0", "--wave", path("w.vcd").string()};
+  port_ = serving_.start_program("jtag-serve", args, env_["JTAG_PLATFORM"], path("serve.err"), 1);
   RawClient rbb(port_);
   ASSERT_TRUE(rbb.send("RQ"));
   EXPECT_EQ(rbb.read_to_end(), "1");  // TDO in Test-Logic-Reset rests high
@@ -105,11 +102,17 @@ TEST_F(JtagServe, RemoteBitbangInFrontOfAnXvcBoard) {
   EXPECT_EQ(tap("cpu0"), "Test-Logic-Reset, IR 0x02");
   EXPECT_EQ(front.stop() + stop(), 0);
   EXPECT_EQ(read_file(path("front.err")) + serve_err(), "");
+  // The wave, TDO on every edge (an XVC answer carries every TDO bit), as sigrok decodes it.
+  const Result wave = exec(kSigrokCli, "sigrok-cli",
+                           {"-l", "1", "-I", "vcd", "-i", path("w.vcd").string(), "-P",
+                            "jtag:tdi=tdi:tdo=tdo:tck=tck:tms=tms", "-A", "jtag=bitstrings-tdo"});
+  EXPECT_TRUE((::access(kSigrokCli, X_OK) != 0 && !in_ci()) ||
+              wave.out.find("DR TDO: 00001011110000001110000001101011 (0xbc0e06b), 32 bits\n") != std::string::npos)
+      << wave.out << wave.err;
 }
 
-// OpenOCD writes an SVF of megabytes in whole batches on a non-blocking
-// socket and fails at the first write that would block: both remote_bitbang
-// servers read ahead of what they apply, and the next client waits for it.
+// OpenOCD writes a big SVF on a non-blocking socket and fails at the first
+// write that would block: both servers read ahead; the next client waits.
 TEST_F(JtagServe, OpenOcdPlaysABigSvfToBothRemoteBitbangServers) {
   JTAGBOX_NEED_PEER(kOpenOcd);
   std::string svf = "TRST OFF;\nSTATE RESET;\nSIR 8 TDI (ff);\n";
@@ -123,18 +126,16 @@ TEST_F(JtagServe, OpenOcdPlaysABigSvfToBothRemoteBitbangServers) {
                           {"-c", "adapter driver remote_bitbang; remote_bitbang host 127.0.0.1; remote_bitbang port " +
                                      std::to_string(port_) + "; transport select jtag; init; svf -quiet " +
                                      path("big.svf").string() + "; shutdown"});
-    EXPECT_EQ(r.status, 0) << server[0] << r.err;
-    EXPECT_EQ(r.err.find("Error"), std::string::npos) << server[0] << r.err;
+    EXPECT_TRUE(r.status == 0 && r.err.find("Error") == std::string::npos) << server[0] << r.err;
     RawClient next(port_);
     ASSERT_TRUE(next.send("RQ"));
     EXPECT_EQ(next.read(1, 60s).size(), 1U) << server[0];
-    EXPECT_EQ(stop(), 0);
-    EXPECT_EQ(tap("cpu0") + serve_err(), "Run-Test/Idle, IR 0x3d") << server[0];
+    EXPECT_EQ(std::to_string(stop()) + tap("cpu0") + serve_err(), "0Run-Test/Idle, IR 0x3d") << server[0];
   }
 }
 
-// The xvc: backend against servers that misbehave (support/xvc_peer.h): one
-// line and status 1 within the silence bound; a huge offer is capped.
+// The xvc: backend against misbehaving servers: one line and status 1 within
+// the silence bound; a huge offer is capped.
 TEST_F(JtagServe, XvcClientAgainstBadServers) {
   serve();
   const std::pair<PeerFault, std::string> cases[] = {
@@ -153,24 +154,6 @@ TEST_F(JtagServe, XvcClientAgainstBadServers) {
     EXPECT_EQ(std::to_string(r.status) + (line.empty() ? "" : r.out) + r.err,
               line.empty() ? "0" : "1" + where + line + "\n");
   }
-}
-
-// jtag-serve --wave records what XVC clients drove, TDO on every edge (an
-// answer carries every TDO bit), as sigrok decodes it.
-TEST_F(JtagServe, WaveOfXvcClientsDecodes) {
-  JTAGBOX_NEED_PEER(kSigrokCli);
-  serve({"jtag-serve", "--xvc", "0", "--wave", path("xvc.vcd").string()});
-  EXPECT_EQ(exec(bin("JTAG_Reset"), "JTAG_Reset", {"-d"}, at("xvc", port_)).status, 0);
-  EXPECT_EQ(exec(bin("JTAG_LoadIR"), "JTAG_LoadIR", {"3d"}, at("xvc", port_)).status, 0);
-  EXPECT_EQ(stop(), 0);
-  const Result r = exec(kSigrokCli, "sigrok-cli",
-                        {"-l", "1", "-I", "vcd", "-i", path("xvc.vcd").string(), "-P",
-                         "jtag:tdi=tdi:tdo=tdo:tck=tck:tms=tms", "-A", "jtag=bitstrings-tdi:bitstrings-tdo"});
-  EXPECT_EQ(r.out,
-            "jtag-1: DR TDI: 10101010101010101010101010101010 (0xaaaaaaaa), 32 bits\n"
-            "jtag-1: DR TDO: 00001011110000001110000001101011 (0xbc0e06b), 32 bits\n"
-            "jtag-1: IR TDI: 00111101 (0x3d), 8 bits\n"
-            "jtag-1: IR TDO: 00000001 (0x1), 8 bits\n");
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The board on the wire: jtag-sim serve by hand whatever its clients do, and
-// the rbb: backend's TAP records and its failures, one line each.
+// The board on the wire: jtag-sim serve whatever its clients do, the rbb:
+// backend's TAP records and its failures, one line each.
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -19,11 +19,7 @@ const std::string kResetOut = "IDCODE = 0bc0e06b\n";
 const std::string kLoadBypass = rbb_clocks("01100") + rbb_clocks("00000001", true) + rbb_clocks("10");
 const std::string kBypassLoaded = "Run-Test/Idle, IR 0xff";
 
-std::string reads(int n) {  // n TDO reads in Shift-xR
-  std::string bytes;
-  while (n-- > 0) bytes += "0R4";
-  return bytes;
-}
+std::string reads(int n) { return n > 0 ? "0R4" + reads(n - 1) : ""; }  // n TDO reads in Shift-xR
 
 // Holds the board as a command does, until closed: SQLite's RESERVED lock,
 // the byte after the first gigabyte plus one of board.db.
@@ -36,11 +32,9 @@ int hold(const std::filesystem::path &db) {
 
 class Wire : public ServedBoardTest {};
 
-// An idle client leaves the board, saved, to commands and finds its bits in
-// flight; SRST alone leaves the TAP be; it goes on from where JTAG_Reset left
-// the TAP with its own TCK level ("6": no edge, TCK high).  While a command
-// holds the board no answer comes; after a second the server says once who
-// holds it; SIGTERM ends it at once even so.
+// An idle client leaves the board, saved, to commands, keeps its bits in flight
+// and its TCK level ("6": no edge); SRST leaves the TAP be.  While a command
+// holds the board no answer comes, the holder named once; SIGTERM still ends it.
 TEST_F(Wire, IdleClientLeavesTheBoardToCommands) {
   fresh();
   serve();
@@ -74,10 +68,9 @@ TEST_F(Wire, IdleClientLeavesTheBoardToCommands) {
                              " is busy (held by process " + std::to_string(::getpid()) + "); waiting up to 30 s\n");
 }
 
-// However a session ends the board keeps what its bits did and the next
-// client is served; a client dropped costs a line: one that sent a stray
-// byte (answered up to it), or flooded TDO reads, read nothing and waited 5
-// s; SIGTERM amid a flood of TCKs ends the server at once.
+// However a session ends the board keeps its bits and the next client is
+// served; a stray byte (answered up to it) or 5 s of unread answers drop the
+// client with a line; SIGTERM amid a flood of TCKs ends the server at once.
 TEST_F(Wire, EverySessionEndSavesTheBoard) {
   const std::string dropped = "jtag-sim serve: dropped a client that ";
   for (const auto &[end, err] : std::vector<std::pair<std::string, std::string>>{
@@ -112,10 +105,9 @@ TEST_F(Wire, EverySessionEndSavesTheBoard) {
   }
 }
 
-// rbb: refuses a bad value, no place for the TAP record, a record that is a
-// planted link or no record (left as it is); a command ends once the server
-// acted on all it sent; the record keeps the TAP state and TMS level between
-// runs, per server, 64 records at most.
+// rbb: refuses a bad value, no place for the TAP record, a planted link or
+// no record (left as it is); a command ends once the server acted on all it
+// sent; the record keeps TAP and TMS between runs, 64 records at most.
 TEST_F(Wire, TapRecordsKeepTheTapBetweenRuns) {
   const auto records = path("state/jtagbox/tap-records"), record = records / "rbb-127.0.0.1-3335";
   std::filesystem::create_directories(records);
