@@ -6,6 +6,7 @@
 // otherwise.
 #include <fcntl.h>
 #include <poll.h>
+#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -67,22 +68,39 @@ std::string read_line(int fd, std::chrono::steady_clock::time_point deadline) {
 
 // Starts bin/<args[0]> with `args` on the context's board and reads the
 // ports it prints, one a line, into `ports` (0 for a line that is not
-// there within 30 s).  Returns its pid, -1 when it could not be started.
+// there within 30 s).  posix_spawn starts it with this program's
+// environment and the board's JTAG_PLATFORM, its standard output into a
+// pipe and SIGPIPE back to its default (the frame ignores it here), as a
+// user starts a server.  Returns its pid, -1 when it could not be started.
 pid_t start_serving(const Context &ctx, std::vector<std::string> args, std::initializer_list<int *> ports) {
   const std::string program = (ctx.bin / args.front()).string();
   std::vector<char *> argv;
   argv.reserve(args.size() + 1);
   for (std::string &a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
+  std::string platform = "JTAG_PLATFORM=" + ctx.env.at("JTAG_PLATFORM");
+  std::vector<char *> envp{platform.data()};
+  for (char **e = environ; *e; ++e)
+    if (std::strncmp(*e, "JTAG_PLATFORM=", 14) != 0) envp.push_back(*e);
+  envp.push_back(nullptr);
   int out_pipe[2];
   if (::pipe(out_pipe) != 0) return -1;
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    become_child_writing_to(out_pipe);
-    ::setenv("JTAG_PLATFORM", ctx.env.at("JTAG_PLATFORM").c_str(), 1);
-    ::execv(program.c_str(), argv.data());
-    _exit(127);
-  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
+  posix_spawn_file_actions_addclose(&actions, out_pipe[0]);
+  posix_spawn_file_actions_addclose(&actions, out_pipe[1]);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t pipe_signal;
+  sigemptyset(&pipe_signal);
+  sigaddset(&pipe_signal, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attributes, &pipe_signal);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+  pid_t pid = -1;
+  if (::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data()) != 0) pid = -1;
+  posix_spawnattr_destroy(&attributes);
+  posix_spawn_file_actions_destroy(&actions);
   ::close(out_pipe[1]);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   for (int *port : ports) {

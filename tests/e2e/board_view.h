@@ -1,7 +1,7 @@
 // What the end-to-end tables expect and read back: the trace lines of the
-// platform operations, the board as `jtag-sim get`, `show` and `chain` give it, the
-// one-case-one-board routine of the command tables, and the fixture of the
-// cases that run their own `jtag-sim serve`.
+// platform operations, the board as `jtag-sim get`, `show` and `chain` give
+// it, the one-case-one-board routine of the command tables, and the fixture
+// of the cases that serve a board of their own.
 #ifndef JTAGBOX_TESTS_E2E_BOARD_VIEW_H
 #define JTAGBOX_TESTS_E2E_BOARD_VIEW_H
 
@@ -39,7 +39,7 @@ inline Lines dr_op(const std::string &value, int bits, int wait = 0) {
 }
 inline Lines clocks_op(int n) { return Lines(size_t(n), "cycle_tclk"); }
 
-// The line of `show` that starts with `prefix`, or "" when there is none.
+// The line of `show` that starts with `prefix`, or "".
 inline std::string line_starting(const std::string &show, const std::string &prefix) {
   for (const std::string &line : split_lines(show))
     if (line.rfind(prefix, 0) == 0) return line;
@@ -55,11 +55,10 @@ struct CommandCase {
   std::string err = "";
 };
 
-// A run on a fresh board seeded with `jtag-sim set SEED...`, and what it
-// must leave: its status, output and error exactly, its trace when given,
-// and each probe of `after`: "tap DEVICE", "chain KEY", "get KEY" (the
-// value `jtag-sim get` prints, without the line end), "file NAME", "mode
-// NAME" (octal permission bits) or "line START" (that line of `show`).
+// A run on a fresh board seeded with `jtag-sim set SEED...`: its status,
+// output and error exactly, its trace when given, and each probe of
+// `after`: "tap DEVICE", "chain KEY", "get KEY" (without the line end),
+// "file NAME", "mode NAME" (octal permission bits) or "line START" (of `show`).
 struct Scenario {
   Lines seed, args;
   std::string out;
@@ -71,18 +70,12 @@ struct Scenario {
 
 class FreshBoardTest : public BoardTest {
  protected:
-  // Powers the board up afresh and forgets the trace.
-  void fresh() {
+  void fresh() {  // the board powered up afresh, the trace forgotten
     sim({"reset"});
     clear_trace();
   }
   std::string show() { return sim({"show"}); }
-  // One key's value as `jtag-sim get` prints it, without the line end.
-  std::string get(const std::string &key) {
-    std::string value = sim({"get", key});
-    if (!value.empty()) value.pop_back();
-    return value;
-  }
+  std::string get(const std::string &key) { return chomp(sim({"get", key})); }
   // A device's TAP state and instruction, e.g. "Run-Test/Idle, IR 0x3d".
   std::string tap(const std::string &device) {
     const Lines v = split_lines(sim({"get", device + ".tap", device + ".ir"}));
@@ -94,12 +87,7 @@ class FreshBoardTest : public BoardTest {
   bool board_shows(const std::string &text) { return show().find(text) != std::string::npos; }
   std::string file(const std::string &name) { return read_file(path(name)); }
   bool exists(const std::string &name) { return std::filesystem::exists(path(name)); }
-  // A scan chain's contents as `jtag-sim chain` prints them, without the line end.
-  std::string chain(const std::string &key) {
-    std::string hex = sim({"chain", key});
-    if (!hex.empty()) hex.pop_back();
-    return hex;
-  }
+  std::string chain(const std::string &key) { return chomp(sim({"chain", key})); }
 
   std::string probe(const std::string &what) {
     const std::string kind = what.substr(0, what.find(' ')), name = what.substr(kind.size() + 1);
@@ -127,18 +115,22 @@ class FreshBoardTest : public BoardTest {
       for (const auto &[what, value] : s.after) EXPECT_EQ(probe(what), value) << label << ": " << what;
     }
   }
-
   // Each case on a fresh board: exactly its status, output, error and trace.
   void check(const std::string &command, const std::vector<CommandCase> &cases) {
     std::vector<Scenario> scenarios;
     for (const CommandCase &c : cases) scenarios.push_back({{}, c.args, c.out, {}, c.status, c.err, c.trace});
     play(command, scenarios);
   }
+
+ private:
+  static std::string chomp(std::string s) {
+    if (!s.empty()) s.pop_back();
+    return s;
+  }
 };
 
-// The cases that test `jtag-sim serve` itself, each with its own server on
-// its own board.  They run once, with the sim backend: another backend's run
-// has nothing to add (tests/CMakeLists.txt leaves them out of it).
+// The cases that each serve a board of their own: the sim backend only
+// (tests/CMakeLists.txt leaves them out of the other backends' runs).
 class ServedBoardTest : public FreshBoardTest {
  protected:
   void SetUp() override {
@@ -149,8 +141,11 @@ class ServedBoardTest : public FreshBoardTest {
     stop();
     FreshBoardTest::TearDown();
   }
-  // jtag-sim serve --port 0 on this test's board, its standard error to serve.err.
-  void serve() { ASSERT_NE(port_ = serving_.start(env_["JTAG_PLATFORM"], path("serve.err")), 0) << "no port"; }
+  // `jtag-sim serve --port 0`, or the server `args` (argv[0] an installed
+  // program), on this test's board, its standard error to serve.err.
+  void serve(const Lines &args = {"jtag-sim", "serve", "--port", "0"}) {
+    ASSERT_NE(port_ = serving_.start_program(args[0], args, env_["JTAG_PLATFORM"], path("serve.err")), 0) << "no port";
+  }
   int stop() { return serving_.stop(); }  // SIGTERM; the exit status, -1 when none runs
   std::string serve_err() const { return read_file(path("serve.err")); }
   std::string wire() const { return "rbb:127.0.0.1:" + std::to_string(port_); }

@@ -1,7 +1,6 @@
-// The tools nobody here wrote that check what the recorders write and what
-// jtag-detect finds: sigrok-cli's JTAG decoder and OpenOCD.  On a developer's
-// machine without them a test says so and is skipped; in CI (CI=true) a
-// missing tool fails the test, so the checks can never pass by not running.
+// The tools nobody here wrote that check what jtagbox does: sigrok-cli's
+// JTAG decoder and OpenOCD.  Missing, a case is skipped, and fails in CI
+// (CI=true), so that no check passes by not running.
 #ifndef JTAGBOX_TESTS_E2E_PEER_TOOLS_H
 #define JTAGBOX_TESTS_E2E_PEER_TOOLS_H
 
@@ -9,9 +8,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <string>
-#include <vector>
 
 #include "support/e2e.h"
 
@@ -20,10 +17,7 @@ namespace e2e {
 inline const char *const kSigrokCli = "/usr/bin/sigrok-cli";
 inline const char *const kOpenOcd = "/usr/bin/openocd";
 
-inline bool in_ci() {
-  const char *ci = std::getenv("CI");
-  return ci != nullptr && std::strcmp(ci, "true") == 0;
-}
+inline bool in_ci() { return std::getenv("CI") != nullptr && std::string(std::getenv("CI")) == "true"; }
 
 #define JTAGBOX_NEED_PEER(path)                                                                       \
   do {                                                                                                \

@@ -20,13 +20,12 @@ std::string backend() {
   return b != nullptr && *b != '\0' ? b : "sim";
 }
 
-bool over_wire() { return backend() == "rbb" || backend() == "xvc" || backend() == "xvcpeer" || over_probe(); }
+bool over_wire() { return backend() != "sim"; }
 bool over_probe() { return backend() == "ftdi"; }
+bool backend_has_trst() { return backend() != "xvc" && backend() != "xvcpeer"; }
 
 // The JTAG_PLATFORM scheme of a wire backend.
 static std::string wire_scheme() { return backend() == "xvcpeer" ? "xvc" : backend(); }
-
-bool backend_has_trst() { return backend() != "xvc" && backend() != "xvcpeer"; }
 
 fs::path bin(const std::string &name) {
   const char *p = std::getenv("JTAGBOX_PREFIX");
@@ -57,27 +56,26 @@ std::vector<std::string> split_lines(const std::string &text) {
 }
 
 void BoardTest::SetUp() {
-  ASSERT_TRUE(backend() == "sim" || over_wire())
-      << "JTAGBOX_E2E_BACKEND=" << backend() << " names no backend this suite can reach (sim, rbb, xvc, xvcpeer, ftdi)";
+  const std::string b = backend();
+  ASSERT_TRUE(b == "sim" || b == "rbb" || b == "xvc" || b == "xvcpeer" || b == "ftdi")
+      << "JTAGBOX_E2E_BACKEND=" << b << " names no backend this suite can reach (sim, rbb, xvc, xvcpeer, ftdi)";
   char tmpl[] = "/tmp/jtagbox-e2e-XXXXXX";
   ASSERT_NE(::mkdtemp(tmpl), nullptr);
   dir_ = tmpl;
   env_["JTAG_PLATFORM"] = "sim:" + (dir_ / "board").string();
   env_["JTAG_TRACE"] = (dir_ / "trace").string();
   env_["XDG_STATE_HOME"] = (dir_ / "state").string();
-  if (backend() == "rbb" || backend() == "xvcpeer" || over_probe()) {
+  if (b == "xvc") {
+    ASSERT_NE(server_.start_program("jtag-serve", {"jtag-serve", "--xvc", "0"}, env_["JTAG_PLATFORM"]), 0)
+        << "jtag-serve printed no port";
+  } else if (b != "sim") {
     ASSERT_NE(server_.start(env_["JTAG_PLATFORM"]), 0) << "jtag-sim serve printed no port";
   }
-  if (backend() == "xvcpeer") {
-    // Vectors of 4 KiB: long scans go out in many shift: requests.
+  if (b == "xvcpeer") {  // vectors of 4 KiB: long scans go out in many shift: requests
     xvc_peer_ = std::make_unique<XvcPeer>(server_.port(), 4096);
     ASSERT_NE(xvc_peer_->port(), 0) << "the test XVC server is not listening";
   }
-  if (backend() == "xvc") {
-    ASSERT_NE(server_.start_program("jtag-serve", {"jtag-serve", "--xvc", "0"}, env_["JTAG_PLATFORM"]), 0)
-        << "jtag-serve printed no port";
-  }
-  if (over_probe()) {
+  if (b == "ftdi") {
     ASSERT_TRUE(probe_.start({"--rbb", "127.0.0.1:" + std::to_string(server_.port()), "--serial", kProbeSerial,
                               "--trst-pin", std::to_string(kProbeTrstPin)}))
         << "ftdi-emulator --daemon did not print UMOCKDEV_DIR and READY";

@@ -1,5 +1,5 @@
-// End-to-end test support: run the installed command links against a fresh
-// simulated board in a temporary directory and look at everything they did.
+// End-to-end test support: the installed command links run against a fresh
+// simulated board in a temporary directory, and everything they did.
 #ifndef JTAGBOX_TESTS_SUPPORT_E2E_H
 #define JTAGBOX_TESTS_SUPPORT_E2E_H
 
@@ -18,26 +18,18 @@
 
 namespace e2e {
 
-// The backend the commands reach each test's board through, by name:
-// JTAGBOX_E2E_BACKEND, "sim" when unset.  "sim": the simulated board in the
-// commands' own process (JTAG_PLATFORM=sim:DIR); "rbb": the same board
-// served by `jtag-sim serve` and reached over remote_bitbang; "xvc": the
-// same board served by `jtag-serve --xvc` and reached over XVC.
+// The backend the commands reach each test's board through: JTAGBOX_E2E_BACKEND,
+// "sim" when unset.  sim: the board in the commands' own process; rbb: served by
+// `jtag-sim serve`; xvc: served by `jtag-serve --xvc`; xvcpeer: `jtag-sim serve`
+// behind the tests' own XVC server; ftdi: `jtag-sim serve` behind an emulated probe.
 std::string backend();
-// "xvcpeer": the same board served by `jtag-sim serve`, behind the tests'
-// own XVC server (support/xvc_peer.h), reached with JTAG_PLATFORM=xvc.
-// "ftdi": the same board served by `jtag-sim serve`, behind an emulated FTDI
-// probe (support/emulated_probe.h) reached with JTAG_PLATFORM=ftdi.
-bool over_wire();   // "rbb", "xvc" or "ftdi": the commands do not hold the board
-bool over_probe();  // "ftdi"
-// Whether the backend drives a TRST line (XVC carries none).
-bool backend_has_trst();
+bool over_wire();         // any but sim: the commands do not hold the board
+bool over_probe();        // ftdi
+bool backend_has_trst();  // XVC carries no TRST line
 
-// For a case that needs the simulated board in the commands' own process
-// (scan-mode selection, FPGA registers, the scan-dump accelerator, faults,
-// the board's file), or that serves its own board: such cases are left out
-// of every other backend's run by name (tests/CMakeLists.txt,
-// e2e_sim_only), so meeting one there is a mistake in that list.
+// For a case that needs the board in the commands' own process, or serves
+// its own: tests/CMakeLists.txt (e2e_sim_only) leaves it out of every other
+// backend's run, so meeting one there is a mistake in that list.
 #define JTAGBOX_SIM_ONLY()                                                                                         \
   do {                                                                                                             \
     if (e2e::backend() != "sim")                                                                                   \
@@ -56,27 +48,25 @@ mode_t file_mode(const std::filesystem::path &path);  // permission bits
 std::vector<std::string> split_lines(const std::string &text);
 
 // Each test gets its own directory (the working directory of every run, with
-// a strict umask), its own board (JTAG_PLATFORM=sim:<dir>/board), its own
-// state home and trace file; over the wire, its own `jtag-sim serve`.
+// a strict umask), board (JTAG_PLATFORM=sim:<dir>/board), state home and
+// trace file; over a wire, its own servers.
 class BoardTest : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
 
-  // Runs bin(command) with argv[0] = its full path.
+  // bin(command) with argv[0] its full path.
   Result run(const std::string &command, const std::vector<std::string> &args = {});
   // The same with standard output going to `file` (Result::out stays empty).
   Result run_to(const std::filesystem::path &file, const std::string &command, const std::vector<std::string> &args);
-  // Runs `program` with the given argv[0]; `env` adds or overrides variables
-  // (an empty value removes one).  A run still going after 120 s is ended
-  // by SIGALRM (status 142).
+  // `program` with argv[0]; `env` adds or overrides variables (an empty value
+  // removes one).  A run still going after 120 s ends by SIGALRM (status 142).
   Result exec(const std::filesystem::path &program, const std::string &argv0, const std::vector<std::string> &args,
               const std::map<std::string, std::string> &env = {});
-  // jtag-sim with arguments; fails the test if it does not exit 0.
+  // jtag-sim with arguments; fails the test unless it exits 0.
   std::string sim(const std::vector<std::string> &args);
 
-  // The trace lines written since the last clear_trace().
-  std::vector<std::string> trace();
+  std::vector<std::string> trace();  // the trace lines since the last clear_trace()
   void clear_trace();
 
   std::filesystem::path path(const std::string &name) const { return dir_ / name; }
@@ -84,15 +74,12 @@ class BoardTest : public ::testing::Test {
 
  private:
   // The board changed behind the adapter's back (jtag-sim reset or set):
-  // bring the wire backend's record of TAP state and lines in step.
+  // the wire backend's record of TAP state and lines is brought in step.
   void sync_wire_record();
+  int wire_port() const;  // the port JTAG_PLATFORM names over a wire
 
   std::filesystem::path dir_;
   std::filesystem::path stdout_file_;  // set only within run_to
-  // The port JTAG_PLATFORM names over a wire: the server's, or the test
-  // XVC server's in front of it.
-  int wire_port() const;
-
   ServeProcess server_;
   EmulatedProbe probe_;
   std::unique_ptr<XvcPeer> xvc_peer_;

@@ -1,8 +1,6 @@
 // Test support for the FTDI backend: an emulated FT2232H probe
-// (`ftdi-emulator --daemon`, tests/ftdi_emulator) in a child process,
-// whose TAP is a board served over remote_bitbang.  Its clients find it
-// through umockdev: they run with LD_PRELOAD=libumockdev-preload.so and the
-// UMOCKDEV_DIR it printed.
+// (`ftdi-emulator --daemon`, tests/ftdi_emulator) whose TAP is a board
+// served over remote_bitbang.  Its clients find it through umockdev.
 #ifndef JTAGBOX_TESTS_SUPPORT_EMULATED_PROBE_H
 #define JTAGBOX_TESTS_SUPPORT_EMULATED_PROBE_H
 
@@ -18,13 +16,8 @@ namespace e2e {
 
 using namespace std::chrono_literals;
 
-// The emulator program: $JTAGBOX_FTDI_EMULATOR, else the one this build made.
-std::filesystem::path ftdi_emulator_program();
-
-// The serial the tests give the emulated probe.
-inline constexpr const char *kProbeSerial = "JTAGBOX0";
-// The pin of its TRST line (ADBUS4).
-inline constexpr unsigned kProbeTrstPin = 4;
+inline constexpr const char *kProbeSerial = "JTAGBOX0";  // the serial the tests give it
+inline constexpr unsigned kProbeTrstPin = 4;             // its TRST line: ADBUS4
 
 class EmulatedProbe {
  public:
@@ -33,9 +26,9 @@ class EmulatedProbe {
   EmulatedProbe(const EmulatedProbe &) = delete;
   EmulatedProbe &operator=(const EmulatedProbe &) = delete;
 
-  // Starts `ftdi-emulator --daemon ARGS...`, its standard error to
-  // `err_file` (empty: the test's own).  False when it has not printed
-  // UMOCKDEV_DIR=... and READY within 30 s.
+  // `ftdi-emulator --daemon ARGS...` ($JTAGBOX_FTDI_EMULATOR, else this
+  // build's), its standard error to `err_file` (empty: the test's own).
+  // False when it has not printed UMOCKDEV_DIR=... and READY within 30 s.
   bool start(const std::vector<std::string> &args, const std::filesystem::path &err_file = {});
   // SIGTERM, then its exit status, or -1 when none runs; one still there
   // after `limit` fails the test and is killed.
@@ -43,9 +36,8 @@ class EmulatedProbe {
   // Pulls the emulated chips out (SIGUSR1): the clients' transfers end
   // with ENODEV, as when a probe's cable is pulled.  False when none runs.
   bool unplug();
-  // The variables a client of the probe needs.
+  // The variables a client of the probe needs (umockdev's preload first).
   std::map<std::string, std::string> client_environment() const;
-  bool running() const { return pid_ > 0; }
 
  private:
   pid_t pid_ = -1;

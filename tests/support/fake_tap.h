@@ -1,16 +1,15 @@
-// A fake line driver for tests: one TAP written from IEEE 1149.1 (its own
-// sixteen-state table, not the platform's), with an instruction register
-// that captures 01, IDCODE (selected in Test-Logic-Reset and by its
-// instruction) and BYPASS (all ones, and every instruction it does not
-// know).  The TAP outlives the drivers opened on it, as a board outlives a
+// A fake line driver for tests on one TAP written from IEEE 1149.1 (its
+// own state table, not the platform's): the IR captures 01; IDCODE is
+// selected in Test-Logic-Reset and by its instruction, BYPASS by any
+// other.  The TAP outlives the drivers opened on it, as a board outlives a
 // run; a driver can be told that its wire is gone.
 #ifndef JTAGBOX_TESTS_SUPPORT_FAKE_TAP_H
 #define JTAGBOX_TESTS_SUPPORT_FAKE_TAP_H
 
 #include <cstdint>
-#include <memory>
 
 #include "base/bits.h"
+#include "base/error.h"
 #include "base/tap_state.h"
 #include "driver/line_driver.h"
 
@@ -25,19 +24,15 @@ struct TapModel {
 
 class FakeTap {
  public:
-  explicit FakeTap(TapModel model = {});
+  explicit FakeTap(TapModel model = {}) : model_(model), instruction_(model.idcode_instruction), ir_(model.ir_length) {}
 
   // One TCK: TDO as presented before the rising edge, then the edge.
   // While TRST is asserted the TAP stays in Test-Logic-Reset.
   bool clock(bool tms, bool tdi);
   void set_trst(bool asserted);
   jtag::TapState state() const { return state_; }
-  uint64_t instruction() const { return instruction_; }
-  const TapModel &model() const { return model_; }
 
  private:
-  bool bypassed() const { return instruction_ != model_.idcode_instruction; }
-
   TapModel model_;
   jtag::TapState state_ = jtag::TapState::TestLogicReset;
   bool trst_ = false;
@@ -45,32 +40,43 @@ class FakeTap {
   jtag::BitVector ir_, dr_;
 };
 
-// A LineDriver on a FakeTap.  Counts what it is asked to do; once the wire
-// is gone every TCK and the end of the run throw PlatformError.
+// A LineDriver on a FakeTap (`with_trst`: the adapter has a TRST line),
+// counting its TCKs; once the wire is cut every TCK, TRST change and the
+// end of the run throw PlatformError.
 class FakeLineDriver final : public jtag::LineDriver {
  public:
-  // `with_trst`: the adapter has a TRST line.
   explicit FakeLineDriver(FakeTap &tap, bool with_trst = true) : tap_(tap), with_trst_(with_trst) {}
 
-  bool clock(bool tms, bool tdi) override;
-  void finish() override;
+  bool clock(bool tms, bool tdi) override {
+    check_wire();
+    ++clocks_;
+    last_tms_ = tms;
+    last_tdi_ = tdi;
+    return tap_.clock(tms, tdi);
+  }
+  void finish() override { check_wire(); }
   bool has_trst() const override { return with_trst_; }
-  void set_trst(bool asserted) override;
+  void set_trst(bool asserted) override {
+    if (!with_trst_) return LineDriver::set_trst(asserted);
+    check_wire();
+    tap_.set_trst(asserted);
+  }
 
   void cut_wire() { gone_ = true; }
   uint64_t clocks() const { return clocks_; }
-  // The levels of the last TCK.
-  bool last_tms() const { return last_tms_; }
+  bool last_tms() const { return last_tms_; }  // the levels of the last TCK
   bool last_tdi() const { return last_tdi_; }
-  int finishes() const { return finishes_; }
 
  private:
+  void check_wire() const {
+    if (gone_) throw jtag::PlatformError("the fake wire is gone");
+  }
+
   FakeTap &tap_;
   bool with_trst_;
   bool gone_ = false;
   uint64_t clocks_ = 0;
   bool last_tms_ = true, last_tdi_ = true;
-  int finishes_ = 0;
 };
 
 }  // namespace fake

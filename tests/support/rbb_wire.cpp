@@ -2,8 +2,8 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,17 +23,48 @@ int ms_left(Clock::time_point deadline) {
   return left > 0 ? int(left) : 0;
 }
 
-// The first line the child writes on `fd`, waiting 30 s at most.
-std::string first_line(int fd) {
-  const auto deadline = Clock::now() + 30s;
-  std::string line;
-  char c = 0;
-  pollfd p{fd, POLLIN, 0};
-  while (::poll(&p, 1, ms_left(deadline)) > 0 && ::read(fd, &c, 1) == 1 && c != '\n') line.push_back(c);
-  return line;
+sockaddr_in loopback(int port) {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(uint16_t(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return a;
 }
 
 }  // namespace
+
+int listen_loopback(int &port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a = loopback(0);
+  socklen_t len = sizeof a;
+  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || ::listen(fd, 4) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) != 0) {
+    if (fd >= 0) ::close(fd);
+    return -1;
+  }
+  port = ntohs(a.sin_port);
+  return fd;
+}
+
+int connect_loopback(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const sockaddr_in a = loopback(port);
+  const int one = 1;  // the tests' servers forward small requests at once
+  if (fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr *>(&a), sizeof a) == 0 &&
+      ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) == 0)
+    return fd;
+  if (fd >= 0) ::close(fd);
+  return -1;
+}
+
+std::string rbb_clocks(const std::string &tms, bool tdi) {
+  std::string bytes;
+  for (const char t : tms) {
+    const char low = char('0' + (t == '1' ? 2 : 0) + (tdi ? 1 : 0));
+    bytes += {low, char(low + 4)};
+  }
+  return bytes;
+}
 
 int ServeProcess::start(const std::string &platform, const std::filesystem::path &err_file,
                         const std::vector<std::string> &extra) {
@@ -43,42 +74,25 @@ int ServeProcess::start(const std::string &platform, const std::filesystem::path
 }
 
 int ServeProcess::start_program(const std::string &program, const std::vector<std::string> &args,
-                                const std::string &platform, const std::filesystem::path &err_file, int more_lines) {
-  return start_program(program, args, std::map<std::string, std::string>{{"JTAG_PLATFORM", platform}}, err_file,
-                       more_lines);
-}
-
-int ServeProcess::start_program(const std::string &program, const std::vector<std::string> &args,
                                 const std::map<std::string, std::string> &env, const std::filesystem::path &err_file,
                                 int more_lines) {
   int out = -1;
   pid_ = start_child(bin(program), args, env, err_file, out);
   if (pid_ <= 0) return 0;
-  const std::string line = first_line(out);
+  const auto deadline = Clock::now() + 30s;
+  std::string line;
+  port_ = read_line(out, deadline, line) ? std::atoi(line.c_str()) : 0;
   more_ports_.clear();
-  for (int i = 0; i < more_lines; ++i) {
-    const std::string more = first_line(out);
-    more_ports_.push_back(more.empty() ? 0 : std::atoi(more.c_str()));
-  }
+  for (int i = 0; i < more_lines; ++i)
+    more_ports_.push_back(read_line(out, deadline, line) ? std::atoi(line.c_str()) : 0);
   ::close(out);
-  port_ = line.empty() ? 0 : std::atoi(line.c_str());
   return port_;
 }
 
 int ServeProcess::stop(std::chrono::milliseconds limit) {
-  if (pid_ <= 0) return -1;
-  const int status = stop_child(pid_, limit, "the server");
+  const int status = pid_ > 0 ? stop_child(pid_, limit, "the server") : -1;
   pid_ = -1;
   return status;
-}
-
-RawClient::RawClient(int port) {
-  fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(uint16_t(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (fd_ >= 0 && ::connect(fd_, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) close();
 }
 
 std::string RawClient::read(std::size_t count, std::chrono::milliseconds limit) {
@@ -104,8 +118,7 @@ std::size_t RawClient::flood(const std::string &unit, std::size_t total, std::ch
   const auto deadline = Clock::now() + limit;
   std::size_t sent = 0;
   pollfd p{fd_, POLLOUT, 0};
-  while (sent<total && ::poll(&p, 1, ms_left(deadline))> 0) {
-    if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) break;
+  while (sent<total && ::poll(&p, 1, ms_left(deadline))> 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)) == 0) {
     const std::size_t at = sent % unit.size();
     const ssize_t n =
         ::send(fd_, unit.data() + at, std::min(unit.size() - at, total - sent), MSG_DONTWAIT | MSG_NOSIGNAL);

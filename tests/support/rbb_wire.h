@@ -1,5 +1,5 @@
-// Test support for the board on the wire: `jtag-sim serve` in a child
-// process, and a raw client that speaks remote_bitbang by hand.
+// Test support for the board on the wire: a server (`jtag-sim serve`,
+// `jtag-serve`) in a child process, a raw TCP client, loopback sockets.
 #ifndef JTAGBOX_TESTS_SUPPORT_RBB_WIRE_H
 #define JTAGBOX_TESTS_SUPPORT_RBB_WIRE_H
 
@@ -17,7 +17,14 @@ namespace e2e {
 
 using namespace std::chrono_literals;
 
-// `jtag-sim serve --port 0` in a child process; stopped when this goes.
+int listen_loopback(int &port);  // a socket listening on a free port of 127.0.0.1, or -1
+int connect_loopback(int port);  // a connection to 127.0.0.1:port, or -1
+// remote_bitbang bytes of a TCK per character of `tms`: TCK low with TMS and TDI, then high.
+std::string rbb_clocks(const std::string &tms, bool tdi = false);
+
+// A server in a child process, stopped when this goes.  Each start gives
+// the port the server printed (0 when none within 30 s), its standard error
+// to `err_file` (empty: the test's own).
 class ServeProcess {
  public:
   ServeProcess() = default;
@@ -25,25 +32,21 @@ class ServeProcess {
   ServeProcess(const ServeProcess &) = delete;
   ServeProcess &operator=(const ServeProcess &) = delete;
 
-  // Serves the board that `platform` (a JTAG_PLATFORM value) names, its
-  // standard error to `err_file` (empty: the test's own).  Returns the port
-  // it printed, 0 when it printed none within 30 s.  `extra` follows
-  // `serve --port 0` on its command line.
+  // `jtag-sim serve --port 0 EXTRA...` of the board `platform` (a JTAG_PLATFORM value).
   int start(const std::string &platform, const std::filesystem::path &err_file = {},
             const std::vector<std::string> &extra = {});
-  // The same with any installed server program and its arguments (`args`
-  // starts with argv[0]), e.g. {"jtag-serve", "--xvc", "0"}.  Returns the
-  // port of the first line; the lines after it stay in `more_lines`.
+  // Any installed server, `args` from argv[0]; the ports of `more_lines`
+  // lines after the first go to more_ports().
   int start_program(const std::string &program, const std::vector<std::string> &args, const std::string &platform,
-                    const std::filesystem::path &err_file = {}, int more_lines = 0);
-  // The same with variables of its own (JTAG_PLATFORM among them).
+                    const std::filesystem::path &err_file = {}, int more_lines = 0) {
+    return start_program(program, args, {{"JTAG_PLATFORM", platform}}, err_file, more_lines);
+  }
   int start_program(const std::string &program, const std::vector<std::string> &args,
                     const std::map<std::string, std::string> &env, const std::filesystem::path &err_file = {},
                     int more_lines = 0);
   const std::vector<int> &more_ports() const { return more_ports_; }
-  // SIGTERM, then its exit status (128 + signal when a signal ended it), or
-  // -1 when none runs.  One still there after `limit` fails the test and is
-  // killed.
+  // SIGTERM, then its exit status (128 + signal), -1 when none runs; one
+  // still there after `limit` fails the test and is killed.
   int stop(std::chrono::milliseconds limit = 10s);
   int port() const { return port_; }
 
@@ -53,11 +56,13 @@ class ServeProcess {
   std::vector<int> more_ports_;
 };
 
-// A TCP client of 127.0.0.1:port that sends and reads raw bytes.  Every
-// call is bounded in time.
+// A TCP client of 127.0.0.1:port sending and reading raw bytes, each call
+// bounded in time.
 class RawClient {
  public:
-  explicit RawClient(int port);  // connected() tells whether it is
+  explicit RawClient(int port) : fd_(connect_loopback(port)) {}
+  struct Adopt {};
+  RawClient(Adopt /*unused*/, int fd) : fd_(fd) {}  // a connection accepted
   ~RawClient() { close(); }
   RawClient(const RawClient &) = delete;
   RawClient &operator=(const RawClient &) = delete;
@@ -67,10 +72,9 @@ class RawClient {
   bool send(const std::string &bytes) { return flood(bytes, bytes.size(), 10s) == bytes.size(); }
   // `count` bytes, fewer when the server closed or `limit` went by.
   std::string read(std::size_t count, std::chrono::milliseconds limit = 10s);
-  // Everything until the server closes the connection (5 s at most).
-  std::string read_to_end();
-  // Sends `unit` again and again and never reads, until `total` bytes went
-  // out, the server closed, or `limit` went by.  Returns the bytes sent.
+  std::string read_to_end();  // until the server closes (5 s at most)
+  // `unit` again and again, reading nothing, until `total` bytes went out,
+  // the server closed or `limit` went by; the bytes sent.
   std::size_t flood(const std::string &unit, std::size_t total, std::chrono::milliseconds limit);
   void shutdown_writes() { ::shutdown(fd_, SHUT_WR); }  // the server reads an end of file
   void close();

@@ -1,8 +1,8 @@
 // A small XVC 1.0 server of the tests' own, written apart from src/: it
-// takes each shift request and forwards it TCK by TCK, as remote_bitbang
-// bytes, to a `jtag-sim serve` of the test's board, and answers the TDO it
-// read there.  It can also misbehave on purpose, so that the client's
-// handling of a bad server is seen from outside.
+// forwards each shift request TCK by TCK, as remote_bitbang bytes, to a
+// `jtag-sim serve` of the test's board and answers the TDO read there.  It
+// can misbehave on purpose, so that the client's handling of a bad server
+// is seen from outside.
 #ifndef JTAGBOX_TESTS_SUPPORT_XVC_PEER_H
 #define JTAGBOX_TESTS_SUPPORT_XVC_PEER_H
 
@@ -12,6 +12,8 @@
 #include <thread>
 
 namespace e2e {
+
+class RawClient;
 
 enum class PeerFault {
   None,
@@ -27,28 +29,25 @@ enum class PeerFault {
 class XvcPeer {
  public:
   // Listens on a free port of 127.0.0.1, forwarding to the remote_bitbang
-  // server on `rbb_port`; `vector_bytes` is what getinfo: offers.
+  // server on `rbb_port`; getinfo: offers `vector_bytes`.
   XvcPeer(int rbb_port, uint32_t vector_bytes, PeerFault fault = PeerFault::None);
-  ~XvcPeer();
+  ~XvcPeer() { stop(); }
   XvcPeer(const XvcPeer &) = delete;
   XvcPeer &operator=(const XvcPeer &) = delete;
 
   int port() const { return port_; }
-  // The shift requests answered so far.
-  uint64_t shifts() const { return shifts_; }
+  uint64_t shifts() const { return shifts_; }  // shift requests answered so far
   void stop();
 
  private:
   void serve();
-  void serve_client(int fd);
-  bool forward(const std::string &tms, const std::string &tdi, uint32_t bits, std::string &tdo);
+  void serve_client(RawClient &client, RawClient &rbb);
 
   int rbb_port_;
   uint32_t vector_bytes_;
   PeerFault fault_;
+  int port_ = 0;  // before listener_, which sets it
   int listener_ = -1;
-  int port_ = 0;
-  int rbb_ = -1;
   std::atomic<bool> stop_{false};
   std::atomic<uint64_t> shifts_{0};
   std::thread thread_;
