@@ -9,14 +9,18 @@
 
 namespace e2e {
 
-bool EmulatedProbe::start(const std::vector<std::string> &args, const std::filesystem::path &err_file) {
-  std::vector<std::string> all = {"ftdi-emulator", "--daemon"};
-  all.insert(all.end(), args.begin(), args.end());
+std::filesystem::path ftdi_emulator_program() {
   const char *program = std::getenv("JTAGBOX_FTDI_EMULATOR");
 #ifdef JTAGBOX_FTDI_EMULATOR_PROGRAM
   if (program == nullptr || *program == '\0') program = JTAGBOX_FTDI_EMULATOR_PROGRAM;
 #endif
-  pid_ = start_child(program != nullptr && *program != '\0' ? program : "ftdi-emulator", all, {}, err_file, out_);
+  return program != nullptr && *program != '\0' ? program : "ftdi-emulator";
+}
+
+bool EmulatedProbe::start(const std::vector<std::string> &args, const std::filesystem::path &err_file) {
+  std::vector<std::string> all = {"ftdi-emulator", "--daemon"};
+  all.insert(all.end(), args.begin(), args.end());
+  pid_ = start_child(ftdi_emulator_program(), all, {}, err_file, out_);
   const auto deadline = std::chrono::steady_clock::now() + 30s;
   const std::string key = "UMOCKDEV_DIR=";
   for (std::string line; pid_ > 0 && read_line(out_, deadline, line);) {

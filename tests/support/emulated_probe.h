@@ -19,6 +19,9 @@ using namespace std::chrono_literals;
 inline constexpr const char *kProbeSerial = "JTAGBOX0";  // the serial the tests give it
 inline constexpr unsigned kProbeTrstPin = 4;             // its TRST line: ADBUS4
 
+// $JTAGBOX_FTDI_EMULATOR, else this build's ftdi-emulator.
+std::filesystem::path ftdi_emulator_program();
+
 class EmulatedProbe {
  public:
   EmulatedProbe() = default;
@@ -26,9 +29,8 @@ class EmulatedProbe {
   EmulatedProbe(const EmulatedProbe &) = delete;
   EmulatedProbe &operator=(const EmulatedProbe &) = delete;
 
-  // `ftdi-emulator --daemon ARGS...` ($JTAGBOX_FTDI_EMULATOR, else this
-  // build's), its standard error to `err_file` (empty: the test's own).
-  // False when it has not printed UMOCKDEV_DIR=... and READY within 30 s.
+  // `ftdi-emulator --daemon ARGS...` (ftdi_emulator_program()), its standard error to `err_file` (empty: the test's
+  // own). False when it has not printed UMOCKDEV_DIR=... and READY within 30 s.
   bool start(const std::vector<std::string> &args, const std::filesystem::path &err_file = {});
   // SIGTERM, then its exit status, or -1 when none runs; one still there
   // after `limit` fails the test and is killed.
