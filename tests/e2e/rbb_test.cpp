@@ -105,7 +105,7 @@ TEST_F(Wire, EverySessionEndSavesTheBoard) {
   }
 }
 
-// rbb: refuses a bad value, no place for the TAP record, a planted link or
+// rbb: refuses a bad value, connects to a bracketed IPv6 host, no place for the TAP record, a planted link or
 // no record (left as it is); a command ends once the server acted on all it
 // sent; the record keeps TAP and TMS between runs, 64 records at most.
 TEST_F(Wire, TapRecordsKeepTheTapBetweenRuns) {
@@ -116,6 +116,7 @@ TEST_F(Wire, TapRecordsKeepTheTapBetweenRuns) {
   const std::string bad = "the TAP record " + record.string() + " cannot be read";
   for (const auto &[platform, line] : std::vector<std::pair<std::string, std::string>>{
            {"rbb:127.0.0.1:0", "JTAG_PLATFORM=rbb:127.0.0.1:0 is not rbb:HOST:PORT with PORT 1..65535"},
+           {"rbb:[::1]:1", "remote_bitbang server ::1:1: cannot connect: Connection refused"},
            {"/", "neither XDG_STATE_HOME nor HOME is an absolute path: no place for the TAP record"},
            {"rbb:127.0.0.1:3335", bad + ": it is a symbolic link"},
            {"Nowhere", bad + "; remove it, then JTAG_Reset brings the TAP and the record in step"}}) {
