@@ -1,6 +1,5 @@
-// The programs beside the commands: --version, --help and an output that
-// cannot be written; the benchmark program found through PATH; jtag-detect
-// and the TAPs of each chain.
+// The programs beside the commands (--version, --help, an output that
+// cannot be written), and jtag-detect's TAPs of each chain.
 #include "board_view.h"
 
 namespace {
@@ -12,9 +11,9 @@ class Tools : public BoardTest {};
 // Standard output to a full disk, or to a pipe nobody reads, is one line
 // and status 1; the multi-call program under its own name does nothing.
 TEST_F(Tools, VersionHelpAndAnOutputThatCannotBeWritten) {
-  const std::string closed_pipe =  // argv[1:] with its standard output into a pipe whose reader is gone
-      "import "
-      "os,subprocess,sys\nr,w=os.pipe()\nos.close(r)\nsys.exit(subprocess.run(sys.argv[1:],stdout=w).returncode)";
+  const std::string closed_pipe =  // runs argv[1:] with standard output into a pipe whose reader is gone
+      "import os, subprocess, sys\nr, w = os.pipe()\nos.close(r)\n"
+      "sys.exit(subprocess.run(sys.argv[1:], stdout=w).returncode)";
   for (const std::string usage : {"jtag-sim COMMAND", "jtag-svf [-q] [--strict] [--tms-trst] FILE...", "jtag-detect",
                                   "jtagbox-bench [--bin DIR] [--quick] [NAME...]"}) {
     const std::string name = usage.substr(0, usage.find(' '));
@@ -33,23 +32,10 @@ TEST_F(Tools, VersionHelpAndAnOutputThatCannotBeWritten) {
   EXPECT_EQ(std::to_string(own.status) + own.out + own.err, "0");
 }
 
-// Started by name through PATH, the benchmark program finds the commands
-// beside its own file; a directory without them is one line.
-TEST_F(Tools, BenchFindsTheCommandsBesideIt) {
-  const std::filesystem::path bench = JTAGBOX_BENCH_PROGRAM;
-  const Result quick = exec("/bin/sh", "sh", {"-c", "jtagbox-bench --quick reset"},
-                            {{"PATH", bench.parent_path().string() + ":/usr/bin:/bin"}});
-  EXPECT_EQ(quick.status, 0) << quick.err;
-  EXPECT_EQ(quick.out.rfind("reset: 20 runs of JTAG_Reset, ", 0), 0u) << quick.out;
-  const Result none = exec(bench, "jtagbox-bench", {"--bin", "/nonexistent", "reset"});
-  EXPECT_EQ(std::to_string(none.status) + none.err.substr(0, none.err.find('\n')),
-            "1jtagbox-bench: no jtagbox in /nonexistent (give --bin DIR)");
-}
-
 class Detect : public FreshBoardTest {};
 
-// Each TAP from TDO on, with its IDCODE and IR length, and the chain left
-// in Test-Logic-Reset; a chain where no device answers is one line.
+// Each TAP from TDO on with its IDCODE and IR length, the chain left in
+// Test-Logic-Reset; a chain where no device answers is one line.
 TEST_F(Detect, ListsTheChainOfEachScanMode) {
   const std::string probe =
       over_probe() ? std::string("FTDI probe 0403:6010 ") + kProbeSerial + " channel A (FT2232H): TCK 1000 kHz\n" : "";
