@@ -1,155 +1,61 @@
-// The programs beside the commands as a user starts them: --help, --version
-// (the project's version) and standard output that cannot be written, the
-// same for every one; bad arguments, and the benchmark program finding the
-// commands when it is started by name through PATH.
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include "support/e2e.h"
+// The programs beside the commands (--version, --help, an output that
+// cannot be written), and jtag-detect's TAPs of each chain.
+#include "board_view.h"
 
 namespace {
 
-using e2e::bin;
-using e2e::BoardTest;
+using namespace e2e;
 
-const std::filesystem::path kBench = JTAGBOX_BENCH_PROGRAM;
+class Tools : public BoardTest {};
 
-class Tools : public BoardTest {
- protected:
-  // `line` run by /bin/sh with only the benchmark's directory and the
-  // system's in PATH, as a user types it.
-  e2e::Result shell(const std::string &line) {
-    const std::string path = kBench.parent_path().string() + ":/usr/bin:/bin";
-    return exec("/bin/sh", "sh", {"-c", line}, {{"PATH", path}});
+// Standard output to a full disk, or to a pipe nobody reads, is one line
+// and status 1; the multi-call program under its own name does nothing.
+TEST_F(Tools, VersionHelpAndAnOutputThatCannotBeWritten) {
+  const std::string closed_pipe =  // runs argv[1:] with standard output into a pipe whose reader is gone
+      "import os, subprocess, sys\nr, w = os.pipe()\nos.close(r)\n"
+      "sys.exit(subprocess.run(sys.argv[1:], stdout=w).returncode)";
+  for (const std::string usage : {"jtag-sim COMMAND", "jtag-svf [-q] [--strict] [--tms-trst] FILE...", "jtag-detect",
+                                  "jtagbox-bench [--bin DIR] [--quick] [NAME...]"}) {
+    const std::string name = usage.substr(0, usage.find(' '));
+    const Result version = exec(bin(name), name, {"--version"}), help = exec(bin(name), name, {"-h"});
+    EXPECT_EQ(std::to_string(version.status) + version.out + version.err,
+              "0" + name + " (jtagbox) " JTAGBOX_VERSION "\n");
+    EXPECT_EQ(std::to_string(help.status) + help.out.substr(0, help.out.find('\n') + 1) + help.err,
+              "0usage: " + usage + "\n");
+    const Result full = run_to("/dev/full", name, {"--help"});
+    EXPECT_EQ(std::to_string(full.status) + full.err,
+              "1" + name + ": cannot write standard output: No space left on device\n");
+    const Result gone = exec("/usr/bin/python3", "python3", {"-c", closed_pipe, bin(name).string(), "--version"});
+    EXPECT_EQ(std::to_string(gone.status) + gone.err, "1" + name + ": cannot write standard output: Broken pipe\n");
   }
-};
-
-// Every installed program beside the commands, and the first line of its
-// --help.
-struct Tool {
-  std::string name;
-  std::string usage;
-};
-const Tool kTools[] = {
-    {"jtag-sim", "usage: jtag-sim COMMAND"},
-    {"jtag-svf", "usage: jtag-svf [-q] [--strict] [--tms-trst] FILE..."},
-    {"jtag-detect", "usage: jtag-detect"},
-    {"jtagbox-bench", "usage: jtagbox-bench [--bin DIR] [--quick] [NAME...]"},
-};
-
-// `program` with standard output into a pipe whose reader is gone and
-// standard error into `err`.
-e2e::Result run_into_closed_pipe(const std::filesystem::path &program, const std::vector<std::string> &args,
-                                 const std::filesystem::path &err) {
-  int out[2];
-  if (::pipe(out) != 0) return {};
-  ::close(out[0]);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    const int fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    ::dup2(out[1], 1);
-    ::dup2(fd, 2);
-    std::vector<char *> argv{const_cast<char *>(program.c_str())};
-    for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-    argv.push_back(nullptr);
-    ::execv(program.c_str(), argv.data());
-    _exit(127);
-  }
-  ::close(out[1]);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  e2e::Result r;
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  r.err = e2e::read_file(err);
-  return r;
+  const Result own = exec(bin("jtagbox"), "jtagbox", {"--version"});
+  EXPECT_EQ(std::to_string(own.status) + own.out + own.err, "0");
 }
 
-TEST_F(Tools, EveryToolAnswersVersionAndHelp) {
-  for (const Tool &t : kTools) {
-    const auto version = exec(bin(t.name), t.name, {"--version"});
-    EXPECT_EQ(version.status, 0) << t.name;
-    EXPECT_EQ(version.out, t.name + " (jtagbox) " JTAGBOX_VERSION "\n");
-    EXPECT_EQ(version.err, "") << t.name;
-    for (const char *help_option : {"--help", "-h"}) {
-      const auto help = exec(bin(t.name), t.name, {help_option});
-      EXPECT_EQ(help.status, 0) << t.name << " " << help_option;
-      const auto lines = e2e::split_lines(help.out);
-      ASSERT_FALSE(lines.empty()) << t.name << " " << help_option;
-      EXPECT_EQ(lines[0], t.usage) << help_option;
-      EXPECT_EQ(help.err, "") << t.name << " " << help_option;
-    }
+class Detect : public FreshBoardTest {};
+
+// Each TAP from TDO on with its IDCODE and IR length, the chain left in
+// Test-Logic-Reset; a chain where no device answers is one line.
+TEST_F(Detect, ListsTheChainOfEachScanMode) {
+  const std::string probe =
+      over_probe() ? std::string("FTDI probe 0403:6010 ") + kProbeSerial + " channel A (FT2232H): TCK 1000 kHz\n" : "";
+  for (const auto &[mode, said] :
+       {std::pair<std::string, std::string>{
+            "0x02", probe + "TAP 0: IDCODE 0x3bc0e06b, IR length 8\nTAP 1: IDCODE 0x2bc0e06b, IR length 8\n"
+                            "TAP 2: IDCODE 0x1bc0e06b, IR length 8\nTAP 3: IDCODE 0x0bc0e06b, IR length 8\n"
+                            "4 TAPs (4 with IDCODE, 0 BYPASS only), IR 32 bits in all\n"},
+        {"0x87",
+         probe + "TAP 0: IDCODE 0x24a56093, IR length 6\n1 TAP (1 with IDCODE, 0 BYPASS only), IR 6 bits in all\n"},
+        {"0x06", "jtag-detect: TDO stuck at 1: no device answers\n"}}) {
+    fresh();
+    sim({"set", "scan_mode=" + mode, "cpu0.tap=Run-Test/Idle", "vnx2.tap=Run-Test/Idle"});
+    const Result r = exec(bin("jtag-detect"), "jtag-detect", {});
+    EXPECT_EQ(std::to_string(r.status) + r.out + r.err, (mode == "0x06" ? "1" : "0") + said);
+    EXPECT_EQ(tap(mode == "0x87" ? "vnx2" : "cpu0"),
+              mode == "0x06" ? "Run-Test/Idle, IR 0x02" : "Test-Logic-Reset, IR 0x02")
+        << mode;
   }
-  // Options after others are still seen where a tool takes several.
-  EXPECT_EQ(exec(bin("jtagbox-bench"), "jtagbox-bench", {"--quick", "-h"}).status, 0);
-  EXPECT_EQ(exec(bin("jtag-svf"), "jtag-svf", {"-q", "--version"}).out, "jtag-svf (jtagbox) " JTAGBOX_VERSION "\n");
-  // The benchmark program lists what NAME can be.
-  EXPECT_NE(exec(bin("jtagbox-bench"), "jtagbox-bench", {"--help"}).out.find(" reset"), std::string::npos);
-}
-
-// What a tool prints must get out: to a full disk, or into a pipe nobody
-// reads any more, it says so in one line and ends with status 1.
-TEST_F(Tools, StandardOutputThatCannotBeWrittenIsOneLineAndStatusOne) {
-  for (const Tool &t : kTools) {
-    for (const char *option : {"--version", "--help"}) {
-      const std::string label = t.name + " " + option;
-      const auto full = run_to("/dev/full", t.name, {option});
-      EXPECT_EQ(full.status, 1) << label;
-      EXPECT_EQ(full.err, t.name + ": cannot write standard output: No space left on device\n") << label;
-      const auto gone = run_into_closed_pipe(bin(t.name), {option}, path("err.txt"));
-      EXPECT_EQ(gone.status, 1) << label;
-      EXPECT_EQ(gone.err, t.name + ": cannot write standard output: Broken pipe\n") << label;
-    }
-  }
-}
-
-// The multi-call executable under a name that is no command does nothing,
-// whatever the arguments: --version and --help included.
-TEST_F(Tools, JtagboxUnderItsOwnNameStaysSilent) {
-  for (const char *option : {"--version", "--help"}) {
-    const auto r = exec(bin("jtagbox"), "jtagbox", {option});
-    EXPECT_EQ(r.status, 0) << option;
-    EXPECT_EQ(r.out, "") << option;
-    EXPECT_EQ(r.err, "") << option;
-  }
-}
-
-TEST_F(Tools, BenchStartedByNameFindsTheCommandsBesideIt) {
-  // By name, argv[0] has no directory: the commands are found beside the
-  // program's file all the same, whatever the working directory.
-  const auto help = shell("jtagbox-bench --help");
-  EXPECT_EQ(help.status, 0) << help.err;
-  const std::string expected = "(default: this program's directory, " + kBench.parent_path().string() + ")";
-  EXPECT_NE(help.out.find(expected), std::string::npos) << help.out;
-
-  const auto run = shell("jtagbox-bench --quick reset");
-  EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.out.rfind("reset: 20 runs of JTAG_Reset, ", 0), 0u) << run.out;
-  EXPECT_EQ(run.err, "");
-}
-
-TEST_F(Tools, BenchRefusesWhatItCannotRun) {
-  struct Case {
-    std::vector<std::string> args;
-    int status;
-    std::string first_err_line;
-  };
-  const Case cases[] = {
-      {{"no_such_benchmark"}, 2, "jtagbox-bench: no benchmark 'no_such_benchmark'"},
-      {{"--quick", "--frobnicate"}, 2, "jtagbox-bench: unknown option '--frobnicate'"},
-      {{"--bin"}, 2, "jtagbox-bench: --bin needs a directory"},
-      {{"--bin", ""}, 2, "jtagbox-bench: --bin needs a directory"},
-      {{"--bin", "/nonexistent", "reset"}, 1, "jtagbox-bench: no jtagbox in /nonexistent (give --bin DIR)"},
-  };
-  for (const Case &c : cases) {
-    const std::string label = ::testing::PrintToString(c.args);
-    const auto r = exec(kBench, "jtagbox-bench", c.args);
-    EXPECT_EQ(r.status, c.status) << label;
-    EXPECT_EQ(r.out, "") << label;
-    const auto lines = e2e::split_lines(r.err);
-    ASSERT_FALSE(lines.empty()) << label;
-    EXPECT_EQ(lines[0], c.first_err_line) << label;
-  }
+  EXPECT_EQ(exec(bin("jtag-detect"), "jtag-detect", {"x"}).status, 2);
 }
 
 }  // namespace
