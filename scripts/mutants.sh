@@ -184,7 +184,7 @@ plant_all() {
       fi
     fi
     git -C "$WORK/tree" checkout -q -- "$path"
-    line="| $n | \`$path\`: $(echo "$old" | cut -c1-60) | $result | $(($(date +%s) - started)) |"
+    line="| $n | \`$path\`: $(echo "$old" | cut -c1-60 | sed 's/|/\\|/g') | $result | $(($(date +%s) - started)) |"
     echo "$line" | tee -a "$report"
   done <"$WORK/faults.tsv"
   tested=$((killed + survived))
