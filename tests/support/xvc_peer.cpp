@@ -58,7 +58,11 @@ void XvcPeer::serve_client(RawClient &client, RawClient &rbb) {
         const char low = char('0' + (bit(tms, i) ? 2 : 0) + (bit(tdi, i) ? 1 : 0));
         lines += {low, 'R', char(low + 4)};
       }
-      if (stop_ || !rbb.send(lines) || (answers = rbb.read(bits, 20s)).size() != bits) return;
+      // A long shift on a loaded machine takes a while: the bound is on the
+      // whole vector, not on each byte.
+      if (stop_ || rbb.flood(lines, lines.size(), 60s) != lines.size() ||
+          (answers = rbb.read(bits, 60s)).size() != bits)
+        return;
       for (uint32_t i = 0; i < bits; ++i)
         if (answers[i] == '1') tdo[i / 8] = char(uint8_t(tdo[i / 8]) | (1U << (i % 8)));
       if (fault_ == PeerFault::ShortReply && !tdo.empty()) tdo.pop_back();
