@@ -17,7 +17,10 @@ namespace e2e {
 inline const char *const kSigrokCli = "/usr/bin/sigrok-cli";
 inline const char *const kOpenOcd = "/usr/bin/openocd";
 
-inline bool in_ci() { return std::getenv("CI") != nullptr && std::string(std::getenv("CI")) == "true"; }
+inline bool in_ci() {
+  const char *ci = std::getenv("CI");
+  return ci != nullptr && std::string(ci) == "true";
+}
 
 #define JTAGBOX_NEED_PEER(path)                                                                       \
   do {                                                                                                \
