@@ -56,9 +56,9 @@ TEST_F(FtdiProbe, EachRunSaysWhatCameOfItWithinItsBound) {
     int seconds;
     std::string seen;  // output and error, without the last line end
   } cases[] = {
-      {{}, "ftdi:khz=30000", {"jtag-detect"}, 3, tck("30000")},
-      {{}, "ftdi:khz=4300", {"jtag-detect"}, 3, tck("4285.714")},
-      {{}, "ftdi:khz=1", {"jtag-detect"}, 4, tck("1")},
+      {{}, "ftdi:khz=30000", {"jtag-detect"}, 10, tck("30000")},
+      {{}, "ftdi:khz=4300", {"jtag-detect"}, 10, tck("4285.714")},
+      {{}, "ftdi:khz=1", {"jtag-detect"}, 10, tck("1")},
       {{"--pid", "6014"}, "ftdi", {"JTAG_Reset"}, 3, kNoDevice},
       {{"--devices", "2"}, "ftdi", {"JTAG_Reset"}, 3, kTwo},
       {{}, "ftdi:serial=NOPE", {"JTAG_Reset"}, 3, kProbe + ": none has serial NOPE (serials found: JTBX0001)"},
