@@ -45,43 +45,49 @@ void select_vornex_chain(const Request &) {
 
 void no_setup(const Request &) {}
 
-// Each variant: its name, whether a chain selector comes first, its usage,
-// the debug line before the setup, the setup, the chain shift, whether -a
-// switches the accelerator around the shift, whether Select-IR follows.
-constexpr Variant kScanDump = {"JTAG_ScanDump",
-                               true,
-                               "JTAG_ScanDump <chainsel> <length> <outfile> -a -f=<infile> [-r] [-d=<level>] [-h]\n",
-                               "Setting up for Scan Dump",
-                               select_processor_chain,
-                               ChainShift::SelectedPath,
-                               false,
-                               true};
+constexpr Variant kScanDump = {
+    .name = "JTAG_ScanDump",
+    .has_chain_selector = true,
+    .long_usage = "JTAG_ScanDump <chainsel> <length> <outfile> -a -f=<infile> [-r] [-d=<level>] [-h]\n",
+    .setup_line = "Setting up for Scan Dump",
+    .set_up = select_processor_chain,
+    .shift = ChainShift::SelectedPath,
+    .switches_accelerator = false,
+    .select_ir_after = true,
+};
+
 constexpr Variant kScanDRPath = {
-    "JTAG_ScanDR_Path",
-    true,
-    "JTAG_ScanDR_Path <chainsel> <length> <outfile> -a -f=<infile> [-r] [-d=<level>] [-h]\n",
-    nullptr,
-    no_setup,
-    ChainShift::FromSelectDR,
-    true,
-    false};
+    .name = "JTAG_ScanDR_Path",
+    .has_chain_selector = true,
+    .long_usage = "JTAG_ScanDR_Path <chainsel> <length> <outfile> -a -f=<infile> [-r] [-d=<level>] [-h]\n",
+    .setup_line = nullptr,
+    .set_up = no_setup,
+    .shift = ChainShift::FromSelectDR,
+    .switches_accelerator = true,
+    .select_ir_after = false,
+};
+
 constexpr Variant kCapDRToExit1DR = {
-    "JTAG_CapDR_To_Exit1DR",
-    true,
-    "JTAG_CapDR_To_Exit1DR <chainsel> <length> <outfile> -a -f=<infile> [-r] [-d=<level>] [-h]\n",
-    nullptr,
-    no_setup,
-    ChainShift::FromCaptureDR,
-    false,
-    false};
-constexpr Variant kVnxScanDump = {"JTAG_VnxScanDump",
-                                  false,
-                                  "JTAG_VnxScanDump <length> <outfile> -a -f=<infile> [-r] [-d=<level>] [-h]\n",
-                                  "Setting up for Vornex Scan Dump",
-                                  select_vornex_chain,
-                                  ChainShift::SelectedPath,
-                                  false,
-                                  false};
+    .name = "JTAG_CapDR_To_Exit1DR",
+    .has_chain_selector = true,
+    .long_usage = "JTAG_CapDR_To_Exit1DR <chainsel> <length> <outfile> -a -f=<infile> [-r] [-d=<level>] [-h]\n",
+    .setup_line = nullptr,
+    .set_up = no_setup,
+    .shift = ChainShift::FromCaptureDR,
+    .switches_accelerator = false,
+    .select_ir_after = false,
+};
+
+constexpr Variant kVnxScanDump = {
+    .name = "JTAG_VnxScanDump",
+    .has_chain_selector = false,
+    .long_usage = "JTAG_VnxScanDump <length> <outfile> -a -f=<infile> [-r] [-d=<level>] [-h]\n",
+    .setup_line = "Setting up for Vornex Scan Dump",
+    .set_up = select_vornex_chain,
+    .shift = ChainShift::SelectedPath,
+    .switches_accelerator = false,
+    .select_ir_after = false,
+};
 
 }  // namespace
 

@@ -51,21 +51,17 @@ BulkPipe::~BulkPipe() {
   if (in_flight_ == Flight::kBusy) orphan(std::move(in_), std::move(in_bytes_));
 }
 
-namespace {
 // A transfer that outlived its pipe, with the buffer it writes to or reads
 // from; freed by its callback, from whoever handles the context's events
 // next (libusb_close, at the latest).
-struct Orphan {
-  std::unique_ptr<libusb_transfer, void (*)(libusb_transfer *)> transfer{nullptr, libusb_free_transfer};
+struct BulkPipe::Orphan {
+  Transfer transfer;
   std::vector<uint8_t> bytes;
 };
-}  // namespace
 
 void BulkPipe::orphan(Transfer transfer, std::vector<uint8_t> bytes) {
   // Moving a vector keeps its storage, so the transfer's buffer stays put.
-  auto *kept = new Orphan{};
-  kept->transfer.reset(transfer.release());
-  kept->bytes = std::move(bytes);
+  auto *kept = new Orphan{std::move(transfer), std::move(bytes)};
   kept->transfer->user_data = kept;
   kept->transfer->callback = on_orphan_done;
 }

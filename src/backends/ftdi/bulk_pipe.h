@@ -79,6 +79,7 @@ class BulkPipe {
     void operator()(libusb_transfer *t) const { libusb_free_transfer(t); }
   };
   using Transfer = std::unique_ptr<libusb_transfer, TransferFree>;
+  struct Orphan;  // a transfer that outlived its pipe, with its buffer
 
   static void LIBUSB_CALL on_out_done(libusb_transfer *transfer);
   static void LIBUSB_CALL on_in_done(libusb_transfer *transfer);
