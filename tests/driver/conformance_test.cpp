@@ -36,7 +36,7 @@ struct TempDir {
   }
 };
 
-std::vector<std::string> backends(bool losable) {
+std::vector<std::string> backends([[maybe_unused]] bool losable) {
   std::vector<std::string> names{"fake"};
 #ifdef JTAGBOX_SIM_BOARD
   if (!losable) names.emplace_back("sim");  // the board in this process cannot go away
