@@ -80,8 +80,8 @@ TEST_F(FtdiProbe, EachRunSaysWhatCameOfItWithinItsBound) {
     const Result r = through(c.emulator, c.platform, c.command);
     EXPECT_EQ(r.status, c.seen.rfind("jtagbox: ", 0) == 0 || c.seen.rfind("can't", 0) == 0 ? 1 : 0) << c.seen;
     EXPECT_EQ(r.out + r.err, c.seen + "\n");
-    EXPECT_LT(Clock::now() - start, std::chrono::seconds(c.seconds) + 500ms)
-        << c.seen;  // the emulator's start and stop too
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(c.seconds) + 1500ms)
+        << c.seen;  // the emulator's start and stop too, slow under the sanitizers on a busy machine
   }
   EXPECT_EQ(read_file(path("dump.hex")), "");  // the dump cut short looks like none
 }
