@@ -35,6 +35,14 @@ BitVector masked(const BitVector &v, const BitVector &mask) {
   return out;
 }
 
+// What a mismatch says of the part of a scan it is in: header, statement
+// or trailer.
+const char *part_name(bool ir, size_t part) {
+  if (part == 1) return "";
+  if (part == 0) return ir ? " in the HIR bits" : " in the HDR bits";
+  return ir ? " in the TIR bits" : " in the TDR bits";
+}
+
 std::string statements(uint64_t n) { return std::to_string(n) + (n == 1 ? " statement" : " statements"); }
 
 // The state five TMS-high TCKs from `from` would pass through that a real
@@ -139,9 +147,11 @@ void SvfPlayer::scan(SvfScan &&s, const std::string &where) {
   if (total > kMaxSvfBits)
     throw SvfError(where + ": " + std::to_string(total) + " bits with header and trailer, beyond the " +
                    std::to_string(kMaxSvfBits) + " bits of one scan");
+  const bool checked = total > 0 && (head.tdo || body.tdo || tail.tdo);
+  // A scan in pieces is compared as it goes: the scans before it first.
+  if (checked && total > kShiftPieceBits) check_until(0);
   TapFollower &tap = board("jtag-svf " + where + " " + svf_scan_name(kind) + " " + std::to_string(body.length));
   const TapState end = ir ? end_ir_ : end_dr_;
-  const bool checked = total > 0 && (head.tdo || body.tdo || tail.tdo);
   const auto expected = [](const Pattern &p) { return Pattern{p.length, nullptr, p.mask, p.tdo}; };
   Unchecked u{where, ir, expected(head), expected(body), expected(tail), sent_};
   const std::array<const Pattern *, 3> parts = {&head, &body, &tail};  // in the order they go in
@@ -172,15 +182,12 @@ void SvfPlayer::scan(SvfScan &&s, const std::string &where) {
 // A scan longer than a piece, part by part and each part in pieces of
 // kShiftPieceBits from its start; the TAP leaves Shift-xR on the last TCK of
 // the last piece.  A checked scan is compared piece by piece as its TDO
-// comes (the scans before it first), and a mismatch is said when the scan
-// has ended in its ENDIR/ENDDR state, as a shorter scan's is.
+// comes, and a mismatch is said when the scan has ended in its ENDIR/ENDDR
+// state, as a shorter scan's is.
 void SvfPlayer::scan_in_pieces(const Unchecked &u, const std::array<const Pattern *, 3> &parts, bool checked,
                                TapState end) {
-  if (checked) check_until(0);
   const uint64_t total = uint64_t(parts[0]->length) + parts[1]->length + parts[2]->length;
   const std::array<const Pattern *, 3> expected = {&u.head, &u.body, &u.tail};
-  const std::array<const char *, 3> names = {u.ir ? " in the HIR bits" : " in the HDR bits", "",
-                                             u.ir ? " in the TIR bits" : " in the TDR bits"};
   std::optional<SvfError> mismatch;
   TapFollower &tap = PlatformSession::get().tap();
   guarded([&] {
@@ -201,7 +208,7 @@ void SvfPlayer::scan_in_pieces(const Unchecked &u, const std::array<const Patter
           tap.shift_unread(in);
         if (!checked || mismatch) continue;
         try {
-          check(*expected[k], out, 0, at, at + n, names[k], u.where);
+          check(*expected[k], out, 0, at, at + n, part_name(u.ir, k), u.where);
         } catch (const SvfError &e) {
           mismatch = e;
         }
@@ -239,10 +246,9 @@ void SvfPlayer::failed_check(const SvfError &e, uint64_t sent) {
 }
 
 void SvfPlayer::check_scan(const Unchecked &u, const BitVector &out) const {
-  check(u.head, out, 0, 0, u.head.length, u.ir ? " in the HIR bits" : " in the HDR bits", u.where);
-  check(u.body, out, u.head.length, 0, u.body.length, "", u.where);
-  check(u.tail, out, u.head.length + u.body.length, 0, u.tail.length, u.ir ? " in the TIR bits" : " in the TDR bits",
-        u.where);
+  check(u.head, out, 0, 0, u.head.length, part_name(u.ir, 0), u.where);
+  check(u.body, out, u.head.length, 0, u.body.length, part_name(u.ir, 1), u.where);
+  check(u.tail, out, u.head.length + u.body.length, 0, u.tail.length, part_name(u.ir, 2), u.where);
 }
 
 std::vector<bool> svf_default_path(TapState from, TapState to) {
