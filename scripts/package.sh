@@ -117,7 +117,7 @@ jtag-sim set cpu0.ch|jtag-sim set cpu0.ch|_jtag_sim|cpu0.chain_select= cpu0.chai
 jtag-sim set vnx2.tap=Shift-|jtag-sim set vnx2.tap = Shift-|_jtag_sim|Shift-DR Shift-IR
 JTAG_ScanDump 0c 8 x -|JTAG_ScanDump 0c 8 x -|_jtagbox_command|-d -d= -h -a -f= -r
 JTAG_CPUSelect s|JTAG_CPUSelect s|_jtagbox_command|scandump
-jtag-svf -|jtag-svf -|_jtag_svf|-q --strict --help --version
+jtag-svf -|jtag-svf -|_jtag_svf|-q --ahead --strict --tms-trst --help --version
 jtagbox-bench s|jtagbox-bench s|_jtagbox_bench|scan_dump svf
 CASES
 echo "package: $deb checked"

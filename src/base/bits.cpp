@@ -57,6 +57,15 @@ BitVector BitVector::from_u64(uint64_t value, size_t size) {
   return v;
 }
 
+BitVector BitVector::from_words(std::vector<uint64_t> &&words, size_t size) {
+  BitVector v;
+  v.words_ = std::move(words);
+  v.words_.resize((size + 63) / 64, 0);
+  v.size_ = size;
+  v.clear_tail();
+  return v;
+}
+
 bool BitVector::operator==(const BitVector &o) const { return size_ == o.size_ && words_ == o.words_; }
 
 int hex_digit_value(char c) {

@@ -37,6 +37,9 @@ class BitVector {
   void copy_from(size_t dst, const BitVector &src, size_t src_offset, size_t count);
 
   static BitVector from_u64(uint64_t value, size_t size);
+  // The vector whose bit i is bit i % 64 of words[i / 64], cut or extended
+  // with zeros to `size` bits; the words are taken, not copied.
+  static BitVector from_words(std::vector<uint64_t> &&words, size_t size);
   uint64_t to_u64() const { return size_ == 0 ? 0 : get_bits(0, size_ < 64 ? unsigned(size_) : 64u); }
 
   bool operator==(const BitVector &o) const;

@@ -1,5 +1,7 @@
 #include "driver/line_driver.h"
 
+#include <thread>
+
 namespace jtag {
 
 BitVector LineDriver::shift_bits(const BitVector &in, bool recycle) {
@@ -12,6 +14,22 @@ BitVector LineDriver::shift_bits(const BitVector &in, bool recycle) {
     out.set(i, previous_tdo);
   }
   return out;
+}
+
+BitVector LineDriver::shift_staying(const BitVector &in, bool read) {
+  BitVector out(read ? in.size() : 0);
+  for (size_t i = 0; i < in.size(); ++i) {
+    if (read)
+      out.set(i, clock(false, in.get(i)));
+    else
+      pulse(false, in.get(i));
+  }
+  return out;
+}
+
+void LineDriver::hold_until(std::chrono::steady_clock::time_point until) {
+  flush();
+  std::this_thread::sleep_until(until);
 }
 
 void LineDriver::queue_shift(const BitVector & /*in*/) { throw PlatformError("this adapter defers no shift"); }

@@ -9,6 +9,7 @@
 #ifndef JTAGBOX_DRIVER_LINE_DRIVER_H
 #define JTAGBOX_DRIVER_LINE_DRIVER_H
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
@@ -45,6 +46,13 @@ class LineDriver {
   // The same shift when nobody reads TDO: a driver may queue it.
   virtual void shift_unread(const BitVector &in) { shift_bulk(in, false); }
 
+  // `in.size()` TCKs in Shift-xR with TMS 0 on every one: the TAP stays in
+  // Shift-xR, so a shift too long to hold goes in pieces, all but the last
+  // by this and the last by one of the shifts above.  Returns the TDO bits
+  // when `read`, else an empty vector (and a driver may queue the TCKs).
+  // By default a TCK at a time.
+  virtual BitVector shift_staying(const BitVector &in, bool read);
+
   // Shifts whose TDO is taken later, in the order they were queued, so that
   // many can be on the wire at once instead of a round trip each: a driver
   // that can defers_shifts(), and collect_shift() waits for the oldest one
@@ -71,6 +79,11 @@ class LineDriver {
 
   // Everything queued has been sent and has taken effect on the board.
   virtual void flush() {}
+  // Everything queued takes effect, then the lines stay as they are until
+  // `until`: the TAP sits where the last TCK left it for a time the board's
+  // devices need in real time (an erase).  A driver that bounds how long a
+  // run may take does not count this time.
+  virtual void hold_until(std::chrono::steady_clock::time_point until);
   // The end of the run, called once after the last TCK: the driver confirms
   // that everything it sent took effect and lets the board go.  Throws
   // PlatformError when it cannot.

@@ -66,6 +66,18 @@ void TapFollower::shift_unread(const BitVector &in) {
   shifted(n, in.get(n - 1));
 }
 
+BitVector TapFollower::shift_staying(const BitVector &in, bool read) {
+  const size_t n = in.size();
+  if (n == 0) return {};
+  BitVector out = lines_.shift_staying(in, read || !observers_.empty());
+  for (TapObserver *o : observers_)
+    for (size_t i = 0; i < n; ++i) o->tck(record_.state, false, in.get(i), out.get(i));
+  record_ = {record_.state, false, in.get(n - 1)};
+  tck_count_ += n;
+  if (!read) out = BitVector();
+  return out;
+}
+
 void TapFollower::queue_shift(const BitVector &in) {
   // A long shift pays its one round trip over many bits, and its own
   // pipelined path is the faster one for it.

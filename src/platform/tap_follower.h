@@ -5,6 +5,7 @@
 #ifndef JTAGBOX_PLATFORM_TAP_FOLLOWER_H
 #define JTAGBOX_PLATFORM_TAP_FOLLOWER_H
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <optional>
@@ -48,6 +49,11 @@ class TapFollower {
   BitVector shift(const BitVector &in, bool recycle, bool bulk);
   // The same shift when nobody reads TDO.
   void shift_unread(const BitVector &in);
+  // From Shift-xR: `in.size()` TCKs with TMS 0 on all, so the TAP is still
+  // in Shift-xR after them: the pieces of a shift too long to hold, all but
+  // the last (LineDriver::shift_staying).  TDO when `read`, else empty; a
+  // recorder sees each TCK with its TDO.
+  BitVector shift_staying(const BitVector &in, bool read);
   // The same shift with its TDO taken later by collect(), in order: on a
   // driver that defers shifts many are on the wire at once.  With a
   // recorder (which must see each shift's TDO in its place) or a driver
@@ -57,6 +63,11 @@ class TapFollower {
   // Whether queued shifts really wait on the wire (else queue_shift is done
   // at once and nothing is gained by deferring what needs its TDO).
   bool defers_shifts() const { return observers_.empty() && lines_.defers_shifts(); }
+
+  // Everything given has taken effect on the board.
+  void flush() { lines_.flush(); }
+  // That, and then the TAP stays where it is until `until`.
+  void hold_until(std::chrono::steady_clock::time_point until) { lines_.hold_until(until); }
 
   uint64_t tck_count() const { return tck_count_; }
 

@@ -1,16 +1,20 @@
-// jtag-svf [-q] FILE...: plays SVF (Serial Vector Format) files on the board
-// JTAG_PLATFORM names, in order, as one session (what one file leaves, the
-// next finds: the TAP, ENDIR/ENDDR, headers and trailers, kept TDI and
-// MASK).  Nothing goes to standard output.  Exit status 0 when every TDO
-// check passed; 1 after one line on standard error for the first mismatch,
-// a statement that cannot be read or played, a file that cannot be read, or
-// a failure of the board; 2 for a command line it cannot use.
+// jtag-svf [-q] [--ahead N] [--strict] [--tms-trst] FILE...: plays SVF
+// (Serial Vector Format) files on the board JTAG_PLATFORM names, in order,
+// as one session (what one file leaves, the next finds: the TAP,
+// ENDIR/ENDDR, headers and trailers, kept TDI and MASK).  Nothing goes to
+// standard output.  Exit status 0 when every TDO check passed; 1 after one
+// line on standard error for the first mismatch, a statement that cannot be
+// read or played, a file that cannot be read, or a failure of the board; 2
+// for a command line it cannot use.  What the player has to say on the way
+// (a FREQUENCY it does not set, a TRST ON by TMS) is a line on standard
+// error too.
 //
 // The files are read through a fixed buffer and played one statement at a
 // time (svf_lexer.h, svf_statement.h, svf_player.h): memory follows the
-// longest scan, not the length of the file.  While standard error is a
-// terminal, a percentage of each file read is shown there, rewritten in
-// place and cleared at the end; -q turns it off.
+// values given in full in one scan, not the length of the file, and a long
+// scan goes to the board in pieces.  While standard error is a terminal, a
+// percentage of each file read is shown there, rewritten in place and
+// cleared at the end; -q turns it off.
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,6 +23,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "frame/program_frame.h"
@@ -32,11 +37,16 @@ namespace {
 namespace tools = jtag::tools;
 
 constexpr const char *kUsage =
-    "usage: jtag-svf [-q] [--strict] [--tms-trst] FILE...\n"
+    "usage: jtag-svf [-q] [--ahead N] [--tms-trst] FILE...\n"
     "Plays the SVF files on the board JTAG_PLATFORM names, in order, and checks\n"
-    "every TDO given; -q shows no progress; --strict sends nothing after a\n"
-    "checked scan until its TDO has been compared; --tms-trst lets TRST ON be\n"
-    "TMS-high clocks from any state on an adapter without a TRST line.\n";
+    "every TDO given; nothing after a failing check reaches the board.\n"
+    "  -q          no progress\n"
+    "  --ahead N   let up to N checked scans (1..4096) go on the wire before\n"
+    "              their TDO is compared: faster, but the statements after a\n"
+    "              failing check (on a real board: erase, program) may have run\n"
+    "  --strict    the default, kept for old scripts\n"
+    "  --tms-trst  let TRST ON be TMS-high clocks from any state on an adapter\n"
+    "              without a TRST line\n";
 
 struct CommandLine {
   bool quiet = false;
@@ -71,6 +81,25 @@ class Progress {
 
 int usage_error(const std::string &line) { return jtag::frame::usage_error(line, kUsage); }
 
+// N of --ahead: 1 to kMaxAhead in decimal digits, nothing else.
+std::optional<size_t> ahead_count(const char *text) {
+  size_t n = 0;
+  for (const char *c = text; *c != '\0'; ++c) {
+    if (*c < '0' || *c > '9') return std::nullopt;
+    n = 10 * n + size_t(*c - '0');
+    if (n > tools::kMaxAhead) return std::nullopt;
+  }
+  if (n == 0) return std::nullopt;
+  return n;
+}
+
+// A bad N is one line: the usage text says nothing more about it.
+int ahead_error(const char *text) {
+  const std::string range = "a number of checked scans from 1 to " + std::to_string(tools::kMaxAhead);
+  jtag::frame::failure(text == nullptr ? "--ahead needs " + range : "--ahead " + std::string(text) + ": not " + range);
+  return jtag::frame::kUsageError;
+}
+
 void play_file(const std::string &file, tools::SvfPlayer &player, Progress &progress) {
   tools::SvfLexer in(file);
   try {
@@ -104,9 +133,14 @@ std::string first_failure(tools::SvfPlayer &player, const tools::SvfError &later
   return later.what();
 }
 
-int play(const CommandLine &line) {
+int play(CommandLine &line) {
   Progress progress(!line.quiet && ::isatty(STDERR_FILENO) == 1);
-  tools::SvfPlayer player(line.player);
+  // What the player has to say goes on its own line, over any progress.
+  line.player.say = [&progress](const std::string &text) {
+    progress.clear();
+    std::fprintf(stderr, "jtag-svf: %s\n", text.c_str());
+  };
+  tools::SvfPlayer player(std::move(line.player));
   try {
     for (const std::string &file : line.files) play_file(file, player, progress);
     player.finish();
@@ -130,7 +164,12 @@ int run(int argc, char **argv) {
     } else if (options && word == "-q") {
       line.quiet = true;
     } else if (options && word == "--strict") {
-      line.player.strict = true;
+      line.player.ahead = 0;
+    } else if (options && word == "--ahead") {
+      const std::optional<size_t> n = i + 1 < argc ? ahead_count(argv[i + 1]) : std::nullopt;
+      if (!n) return ahead_error(i + 1 < argc ? argv[i + 1] : nullptr);
+      line.player.ahead = *n;
+      ++i;
     } else if (options && word == "--tms-trst") {
       line.player.tms_trst = true;
     } else if (options && word.size() > 1 && word[0] == '-') {

@@ -160,6 +160,16 @@ BitVector Board::shift_bulk(const BitVector &in, bool recycle) {
   return out;
 }
 
+BitVector Board::shift_staying(const BitVector &in) {
+  BitVector stream = in;
+  for (TapDevice *d : chain()) stream = d->shifting_cells().shift_many(stream);
+  if (!in.empty()) {
+    tms_ = false;
+    tdi_ = in.get(in.size() - 1);
+  }
+  return stream;
+}
+
 uint8_t Board::fpga_read(uint32_t address) { return uint8_t(fpga_.get(address).value_or(0)); }
 
 bool Board::set_accelerator(bool on) {

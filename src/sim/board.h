@@ -81,6 +81,9 @@ class Board {
   uint64_t srst_assertions() const { return srst_assertions_; }
   // in.size() cycles in Shift-xR at once, TMS 1 on the last.
   BitVector shift_bulk(const BitVector &in, bool recycle);
+  // in.size() cycles in Shift-xR at once with TMS 0 on all: the chain is
+  // still shifting after them (a long shift in pieces).
+  BitVector shift_staying(const BitVector &in);
   // Whether every device on the chain is in a Shift state (bulk possible).
   bool chain_is_shifting();
 

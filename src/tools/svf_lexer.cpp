@@ -42,17 +42,23 @@ std::string beyond(std::string_view what, size_t bits) {
   return std::string(what) + " has bits set beyond its length of " + std::to_string(bits);
 }
 
-// Digits, most significant first, as bits: sixteen digits to a 64-bit word
-// from the least significant end.
-BitVector pack(const std::vector<uint8_t> &digits, size_t bits) {
-  BitVector out(bits);
-  size_t bit = 0;
-  for (size_t i = digits.size(); i > 0 && bit < bits; bit += 64) {
-    uint64_t word = 0;
-    for (unsigned n = 0; n < 16 && i > 0; ++n) word |= uint64_t(digits[--i]) << (4 * n);
-    out.set_bits(bit, unsigned(std::min<size_t>(64, bits - bit)), word);
-  }
-  return out;
+// Swaps the sixteen digits of a word end for end.
+uint64_t reversed_digits(uint64_t w) {
+  w = ((w >> 4) & 0x0f0f0f0f0f0f0f0fULL) | ((w & 0x0f0f0f0f0f0f0f0fULL) << 4);
+  return __builtin_bswap64(w);
+}
+
+// `digits` hex digits held in reading order (digit k in bits 4k..4k+3 of
+// the words) turned, in place, into the number they write (the last digit
+// in bits 0..3): the words end for end, each word's digits end for end, and
+// then all of it down by the digits the last word had spare.
+void to_number_order(std::vector<uint64_t> &words, size_t digits) {
+  std::reverse(words.begin(), words.end());
+  for (uint64_t &w : words) w = reversed_digits(w);
+  const unsigned down = unsigned(4 * ((16 - digits % 16) % 16));
+  if (down == 0) return;
+  for (size_t i = 0; i < words.size(); ++i)
+    words[i] = (words[i] >> down) | (i + 1 < words.size() ? words[i + 1] << (64 - down) : 0);
 }
 
 }  // namespace
@@ -123,32 +129,37 @@ SvfToken SvfLexer::next() {
   }
 }
 
-std::vector<uint8_t> SvfLexer::significant_digits(size_t bits, std::string_view what) {
-  const size_t limit = (bits + 3) / 4;
-  std::vector<uint8_t> digits;
+SvfBits SvfLexer::hex(size_t bits, std::string_view what, bool keep) {
+  const size_t limit = (bits + 3) / 4;  // the digits that hold `bits` bits
+  std::vector<uint64_t> words;
+  // No more digits than the value may have or the file has left: memory for
+  // the value is taken once.
+  if (keep) words.reserve(std::min<uint64_t>(limit, size_ > bytes_read() ? size_ - bytes_read() : 0) / 16 + 1);
+  size_t digits = 0;
+  uint8_t first = 0;
   for (;;) {
     const int c = get();
     if (c < 0) fail("the file ends inside the parentheses of " + std::string(what));
     const uint8_t v = kHexClass[size_t(c)];
     if (v < 16) {
-      if (v == 0 && digits.empty()) continue;  // leading zeros hold no bits
-      if (digits.size() == limit) fail(beyond(what, bits));
-      digits.push_back(v);
+      if (v == 0 && digits == 0) continue;  // leading zeros hold no bits
+      if (digits == limit) fail(beyond(what, bits));
+      if (digits == 0) first = v;
+      if (keep && digits % 16 == 0) words.push_back(0);
+      if (keep) words.back() |= uint64_t(v) << (4 * (digits % 16));
+      ++digits;
     } else if (v == kLineEnd) {
       ++line_;
     } else if (v == kClose) {
-      return digits;
+      break;
     } else if (v != kBlank) {
       fail(shown(c) + " in the hex digits of " + std::string(what));
     }
   }
-}
-
-BitVector SvfLexer::hex(size_t bits, std::string_view what) {
-  const std::vector<uint8_t> digits = significant_digits(bits, what);
-  if (!digits.empty() && digits.size() == (bits + 3) / 4 && bits % 4 != 0 && (digits.front() >> (bits % 4)) != 0)
-    fail(beyond(what, bits));
-  return pack(digits, bits);
+  if (digits == limit && bits % 4 != 0 && (first >> (bits % 4)) != 0) fail(beyond(what, bits));
+  if (!keep) return {};
+  to_number_order(words, digits);
+  return {BitVector::from_words(std::move(words), std::min(bits, 4 * digits)), bits};
 }
 
 }  // namespace jtag::tools

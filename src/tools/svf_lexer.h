@@ -8,11 +8,13 @@
 #ifndef JTAGBOX_TOOLS_SVF_LEXER_H
 #define JTAGBOX_TOOLS_SVF_LEXER_H
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "base/bits.h"
@@ -25,6 +27,36 @@ namespace jtag::tools {
 class SvfError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
+};
+
+// A value of a scan as SVF writes it: the bits its hex digits hold, and
+// above them, up to the scan's length, zeros.  A short value in a long scan
+// (SDR 100000000 TDI (0);) is held as the few bits it has, so the zeros can
+// go to the board in pieces without ever being held.
+class SvfBits {
+ public:
+  SvfBits() = default;
+  SvfBits(BitVector digits, size_t length) : digits_(std::move(digits)), length_(length) {}
+
+  size_t size() const { return length_; }
+  // Up to 64 bits from `offset`, as BitVector::get_bits.
+  uint64_t get_bits(size_t offset, unsigned count) const {
+    if (offset >= digits_.size()) return 0;
+    return digits_.get_bits(offset, unsigned(std::min<size_t>(count, digits_.size() - offset)));
+  }
+  // Bits [at, at + count) into `out` from `to`, where `out` has zeros.
+  void copy_to(BitVector &out, size_t to, size_t at, size_t count) const {
+    if (at < digits_.size()) out.copy_from(to, digits_, at, std::min(count, digits_.size() - at));
+  }
+  BitVector slice(size_t at, size_t count) const {
+    BitVector out(count);
+    copy_to(out, 0, at, count);
+    return out;
+  }
+
+ private:
+  BitVector digits_;  // no longer than length_
+  size_t length_ = 0;
 };
 
 struct SvfToken {
@@ -49,8 +81,11 @@ class SvfLexer {
   // After an Open token: the hex digits up to ')', white space and line ends
   // allowed between them, as a number of `bits` bits.  Digits beyond the
   // ones that hold `bits` bits must be zeros.  `what` names the value in
-  // messages ("TDI").
-  BitVector hex(size_t bits, std::string_view what);
+  // messages ("TDI").  Without `keep` the digits are checked and dropped
+  // (an empty value comes back).  The value is packed as it is read, four
+  // bits a digit, and turned round in place at the ')' (the text gives the
+  // most significant digit first): it is held once.
+  SvfBits hex(size_t bits, std::string_view what, bool keep = true);
 
   // Throws SvfError "FILE:LINE: text" for the statement being read.
   [[noreturn]] void fail(const std::string &text) const;
@@ -65,8 +100,6 @@ class SvfLexer {
   void unget() { --pos_; }  // the byte get() just returned, never an end of file
   void skip_comment();
   std::string word(int first);
-  // The digits after any leading zeros, most significant first.
-  std::vector<uint8_t> significant_digits(size_t bits, std::string_view what);
 
   std::string name_;
   UniqueFd fd_;

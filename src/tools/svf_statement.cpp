@@ -67,15 +67,21 @@ SvfScan read_scan(SvfLexer &in, const std::string &keyword, SvfScanKind kind) {
     in.fail(keyword + " length " + length + " is beyond the " + std::to_string(kMaxSvfBits) + " bits of one scan");
   scan.length = size_t(*n);
   for (SvfToken t = next_of(in, keyword); t.kind != Kind::Semicolon; t = next_of(in, keyword)) {
-    std::optional<BitVector> *slot = t.text == "TDI"     ? &scan.tdi
-                                     : t.text == "TDO"   ? &scan.tdo
-                                     : t.text == "MASK"  ? &scan.mask
-                                     : t.text == "SMASK" ? &scan.smask
-                                                         : nullptr;
-    if (t.kind != Kind::Word || slot == nullptr) in.fail(keyword + ": TDI, TDO, MASK, SMASK or ';' expected");
-    if (slot->has_value()) in.fail(keyword + ": " + t.text + " given twice");
+    std::optional<SvfBits> *slot = t.text == "TDI"    ? &scan.tdi
+                                   : t.text == "TDO"  ? &scan.tdo
+                                   : t.text == "MASK" ? &scan.mask
+                                                      : nullptr;
+    const bool smask = t.text == "SMASK";
+    if (t.kind != Kind::Word || (slot == nullptr && !smask))
+      in.fail(keyword + ": TDI, TDO, MASK, SMASK or ';' expected");
+    if (smask ? scan.smask : slot->has_value()) in.fail(keyword + ": " + t.text + " given twice");
     if (next_of(in, keyword).kind != Kind::Open) in.fail(keyword + ": " + t.text + " needs its value in parentheses");
-    *slot = in.hex(scan.length, t.text);
+    if (smask) {
+      in.hex(scan.length, t.text, false);
+      scan.smask = true;
+    } else {
+      *slot = in.hex(scan.length, t.text);
+    }
   }
   return scan;
 }

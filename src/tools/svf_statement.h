@@ -40,7 +40,8 @@ const char *svf_scan_name(SvfScanKind kind);
 struct SvfScan {
   SvfScanKind kind = SvfScanKind::SDR;
   size_t length = 0;
-  std::optional<BitVector> tdi, tdo, mask, smask;  // as given in this statement
+  std::optional<SvfBits> tdi, tdo, mask;  // as given in this statement
+  bool smask = false;                     // given (its digits are checked, not kept)
 };
 
 struct SvfEndState {

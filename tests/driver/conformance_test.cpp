@@ -157,21 +157,29 @@ class DriverConformance : public ::testing::TestWithParam<std::string> {
 };
 
 // Every length that meets a byte or word boundary through IDCODE and BYPASS,
-// by single TCKs (up to 65), the bit-level and the bulk path, plain and recycled.
+// by single TCKs (up to 65), the bit-level and the bulk path, plain and recycled,
+// and in two pieces, the first staying in Shift-DR.
 TEST_P(DriverConformance, ShiftsOfEveryLength) {
   const std::vector<size_t> plain{1, 7, 8, 9, 63, 64, 65, 1000, 4097, size_t{1} << 20},
       recycled{1, 2, 33, 34, 65, 1000, 4097};
   unsigned seed = 1;
-  for (const std::string path : {"clock", "bits", "bulk"})
+  for (const std::string path : {"clock", "bits", "bulk", "staying"})
     for (const bool recycle : {false, true})
       for (const bool bypass : {false, true})
         for (const size_t n : recycle ? recycled : plain) {
-          if (path == "clock" && (recycle || n > 65)) continue;
+          if ((path == "clock" && (recycle || n > 65)) || (path == "staying" && recycle)) continue;
           reset_to(S::ShiftDR, bypass);
           const BitVector in = random_bits(n, seed++);
-          BitVector got(n);
+          BitVector got(n), first(n / 2), rest(n - n / 2);
           for (size_t i = 0; path == "clock" && i < n; ++i) got.set(i, d_->clock(i + 1 == n, in.get(i)));
-          if (path != "clock") got = path == "bits" ? d_->shift_bits(in, recycle) : d_->shift_bulk(in, recycle);
+          if (path == "bits" || path == "bulk")
+            got = path == "bits" ? d_->shift_bits(in, recycle) : d_->shift_bulk(in, recycle);
+          if (path == "staying") {
+            first.copy_from(0, in, 0, first.size());
+            rest.copy_from(0, in, first.size(), rest.size());
+            got.copy_from(0, d_->shift_staying(first, true), 0, first.size());
+            got.copy_from(first.size(), d_->shift_bulk(rest, false), 0, rest.size());
+          }
           expect_tdo(got, bypass ? kBypass : kIdcode, in, recycle,
                      std::to_string(n) + " bits by " + path + (recycle ? " recycled" : "") +
                          (bypass ? " through BYPASS" : ""));

@@ -2,6 +2,7 @@
 // sigrok-cli's JTAG decoder) read back.
 #include <sys/stat.h>
 
+#include <chrono>
 #include <iterator>
 #include <sstream>
 
@@ -151,10 +152,28 @@ TEST_F(SvfPlay, StateAndRuntestFollowTheStandard) {
   write_file(path("s.svf"), "SDR 32 TDI (0) TDO (0bc0e06b);\n");
   const Result r = run("jtag-svf", {"s.svf"});
   EXPECT_EQ(std::to_string(r.status) + r.out + r.err + tap("cpu0"), "0Run-Test/Idle, IR 0x02");
+  // 500 TCKs at the FREQUENCY given, which no backend is set to, and then half a second in real time.
+  write_file(path("w.svf"), "FREQUENCY 1E3 HZ;\nRUNTEST 0.5 SEC;\n");
+  const auto start = std::chrono::steady_clock::now();
+  const Result w = run("jtag-svf", {"w.svf"});
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+  EXPECT_EQ(std::to_string(w.status) + w.err,
+            "0jtag-svf: w.svf:1: FREQUENCY 1000 HZ: the TCK rate of the board is not set by jtag-svf; RUNTEST times "
+            "are waited in real time\n");
 }
 
-// Each error is one line naming its line (a mismatch too, though scans run ahead of checks);
-// a bit MASK leaves out is not checked; TDI and MASK carry over to a scan of the same length.
+// A scan of 2^31 - 1 bits, statement or header, with a TDI of one digit goes in pieces, within 64 MiB of
+// address space: one copy of its bits is 256 MiB.
+TEST_F(SvfPlay, LongScanPlaysInBoundedMemory) {
+  JTAGBOX_SIM_ONLY();  // 2^32 TCKs over a wire take hours
+  write_file(path("t.svf"), "SDR 2147483647 TDI (0);\nHDR 2147483647 TDI (0);\nSDR 0;\n");
+  const Result r = exec("/bin/sh", "sh", {"-c", "ulimit -v 65536; exec \"$0\" t.svf", bin("jtag-svf").string()});
+  EXPECT_EQ(std::to_string(r.status) + r.out + r.err + tap("cpu0"), "0Run-Test/Idle, IR 0x02");
+}
+
+// Each error is one line naming its line; nothing after a failed check reaches the board, unless
+// --ahead, which says what did; a bit MASK leaves out is not checked; TDI and MASK carry over to a
+// scan of the same length; scans of over 2^20 bits (in pieces) check and leave the bits they should.
 TEST_F(SvfPlay, EachErrorIsOneLine) {
   const std::string idcode = "STATE RESET;\nSDR 32 TDI (0) ",
                     late = "SIR 8 TDI (02) TDO (ff);\nSIR 8 TDI (08);\nSIR 8 TDI (09) TDO (01);\n";
@@ -176,16 +195,32 @@ TEST_F(SvfPlay, EachErrorIsOneLine) {
       {"RUNTEST 5 SCK;\n",
        "1: RUNTEST: SCK counts the system clock, which the platform does not drive; give TCK or SEC"},
       {"X\033[31mRED\007;\n", "1: unknown statement X\\x1b[31MRED\\x07"},
+      {"STATE RESET;\nSDR 1100000 TDI (1" + std::string(265000, '0') + ") TDO (0bc0e06b);\n",  // a 1 in at 1,060,000
+       "2: TDO mismatch in bits 1060032..1060095 of 1100000: expected 0x0000000000000000, got 0x0000000000000001 "
+       "(mask 0xffffffffffffffff)"},
   };
   for (const auto &[text, line] : cases) EXPECT_EQ(played(text), "1 jtag-svf: t.svf:" + line + "\n");
-  EXPECT_EQ(played(late, {"tap cpu0"}, {"--strict"}),
-            "1 jtag-svf: t.svf:1: TDO mismatch: expected 0xff, got 0x01 (mask 0xff)\n| Run-Test/Idle, IR 0x02\n");
+  const bool wire = backend() != "sim";  // the simulated board compares each scan at once
+  for (const Lines &options : {Lines{}, Lines{"--ahead", "8", "--strict"}, Lines{"--ahead", "8"}}) {
+    const bool ahead = options.size() == 2;
+    EXPECT_EQ(played(late, {"tap cpu0"}, options),
+              "1 jtag-svf: t.svf:1: TDO mismatch: expected 0xff, got 0x01 (mask 0xff)" +
+                  std::string(ahead ? wire ? "; 2" : "; 0" : "") +
+                  (ahead ? " statements after it had already gone to the board (--ahead)" : "") +
+                  "\n| Run-Test/Idle, IR 0x" + (ahead && wire ? "09" : "02") + "\n");
+  }
+  EXPECT_EQ(played("ENDDR DRPAUSE;\nSDR 1100000 TDI (12345678" + std::string(274992, '0') +
+                   ");\nSDR 32 TDI (0) TDO (12345678);\n"),
+            "0 ");
   EXPECT_EQ(played(idcode + "TDO (0bc0e06a) MASK (fffffffe);\nSTATE RESET; SDR 32 TDO (0bc0e06a);\n"), "0 ");
   EXPECT_EQ(trace(), (Lines{"jtag-svf t.svf:1 STATE", "jtag-svf t.svf:2 SDR 32", "jtag-svf t.svf:3 STATE",
                             "jtag-svf t.svf:3 SDR 32"}));
   EXPECT_EQ(played("", {}, {"no.svf"}), "1 jtag-svf: cannot open no.svf: No such file or directory\n");
-  const std::string usage = "2 jtag-svf: unknown option '-x'\nusage: jtag-svf";
+  const std::string usage = "2 jtag-svf: unknown option '-x'\nusage: jtag-svf", scans = "a number of checked scans";
   EXPECT_EQ(played("", {}, {"-x"}).substr(0, usage.size()), usage);
+  for (const std::string n : {"0", "4097", "1x"})
+    EXPECT_EQ(played("", {}, {"--ahead", n}), "2 jtag-svf: --ahead " + n + ": not " + scans + " from 1 to 4096\n");
+  EXPECT_EQ(run("jtag-svf", {"--ahead"}).err, "jtag-svf: --ahead needs " + scans + " from 1 to 4096\n");
 }
 
 // Each process appends its SVF from where the one before left the TAP (Shift-DR: no capture).

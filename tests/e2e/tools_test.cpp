@@ -14,7 +14,7 @@ TEST_F(Tools, VersionHelpAndAnOutputThatCannotBeWritten) {
   const std::string closed_pipe =  // runs argv[1:] with standard output into a pipe whose reader is gone
       "import os, subprocess, sys\nr, w = os.pipe()\nos.close(r)\n"
       "sys.exit(subprocess.run(sys.argv[1:], stdout=w).returncode)";
-  for (const std::string usage : {"jtag-sim COMMAND", "jtag-svf [-q] [--strict] [--tms-trst] FILE...", "jtag-detect",
+  for (const std::string usage : {"jtag-sim COMMAND", "jtag-svf [-q] [--ahead N] [--tms-trst] FILE...", "jtag-detect",
                                   "jtagbox-bench [--bin DIR] [--quick] [NAME...]"}) {
     const std::string name = usage.substr(0, usage.find(' '));
     const Result version = exec(bin(name), name, {"--version"}), help = exec(bin(name), name, {"-h"});

@@ -138,6 +138,16 @@ class FtdiLines final : public LineDriver {
     transmit(false);
   }
 
+  BitVector shift_staying(const BitVector &in, bool read) override {
+    encoder_.shift(in, read, false);
+    if (!read) {
+      transmit(false);
+      return {};
+    }
+    sync();
+    return take_back(in.size());
+  }
+
   bool defers_shifts() const override { return true; }
 
   void queue_shift(const BitVector &in) override {

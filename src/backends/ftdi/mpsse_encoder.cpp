@@ -111,14 +111,14 @@ void MpsseEncoder::tms(bool tms, bool tdi, bool read) {
   }
 }
 
-void MpsseEncoder::shift(const BitVector &in, bool read) {
+void MpsseEncoder::shift(const BitVector &in, bool read, bool exit) {
   const size_t n = in.size();
   if (n == 0) return;
-  const size_t body = n - 1;
+  const size_t body = exit ? n - 1 : n;
   const size_t whole = body / 8 * 8;
   whole_bytes(in, 0, whole, read);
   bits(in, whole, body - whole, read);
-  tms(true, in.get(n - 1), read);
+  if (exit) tms(true, in.get(n - 1), read);
 }
 
 void MpsseEncoder::whole_bytes(const BitVector &in, size_t from, size_t count, bool read) {

@@ -107,9 +107,10 @@ class MpsseEncoder {
 
   // One TCK with TMS and TDI; with `read`, its TDO is decoded.
   void tms(bool tms, bool tdi, bool read);
-  // A Shift-xR of in.size() TCKs, TMS high on the last; with `read`, every
-  // TDO bit is decoded.
-  void shift(const BitVector &in, bool read);
+  // A Shift-xR of in.size() TCKs, TMS high on the last (low on all of them
+  // without `exit`, so the TAP stays in Shift-xR); with `read`, every TDO
+  // bit is decoded.
+  void shift(const BitVector &in, bool read, bool exit = true);
   // A command that answers nothing (setup, pins).
   void command(std::initializer_list<uint8_t> bytes);
   // 0xAA, whose answer 0xFA 0xAA marks that everything before it was taken.

@@ -12,6 +12,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "base/errno_text.h"
 #include "base/unique_fd.h"
@@ -63,6 +64,12 @@ class RbbLines final : public LineDriver {
     pending_.push_back(rbb::reset_byte(trst_, srst_));
   }
 
+  // A piece of a long shift is read like any shift, TMS low to its end; one
+  // nobody reads is queued like TCKs.
+  BitVector shift_staying(const BitVector &in, bool read) override {
+    return read ? shift_pipelined(in, false) : LineDriver::shift_staying(in, false);
+  }
+
   // A shift nobody reads is queued like TCKs.
   void shift_unread(const BitVector &in) override {
     for (size_t i = 0; i < in.size(); ++i) pulse(i + 1 == in.size(), in.get(i));
@@ -101,6 +108,15 @@ class RbbLines final : public LineDriver {
     exchange_one();
   }
 
+  // The deadline bounds the server's pace, not the time a run holds the
+  // lines still: that time is added to it.
+  void hold_until(Clock::time_point until) override {
+    flush();
+    const Clock::time_point from = Clock::now();
+    std::this_thread::sleep_until(until);
+    started_ += Clock::now() - from;
+  }
+
   void finish() override {
     flush();
     pending_.push_back(kQuit);
@@ -123,11 +139,11 @@ class RbbLines final : public LineDriver {
     ++tcks_;
   }
 
-  // Shift-xR for in.size() TCKs, TMS 1 on the last: the next batch of bytes
-  // is built as soon as the last one is out, while its answers are still
-  // coming back, so the server never waits for us.  Only this shift's reads
+  // Shift-xR for in.size() TCKs, TMS 1 on the last (0 without `exit`): the
+  // next batch of bytes is built as soon as the last one is out, while its
+  // answers are still coming back, so the server never waits for us.  Only this shift's reads
   // are in flight, so the answers can never run past `out`.
-  BitVector shift_pipelined(const BitVector &in) {
+  BitVector shift_pipelined(const BitVector &in, bool exit = true) {
     const size_t n = in.size();
     BitVector out(n);
     size_t queued = 0;
@@ -138,7 +154,7 @@ class RbbLines final : public LineDriver {
         pending_.clear();
         sent = 0;
         const size_t end = std::min(n, queued + kBitsPerBatch);
-        for (; queued < end; ++queued) queue_tck(queued + 1 == n, in.get(queued), true);
+        for (; queued < end; ++queued) queue_tck(exit && queued + 1 == n, in.get(queued), true);
       }
       pump(sent, [&](bool tdo) { out.set(answered++, tdo); });
     }

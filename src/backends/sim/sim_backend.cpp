@@ -25,6 +25,12 @@ class SimLines final : public LineDriver, public BoardServices {
     return board().shift_bulk(in, recycle);
   }
 
+  BitVector shift_staying(const BitVector &in, bool read) override {
+    if (!board().chain_is_shifting()) return LineDriver::shift_staying(in, read);
+    BitVector out = board().shift_staying(in);
+    return read ? out : BitVector();
+  }
+
   void reset_tap(bool tdi) override {
     if (board().faults().reset_hang) {
       // The fault: the reset never comes back.  Only a signal ends this.

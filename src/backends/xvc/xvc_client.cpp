@@ -64,6 +64,12 @@ class XvcLines final : public LineDriver {
     for (size_t i = 0; i < in.size(); ++i) add_tck(i + 1 == in.size(), in.get(i));
   }
 
+  BitVector shift_staying(const BitVector &in, bool read) override {
+    if (read) awaited_.push_back({tcks_, BitVector(in.size())});
+    for (size_t i = 0; i < in.size(); ++i) add_tck(false, in.get(i));
+    return read ? take_now() : BitVector();
+  }
+
   bool defers_shifts() const override { return true; }
 
   void queue_shift(const BitVector &in) override {
