@@ -17,7 +17,7 @@
 # built into the engine.  A backend whose WHEN is false is one line at
 # configure time and a row that refuses with its LEFT_OUT line; nothing of
 # its folder is built.  A backend with a MODULE is the shared object
-# lib/jtagbox/NAME.so (jtagbox_module() below), installed as the component
+# JTAGBOX_MODULE_DIR/NAME.so (jtagbox_module() below), installed as the component
 # NAME (the Debian package NAME, cmake/packaging.cmake); its row names the
 # module, which the engine loads when JTAG_PLATFORM names the row
 # (src/platform/module_backend.h).
@@ -99,11 +99,11 @@ endfunction()
 # A backend as a module of its own (src/driver/module_interface.h): the
 # sources of its library, of the module bridge (src/module) and of every
 # library below them, compiled again as position-independent code into
-# <build>/lib/jtagbox/NAME.so with the module's entry
+# <build>/JTAGBOX_MODULE_DIR/NAME.so with the module's entry
 # (src/module/module_entry.cpp.in).  The C++ runtime is linked in, nothing is
 # exported but the table (cmake/jtagbox_module.map) and nothing is left for
 # the engine to define (-z defs): engine and module share only the C
-# interface.  Installed to lib/jtagbox as the component NAME.
+# interface.  Installed to JTAGBOX_MODULE_DIR as the component NAME.
 function(jtagbox_module name library header open)
   set(JTAGBOX_MODULE ${name})
   set(JTAGBOX_MODULE_HEADER ${header})
@@ -121,9 +121,9 @@ function(jtagbox_module name library header open)
   target_link_libraries(${name} PRIVATE ${links})
   target_compile_definitions(${name} PRIVATE JTAGBOX_VERSION="${PROJECT_VERSION}")
   target_link_options(${name} PRIVATE -static-libstdc++ -static-libgcc -Wl,-z,defs -Wl,--version-script=${map})
-  set_target_properties(${name} PROPERTIES PREFIX "" LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/lib/jtagbox
-    LINK_DEPENDS ${map})
-  install(TARGETS ${name} LIBRARY DESTINATION lib/jtagbox COMPONENT ${name}
+  set_target_properties(${name} PROPERTIES PREFIX ""
+    LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/${JTAGBOX_MODULE_DIR} LINK_DEPENDS ${map})
+  install(TARGETS ${name} LIBRARY DESTINATION ${JTAGBOX_MODULE_DIR} COMPONENT ${name}
     PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
   set_property(GLOBAL APPEND PROPERTY JTAGBOX_MODULES ${name})
 endfunction()

@@ -1,5 +1,6 @@
 /* Where the engine meets a backend built as a module of its own (a shared
- * object under lib/jtagbox, loaded only when JTAG_PLATFORM names it): a C
+ * object beside the engine, platform/module_backend.h, loaded only when
+ * JTAG_PLATFORM names it): a C
  * interface, so that no C++ exception, type or runtime crosses it.  The
  * module keeps its C++ runtime inside (linked statically, exporting nothing
  * but the table below), and the engine needs nothing of it but this table.

@@ -23,7 +23,8 @@ struct BackendEntry {
   // module.
   Backend (*open)(const BackendArguments &arguments);
   // The module a backend is built as (platform/module_backend.h): its file
-  // lib/jtagbox/MODULE.so and the Debian package that installs it, MODULE.
+  // MODULE.so (platform/module_backend.h) and the Debian package that
+  // installs it, MODULE.
   // Empty for a backend inside the engine.
   std::string_view module;
   // Why a backend left out of this build cannot be used: the line to print.

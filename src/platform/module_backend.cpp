@@ -25,7 +25,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char *kModuleFolder = "../lib/jtagbox";
+// From the engine's folder, bin/ or lib/, to the modules' (CMakeLists.txt).
+constexpr const char *kModuleFolder = "../" JTAGBOX_MODULE_DIR;
 // What a module's program headers and notes may take at most.
 constexpr size_t kMaxHeaders = 256;
 constexpr size_t kMaxNoteBytes = 1 << 16;

@@ -2,7 +2,8 @@
 // the ones that need libraries every other start of a command can do
 // without (an FTDI probe's libftdi1, libusb and libudev).  The module of
 // backend table row NAME is the file
-//   <folder of the engine's file>/../lib/jtagbox/NAME.so
+//   <folder of the engine's file>/../JTAGBOX_MODULE_DIR/NAME.so
+// (lib/x86_64-linux-gnu/jtagbox on Debian's amd64, CMakeLists.txt)
 // where the engine's file is the program that holds the platform core
 // (bin/jtagbox, a tool beside it) or the shared library that does
 // (lib/libjtagplatform.so), links resolved: the same place in the build

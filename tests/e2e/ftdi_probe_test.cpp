@@ -89,10 +89,10 @@ TEST_F(FtdiProbe, EachRunSaysWhatCameOfItWithinItsBound) {
   // identity note says 9.x): one line each, before any probe is looked for.
   namespace fs = std::filesystem;
   fs::create_directories(path("prefix/bin"));
-  fs::create_directories(path("prefix/lib/jtagbox"));
+  fs::create_directories(path("prefix/" JTAGBOX_MODULE_DIR));
   fs::copy_file(bin("jtagbox"), path("prefix/bin/jtagbox"));
-  const std::string module = fs::canonical(path("prefix")).string() + "/lib/jtagbox/jtagbox-ftdi.so";
-  std::string other = read_file(bin("../lib/jtagbox/jtagbox-ftdi.so"));
+  const std::string module = fs::canonical(path("prefix")).string() + "/" JTAGBOX_MODULE_DIR "/jtagbox-ftdi.so";
+  std::string other = read_file(bin("../" JTAGBOX_MODULE_DIR "/jtagbox-ftdi.so"));
   const size_t note = other.find(std::string("jtagbox\0\1\0\0\0" JTAGBOX_VERSION, 12 + sizeof JTAGBOX_VERSION));
   ASSERT_NE(note, std::string::npos);
   for (const std::string &line :
