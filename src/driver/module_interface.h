@@ -80,8 +80,7 @@ typedef struct jtagbox_module_table {
   int (*flush)(jtagbox_module_board *board, jtagbox_module_error *error);
   int (*finish)(jtagbox_module_board *board, jtagbox_module_error *error);
   int (*load_record)(jtagbox_module_board *board, jtagbox_module_tap_record *record, jtagbox_module_error *error);
-  int (*save_record)(jtagbox_module_board *board, const jtagbox_module_tap_record *record,
-                     jtagbox_module_error *error);
+  int (*save_record)(jtagbox_module_board *board, const jtagbox_module_tap_record *record, jtagbox_module_error *error);
 } jtagbox_module_table;
 
 #ifdef __cplusplus

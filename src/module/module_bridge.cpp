@@ -65,7 +65,8 @@ void close(jtagbox_module_board *board) { delete board; }
 uint32_t features(const jtagbox_module_board *board) {
   const LineDriver &l = *board->backend.lines;
   return (l.defers_shifts() ? uint32_t(JTAGBOX_MODULE_DEFERS_SHIFTS) : 0U) |
-         (l.has_trst() ? uint32_t(JTAGBOX_MODULE_HAS_TRST) : 0U) | (l.has_srst() ? uint32_t(JTAGBOX_MODULE_HAS_SRST) : 0U);
+         (l.has_trst() ? uint32_t(JTAGBOX_MODULE_HAS_TRST) : 0U) |
+         (l.has_srst() ? uint32_t(JTAGBOX_MODULE_HAS_SRST) : 0U);
 }
 
 int describe(const jtagbox_module_board *board, char *text, size_t size, jtagbox_module_error *error) {
@@ -148,7 +149,10 @@ struct IdentityNote {
   jtagbox_module_identity identity;
 };
 [[gnu::used, gnu::section(".note.jtagbox"), gnu::aligned(4)]] constexpr IdentityNote kIdentity{
-    sizeof(IdentityNote::name), sizeof(jtagbox_module_identity), JTAGBOX_MODULE_NOTE_TYPE, JTAGBOX_MODULE_NOTE_NAME,
+    sizeof(IdentityNote::name),
+    sizeof(jtagbox_module_identity),
+    JTAGBOX_MODULE_NOTE_TYPE,
+    JTAGBOX_MODULE_NOTE_NAME,
     {JTAGBOX_MODULE_INTERFACE, JTAGBOX_VERSION}};
 
 }  // namespace
@@ -156,20 +160,8 @@ struct IdentityNote {
 
 // A constant: no code runs to make it.
 extern "C" [[gnu::visibility("default")]] const jtagbox_module_table jtagbox_module = {
-    JTAGBOX_MODULE_INTERFACE,
-    jtag::module::open,
-    jtag::module::close,
-    jtag::module::features,
-    jtag::module::describe,
-    jtag::module::clock,
-    jtag::module::pulse,
-    jtag::module::reset_tap,
-    jtag::module::shift,
-    jtag::module::queue_shift,
-    jtag::module::collect_shift,
-    jtag::module::set_reset,
-    jtag::module::flush,
-    jtag::module::finish,
-    jtag::module::load_record,
-    jtag::module::save_record,
+    JTAGBOX_MODULE_INTERFACE, jtag::module::open,        jtag::module::close,         jtag::module::features,
+    jtag::module::describe,   jtag::module::clock,       jtag::module::pulse,         jtag::module::reset_tap,
+    jtag::module::shift,      jtag::module::queue_shift, jtag::module::collect_shift, jtag::module::set_reset,
+    jtag::module::flush,      jtag::module::finish,      jtag::module::load_record,   jtag::module::save_record,
 };
