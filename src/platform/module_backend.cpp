@@ -68,14 +68,15 @@ std::optional<jtagbox_module_identity> identity_in(int fd, const ElfW(Ehdr) & en
     if (s.p_type != PT_NOTE || s.p_filesz > kMaxNoteBytes) continue;
     std::vector<unsigned char> notes(s.p_filesz);
     if (!read_at(fd, s.p_offset, notes.data(), notes.size())) return std::nullopt;
-    // Each note: its header, then its name and its contents, each padded to
-    // the segment's alignment (4, or 8 for the notes that ask for it).
+    // Each note: its header and name, then its contents, each padded to the
+    // segment's alignment from the note's start (4, or 8 for the notes that
+    // ask for it).
     const size_t align = s.p_align == 8 ? 8 : 4;
     const auto padded = [align](size_t n) { return (n + align - 1) / align * align; };
     for (size_t at = 0; at + sizeof(ElfW(Nhdr)) <= notes.size();) {
       ElfW(Nhdr) note{};
       std::memcpy(&note, &notes[at], sizeof note);
-      const size_t name = at + sizeof note, contents = name + padded(note.n_namesz);
+      const size_t name = at + sizeof note, contents = at + padded(sizeof note + note.n_namesz);
       if (contents > notes.size() || padded(note.n_descsz) > notes.size() - contents) break;
       if (note.n_type == JTAGBOX_MODULE_NOTE_TYPE && note.n_namesz == sizeof JTAGBOX_MODULE_NOTE_NAME &&
           std::memcmp(&notes[name], JTAGBOX_MODULE_NOTE_NAME, note.n_namesz) == 0 &&
