@@ -120,7 +120,15 @@ function(jtagbox_module name library header open)
   add_library(${name} MODULE ${sources} ${entry})
   target_link_libraries(${name} PRIVATE ${links})
   target_compile_definitions(${name} PRIVATE JTAGBOX_VERSION="${PROJECT_VERSION}")
-  target_link_options(${name} PRIVATE -static-libstdc++ -static-libgcc -Wl,-z,defs -Wl,--version-script=${map})
+  target_link_options(${name} PRIVATE -Wl,-z,defs -Wl,--version-script=${map})
+  # Under the sanitizers the process has the shared C++ runtime already (the
+  # UndefinedBehaviorSanitizer's runtime needs it), and LeakSanitizer cannot
+  # follow the thread-local blocks of a C++ runtime linked into a module
+  # loaded with dlopen (its scan at exit crashes after an exception there):
+  # that build's module uses the shared one.
+  if(NOT JTAGBOX_SANITIZE)
+    target_link_options(${name} PRIVATE -static-libstdc++ -static-libgcc)
+  endif()
   set_target_properties(${name} PROPERTIES PREFIX ""
     LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/${JTAGBOX_MODULE_DIR} LINK_DEPENDS ${map})
   install(TARGETS ${name} LIBRARY DESTINATION ${JTAGBOX_MODULE_DIR} COMPONENT ${name}

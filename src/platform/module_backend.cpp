@@ -242,7 +242,12 @@ std::shared_ptr<ModuleBoard> load_module(const BackendEntry &entry) {
                         std::to_string(identity->interface_number) + "), not of this jtagbox " + JTAGBOX_VERSION +
                         " (interface " + std::to_string(JTAGBOX_MODULE_INTERFACE) + "); install " + module + " " +
                         JTAGBOX_VERSION);
-  Library library(::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL));
+  // Every symbol bound at once, so that a library the module needs and
+  // lacks stops it here, not in the middle of a run.  The module stays
+  // mapped when its handle is closed: the C++ runtime inside it takes
+  // memory when it is loaded (its exception pool) that only its own data
+  // points at, and the next load in the process finds it there.
+  Library library(::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE));
   if (!library) {
     const char *why = ::dlerror();
     throw PlatformError("cannot load " + file + ": " + (why != nullptr ? why : "no reason given") + reinstall);
