@@ -8,15 +8,21 @@
 #     HEADER  backends/NAME/file.h    the header declaring it
 #     [LIBRARIES lib...]              what its library links besides jtag_driver
 #     [WHEN variable]                 built only when the variable is true
-#     [LEFT_OUT "line"])              what JTAG_PLATFORM=SCHEME says otherwise
+#     [LEFT_OUT "line"]               what JTAG_PLATFORM=SCHEME says otherwise
+#     [MODULE name])                  built as a module of its own, not into the engine
 #
 # and jtagbox_backend_table(TARGET) writes the table of JTAG_PLATFORM schemes
 # (src/platform/backend_table.cpp.in) into the build tree from the
 # declarations, compiles it into TARGET and links TARGET with every backend
-# built.  A backend whose WHEN is false is one line at configure time and a
-# row that refuses with its LEFT_OUT line; nothing of its folder is built.
+# built into the engine.  A backend whose WHEN is false is one line at
+# configure time and a row that refuses with its LEFT_OUT line; nothing of
+# its folder is built.  A backend with a MODULE is the shared object
+# JTAGBOX_MODULE_DIR/NAME.so (jtagbox_module() below), installed as the component
+# NAME (the Debian package NAME, cmake/packaging.cmake); its row names the
+# module, which the engine loads when JTAG_PLATFORM names the row
+# (src/platform/module_backend.h).
 function(jtagbox_backend scheme)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "" "FOLDER;USAGE;KEYS;OPEN;HEADER;WHEN;LEFT_OUT" "LIBRARIES")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "FOLDER;USAGE;KEYS;OPEN;HEADER;WHEN;LEFT_OUT;MODULE" "LIBRARIES")
   foreach(required FOLDER USAGE OPEN HEADER)
     if(NOT arg_${required})
       message(FATAL_ERROR "jtagbox_backend(${scheme}): no ${required}")
@@ -28,13 +34,20 @@ function(jtagbox_backend scheme)
       set(arg_LEFT_OUT "JTAG_PLATFORM=${scheme} is not part of this build")
     endif()
     message(STATUS "Backend ${scheme} left out of this build (${arg_WHEN} is off)")
-    string(APPEND row ".open = nullptr, .left_out = \"${arg_LEFT_OUT}\"},\n")
+    string(APPEND row ".open = nullptr, .module = {}, .left_out = \"${arg_LEFT_OUT}\"},\n")
   else()
     jtagbox_library(jtag_backend_${scheme} ${arg_FOLDER} jtag_driver ${arg_LIBRARIES})
-    string(APPEND row ".open = ${arg_OPEN}, .left_out = {}},\n")
-    set_property(GLOBAL APPEND_STRING PROPERTY JTAGBOX_BACKEND_INCLUDES "#include \"${arg_HEADER}\"\n")
-    set_property(GLOBAL APPEND PROPERTY JTAGBOX_BACKEND_LIBRARIES jtag_backend_${scheme})
     set_property(GLOBAL APPEND PROPERTY JTAGBOX_BACKENDS ${scheme})
+    if(arg_MODULE)
+      # The static library stays for the unit tests of its parts.
+      set_target_properties(jtag_backend_${scheme} PROPERTIES EXCLUDE_FROM_ALL ON)
+      jtagbox_module(${arg_MODULE} jtag_backend_${scheme} ${arg_HEADER} ${arg_OPEN})
+      string(APPEND row ".open = nullptr, .module = \"${arg_MODULE}\", .left_out = {}},\n")
+    else()
+      string(APPEND row ".open = ${arg_OPEN}, .module = {}, .left_out = {}},\n")
+      set_property(GLOBAL APPEND_STRING PROPERTY JTAGBOX_BACKEND_INCLUDES "#include \"${arg_HEADER}\"\n")
+      set_property(GLOBAL APPEND PROPERTY JTAGBOX_BACKEND_LIBRARIES jtag_backend_${scheme})
+    endif()
   endif()
   set_property(GLOBAL APPEND_STRING PROPERTY JTAGBOX_BACKEND_ROWS "${row}")
 endfunction()
@@ -81,4 +94,44 @@ function(jtagbox_library_closure target out_sources out_links)
   endwhile()
   set(${out_sources} ${sources} PARENT_SCOPE)
   set(${out_links} ${links} PARENT_SCOPE)
+endfunction()
+
+# A backend as a module of its own (src/driver/module_interface.h): the
+# sources of its library, of the module bridge (src/module) and of every
+# library below them, compiled again as position-independent code into
+# <build>/JTAGBOX_MODULE_DIR/NAME.so with the module's entry
+# (src/module/module_entry.cpp.in).  The C++ runtime is linked in, nothing is
+# exported but the table (cmake/jtagbox_module.map) and nothing is left for
+# the engine to define (-z defs): engine and module share only the C
+# interface.  Installed to JTAGBOX_MODULE_DIR as the component NAME.
+function(jtagbox_module name library header open)
+  set(JTAGBOX_MODULE ${name})
+  set(JTAGBOX_MODULE_HEADER ${header})
+  set(JTAGBOX_MODULE_OPEN ${open})
+  set(entry ${CMAKE_BINARY_DIR}/generated/module/${name}.cpp)
+  configure_file(${CMAKE_SOURCE_DIR}/src/module/module_entry.cpp.in ${entry} @ONLY)
+  jtagbox_library_closure(${library} sources links)
+  jtagbox_library_closure(jtag_module bridge_sources bridge_links)
+  list(APPEND sources ${bridge_sources})
+  list(APPEND links ${bridge_links})
+  list(REMOVE_DUPLICATES sources)
+  list(REMOVE_DUPLICATES links)
+  set(map ${CMAKE_SOURCE_DIR}/cmake/jtagbox_module.map)
+  add_library(${name} MODULE ${sources} ${entry})
+  target_link_libraries(${name} PRIVATE ${links})
+  target_compile_definitions(${name} PRIVATE JTAGBOX_VERSION="${PROJECT_VERSION}")
+  target_link_options(${name} PRIVATE -Wl,-z,defs -Wl,--version-script=${map})
+  # Under the sanitizers the process has the shared C++ runtime already (the
+  # UndefinedBehaviorSanitizer's runtime needs it), and LeakSanitizer cannot
+  # follow the thread-local blocks of a C++ runtime linked into a module
+  # loaded with dlopen (its scan at exit crashes after an exception there):
+  # that build's module uses the shared one.
+  if(NOT JTAGBOX_SANITIZE)
+    target_link_options(${name} PRIVATE -static-libstdc++ -static-libgcc)
+  endif()
+  set_target_properties(${name} PROPERTIES PREFIX ""
+    LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/${JTAGBOX_MODULE_DIR} LINK_DEPENDS ${map})
+  install(TARGETS ${name} LIBRARY DESTINATION ${JTAGBOX_MODULE_DIR} COMPONENT ${name}
+    PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+  set_property(GLOBAL APPEND PROPERTY JTAGBOX_MODULES ${name})
 endfunction()

@@ -1,9 +1,13 @@
-# The Debian package: `cpack -G DEB` in the build tree makes
-# jtagbox_<version>_<arch>.deb from what `cmake --install` lays out under
-# /usr: jtagbox, the command links, jtag-sim, jtag-serve, jtag-detect, jtag-svf,
-# jtagbox-bench, the manual pages (sections 1, 5 and 7), the bash
-# completion, the copyright and changelog.  The version is project()'s; the
-# dependencies are dpkg-shlibdeps' reading of the programs.
+# The Debian packages: `cpack -G DEB` in the build tree makes one package
+# per install component from what `cmake --install` lays out under /usr:
+# jtagbox_<version>_<arch>.deb (the component jtagbox: jtagbox, the command
+# links, jtag-sim, jtag-serve, jtag-detect, jtag-svf, jtagbox-bench, the
+# manual pages (sections 1, 5 and 7), the bash completion, the copyright and
+# changelog) and one package per backend module (cmake/backends.cmake):
+# jtagbox-ftdi_<version>_<arch>.deb, the FTDI module and its udev rule.  The
+# version is project()'s; the dependencies are dpkg-shlibdeps' reading of
+# the programs and the modules, and a module's package depends on the very
+# version of jtagbox it was built with, the only one that loads it.
 include(cmake/manpages.cmake)
 
 set(jtagbox_completions share/bash-completion/completions)
@@ -20,7 +24,11 @@ install(CODE "
 ")
 
 set(jtagbox_doc share/doc/jtagbox)
+get_property(jtagbox_modules GLOBAL PROPERTY JTAGBOX_MODULES)
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright DESTINATION ${jtagbox_doc})
+foreach(module ${jtagbox_modules})
+  install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright DESTINATION share/doc/${module} COMPONENT ${module})
+endforeach()
 # A native package's changelog, for this version.
 string(TIMESTAMP jtagbox_changelog_date "%a, %d %b %Y %H:%M:%S +0000" UTC)
 configure_file(${CMAKE_SOURCE_DIR}/packaging/changelog.in ${CMAKE_BINARY_DIR}/packaging/changelog @ONLY)
@@ -31,25 +39,44 @@ add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/packaging/changelog.gz
   VERBATIM)
 add_custom_target(changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/packaging/changelog.gz)
 install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz DESTINATION ${jtagbox_doc})
+foreach(module ${jtagbox_modules})
+  install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz DESTINATION share/doc/${module} COMPONENT ${module})
+endforeach()
 
 set(CPACK_GENERATOR DEB)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL jtagbox ${jtagbox_modules})
 set(CPACK_PACKAGE_NAME jtagbox)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_CONTACT "jtagbox developers <jtagbox@example.org>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "JTAG test access port commands for the four-processor board")
-set(CPACK_PACKAGE_DESCRIPTION "Twenty commands (JTAG_Reset, JTAG_LoadIR, JTAG_ScanDump, ...) in one
+set(CPACK_DEBIAN_PACKAGE_SOURCE jtagbox)
+# Each package's description, its first line the summary.
+set(CPACK_DEBIAN_JTAGBOX_PACKAGE_NAME jtagbox)
+set(CPACK_DEBIAN_JTAGBOX_DESCRIPTION "JTAG test access port commands for the four-processor board
+Twenty commands (JTAG_Reset, JTAG_LoadIR, JTAG_ScanDump, ...) in one
 executable drive the JTAG test access ports of the board: TAP resets and
 walks, IR and DR loads, raw shifts, scan dumps, control-register and L2
 memory access, scan-mode selection.  Without the board they run against a
 simulated board (jtag-sim), also served over remote_bitbang.")
+if(JTAGBOX_FTDI)
+  # Suggested, not recommended: installing jtagbox brings no USB library.
+  set(CPACK_DEBIAN_JTAGBOX_PACKAGE_SUGGESTS jtagbox-ftdi)
+  set(CPACK_DEBIAN_JTAGBOX-FTDI_PACKAGE_NAME jtagbox-ftdi)
+  set(CPACK_DEBIAN_JTAGBOX-FTDI_PACKAGE_DEPENDS "jtagbox (= ${PROJECT_VERSION})")
+  set(CPACK_DEBIAN_JTAGBOX-FTDI_DESCRIPTION "FTDI MPSSE JTAG probes for the jtagbox commands
+The module that lets the jtagbox commands and tools drive a JTAG probe
+built on an FTDI chip with an MPSSE (FT2232H, FT232H, FT4232H, FT2232D)
+through libftdi1, with JTAG_PLATFORM=ftdi, and the udev rule that gives
+the plugdev group and the user at the seat access to the probes.")
+endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The completion files do nothing without bash-completion, which a minimal
 # Debian does not have.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS bash-completion)
+set(CPACK_DEBIAN_JTAGBOX_PACKAGE_RECOMMENDS bash-completion)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

@@ -50,7 +50,8 @@ if(JTAGBOX_SHARED_PLATFORM)
   # Nobody calls the C++ end of the run from outside: the run ends when the
   # process exits.  The line globals stay undefined here; the executable
   # defines them.
-  target_compile_definitions(jtagplatform PRIVATE JTAGBOX_END_RUN_AT_EXIT)
+  target_compile_definitions(jtagplatform PRIVATE JTAGBOX_END_RUN_AT_EXIT JTAGBOX_VERSION="${PROJECT_VERSION}"
+    JTAGBOX_MODULE_DIR="${JTAGBOX_MODULE_DIR}")
   target_link_libraries(jtagplatform PRIVATE ${platform_links})
   target_link_options(jtagplatform PRIVATE -Wl,--version-script=${CMAKE_SOURCE_DIR}/cmake/jtag_platform.map)
   set_target_properties(jtagplatform PROPERTIES

@@ -1,10 +1,13 @@
 #!/bin/sh
-# The Debian package: builds it with cpack in its own build tree (the
+# The Debian packages: builds them with cpack in their own build tree (the
 # default RelWithDebInfo build, stripped when packed; warnings as errors; no
-# tests), checks it with lintian, unpacks it into a fresh directory, checks
+# tests): jtagbox, and jtagbox-ftdi where the build has the FTDI module.
+# Checks them with lintian, unpacks jtagbox into a fresh directory, checks
 # its links and manual pages (jtagbox(7) must name every environment
-# variable), runs a command from it against a fresh simulated board and
-# renders one manual page from it.
+# variable) and that no program of it links a USB library, runs a command
+# from it against a fresh simulated board, asks it for JTAG_PLATFORM=ftdi
+# without jtagbox-ftdi and again with it unpacked beside, and renders one
+# manual page from it.
 #   scripts/package.sh [BUILD_DIR]
 set -eu
 cd "$(dirname "$0")/.."
@@ -15,28 +18,42 @@ build="${1:-build-package}"
 flags() { DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get "$1"; }
 scripts/build.sh "$build" -DJTAGBOX_TESTS=OFF \
   -DCMAKE_CXX_FLAGS="$(flags CPPFLAGS) $(flags CXXFLAGS)" \
-  -DCMAKE_EXE_LINKER_FLAGS="$(flags LDFLAGS)"
+  -DCMAKE_EXE_LINKER_FLAGS="$(flags LDFLAGS)" -DCMAKE_MODULE_LINKER_FLAGS="$(flags LDFLAGS)"
 version=$(sed -n 's/^project(jtagbox VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 arch=$(dpkg --print-architecture)
 deb="$build/jtagbox_${version}_${arch}.deb"
-rm -f "$deb"
+ftdi_deb=
+grep -qx 'JTAGBOX_FTDI:BOOL=ON' "$build/CMakeCache.txt" && ftdi_deb="$build/jtagbox-ftdi_${version}_${arch}.deb"
+rm -f "$build"/*.deb
 echo "package: cpack -G DEB in $build/ (log: $build/cpack.log)"
 (cd "$build" && cpack -G DEB) >"$build/cpack.log" 2>&1 || { cat "$build/cpack.log" >&2; exit 1; }
-[ -f "$deb" ] || { echo "package: no $deb" >&2; ls "$build"/*.deb >&2 || true; exit 1; }
-dpkg-deb --info "$deb" | sed -n 's/^ \(Package\|Version\|Architecture\|Depends\|Recommends\):/package:   \1:/p'
+for d in "$deb" $ftdi_deb; do
+  [ -f "$d" ] || { echo "package: no $d" >&2; ls "$build"/*.deb >&2 || true; exit 1; }
+  dpkg-deb --info "$d" | sed -n 's/^ \(Package\|Version\|Architecture\|Depends\|Recommends\|Suggests\):/package:   \1:/p'
+done
 # The simulated board links the system's SQLite: dpkg-shlibdeps must have
-# made the package depend on it.
+# made the package depend on it.  Nothing of jtagbox links a USB library.
 dpkg-deb -f "$deb" Depends | grep -q 'libsqlite3-0' ||
   { echo "package: the package does not depend on libsqlite3-0" >&2; exit 1; }
+! dpkg-deb -f "$deb" Depends | grep -q 'libftdi\|libusb\|libudev' ||
+  { echo "package: jtagbox depends on a USB library: $(dpkg-deb -f "$deb" Depends)" >&2; exit 1; }
 # The packaged completion needs bash-completion, which a minimal Debian lacks.
 dpkg-deb -f "$deb" Recommends | grep -qx 'bash-completion' ||
   { echo "package: the package does not recommend bash-completion" >&2; exit 1; }
+# jtagbox-ftdi: only suggested (apt installs what is recommended), of this
+# very jtagbox, with the FTDI libraries.
+if [ -n "$ftdi_deb" ]; then
+  [ "$(dpkg-deb -f "$deb" Suggests)" = jtagbox-ftdi ] && [ -z "$(dpkg-deb -f "$deb" Recommends | grep ftdi)" ] ||
+    { echo "package: jtagbox does not suggest (and only suggest) jtagbox-ftdi" >&2; exit 1; }
+  dpkg-deb -f "$ftdi_deb" Depends | grep -q "libftdi1-2.*jtagbox (= $version)\|jtagbox (= $version).*libftdi1-2" ||
+    { echo "package: jtagbox-ftdi does not depend on libftdi1-2 and jtagbox (= $version)" >&2; exit 1; }
+fi
 
-echo "package: lintian $deb"
 # An error or a warning fails; the information tags left are explained in
 # doc/building.md ("The Debian package").
 lintian_status=0
-lintian --tag-display-limit 0 --display-info "$deb" >"$build/lintian.log" 2>&1 || lintian_status=$?
+echo "package: lintian $deb $ftdi_deb"
+lintian --tag-display-limit 0 --display-info "$deb" $ftdi_deb >"$build/lintian.log" 2>&1 || lintian_status=$?
 grep -v '^running with root privileges' "$build/lintian.log" || true
 if [ "$lintian_status" -ne 0 ] || grep -q '^[EW]:' "$build/lintian.log"; then
   echo "package: lintian found the errors or warnings above" >&2
@@ -47,17 +64,16 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 dpkg-deb -x "$deb" "$work/root"
 usr="$work/root/usr"
-# A package with the FTDI backend (it links libftdi1) gives the probes'
-# users access through its udev rule.
-if dpkg-deb -f "$deb" Depends | grep -q 'libftdi1'; then
-  grep -q 'GROUP="plugdev"' "$usr/lib/udev/rules.d/60-jtagbox-ftdi.rules" ||
-    { echo "package: the FTDI backend is in, its udev rule (lib/udev/rules.d/60-jtagbox-ftdi.rules) is not" >&2; exit 1; }
-fi
 programs="jtagbox jtag-sim jtag-serve jtag-detect jtag-svf jtagbox-bench"
 for program in $programs; do
   file "$usr/bin/$program" | grep -q 'stripped' && ! file "$usr/bin/$program" | grep -q 'not stripped' ||
     { echo "package: $program is not stripped" >&2; exit 1; }
+  # Every start of a command loads what the program links: no USB library.
+  ! readelf -d "$usr/bin/$program" | grep 'NEEDED' | grep -q 'libftdi\|libusb\|libudev' ||
+    { echo "package: $program links a USB library:" >&2; readelf -d "$usr/bin/$program" | grep NEEDED >&2; exit 1; }
 done
+# The FTDI module and its udev rule are jtagbox-ftdi's.
+[ ! -e "$usr/lib" ] || { echo "package: jtagbox holds files under usr/lib:" >&2; find "$usr/lib" >&2; exit 1; }
 # The declared commands (cmake/commands.cmake wrote them at configure time):
 # each is a link to jtagbox with its section-1 page and its completion link,
 # and no other JTAG_* name is in bin.
@@ -95,6 +111,26 @@ echo "package: JTAG_Reset -d from the package on a fresh board"
 JTAG_PLATFORM="sim:$work/board" "$usr/bin/jtag-sim" reset
 JTAG_PLATFORM="sim:$work/board" "$usr/bin/JTAG_Reset" -d | tee "$work/reset.out"
 grep -qx 'IDCODE = 0bc0e06b' "$work/reset.out" || { echo "package: JTAG_Reset printed no IDCODE" >&2; exit 1; }
+
+if [ -n "$ftdi_deb" ]; then
+  echo "package: JTAG_PLATFORM=ftdi JTAG_Reset without jtagbox-ftdi, then with it"
+  status=0
+  JTAG_PLATFORM=ftdi "$usr/bin/JTAG_Reset" >"$work/ftdi.out" 2>&1 || status=$?
+  cat "$work/ftdi.out"
+  [ "$status" -eq 1 ] && [ "$(wc -l <"$work/ftdi.out")" -eq 1 ] && grep -q 'needs the package jtagbox-ftdi' "$work/ftdi.out" ||
+    { echo "package: without jtagbox-ftdi, JTAG_PLATFORM=ftdi gave status $status and not one line naming it" >&2; exit 1; }
+  dpkg-deb -x "$ftdi_deb" "$work/root"
+  grep -q 'GROUP="plugdev"' "$usr/lib/udev/rules.d/60-jtagbox-ftdi.rules" ||
+    { echo "package: jtagbox-ftdi has no udev rule giving plugdev the probes" >&2; exit 1; }
+  file "$usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/jtagbox/jtagbox-ftdi.so" | grep -q ', stripped' ||
+    { echo "package: jtagbox-ftdi.so is not stripped" >&2; exit 1; }
+  # The module loads and looks for a probe with IDs no device has.
+  status=0
+  JTAG_PLATFORM=ftdi:vid=0,pid=0 XDG_STATE_HOME="$work/state" "$usr/bin/JTAG_Reset" >"$work/ftdi.out" 2>&1 || status=$?
+  cat "$work/ftdi.out"
+  [ "$status" -eq 1 ] && [ "$(wc -l <"$work/ftdi.out")" -eq 1 ] && grep -q '^jtagbox: FTDI probe 0000:0000' "$work/ftdi.out" ||
+    { echo "package: with jtagbox-ftdi, JTAG_PLATFORM=ftdi did not reach the module" >&2; exit 1; }
+fi
 
 echo "package: man JTAG_ScanDump from the package"
 MANWIDTH=80 man -l "$usr/share/man/man1/JTAG_ScanDump.1.gz" 2>"$work/man.err" >"$work/man.txt"

@@ -66,6 +66,13 @@ BitVector BitVector::from_words(std::vector<uint64_t> &&words, size_t size) {
   return v;
 }
 
+BitVector BitVector::from_words(const uint64_t *words, size_t size) {
+  BitVector v(size);
+  std::copy(words, words + word_count(size), v.words_.begin());
+  v.clear_tail();
+  return v;
+}
+
 bool BitVector::operator==(const BitVector &o) const { return size_ == o.size_ && words_ == o.words_; }
 
 int hex_digit_value(char c) {

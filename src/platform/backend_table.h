@@ -19,8 +19,14 @@ struct BackendEntry {
   std::string_view usage;  // e.g. "rbb:HOST:PORT"
   std::string_view keys;   // in positional order, e.g. "host,port"
   // Opens the board the arguments name; throws PlatformError with the line
-  // to print.  Null for a backend left out of this build.
+  // to print.  Null for a backend left out of this build or built as a
+  // module.
   Backend (*open)(const BackendArguments &arguments);
+  // The module a backend is built as (platform/module_backend.h): its file
+  // MODULE.so (platform/module_backend.h) and the Debian package that
+  // installs it, MODULE.
+  // Empty for a backend inside the engine.
+  std::string_view module;
   // Why a backend left out of this build cannot be used: the line to print.
   std::string_view left_out;
 };

@@ -8,6 +8,7 @@
 #include "base/printable.h"
 #include "platform/adapter.h"
 #include "platform/backend_table.h"
+#include "platform/module_backend.h"
 #include "platform/run_end.h"
 #include "platform/trace.h"
 #include "recorders/recorders.h"
@@ -25,7 +26,7 @@ bool g_ended = false;
 std::string known_platforms() {
   std::string list;
   for (const BackendEntry &e : backend_table()) {
-    if (e.open == nullptr) continue;
+    if (e.open == nullptr && e.module.empty()) continue;
     if (!list.empty()) list += " or ";
     list += e.usage;
   }
@@ -48,8 +49,11 @@ Backend open_backend(const char *value) {
   const std::string_view scheme = text.substr(0, text.find(':'));
   for (const BackendEntry &e : backend_table()) {
     if (e.scheme != scheme) continue;
-    if (e.open == nullptr) throw PlatformError(std::string(e.left_out));
-    Backend b = e.open(BackendArguments(text, e.scheme, e.keys));
+    if (e.open == nullptr && e.module.empty()) throw PlatformError(std::string(e.left_out));
+    // Read here for every backend, so that a key a module's backend does
+    // not take is refused in the same words whether the module is there or not.
+    const BackendArguments arguments(text, e.scheme, e.keys);
+    Backend b = e.open != nullptr ? e.open(arguments) : open_module_backend(e, text);
     b.name = text;
     return b;
   }

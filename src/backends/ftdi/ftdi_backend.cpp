@@ -249,7 +249,7 @@ class FtdiLines final : public LineDriver {
       std::snprintf(at, sizeof at, " (USB bus %u device %u)", unsigned(libusb_get_bus_number(device)),
                     unsigned(libusb_get_device_address(device)));
       throw PlatformError("FTDI probe " + ids_text(options_) + at + ": permission denied; install the udev rule " +
-                          kUdevRule + " (the jtagbox package does), add yourself to the plugdev group, " +
+                          kUdevRule + " (the jtagbox-ftdi package does), add yourself to the plugdev group, " +
                           "log in again and replug the probe");
     }
     if (opened != 0)
