@@ -3,18 +3,17 @@
 // copies they keep.
 #include "base/heap_text.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+
+#include "base/error.h"
 
 namespace jtag {
 
 char *checked_malloc(size_t size) {
   void *p = std::malloc(size == 0 ? 1 : size);
-  if (p == nullptr) {
-    std::fprintf(stderr, "jtagbox: out of memory (%zu bytes)\n", size);
-    std::exit(1);
-  }
+  if (p == nullptr) throw PlatformError("out of memory (" + std::to_string(size) + " bytes)", ErrorKind::Memory);
   return static_cast<char *>(p);
 }
 

@@ -10,8 +10,9 @@
 
 namespace jtag {
 
-// malloc(size), or one line on standard error and exit status 1 when the
-// memory is not there: a shift of two billion bits must fail cleanly.
+// malloc(size); throws PlatformError (ErrorKind::Memory, "out of memory (N
+// bytes)") when the memory is not there: a shift of two billion bits must
+// fail cleanly.
 char *checked_malloc(size_t size);
 // A NUL-terminated malloc()ed copy of `text`.
 char *heap_copy(std::string_view text);

@@ -44,7 +44,7 @@ BackendArguments::BackendArguments(std::string_view value, std::string_view sche
     : value_(value), scheme_(scheme), keys_(split(keys, ',')) {
   if (value.size() <= scheme.size()) return;  // the bare scheme
   const std::string_view text = value.substr(scheme.size() + 1);
-  if (text.empty()) throw PlatformError("JTAG_PLATFORM=" + value_ + " needs " + form());
+  if (text.empty()) throw ArgumentError("JTAG_PLATFORM=" + value_ + " needs " + form());
   if (!starts_with_key(text)) {
     // The values in key order; the first keeps what the last colons leave.
     positional_ = true;
@@ -65,14 +65,14 @@ BackendArguments::BackendArguments(std::string_view value, std::string_view sche
   for (const std::string &element : split(text, ',')) {
     const auto equals = element.find('=');
     if (equals == std::string::npos || equals == 0)
-      throw PlatformError("JTAG_PLATFORM=" + value_ + ": '" + element + "' is not KEY=VALUE (" + scheme_ + " takes " +
+      throw ArgumentError("JTAG_PLATFORM=" + value_ + ": '" + element + "' is not KEY=VALUE (" + scheme_ + " takes " +
                           keys_text() + ")");
     const std::string key = element.substr(0, equals);
     if (std::find(keys_.begin(), keys_.end(), key) == keys_.end())
-      throw PlatformError("JTAG_PLATFORM=" + value_ + ": unknown key '" + key + "' (" + scheme_ + " takes " +
+      throw ArgumentError("JTAG_PLATFORM=" + value_ + ": unknown key '" + key + "' (" + scheme_ + " takes " +
                           keys_text() + ")");
-    if (has(key)) throw PlatformError("JTAG_PLATFORM=" + value_ + ": key '" + key + "' given twice");
-    if (equals + 1 == element.size()) throw PlatformError("JTAG_PLATFORM=" + value_ + ": no value for " + key);
+    if (has(key)) throw ArgumentError("JTAG_PLATFORM=" + value_ + ": key '" + key + "' given twice");
+    if (equals + 1 == element.size()) throw ArgumentError("JTAG_PLATFORM=" + value_ + ": no value for " + key);
     given_.emplace_back(key, element.substr(equals + 1));
   }
 }
@@ -90,9 +90,9 @@ std::string BackendArguments::get(std::string_view key, std::string_view fallbac
 
 std::string BackendArguments::require(std::string_view key) const {
   if (const std::string *v = find(key)) return *v;
-  if (given_.empty() && !positional_) throw PlatformError("JTAG_PLATFORM=" + value_ + " needs " + form());
+  if (given_.empty() && !positional_) throw ArgumentError("JTAG_PLATFORM=" + value_ + " needs " + form());
   if (positional_) not_positional("");
-  throw PlatformError("JTAG_PLATFORM=" + value_ + " needs " + std::string(key) + "=" + upper(key));
+  throw ArgumentError("JTAG_PLATFORM=" + value_ + " needs " + std::string(key) + "=" + upper(key));
 }
 
 uint64_t BackendArguments::number(std::string_view key, uint64_t lo, uint64_t hi) const {
@@ -124,12 +124,12 @@ uint64_t BackendArguments::hex_number(std::string_view key, uint64_t hi) const {
 
 void BackendArguments::bad_value(std::string_view key, std::string_view allowed) const {
   if (positional_) not_positional(" with " + upper(key) + " " + std::string(allowed));
-  throw PlatformError("JTAG_PLATFORM=" + value_ + ": bad value '" + get(key) + "' for " + std::string(key) + " (" +
+  throw ArgumentError("JTAG_PLATFORM=" + value_ + ": bad value '" + get(key) + "' for " + std::string(key) + " (" +
                       std::string(allowed) + ")");
 }
 
 void BackendArguments::not_positional(std::string_view detail) const {
-  throw PlatformError("JTAG_PLATFORM=" + value_ + " is not " + scheme_ + (keys_.empty() ? "" : ":") + form() +
+  throw ArgumentError("JTAG_PLATFORM=" + value_ + " is not " + scheme_ + (keys_.empty() ? "" : ":") + form() +
                       std::string(detail));
 }
 

@@ -32,11 +32,11 @@ void LineDriver::hold_until(std::chrono::steady_clock::time_point until) {
   std::this_thread::sleep_until(until);
 }
 
-void LineDriver::queue_shift(const BitVector & /*in*/) { throw PlatformError("this adapter defers no shift"); }
-BitVector LineDriver::collect_shift() { throw PlatformError("this adapter defers no shift"); }
+void LineDriver::queue_shift(const BitVector & /*in*/) { throw UnsupportedError("this adapter defers no shift"); }
+BitVector LineDriver::collect_shift() { throw UnsupportedError("this adapter defers no shift"); }
 
-void LineDriver::set_trst(bool /*asserted*/) { throw PlatformError("this adapter has no TRST line"); }
-void LineDriver::set_srst(bool /*asserted*/) { throw PlatformError("this adapter has no SRST line"); }
+void LineDriver::set_trst(bool /*asserted*/) { throw UnsupportedError("this adapter has no TRST line"); }
+void LineDriver::set_srst(bool /*asserted*/) { throw UnsupportedError("this adapter has no SRST line"); }
 
 void LineDriver::reset_tap(bool tdi) {
   for (int i = 0; i < 5; ++i) pulse(true, tdi);

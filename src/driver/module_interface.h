@@ -42,6 +42,7 @@ enum jtagbox_module_status { JTAGBOX_MODULE_OK = 0, JTAGBOX_MODULE_FAILED = 1, J
 
 typedef struct jtagbox_module_error {
   char line[1024]; /* NUL-terminated; cut short when longer */
+  int32_t kind;    /* what kind of failure, numbered as jtag::ErrorKind (base/error.h) */
 } jtagbox_module_error;
 
 typedef struct jtagbox_module_tap_record {

@@ -45,4 +45,9 @@ UniqueFd connect_tcp(const std::string &host, const std::string &port, std::stri
   return socket;
 }
 
+std::string unanswered_notice(const std::string &server) {
+  return server + " has not answered for " + std::to_string(kWaitingNoticeSeconds) +
+         " s; it may be serving another client (one at a time): waiting";
+}
+
 }  // namespace jtag

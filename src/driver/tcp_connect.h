@@ -21,6 +21,14 @@ std::string unbracketed_host(const std::string &host);
 // the reason in `error` ("cannot resolve: ...", "cannot connect: ...").
 UniqueFd connect_tcp(const std::string &host, const std::string &port, std::string &error);
 
+// A server of ours serves one client at a time: the next one's connection
+// is taken by the kernel and waits, unanswered, until the session before
+// it ends.  A client that has had no answer this long after connecting
+// says so once (base/notice.h) and goes on waiting.
+inline constexpr int kWaitingNoticeSeconds = 2;
+// "SERVER has not answered for 2 s; ...", SERVER e.g. "XVC server HOST:PORT".
+std::string unanswered_notice(const std::string &server);
+
 // The backend of an adapter on the network: `Lines(host, port)` on the
 // host and port JTAG_PLATFORM names, with the TAP record kept per server
 // as SCHEME-HOST-PORT (the port as written).  A record that cannot be read

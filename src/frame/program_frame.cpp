@@ -9,16 +9,24 @@
 #include <string>
 
 #include "base/error.h"
+#include "base/notice.h"
 #include "base/printable.h"
 
 namespace jtag::frame {
 namespace {
 
 const char *g_name = "jtagbox";
+const char *g_notice_name = "jtagbox";
 
 void line_on_stderr(std::string_view message) { std::fprintf(stderr, "%s: %s\n", g_name, printable(message).c_str()); }
 
 }  // namespace
+
+void show_notices_as(const char *name) {
+  g_notice_name = name;
+  set_notice_sink(
+      [](const std::string &line) { std::fprintf(stderr, "%s: %s\n", g_notice_name, printable(line).c_str()); });
+}
 
 const char *program_name() { return g_name; }
 
@@ -56,6 +64,7 @@ int check_standard_output(int status) {
 
 int run(const char *name, int argc, char **argv, Body body) {
   g_name = name;
+  show_notices_as(name);
   std::signal(SIGPIPE, SIG_IGN);
   try {
     return check_standard_output(body(argc, argv));

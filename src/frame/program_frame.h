@@ -30,6 +30,10 @@ using Body = int (*)(int argc, char **argv);
 // process, so that it is reported.
 int run(const char *name, int argc, char **argv, Body body);
 
+// The lines the engine has while it waits (base/notice.h) go to standard
+// error as "NAME: LINE"; run() sets this to the program's name.
+void show_notices_as(const char *name);
+
 // The name given to run() ("jtagbox" before it).
 const char *program_name();
 

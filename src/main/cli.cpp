@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
+#include "base/printable.h"
 #include "main/standard_output.h"
 #include "platform/jtag_platform.h"
 #include "platform/run_end.h"
@@ -52,8 +54,29 @@ bool common_option(const char *word, const char *usage) {
   return common_option(word, [usage] { std::puts(usage); });
 }
 
+namespace {
+
+void say_board_failure(const std::string &why) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "jtagbox: %s\n", jtag::printable(why).c_str());
+}
+
+}  // namespace
+
+bool end_board_run() {
+  const std::optional<std::string> lost = jtag::end_run();
+  if (lost) say_board_failure(*lost);
+  return !lost;
+}
+
+void end_on_board_failure(const jtag::PlatformError &failure) {
+  say_board_failure(failure.what());
+  jtag::abandon_run();  // closed without confirming anything
+  std::exit(1);
+}
+
 int finish(int status) {
-  const bool board_done = jtag::end_run();
+  const bool board_done = end_board_run();
   if (const int error = flush_standard_output(); error != 0) {
     std::fprintf(stderr, "jtagbox: cannot write standard output: %s\n", std::strerror(error));
     return 1;

@@ -17,6 +17,8 @@
 #include <functional>
 #include <string>
 
+#include "base/error.h"
+
 namespace cli {
 
 // Called for each option word.
@@ -53,6 +55,16 @@ bool common_option(const char *word, const char *usage);
 // standard error.
 int finish(int status);
 [[noreturn]] void exit_command(int status);
+
+// The end of the board's run: true when the backend confirmed it (or none
+// was used), else false after one line "jtagbox: WHY" on standard error.
+// finish() ends here; so do the tools beside the commands.
+bool end_board_run();
+// A failure of the board where the engine has no error to return (the
+// platform calls, jtag_platform.h): one line "jtagbox: WHY" on standard
+// error, the run left unconfirmed, status 1.  The commands and the tools
+// set it as the engine's failure handler (platform/run_end.h) first.
+[[noreturn]] void end_on_board_failure(const jtag::PlatformError &failure);
 
 // puts(message), puts(usage), exit_command(1).  A null usage prints the
 // message only.

@@ -31,6 +31,9 @@ int guarded(jtagbox_module_error *error, Body body) noexcept {
     return JTAGBOX_MODULE_OK;
   } catch (const std::bad_alloc &) {
     return JTAGBOX_MODULE_NO_MEMORY;
+  } catch (const PlatformError &e) {
+    say(error, e.what());
+    error->kind = int32_t(e.kind());
   } catch (const std::exception &e) {
     say(error, e.what());
   } catch (...) {

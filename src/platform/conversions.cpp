@@ -7,8 +7,18 @@
 #include "base/bits.h"
 #include "base/heap_text.h"
 #include "platform/jtag_platform.h"
+#include "platform/platform_session.h"
 
-using jtag::checked_malloc;
+namespace {
+
+// The texts these calls return, from the C heap; memory that is not there
+// is a failure of the call (platform_session.h).
+char *checked_malloc(size_t size) {
+  return jtag::guarded([size] { return jtag::checked_malloc(size); });
+}
+
+}  // namespace
+
 using jtag::hex_digit_value;
 using jtag::leading_hex_digits;
 

@@ -126,7 +126,9 @@ class ModuleBoard {
   static void check(int status, const jtagbox_module_error &error) {
     if (status == JTAGBOX_MODULE_OK) return;
     if (status == JTAGBOX_MODULE_NO_MEMORY) throw std::bad_alloc();
-    throw PlatformError(std::string(error.line, strnlen(error.line, sizeof error.line)));
+    const bool known = error.kind >= 0 && error.kind <= int32_t(ErrorKind::Memory);
+    throw PlatformError(std::string(error.line, strnlen(error.line, sizeof error.line)),
+                        known ? ErrorKind(error.kind) : ErrorKind::Board);
   }
 
   Library library_;  // first in, last out: the module outlives the board
@@ -235,8 +237,8 @@ std::shared_ptr<ModuleBoard> load_module(const BackendEntry &entry) {
   const UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
   const int open_error = errno;
   if (!fd.valid() && open_error == ENOENT)
-    throw PlatformError("JTAG_PLATFORM=" + std::string(entry.scheme) + " needs the package " + module +
-                        ", which is not installed (no " + file + ")");
+    throw UnsupportedError("JTAG_PLATFORM=" + std::string(entry.scheme) + " needs the package " + module +
+                           ", which is not installed (no " + file + ")");
   if (!fd.valid()) throw PlatformError("cannot read " + file + ": " + std::strerror(open_error) + reinstall);
   const UniqueFd self(::open(engine.c_str(), O_RDONLY | O_CLOEXEC));
   ElfW(Ehdr) engine_header{};

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 
+#include "base/notice.h"
 #include "base/printable.h"
 #include "platform/adapter.h"
 #include "platform/backend_table.h"
@@ -17,11 +18,12 @@ namespace jtag {
 namespace {
 
 // Set at the first platform operation, released by end_run().  A process
-// that ends another way (a fatal line, the reset watchdog) lets the
+// that ends another way (a failure, the reset watchdog) lets the
 // destructors close the connection or the board without confirming
-// anything: the board then keeps the state of the run before.
+// anything (abandon_run()): the board then keeps the state of the run before.
 std::unique_ptr<PlatformSession> g_session;
 bool g_ended = false;
+FailureHandler g_failure_handler = nullptr;
 
 std::string known_platforms() {
   std::string list;
@@ -38,8 +40,25 @@ std::string known_platforms() {
 // (cmake/platform-library.cmake): the run ends when the process exits, and
 // a board that cannot confirm it makes the exit status 1.
 void end_run_at_exit() {
-  if (!end_run()) std::_Exit(1);
+  if (const std::optional<std::string> failure = end_run()) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "jtagbox: %s\n", printable(*failure).c_str());
+    std::_Exit(1);
+  }
 }
+
+// As the board's own C libraries do, the library says a failure and ends
+// the process itself: its callers have no error result to look at, and no
+// C++ exception crosses a C interface.
+[[noreturn]] void end_on_failure(const PlatformError &failure) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "jtagbox: %s\n", printable(failure.what()).c_str());
+  abandon_run();
+  std::exit(1);
+}
+
+// Its notices (a busy board) too, after the commands' name.
+void show_notice(const std::string &line) { std::fprintf(stderr, "jtagbox: %s\n", printable(line).c_str()); }
 #endif
 
 }  // namespace
@@ -49,7 +68,7 @@ Backend open_backend(const char *value) {
   const std::string_view scheme = text.substr(0, text.find(':'));
   for (const BackendEntry &e : backend_table()) {
     if (e.scheme != scheme) continue;
-    if (e.open == nullptr && e.module.empty()) throw PlatformError(std::string(e.left_out));
+    if (e.open == nullptr && e.module.empty()) throw UnsupportedError(std::string(e.left_out));
     // Read here for every backend, so that a key a module's backend does
     // not take is refused in the same words whether the module is there or not.
     const BackendArguments arguments(text, e.scheme, e.keys);
@@ -57,20 +76,28 @@ Backend open_backend(const char *value) {
     b.name = text;
     return b;
   }
-  throw PlatformError("JTAG_PLATFORM=" + std::string(text) + " names no known platform (use " + known_platforms() +
+  throw ArgumentError("JTAG_PLATFORM=" + std::string(text) + " names no known platform (use " + known_platforms() +
                       ")");
 }
 
-void fatal(const std::string &line) {
-  std::fflush(stdout);
-  std::fprintf(stderr, "jtagbox: %s\n", printable(line).c_str());
-  g_session.reset();  // closed without confirming anything
-  std::exit(1);
+void set_failure_handler(FailureHandler handler) { g_failure_handler = handler; }
+
+void fail(const PlatformError &failure) {
+#ifdef JTAGBOX_END_RUN_AT_EXIT
+  if (g_failure_handler == nullptr) end_on_failure(failure);
+#endif
+  if (g_failure_handler != nullptr) g_failure_handler(failure);
+  throw failure;
 }
+
+void abandon_run() { g_session.reset(); }
 
 PlatformSession &PlatformSession::get() {
   if (!g_session) {
-    if (g_ended) fatal("the board was used after the end of the run");
+#ifdef JTAGBOX_END_RUN_AT_EXIT
+    set_notice_sink(show_notice);
+#endif
+    if (g_ended) fail(PlatformError("the board was used after the end of the run"));
     g_session = guarded([] {
       // Every file the run writes is opened before the board is taken: one
       // that cannot be written ends the command before it holds the board.
@@ -97,7 +124,7 @@ void PlatformSession::note(std::string_view text) {
 
 BoardServices &PlatformSession::services(const char *what) {
   if (backend_.services == nullptr)
-    fatal(std::string(what) + " cannot be reached through JTAG_PLATFORM=" + backend_.name);
+    throw UnsupportedError(std::string(what) + " cannot be reached through JTAG_PLATFORM=" + backend_.name);
   return *backend_.services;
 }
 
@@ -130,13 +157,7 @@ std::optional<std::string> end_session() {
 
 }  // namespace
 
-bool end_run() {
-  const std::optional<std::string> failure = end_session();
-  if (!failure) return true;
-  std::fflush(stdout);
-  std::fprintf(stderr, "jtagbox: %s\n", printable(*failure).c_str());
-  return false;
-}
+std::optional<std::string> end_run() { return end_session(); }
 
 std::string adapter_description() { return PlatformSession::get().lines().describe(); }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "driver/line_driver.h"
+#include "platform/run_end.h"
 #include "platform/tap_follower.h"
 #include "recorders/recorders.h"
 #include "recorders/tap_observer.h"
@@ -19,8 +20,7 @@ namespace jtag {
 class PlatformSession {
  public:
   // The session, opened on first use.  A JTAG_PLATFORM value that names no
-  // backend, or a board that cannot be opened, ends the process with one
-  // line on standard error and status 1.
+  // backend, or a board that cannot be opened, is a failure (fail()).
   static PlatformSession &get();
 
   // `files` were opened before the backend took the board.
@@ -30,8 +30,8 @@ class PlatformSession {
 
   TapFollower &tap() { return tap_; }
   LineDriver &lines() { return *backend_.lines; }
-  // The board's services, or one line on standard error and status 1 when
-  // this backend has none (`what` names the operation for that line).
+  // The board's services; throws UnsupportedError when this backend has
+  // none (`what` names the operation in its line).
   BoardServices &services(const char *what);
   bool has_services() const { return backend_.services != nullptr; }
   // After a scan-mode switch: the TAP the lines reach now is another one.
@@ -55,19 +55,20 @@ class PlatformSession {
 // the backend table.  Throws PlatformError with the line to print.
 Backend open_backend(const char *value);
 
-// One line "jtagbox: <line>" on standard error, then exit status 1.
-[[noreturn]] void fatal(const std::string &line);
+// The failure given to the program's handler (run_end.h), or thrown on
+// with none set.
+[[noreturn]] void fail(const PlatformError &failure);
 
 // Runs `body`; a PlatformError from the backend, or memory the board could
-// not get (a scan chain of 2^32 bits), ends the command (fatal).
+// not get (a scan chain of 2^32 bits), is a failure (fail()).
 template <typename Body>
 auto guarded(Body body) -> decltype(body()) {
   try {
     return body();
   } catch (const PlatformError &e) {
-    fatal(e.what());
+    fail(e);
   } catch (const std::bad_alloc &) {
-    fatal("out of memory");
+    fail(PlatformError("out of memory", ErrorKind::Memory));
   }
 }
 

@@ -29,7 +29,7 @@ int trace_fd() {
     try {
       return RecordFile::open_record(path, "trace file", RecordFile::Mode::Append);
     } catch (const PlatformError &e) {
-      fatal(e.what());
+      fail(e);
     }
   }();
   return fd;
@@ -51,7 +51,8 @@ void trace(const std::string &line) {
     const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0)
-      fatal(std::string("cannot write trace file ") + trace_path() + ": " + std::strerror(n < 0 ? errno : ENOSPC));
+      fail(PlatformError(std::string("cannot write trace file ") + trace_path() + ": " +
+                         std::strerror(n < 0 ? errno : ENOSPC)));
     done += size_t(n);
   }
 }

@@ -30,6 +30,7 @@
 #include "base/bits.h"
 #include "base/printable.h"
 #include "frame/program_frame.h"
+#include "main/cli.h"
 #include "platform/adapter.h"
 #include "platform/jtag_platform.h"
 #include "platform/run_end.h"
@@ -68,7 +69,7 @@ bool all(const BitVector &bits, bool value) {
 // frame after it.
 int finish(const std::string &report) {
   std::fputs(report.c_str(), stdout);
-  return jtag::end_run() ? jtag::frame::kSuccess : jtag::frame::kFailure;
+  return cli::end_board_run() ? jtag::frame::kSuccess : jtag::frame::kFailure;
 }
 
 // One line, even when the board cannot keep the run either.
@@ -124,4 +125,10 @@ int run(int argc, char **argv) {
 
 }  // namespace
 
-int main(int argc, char **argv) { return jtag::frame::run("jtag-detect", argc, argv, run); }
+int main(int argc, char **argv) {
+  jtag::set_failure_handler(cli::end_on_board_failure);
+  return jtag::frame::run("jtag-detect", argc, argv, [](int n, char **words) {
+    jtag::frame::show_notices_as("jtagbox");  // the board's lines are the commands'
+    return run(n, words);
+  });
+}

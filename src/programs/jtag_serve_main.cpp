@@ -143,7 +143,7 @@ int run(int argc, char **argv) {
   }
   jtag::serve::set_program("jtag-serve");
   jtag::serve::watch_stop_signals();
-  jtag::sim::set_sim_lock_wait(jtag::serve::stop_requested, "jtag-serve");
+  jtag::sim::set_sim_lock_wait(jtag::serve::stop_requested);
   return serve(options, platform, dir);
 }
 

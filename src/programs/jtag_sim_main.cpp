@@ -152,6 +152,7 @@ int run_serve(int argc, char **argv) {
   } catch (const std::exception &e) {
     return usage_error(e.what());
   }
+  jtag::frame::show_notices_as("jtag-sim serve");
   return jtag::sim::serve_remote_bitbang(dir, port, wave);
 }
 

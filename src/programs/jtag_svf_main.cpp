@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "frame/program_frame.h"
+#include "main/cli.h"
 #include "platform/run_end.h"
 #include "tools/svf_lexer.h"
 #include "tools/svf_player.h"
@@ -149,7 +150,7 @@ int play(CommandLine &line) {
   } catch (const std::bad_alloc &) {
     return failed(progress, "out of memory");
   }
-  return jtag::end_run() ? 0 : 1;
+  return cli::end_board_run() ? 0 : 1;
 }
 
 int run(int argc, char **argv) {
@@ -184,4 +185,10 @@ int run(int argc, char **argv) {
 
 }  // namespace
 
-int main(int argc, char **argv) { return jtag::frame::run("jtag-svf", argc, argv, run); }
+int main(int argc, char **argv) {
+  jtag::set_failure_handler(cli::end_on_board_failure);
+  return jtag::frame::run("jtag-svf", argc, argv, [](int n, char **words) {
+    jtag::frame::show_notices_as("jtagbox");  // the board's lines are the commands'
+    return run(n, words);
+  });
+}

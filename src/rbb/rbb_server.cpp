@@ -87,7 +87,7 @@ class BoardHold {
   // SessionError.
   Board &board() {
     if (!session_) {
-      session_ = std::make_unique<BoardSession>(dir_, StoreOptions{true, stopping, g_program});
+      session_ = std::make_unique<BoardSession>(dir_, StoreOptions{true, stopping});
       if (trst_) session_->board().set_trst(true);  // the client's line is still asserted
     }
     return session_->board();

@@ -5,12 +5,12 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <iterator>
 #include <thread>
 
 #include "base/errno_text.h"
+#include "base/notice.h"
 
 namespace jtag::sim {
 namespace fs = std::filesystem;
@@ -334,8 +334,8 @@ int BoardStore::wait_turn(int count) {
           probe.l_pid > 0)
         holder = " (held by process " + std::to_string(probe.l_pid) + ")";
     }
-    std::fprintf(stderr, "%s: the simulated board in %s is busy%s; waiting up to %d s\n", options_.who.c_str(),
-                 dir_.c_str(), holder.c_str(), kBusyWaitSeconds);
+    notice("the simulated board in " + dir_.string() + " is busy" + holder + "; waiting up to " +
+           std::to_string(kBusyWaitSeconds) + " s");
   }
   std::this_thread::sleep_for(kBusyPoll);
   return 1;

@@ -61,7 +61,6 @@ struct RowSummary {
 struct StoreOptions {
   bool write = true;              // hold the board for a run that may change it
   std::function<bool()> give_up;  // asked while waiting: true ends the wait
-  std::string who = "jtag-sim";   // the prefix of the line that says the board is busy
   bool wipe = false;              // empty the database first, whatever it holds (reset)
 };
 

@@ -29,7 +29,8 @@ constexpr std::array<uint8_t, 256> hex_classes() {
 constexpr std::array<uint8_t, 256> kHexClass = hex_classes();
 
 bool blank(int c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
-bool ends_word(int c) { return c < 0 || blank(c) || c == '\n' || std::strchr("();!/", c) != nullptr; }
+// A NUL is part of a word (strchr would find it: it ends the string).
+bool ends_word(int c) { return c < 0 || blank(c) || c == '\n' || (c != 0 && std::strchr("();!/", c) != nullptr); }
 
 std::string shown(int c) {
   if (c >= 0x21 && c <= 0x7e) return std::string("'") + char(c) + "'";

@@ -18,15 +18,18 @@
 #include <vector>
 
 #include "base/bits.h"
+#include "base/printable.h"
 #include "base/unique_fd.h"
 
 namespace jtag::tools {
 
 // A file that cannot be read or played; what() is the whole message after
-// "jtag-svf: ", its place included.
+// "jtag-svf: ", its place included, every byte of the file it quotes that
+// is no printable character shown as \xHH (a NUL too, which would
+// otherwise end the text).
 class SvfError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit SvfError(const std::string &message) : std::runtime_error(printable(message)) {}
 };
 
 // A value of a scan as SVF writes it: the bits its hex digits hold, and

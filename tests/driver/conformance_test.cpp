@@ -11,6 +11,7 @@
 
 #include "base/error.h"
 #include "base/tap_state.h"
+#include "platform/jtag_platform.h"
 #include "platform/platform_session.h"
 #include "support/fake_tap.h"
 #ifdef JTAGBOX_SIM_BOARD
@@ -285,5 +286,35 @@ TEST_P(DriverLosesBoard, GoneBoardIsPlatformError) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, DriverLosesBoard, ::testing::ValuesIn(backends(true)), kName);
+
+// A board that cannot be opened is an error of its kind, and the engine
+// never ends the process for it: with no failure handler set, a platform
+// call throws it to its caller.
+TEST(OpenBackend, EachFailureHasItsKindAndIsThrown) {
+  using K = jtag::ErrorKind;
+  const std::pair<const char *, K> cases[] = {
+      {"bogus", K::Argument},
+      {"rbb:127.0.0.1", K::Argument},  // no port
+      {"rbb:127.0.0.1:1", K::Unreachable},
+      {"xvc:127.0.0.1:1", K::Unreachable},
+      {"rbb:127.0.0.1:1,speed=9", K::Argument},
+  };
+  for (const auto &[platform, kind] : cases) {
+    try {
+      jtag::open_backend(platform);
+      ADD_FAILURE() << platform << " opened";
+    } catch (const jtag::PlatformError &e) {
+      EXPECT_EQ(int(e.kind()), int(kind)) << platform << ": " << e.what();
+    }
+  }
+  ::setenv("JTAG_PLATFORM", "rbb:127.0.0.1:1", 1);
+  try {
+    JTAG_Reset();
+    ADD_FAILURE() << "JTAG_Reset() returned";
+  } catch (const jtag::PlatformError &e) {
+    EXPECT_EQ(int(e.kind()), int(K::Unreachable)) << e.what();
+  }
+  ::unsetenv("JTAG_PLATFORM");
+}
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <optional>
 #include <thread>
 
 #include "board_view.h"
@@ -31,6 +32,27 @@ int hold(const std::filesystem::path &db) {
 }
 
 class Wire : public ServedBoardTest {};
+
+const std::string kUnanswered =
+    " has not answered for 2 s; it may be serving another client (one at a time): waiting\n";
+
+// A client behind another one's session waits, says so once, and is served
+// when the session before it ends.
+TEST_F(Wire, ClientBehindAnotherSaysSoAndWaits) {
+  fresh();
+  serve();
+  std::optional<RawClient> first(std::in_place, port_);
+  ASSERT_TRUE(first->send("R"));
+  ASSERT_EQ(first->read(1).size(), 1U);  // its session has begun
+  std::thread leaves([&] {
+    std::this_thread::sleep_for(3s);
+    first.reset();
+  });
+  const Result r = over_wire("JTAG_Reset", {});
+  leaves.join();
+  EXPECT_EQ(std::to_string(r.status) + r.out + r.err,
+            "0" + kResetOut + "jtagbox: remote_bitbang server 127.0.0.1:" + std::to_string(port_) + kUnanswered);
+}
 
 // An idle client leaves the board, saved, to commands, keeps its bits in flight
 // and its TCK level ("6": no edge); SRST leaves the TAP be.  While a command
@@ -150,13 +172,14 @@ TEST_F(Wire, EachServerFailureIsOneLine) {
     int pause_us;               // before each answer
     Lines command;
     std::string line;
+    bool unanswered = false;  // never a byte back: the client says so first
   } cases[] = {
       {"", "refuse", 0, {"JTAG_Reset"}, "cannot connect: Connection refused"},
       {"", "close", 0, dump, "closed the connection"},
       {"", "x", 0, dump, "answered 0x78 to a TDO read"},
       {"", "00", 0, dump, "sent 0x30 when no TDO read was asked"},
       {"0", "0", 0, dump, "sent 0x30 when no TDO read was asked"},
-      {"", "", 0, {"JTAG_TMS", "0"}, "no answer within 10 s"},  // even with no TDO to read
+      {"", "", 0, {"JTAG_TMS", "0"}, "no answer within 10 s", true},  // even with no TDO to read
       // 15 s plus 20 us a TCK: 4 TCKs to Shift-DR, then the bits.
       {"", "0", 200000, {"JTAG_Shift", "0", "4096"}, "too slow: 4100 TCKs not done within 15 s"},
   };
@@ -183,7 +206,9 @@ TEST_F(Wire, EachServerFailureIsOneLine) {
     if (listening) ::shutdown(listener, SHUT_RDWR);
     server.join();
     if (listening) ::close(listener);
-    EXPECT_EQ(std::to_string(r.status) + r.out + r.err, "1jtagbox: remote_bitbang server " + at + ": " + c.line + "\n");
+    const std::string named = "jtagbox: remote_bitbang server " + at;
+    EXPECT_EQ(std::to_string(r.status) + r.out + r.err,
+              "1" + (c.unanswered ? named + kUnanswered : "") + named + ": " + c.line + "\n");
   }
   EXPECT_EQ(read_file(path("out.hex")), "");
 }

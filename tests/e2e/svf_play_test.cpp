@@ -194,7 +194,7 @@ TEST_F(SvfPlay, EachErrorIsOneLine) {
       {idcode + "TDO (0bc0e06b);\nSDR 16 TDO (e06b);\n", "3: SDR 16 needs TDI: no SDR before it had that length"},
       {"RUNTEST 5 SCK;\n",
        "1: RUNTEST: SCK counts the system clock, which the platform does not drive; give TCK or SEC"},
-      {"X\033[31mRED\007;\n", "1: unknown statement X\\x1b[31MRED\\x07"},
+      {std::string("X\0\033[31mRED\007;\n", 12), "1: unknown statement X\\x00\\x1b[31MRED\\x07"},
       {"STATE RESET;\nSDR 1100000 TDI (1" + std::string(265000, '0') + ") TDO (0bc0e06b);\n",  // a 1 in at 1,060,000
        "2: TDO mismatch in bits 1060032..1060095 of 1100000: expected 0x0000000000000000, got 0x0000000000000001 "
        "(mask 0xffffffffffffffff)"},

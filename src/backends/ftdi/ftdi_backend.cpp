@@ -227,14 +227,14 @@ class FtdiLines final : public LineDriver {
       if (options_.serial.empty() || c.serial == options_.serial) matching.push_back(c);
     }
     if (matching.empty() && all.empty())
-      throw PlatformError("FTDI probe " + ids + ": no such USB device; plug the probe in, or name its IDs with " +
-                          "JTAG_PLATFORM=ftdi:vid=VID,pid=PID");
+      throw UnreachableError("FTDI probe " + ids + ": no such USB device; plug the probe in, or name its IDs with " +
+                             "JTAG_PLATFORM=ftdi:vid=VID,pid=PID");
     if (matching.empty())
-      throw PlatformError("FTDI probe " + ids + ": none has serial " + options_.serial +
-                          " (serials found: " + joined(serials) + ")");
+      throw UnreachableError("FTDI probe " + ids + ": none has serial " + options_.serial +
+                             " (serials found: " + joined(serials) + ")");
     if (matching.size() > 1)
-      throw PlatformError("FTDI probe " + ids + ": " + std::to_string(matching.size()) + " probes found (serials: " +
-                          joined(serials) + "); choose one with JTAG_PLATFORM=ftdi:serial=SERIAL");
+      throw UnreachableError("FTDI probe " + ids + ": " + std::to_string(matching.size()) + " probes found (serials: " +
+                             joined(serials) + "); choose one with JTAG_PLATFORM=ftdi:serial=SERIAL");
     serial_ = matching.front().serial;
     // One run at a time drives a probe; the others wait their turn here.
     lock_ = lock_adapter(record_name(options_, serial_), "FTDI probe " + ids + " " + serial_);
@@ -248,12 +248,12 @@ class FtdiLines final : public LineDriver {
       char at[48];
       std::snprintf(at, sizeof at, " (USB bus %u device %u)", unsigned(libusb_get_bus_number(device)),
                     unsigned(libusb_get_device_address(device)));
-      throw PlatformError("FTDI probe " + ids_text(options_) + at + ": permission denied; install the udev rule " +
-                          kUdevRule + " (the jtagbox-ftdi package does), add yourself to the plugdev group, " +
-                          "log in again and replug the probe");
+      throw UnreachableError("FTDI probe " + ids_text(options_) + at + ": permission denied; install the udev rule " +
+                             kUdevRule + " (the jtagbox-ftdi package does), add yourself to the plugdev group, " +
+                             "log in again and replug the probe");
     }
     if (opened != 0)
-      throw PlatformError("FTDI probe " + ids_text(options_) + ": cannot open: " + libusb_strerror(opened));
+      throw UnreachableError("FTDI probe " + ids_text(options_) + ": cannot open: " + libusb_strerror(opened));
     const std::unique_ptr<libusb_device_handle, HandleClose> handle(raw);
     libusb_device_descriptor descriptor{};
     if (libusb_get_device_descriptor(device, &descriptor) != 0 || descriptor.iSerialNumber == 0) return {};

@@ -10,11 +10,13 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <limits>
 #include <memory>
 #include <string>
 #include <thread>
 
 #include "base/errno_text.h"
+#include "base/notice.h"
 #include "base/unique_fd.h"
 #include "driver/tap_record_file.h"
 #include "driver/tcp_connect.h"
@@ -128,8 +130,10 @@ class RbbLines final : public LineDriver {
  private:
   std::string where() const { return host_ + ":" + port_; }
 
-  [[noreturn]] void fail(const std::string &what) const {
-    throw PlatformError("remote_bitbang server " + where() + ": " + what);
+  // The server failed its protocol or its time (ErrorKind::Protocol), or
+  // cannot be reached at all (Unreachable).
+  [[noreturn]] void fail(const std::string &what, ErrorKind kind = ErrorKind::Protocol) const {
+    throw PlatformError("remote_bitbang server " + where() + ": " + what, kind);
   }
 
   void queue_tck(bool tms, bool tdi, bool read) {
@@ -217,9 +221,15 @@ class RbbLines final : public LineDriver {
     const bool more_to_send = sent < pending_.size();
     pollfd p{socket_.get(), short(POLLIN | (more_to_send ? POLLOUT : 0)), 0};
     const int wait = wait_ms();
-    const int r = ::poll(&p, 1, wait);
+    const int notice_in = ms_until_unanswered_notice();
+    const int r = ::poll(&p, 1, std::min(wait, notice_in));
     if (r < 0 && errno == EINTR) return;
     if (r < 0) fail("poll: " + errno_text());
+    if (r == 0 && notice_in < wait) {
+      said_unanswered_ = true;
+      notice(unanswered_notice("remote_bitbang server " + where()));
+      return;
+    }
     if (r == 0) {
       if (wait < kSilenceSeconds * 1000) too_slow();  // the deadline came first
       fail("no answer within " + std::to_string(kSilenceSeconds) + " s");
@@ -283,8 +293,16 @@ class RbbLines final : public LineDriver {
   void connect_to_server() {
     std::string error;
     socket_ = connect_tcp(host_, port_, error);
-    if (!socket_.valid()) fail(error);
-    started_ = Clock::now();
+    if (!socket_.valid()) fail(error, ErrorKind::Unreachable);
+    started_ = connected_ = Clock::now();
+  }
+
+  // Until the server, silent since we connected, is said to be busy; once
+  // it has answered (or it was said), never.
+  int ms_until_unanswered_notice() const {
+    if (said_unanswered_ || reads_answered_ > 0) return std::numeric_limits<int>::max();
+    const auto left = connected_ + std::chrono::seconds(kWaitingNoticeSeconds) - Clock::now();
+    return int(std::max<long long>(0, std::chrono::duration_cast<std::chrono::milliseconds>(left).count()));
   }
 
   std::string host_, port_;
@@ -298,6 +316,8 @@ class RbbLines final : public LineDriver {
   size_t reads_answered_ = 0;
   uint64_t tcks_ = 0;
   Clock::time_point started_;
+  Clock::time_point connected_;
+  bool said_unanswered_ = false;
 };
 
 }  // namespace

@@ -10,7 +10,7 @@
 namespace jtag::sim {
 namespace {
 
-StoreOptions g_lock_wait{true, {}, "jtagbox"};
+StoreOptions g_lock_wait{true, {}};
 
 class SimLines final : public LineDriver, public BoardServices {
  public:
@@ -74,10 +74,7 @@ class SimRecord final : public TapRecordStore {
 
 }  // namespace
 
-void set_sim_lock_wait(std::function<bool()> give_up, std::string who) {
-  g_lock_wait.give_up = std::move(give_up);
-  g_lock_wait.who = std::move(who);
-}
+void set_sim_lock_wait(std::function<bool()> give_up) { g_lock_wait.give_up = std::move(give_up); }
 
 Backend open_sim_backend(const BackendArguments &arguments) {
   const std::string dir = arguments.get("dir");

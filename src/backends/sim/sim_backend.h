@@ -23,9 +23,8 @@ namespace jtag::sim {
 Backend open_sim_backend(const BackendArguments &arguments);
 
 // For a process that takes the board again and again (jtag-serve): its
-// wait for the board's lock ends when `give_up` says so, and the line that
-// says the board is busy starts with `who`.
-void set_sim_lock_wait(std::function<bool()> give_up, std::string who);
+// wait for the board's lock ends when `give_up` says so.
+void set_sim_lock_wait(std::function<bool()> give_up);
 
 }  // namespace jtag::sim
 

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "base/errno_text.h"
+#include "base/notice.h"
 #include "base/printable.h"
 #include "base/unique_fd.h"
 #include "driver/tap_record_file.h"
@@ -41,7 +42,7 @@ class XvcLines final : public LineDriver {
   XvcLines(std::string host, std::string port) : host_(std::move(host)), port_(std::move(port)) {
     std::string error;
     socket_ = connect_tcp(host_, port_, error);
-    if (!socket_.valid()) fail(error);
+    if (!socket_.valid()) fail(error, ErrorKind::Unreachable);
     ask_info();
   }
 
@@ -96,7 +97,11 @@ class XvcLines final : public LineDriver {
  private:
   std::string where() const { return host_ + ":" + port_; }
 
-  [[noreturn]] void fail(const std::string &what) const { throw PlatformError("XVC server " + where() + ": " + what); }
+  // The server failed its protocol or its time (ErrorKind::Protocol), or
+  // cannot be reached at all (Unreachable).
+  [[noreturn]] void fail(const std::string &what, ErrorKind kind = ErrorKind::Protocol) const {
+    throw PlatformError("XVC server " + where() + ": " + what, kind);
+  }
 
   // The TDO of the TCKs awaited last, which are the last gathered: the
   // request goes now.
@@ -116,6 +121,7 @@ class XvcLines final : public LineDriver {
   void ask_info() {
     const auto until = Clock::now() + std::chrono::seconds(kSilenceSeconds);
     send_bytes(std::string(kGetInfo), until);
+    if (!wait_for(POLLIN, kWaitingNoticeSeconds * 1000)) notice(unanswered_notice("XVC server " + where()));
     std::string line;
     while (line.empty() || line.back() != '\n') {
       if (line.size() >= kLongestInfo) break;
