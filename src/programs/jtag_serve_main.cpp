@@ -1,6 +1,6 @@
 // jtag-serve: the board JTAG_PLATFORM names on the network, for OpenOCD,
 // openFPGALoader, Vivado or another jtagbox: over remote_bitbang
-// (rbb/rbb_server.h) and over Xilinx Virtual Cable (serve/xvc_server.h).
+// (serve/rbb_server.h) and over Xilinx Virtual Cable (serve/xvc_server.h).
 #include <poll.h>
 #include <sys/socket.h>
 
@@ -15,7 +15,7 @@
 #include "backends/sim/sim_backend.h"
 #include "driver/backend_arguments.h"
 #include "frame/program_frame.h"
-#include "rbb/rbb_server.h"
+#include "serve/rbb_server.h"
 #include "serve/backend_hold.h"
 #include "serve/xvc_server.h"
 #include "sim/board_session.h"

@@ -9,7 +9,7 @@
 #include "base/printable.h"
 #include "driver/backend_arguments.h"
 #include "frame/program_frame.h"
-#include "rbb/rbb_server.h"
+#include "serve/rbb_server.h"
 #include "sim/board_session.h"
 #include "sim/scan_chains.h"
 

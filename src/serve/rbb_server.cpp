@@ -1,4 +1,4 @@
-#include "rbb/rbb_server.h"
+#include "serve/rbb_server.h"
 
 #include <arpa/inet.h>
 #include <netdb.h>
@@ -22,7 +22,7 @@
 #include "base/error.h"
 #include "base/printable.h"
 #include "base/unique_fd.h"
-#include "rbb/rbb_protocol.h"
+#include "protocols/rbb_protocol.h"
 #include "recorders/vcd_writer.h"
 #include "sim/board_session.h"
 

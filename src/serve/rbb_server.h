@@ -1,6 +1,6 @@
 // jtag-sim serve: the simulated board on the wire, as a remote_bitbang
 // server (the protocol of OpenOCD's remote_bitbang adapter driver; the bytes
-// are in backends/rbb/rbb_protocol.h).  What the board does with them:
+// are in protocols/rbb_protocol.h).  What the board does with them:
 //   '0'..'7'  TCK, TMS, TDI; the TAPs act on each rising TCK edge
 //   'R'       answered '0' or '1': what TDO presents now (a board that tells
 //             TDO only on a TCK, jtag-serve's line drivers: the TDO the
@@ -43,8 +43,8 @@
 // and let go.  SIGINT and SIGTERM end the server well within a second
 // whatever the client does, also while it waits for the board's lock; a
 // connected client's board is saved first.
-#ifndef JTAGBOX_RBB_RBB_SERVER_H
-#define JTAGBOX_RBB_RBB_SERVER_H
+#ifndef JTAGBOX_SERVE_RBB_SERVER_H
+#define JTAGBOX_SERVE_RBB_SERVER_H
 
 #include <filesystem>
 #include <optional>
