@@ -17,7 +17,7 @@
 
 #include "base/printable.h"
 #include "platform/platform_session.h"
-#include "serve/rbb_server.h"
+#include "serve/server_common.h"
 #include "serve/backend_hold.h"
 #include "protocols/xvc_protocol.h"
 
