@@ -7,7 +7,7 @@
 
 #include "platform/platform_session.h"
 #include "platform/trace.h"
-#include "recorders/svf_writer.h"
+#include "svf/svf_states.h"
 
 namespace jtag::tools {
 namespace {
