@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "base/number_text.h"
-#include "frame/program_frame.h"
+#include "programs/program_frame.h"
 #include "serve/backend_hold.h"
 #include "serve/rbb_server.h"
 #include "serve/server_common.h"

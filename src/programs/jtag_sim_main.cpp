@@ -8,7 +8,7 @@
 
 #include "base/printable.h"
 #include "driver/backend_arguments.h"
-#include "frame/program_frame.h"
+#include "programs/program_frame.h"
 #include "serve/sim/sim_rbb_server.h"
 #include "sim/board_session.h"
 #include "sim/scan_chains.h"
