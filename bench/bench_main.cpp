@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "bench.h"
-#include "frame/program_frame.h"
+#include "programs/program_frame.h"
 
 extern char **environ;
 

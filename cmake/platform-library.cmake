@@ -25,8 +25,10 @@ function(jtagbox_platform_boundary target)
   if(NOT JTAGBOX_PLATFORM_LIBRARY)
     return()
   endif()
+  # Nothing in the executable refers to the line globals, only the board's
+  # libraries do: they are compiled into it, not taken from jtag_programs.
   target_sources(${target} PRIVATE
-    ${CMAKE_SOURCE_DIR}/src/main/globals.cpp
+    ${CMAKE_SOURCE_DIR}/src/programs/line_globals.cpp
     ${CMAKE_SOURCE_DIR}/src/platform_library/run_end_by_library.cpp)
   target_link_options(${target} PRIVATE
     -Wl,--dynamic-list=${CMAKE_SOURCE_DIR}/cmake/platform-globals.dynlist)

@@ -1,15 +1,65 @@
 #!/bin/sh
-# The folders of src/ form layers: no folder includes a folder that
-# includes it back, directly or through others (doc/architecture.md).  Lists
-# every folder-to-folder include and lets tsort(1) find a loop.
+# The folders of src/ form layers, as the picture in doc/architecture.md
+# ("The layers") draws them: each row of the picture holds folders, named
+# by the words src/NAME on it, and a folder may include only folders on the
+# rows below its own (and itself).  The picture is the ranking: a folder of
+# src/ with sources that the picture leaves out, a folder drawn twice or a
+# drawn folder that src/ does not have is an error too.  Lists every
+# folder-to-folder include with where it is, and each that does not go down.
 #   scripts/layers.sh
 set -eu
 cd "$(dirname "$0")/.."
-pairs=$(grep -r --include='*.h' --include='*.cpp' -o '^#include "[a-z_/]*/[a-z_0-9]*\.h"' src |
-  sed 's|^src/\(.*\)/[^/]*:#include "\(.*\)/[^/]*"$|\1 \2|' | awk '$1 != $2' | sort -u)
-if ! printf '%s\n' "$pairs" | tsort >/dev/null 2>"${TMPDIR:-/tmp}/layers.err"; then
-  cat "${TMPDIR:-/tmp}/layers.err" >&2
-  echo "layers: the folders of src/ include each other in a loop (above); every include must go down" >&2
+doc=doc/architecture.md
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+
+# "FOLDER ROW" for each folder drawn, rows numbered from the top of the
+# picture (the first fenced block after the heading).
+awk '
+  /^## The layers/ { section = 1; next }
+  section && /^```/ { if (inside) exit; inside = 1; next }
+  inside {
+    row++
+    for (i = 1; i <= NF; i++)
+      if ($i ~ /^src\/[a-z_]+(\/[a-z_]+)*$/) print substr($i, 5), row
+  }' "$doc" | sort >"$tmp/ranks"
+[ -s "$tmp/ranks" ] || { echo "layers: no folders drawn in the picture of $doc (\"The layers\")" >&2; exit 1; }
+
+# The folders of src/ that hold sources.
+find src -type f \( -name '*.h' -o -name '*.cpp' -o -name '*.in' \) | sed 's|^src/||; s|/[^/]*$||' | sort -u \
+  >"$tmp/folders"
+
+# "FILE:LINE FROM TO" for each include of another folder's header.
+grep -rn --include='*.h' --include='*.cpp' --include='*.in' '^#include "[a-z_/]*/[a-z_0-9]*\.h"' src |
+  sed 's|^\(src/\(.*\)/[^/:]*:[0-9]*\):#include "\(.*\)/[^/]*".*$|\1 \2 \3|' | awk '$2 != $3' >"$tmp/includes"
+
+awk -v doc="$doc" '
+  FILENAME == ARGV[1] {
+    if ($1 in row) { print "layers: src/" $1 " is drawn twice in the picture of " doc; bad = 1 }
+    row[$1] = $2
+    next
+  }
+  FILENAME == ARGV[2] {
+    has[$1] = 1
+    if (!($1 in row)) { print "layers: src/" $1 " is not in the picture of " doc " (The layers): draw it on its row"; bad = 1 }
+    next
+  }
+  {
+    n++
+    if (!($2 in row)) next  # said above: the folder is not drawn
+    if (!($3 in row)) { print "layers: " $1 ": src/" $2 " includes src/" $3 ", which the picture does not draw"; bad = 1 }
+    else if (row[$3] + 0 <= row[$2] + 0) {
+      print "layers: " $1 ": src/" $2 " includes src/" $3 ", which is not drawn below it"
+      bad = 1
+    }
+  }
+  END {
+    for (f in row) if (!(f in has)) { print "layers: the picture of " doc " draws src/" f ", which has no sources"; bad = 1 }
+    if (bad) exit 1
+    printf "layers: %d includes across folders, each down the picture of %s\n", n, doc
+  }' "$tmp/ranks" "$tmp/folders" "$tmp/includes" >"$tmp/report" || {
+  cat "$tmp/report" >&2
+  echo "layers: every include must go down the picture (doc/architecture.md, The layers)" >&2
   exit 1
-fi
-echo "layers: $(printf '%s\n' "$pairs" | wc -l) folder-to-folder includes, no loop"
+}
+cat "$tmp/report"

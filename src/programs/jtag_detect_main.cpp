@@ -29,11 +29,11 @@
 
 #include "base/bits.h"
 #include "base/printable.h"
-#include "frame/program_frame.h"
 #include "main/cli.h"
 #include "platform/adapter.h"
 #include "platform/jtag_platform.h"
 #include "platform/run_end.h"
+#include "programs/program_frame.h"
 #include "tools/chain_analysis.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // jtag-serve: the board JTAG_PLATFORM names on the network, for OpenOCD,
 // openFPGALoader, Vivado or another jtagbox: over remote_bitbang
-// (rbb/rbb_server.h) and over Xilinx Virtual Cable (serve/xvc_server.h).
+// (serve/rbb_server.h) and over Xilinx Virtual Cable (serve/xvc_server.h).
 #include <poll.h>
 #include <sys/socket.h>
 
@@ -9,17 +9,20 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "backends/sim/sim_backend.h"
-#include "driver/backend_arguments.h"
-#include "frame/program_frame.h"
-#include "rbb/rbb_server.h"
+#include "base/number_text.h"
+#include "programs/program_frame.h"
 #include "serve/backend_hold.h"
+#include "serve/rbb_server.h"
+#include "serve/server_common.h"
 #include "serve/xvc_server.h"
-#include "sim/board_session.h"
-#include "sim/state_map.h"
+#ifdef JTAGBOX_SIM_BOARD  // the board's build has no simulated board
+#include "backends/sim/sim_backend.h"
+#include "serve/sim/sim_rbb_server.h"
+#endif
 
 namespace {
 
@@ -54,13 +57,29 @@ struct Options {
 
 int usage_error(const std::string &message) { return jtag::frame::usage_error(message); }
 
+#ifdef JTAGBOX_SIM_BOARD
 // The simulated board's directory, when JTAG_PLATFORM names one.
-std::optional<std::filesystem::path> sim_dir(const char *platform) {
-  const std::string_view text = platform == nullptr ? std::string_view("sim") : std::string_view(platform);
-  if (text != "sim" && !text.starts_with("sim:")) return std::nullopt;
-  const std::string dir = jtag::BackendArguments(text, "sim", "dir").get("dir");
-  return dir.empty() ? jtag::sim::default_state_dir() : std::filesystem::path(dir);
+std::optional<std::filesystem::path> sim_dir(const char *platform) { return jtag::sim::served_board_dir(platform); }
+
+// A wait for the simulated board's lock gives up on a stop signal.
+void wait_for_sim_lock_until_stopped() { jtag::sim::set_sim_lock_wait(jtag::serve::stop_requested); }
+
+// One remote_bitbang client: the simulated board tells TDO without a TCK,
+// so it gets the exact server; any other board is a line driver's.
+void serve_rbb(int client, const char *platform, const std::optional<std::filesystem::path> &dir) {
+  if (dir) return jtag::sim::serve_rbb_client(client, *dir);
+  jtag::serve::LinesRbbBoard board(platform);
+  jtag::serve::serve_rbb_client(client, board);
 }
+#else
+// The board's build has no simulated board: every board is a line driver's.
+std::optional<std::filesystem::path> sim_dir(const char * /*platform*/) { return std::nullopt; }
+void wait_for_sim_lock_until_stopped() {}
+void serve_rbb(int client, const char *platform, const std::optional<std::filesystem::path> & /*dir*/) {
+  jtag::serve::LinesRbbBoard board(platform);
+  jtag::serve::serve_rbb_client(client, board);
+}
+#endif
 
 // Returns the usage status, or -1 when the options are good.
 int parse(int argc, char **argv, Options &options) {
@@ -69,7 +88,7 @@ int parse(int argc, char **argv, Options &options) {
     if (i + 1 >= argc || *argv[i + 1] == '\0') return usage_error(option + " needs a value");
     const std::string value = argv[i + 1];
     if (option == "--rbb" || option == "--xvc") {
-      const auto n = jtag::sim::parse_number(value);
+      const auto n = jtag::parse_number(value);
       if (!n || *n > 65535) return usage_error("bad port '" + value + "'");
       Listener l;
       l.xvc = option == "--xvc";
@@ -118,11 +137,8 @@ int serve(Options &options, const char *platform, const std::optional<std::files
     if (!client.valid()) continue;
     if (l->xvc) {
       jtag::serve::serve_xvc_client(client.get(), platform);
-    } else if (dir) {  // the simulated board tells TDO without a TCK: the exact server
-      jtag::serve::serve_rbb_client(client.get(), *dir);
     } else {
-      jtag::serve::LinesRbbBoard board(platform);
-      jtag::serve::serve_rbb_client(client.get(), board);
+      serve_rbb(client.get(), platform, dir);
     }
   }
   return jtag::serve::close_wave();
@@ -143,7 +159,7 @@ int run(int argc, char **argv) {
   }
   jtag::serve::set_program("jtag-serve");
   jtag::serve::watch_stop_signals();
-  jtag::sim::set_sim_lock_wait(jtag::serve::stop_requested);
+  wait_for_sim_lock_until_stopped();
   return serve(options, platform, dir);
 }
 

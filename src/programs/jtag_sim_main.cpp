@@ -8,8 +8,8 @@
 
 #include "base/printable.h"
 #include "driver/backend_arguments.h"
-#include "frame/program_frame.h"
-#include "rbb/rbb_server.h"
+#include "programs/program_frame.h"
+#include "serve/sim/sim_rbb_server.h"
 #include "sim/board_session.h"
 #include "sim/scan_chains.h"
 
@@ -137,7 +137,7 @@ int run_serve(int argc, char **argv) {
   std::string wave;
   for (int i = 2; i < argc; i += 2) {
     if (i + 1 < argc && std::strcmp(argv[i], "--port") == 0) {
-      const auto n = jtag::sim::parse_number(argv[i + 1]);
+      const auto n = jtag::parse_number(argv[i + 1]);
       if (!n || *n > 65535) return usage_error(std::string("bad port '") + argv[i + 1] + "'");
       port = int(*n);
     } else if (i + 1 < argc && std::strcmp(argv[i], "--wave") == 0 && *argv[i + 1] != '\0') {

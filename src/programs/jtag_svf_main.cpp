@@ -26,9 +26,9 @@
 #include <utility>
 #include <vector>
 
-#include "frame/program_frame.h"
 #include "main/cli.h"
 #include "platform/run_end.h"
+#include "programs/program_frame.h"
 #include "tools/svf_lexer.h"
 #include "tools/svf_player.h"
 #include "tools/svf_statement.h"

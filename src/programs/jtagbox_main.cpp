@@ -2,11 +2,11 @@
 // started under.  A name that is no command does nothing and exits 0.
 #include <cstdio>
 
-#include "frame/program_frame.h"
 #include "main/cli.h"
 #include "main/standard_output.h"
 #include "platform/run_end.h"
 #include "programs/command_table.h"
+#include "programs/program_frame.h"
 
 int main(int argc, char **argv) {
   const jtagbox::CommandHandler handler = jtagbox::find_command(argc > 0 ? argv[0] : nullptr);

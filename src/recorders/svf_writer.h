@@ -36,6 +36,7 @@
 
 #include "base/bits.h"
 #include "base/tap_state.h"
+#include "svf/svf_states.h"
 
 namespace jtag {
 
@@ -45,13 +46,6 @@ class SvfSink {
   virtual ~SvfSink() = default;
   virtual void put(std::string_view text) = 0;
 };
-
-// SVF's names of the TAP states: RESET, IDLE, DRSELECT, ...
-std::string_view svf_state_name(TapState state);
-std::optional<TapState> svf_state_from_name(std::string_view name);
-bool svf_stable(TapState state);
-// The stable state that stands for `state` in the record (see above).
-TapState svf_nearest_stable(TapState state);
 
 class SvfWriter {
  public:

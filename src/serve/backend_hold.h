@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "driver/line_driver.h"
-#include "rbb/rbb_server.h"
+#include "serve/rbb_server.h"
 
 namespace jtag::serve {
 

@@ -17,9 +17,9 @@
 
 #include "base/printable.h"
 #include "platform/platform_session.h"
-#include "rbb/rbb_server.h"
+#include "protocols/xvc_protocol.h"
 #include "serve/backend_hold.h"
-#include "serve/xvc_protocol.h"
+#include "serve/server_common.h"
 
 namespace jtag::serve {
 namespace {

@@ -1,5 +1,5 @@
 // jtag-serve --xvc: the board JTAG_PLATFORM names, through its backend's
-// line driver, as a Xilinx Virtual Cable 1.0 server (serve/xvc_protocol.h).
+// line driver, as a Xilinx Virtual Cable 1.0 server (protocols/xvc_protocol.h).
 //
 //   getinfo:  answered "xvcServer_v1.0:65536\n": vectors of up to 65536
 //             bytes (524288 TCKs) per shift
@@ -18,7 +18,7 @@
 // differs.  With --wave every TCK is clocked as the client gave it, so the
 // wave shows exactly its TCKs.
 //
-// The board is held as `jtag-sim serve` holds it (rbb/rbb_server.h): taken
+// The board is held as `jtag-sim serve` holds it (serve/rbb_server.h): taken
 // for a shift, finished, its TAP record saved and let go when the client
 // leaves or has been idle for 150 ms.  One client at a time.  A client that
 // leaves an answer unread for 5 s, asks for a shift longer than the vectors

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/error.h"
+#include "base/number_text.h"
 
 namespace jtag::sim {
 
@@ -24,10 +25,9 @@ class StateError : public PlatformError {
   using PlatformError::PlatformError;
 };
 
-// Strict number parsing: the whole text must be the number.  Accepts decimal,
-// or hexadecimal with a 0x prefix.
-std::optional<uint64_t> parse_number(const std::string &text);
-std::string hex_text(uint64_t value);  // "0x1f"
+// The board's numbers are written and read as base/number_text.h says.
+using jtag::hex_text;
+using jtag::parse_number;
 
 class StateMap {
  public:

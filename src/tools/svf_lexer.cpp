@@ -134,8 +134,9 @@ SvfBits SvfLexer::hex(size_t bits, std::string_view what, bool keep) {
   const size_t limit = (bits + 3) / 4;  // the digits that hold `bits` bits
   std::vector<uint64_t> words;
   // No more digits than the value may have or the file has left: memory for
-  // the value is taken once.
-  if (keep) words.reserve(std::min<uint64_t>(limit, size_ > bytes_read() ? size_ - bytes_read() : 0) / 16 + 1);
+  // the value is taken once.  The count is at most `limit`, a size_t, on a
+  // 32-bit target too.
+  if (keep) words.reserve(size_t(std::min<uint64_t>(limit, size_ > bytes_read() ? size_ - bytes_read() : 0) / 16 + 1));
   size_t digits = 0;
   uint8_t first = 0;
   for (;;) {

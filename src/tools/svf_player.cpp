@@ -7,7 +7,7 @@
 
 #include "platform/platform_session.h"
 #include "platform/trace.h"
-#include "recorders/svf_writer.h"
+#include "svf/svf_states.h"
 
 namespace jtag::tools {
 namespace {
@@ -159,7 +159,7 @@ void SvfPlayer::scan(SvfScan &&s, const std::string &where) {
   guarded([&] {
     if (total > 0) {
       tap.walk_to(ir ? S::ShiftIR : S::ShiftDR);
-      BitVector in(total);
+      BitVector in(static_cast<size_t>(total));  // at most kShiftPieceBits here
       size_t at = 0;
       for (const Pattern *p : parts) {
         if (p->length > 0) p->tdi->copy_to(in, at, 0, p->length);

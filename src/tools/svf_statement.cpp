@@ -5,7 +5,7 @@
 #include <cmath>
 #include <string_view>
 
-#include "recorders/svf_writer.h"
+#include "svf/svf_states.h"
 
 namespace jtag::tools {
 namespace {

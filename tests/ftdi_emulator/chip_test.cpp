@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "ftdi_chip.h"
-#include "rbb/rbb_protocol.h"
+#include "protocols/rbb_protocol.h"
 
 namespace ftdi_emu {
 namespace {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <iterator>
 
-#include "rbb/rbb_protocol.h"
+#include "protocols/rbb_protocol.h"
 
 namespace ftdi_emu {
 

@@ -13,7 +13,7 @@
 #include <cstring>
 #include <memory>
 
-#include "rbb/rbb_protocol.h"
+#include "protocols/rbb_protocol.h"
 
 namespace ftdi_emu {
 

@@ -6,6 +6,7 @@
 #include "platform/tap_follower.h"
 #include "recorders/svf_writer.h"
 #include "support/fake_tap.h"
+#include "svf/svf_states.h"
 #include "tools/svf_player.h"
 
 namespace {

@@ -20,7 +20,7 @@
 #include "base/unique_fd.h"
 #include "driver/tap_record_file.h"
 #include "driver/tcp_connect.h"
-#include "rbb/rbb_protocol.h"
+#include "protocols/rbb_protocol.h"
 
 namespace jtag::rbb {
 namespace {

@@ -18,7 +18,7 @@
 #include "base/unique_fd.h"
 #include "driver/tap_record_file.h"
 #include "driver/tcp_connect.h"
-#include "serve/xvc_protocol.h"
+#include "protocols/xvc_protocol.h"
 
 namespace jtag::xvc {
 namespace {

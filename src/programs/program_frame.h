@@ -11,8 +11,8 @@
 // Each program parses its own command line and calls these for the parts
 // they share.  The multi-call jtagbox is not framed here: under a name that
 // is no command it prints nothing at all (main/cli.h has its frame).
-#ifndef JTAGBOX_FRAME_PROGRAM_FRAME_H
-#define JTAGBOX_FRAME_PROGRAM_FRAME_H
+#ifndef JTAGBOX_PROGRAMS_PROGRAM_FRAME_H
+#define JTAGBOX_PROGRAMS_PROGRAM_FRAME_H
 
 #include <string_view>
 

@@ -10,8 +10,8 @@
 //   'Q'       the client is done
 // A client gives one TCK as three bytes: TCK low with TMS and TDI, 'R' when
 // it wants TDO (sampled before the rising edge), then TCK high.
-#ifndef JTAGBOX_RBB_RBB_PROTOCOL_H
-#define JTAGBOX_RBB_RBB_PROTOCOL_H
+#ifndef JTAGBOX_PROTOCOLS_RBB_PROTOCOL_H
+#define JTAGBOX_PROTOCOLS_RBB_PROTOCOL_H
 
 #include <optional>
 

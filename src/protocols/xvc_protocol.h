@@ -6,8 +6,8 @@
 // Numbers are little-endian; a vector of n bits is ceil(n/8) bytes, bit i
 // in bit i%8 of byte i/8, and TDO bit i is sampled on TCK i.  XVC carries
 // TCK, TMS, TDI and TDO only: no TRST, no way to read TDO without a TCK.
-#ifndef JTAGBOX_SERVE_XVC_PROTOCOL_H
-#define JTAGBOX_SERVE_XVC_PROTOCOL_H
+#ifndef JTAGBOX_PROTOCOLS_XVC_PROTOCOL_H
+#define JTAGBOX_PROTOCOLS_XVC_PROTOCOL_H
 
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "frame/program_frame.h"
+#include "programs/program_frame.h"
 
 #include <cerrno>
 #include <csignal>

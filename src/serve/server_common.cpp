@@ -1,0 +1,152 @@
+#include "serve/server_common.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "base/printable.h"
+
+namespace jtag::serve {
+namespace {
+
+volatile sig_atomic_t g_stop = 0;
+void on_stop_signal(int) { g_stop = 1; }
+
+// The name the server's lines start with ("jtag-sim serve", "jtag-serve").
+std::string g_program = "jtag-sim serve";
+
+// The --wave recording, and the first failure to write it (which stops the
+// server).
+std::unique_ptr<VcdWriter> g_wave;
+std::string g_wave_error;
+TapState g_wave_end_state = TapState::TestLogicReset;
+
+// A client may write far ahead of what the board acts on, and OpenOCD's
+// remote_bitbang gives up at once when the socket is full (errno 11), which
+// a busy machine brings about while this server waits for the CPU.  A
+// receive buffer of 16 MiB, set on the listening socket so that the
+// connections get a window scale to match, lets the client write on
+// meanwhile.  Above net.core.rmem_max it takes CAP_NET_ADMIN; without it
+// the kernel's own autotuning is left as it is.
+void widen_receive_buffer(int fd) {
+  const int bytes = 16 << 20;
+  (void)::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes);
+}
+
+}  // namespace
+
+void set_program(const std::string &name) { g_program = name; }
+const std::string &program() { return g_program; }
+
+void report_stalled_client() {
+  std::fprintf(stderr, "%s: dropped a client that left its answers unread for %d s\n", program().c_str(),
+               kStalledClientSeconds);
+}
+
+void report_client_without_board(const std::string &why) {
+  std::fprintf(stderr, "%s: %s; client dropped\n", program().c_str(), printable(why).c_str());
+}
+
+void watch_stop_signals() {
+  struct sigaction sa {};
+  sa.sa_handler = on_stop_signal;
+  ::sigaction(SIGINT, &sa, nullptr);
+  ::sigaction(SIGTERM, &sa, nullptr);
+}
+
+bool stop_requested() { return g_stop != 0; }
+
+bool open_wave(const std::string &path) {
+  try {
+    g_wave = std::make_unique<VcdWriter>(std::make_unique<RecordFile>(path, "waveform", RecordFile::Mode::Replace),
+                                         g_program);
+  } catch (const PlatformError &e) {
+    std::fprintf(stderr, "%s: %s\n", g_program.c_str(), printable(e.what()).c_str());
+    return false;
+  }
+  return true;
+}
+
+VcdWriter *wave() { return g_wave.get(); }
+
+void wave_failed(const PlatformError &e) {
+  g_wave_error = e.what();
+  g_wave.reset();
+  g_stop = 1;
+}
+
+bool wave_written() {
+  if (!g_wave) return g_wave_error.empty();
+  try {
+    g_wave->flush();
+  } catch (const PlatformError &e) {
+    wave_failed(e);
+    return false;
+  }
+  return true;
+}
+
+bool wave_lost() { return !g_wave_error.empty(); }
+
+void note_wave_end_state(TapState state) { g_wave_end_state = state; }
+
+int close_wave() {
+  if (g_wave) {
+    try {
+      // The state after the last edge is that of the board as saved.
+      g_wave->close(g_wave_end_state);
+    } catch (const PlatformError &e) {
+      wave_failed(e);
+    }
+  }
+  if (!g_wave_error.empty()) {
+    std::fprintf(stderr, "%s: %s\n", g_program.c_str(), printable(g_wave_error).c_str());
+    return 1;
+  }
+  return 0;
+}
+
+// Non-blocking: a connection given up between poll() and accept() must not
+// leave the server waiting in accept().
+UniqueFd listen_on(const std::string &address, int port, int &bound_port) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV | AI_PASSIVE;
+  addrinfo *found = nullptr;
+  const std::string service = std::to_string(port);
+  if (const int e = ::getaddrinfo(address.c_str(), service.c_str(), &hints, &found); e != 0) {
+    std::fprintf(stderr, "%s: cannot listen on %s: %s\n", g_program.c_str(), printable(address).c_str(),
+                 ::gai_strerror(e));
+    return UniqueFd();
+  }
+  const std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> addresses(found, &::freeaddrinfo);
+  UniqueFd fd(::socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  const int one = 1;
+  if (fd.valid()) {
+    ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    widen_receive_buffer(fd.get());
+  }
+  if (!fd.valid() || ::bind(fd.get(), found->ai_addr, found->ai_addrlen) != 0 || ::listen(fd.get(), 8) != 0) {
+    const std::string shown = found->ai_family == AF_INET6 ? "[" + address + "]" : address;
+    std::fprintf(stderr, "%s: cannot listen on %s:%d: %s\n", g_program.c_str(), printable(shown).c_str(), port,
+                 std::strerror(errno));
+    return UniqueFd();
+  }
+  sockaddr_storage bound{};
+  socklen_t len = sizeof bound;
+  ::getsockname(fd.get(), reinterpret_cast<sockaddr *>(&bound), &len);
+  bound_port = bound.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6 *>(&bound)->sin6_port)
+                                           : ntohs(reinterpret_cast<sockaddr_in *>(&bound)->sin_port);
+  return fd;
+}
+
+}  // namespace jtag::serve
