@@ -208,13 +208,7 @@ class ClientSession {
   // the server stops.
   void send_owed() {
     if (!wave_written()) return finish(End::Stopped);
-    const ssize_t n = ::send(fd_, owed_.data(), owed_.size(), MSG_NOSIGNAL);
-    if (n > 0) {
-      owed_.erase(0, size_t(n));
-      last_answer_move_ = Clock::now();
-    } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
-      finish(End::Gone);
-    }
+    if (!send_answers(fd_, owed_, last_answer_move_)) finish(End::Gone);
   }
 
   void check_timers() {

@@ -46,6 +46,15 @@ void widen_receive_buffer(int fd) {
 void set_program(const std::string &name) { g_program = name; }
 const std::string &program() { return g_program; }
 
+bool send_answers(int fd, std::string &answers, std::chrono::steady_clock::time_point &moved) {
+  const ssize_t n = ::send(fd, answers.data(), answers.size(), MSG_NOSIGNAL);
+  if (n > 0) {
+    answers.erase(0, size_t(n));
+    moved = std::chrono::steady_clock::now();
+  }
+  return n >= 0 || errno == EAGAIN || errno == EINTR;
+}
+
 void report_stalled_client() {
   std::fprintf(stderr, "%s: dropped a client that left its answers unread for %d s\n", program().c_str(),
                kStalledClientSeconds);

@@ -5,6 +5,7 @@
 #ifndef JTAGBOX_SERVE_SERVER_COMMON_H
 #define JTAGBOX_SERVE_SERVER_COMMON_H
 
+#include <chrono>
 #include <string>
 
 #include "base/error.h"
@@ -48,6 +49,10 @@ UniqueFd listen_on(const std::string &address, int port, int &bound_port);
 // one whose board cannot be taken; each says so in the same words.  What is
 // said of a request the protocol does not have is each server's own.
 inline constexpr int kStalledClientSeconds = 5;
+// Sends what the client's socket (non-blocking) takes now of `answers`:
+// what went out leaves them, and `moved` (the stall clock) restarts.  False
+// when the client is gone.
+bool send_answers(int fd, std::string &answers, std::chrono::steady_clock::time_point &moved);
 void report_stalled_client();
 void report_client_without_board(const std::string &why);
 

@@ -223,13 +223,7 @@ class XvcSession {
   // An answer leaves only once the wave of its TCKs is in the file.
   void send_answer() {
     if (!wave_written()) return finish(End::Stopped);
-    const ssize_t n = ::send(fd_, answer_.data(), answer_.size(), MSG_NOSIGNAL);
-    if (n > 0) {
-      answer_.erase(0, size_t(n));
-      last_answer_move_ = Clock::now();
-    } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
-      finish(End::Gone);
-    }
+    if (!send_answers(fd_, answer_, last_answer_move_)) finish(End::Gone);
   }
 
   void check_timers() {
