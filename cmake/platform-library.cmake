@@ -48,11 +48,11 @@ if(JTAGBOX_SHARED_PLATFORM)
   # The same code as jtag_platform and everything it links (the backends
   # declared and built, cmake/backends.cmake), in one shared library.
   jtagbox_library_closure(jtag_platform platform_srcs platform_links)
-  add_library(jtagplatform SHARED ${platform_srcs})
+  add_library(jtagplatform SHARED ${platform_srcs} ${CMAKE_SOURCE_DIR}/src/library_frame/library_frame.cpp)
   # Nobody calls the C++ end of the run from outside: the run ends when the
   # process exits.  The line globals stay undefined here; the executable
   # defines them.
-  target_compile_definitions(jtagplatform PRIVATE JTAGBOX_END_RUN_AT_EXIT JTAGBOX_VERSION="${PROJECT_VERSION}"
+  target_compile_definitions(jtagplatform PRIVATE JTAGBOX_VERSION="${PROJECT_VERSION}"
     JTAGBOX_MODULE_DIR="${JTAGBOX_MODULE_DIR}")
   target_link_libraries(jtagplatform PRIVATE ${platform_links})
   target_link_options(jtagplatform PRIVATE -Wl,--version-script=${CMAKE_SOURCE_DIR}/cmake/jtag_platform.map)

@@ -1,12 +1,9 @@
 #include "platform/platform_session.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <optional>
 
-#include "base/notice.h"
-#include "base/printable.h"
 #include "platform/adapter.h"
 #include "platform/backend_table.h"
 #include "platform/module_backend.h"
@@ -24,6 +21,7 @@ namespace {
 std::unique_ptr<PlatformSession> g_session;
 bool g_ended = false;
 FailureHandler g_failure_handler = nullptr;
+RunStartHandler g_run_start_handler = nullptr;
 
 std::string known_platforms() {
   std::string list;
@@ -35,31 +33,6 @@ std::string known_platforms() {
   return list;
 }
 
-#ifdef JTAGBOX_END_RUN_AT_EXIT
-// Built as a shared library for executables that know only the C interface
-// (cmake/platform-library.cmake): the run ends when the process exits, and
-// a board that cannot confirm it makes the exit status 1.
-void end_run_at_exit() {
-  if (const std::optional<std::string> failure = end_run()) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "jtagbox: %s\n", printable(*failure).c_str());
-    std::_Exit(1);
-  }
-}
-
-// As the board's own C libraries do, the library says a failure and ends
-// the process itself: its callers have no error result to look at, and no
-// C++ exception crosses a C interface.
-[[noreturn]] void end_on_failure(const PlatformError &failure) {
-  std::fflush(stdout);
-  std::fprintf(stderr, "jtagbox: %s\n", printable(failure.what()).c_str());
-  abandon_run();
-  std::exit(1);
-}
-
-// Its notices (a busy board) too, after the commands' name.
-void show_notice(const std::string &line) { std::fprintf(stderr, "jtagbox: %s\n", printable(line).c_str()); }
-#endif
 
 }  // namespace
 
@@ -81,11 +54,9 @@ Backend open_backend(const char *value) {
 }
 
 void set_failure_handler(FailureHandler handler) { g_failure_handler = handler; }
+void set_run_start_handler(RunStartHandler handler) { g_run_start_handler = handler; }
 
 void fail(const PlatformError &failure) {
-#ifdef JTAGBOX_END_RUN_AT_EXIT
-  if (g_failure_handler == nullptr) end_on_failure(failure);
-#endif
   if (g_failure_handler != nullptr) g_failure_handler(failure);
   throw failure;
 }
@@ -94,9 +65,6 @@ void abandon_run() { g_session.reset(); }
 
 PlatformSession &PlatformSession::get() {
   if (!g_session) {
-#ifdef JTAGBOX_END_RUN_AT_EXIT
-    set_notice_sink(show_notice);
-#endif
     if (g_ended) fail(PlatformError("the board was used after the end of the run"));
     g_session = guarded([] {
       // Every file the run writes is opened before the board is taken: one
@@ -105,9 +73,7 @@ PlatformSession &PlatformSession::get() {
       RecorderFiles files = open_recorder_files();
       return std::make_unique<PlatformSession>(open_backend(std::getenv("JTAG_PLATFORM")), std::move(files));
     });
-#ifdef JTAGBOX_END_RUN_AT_EXIT
-    std::atexit(end_run_at_exit);
-#endif
+    if (g_run_start_handler != nullptr) g_run_start_handler();
   }
   return *g_session;
 }

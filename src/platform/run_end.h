@@ -23,6 +23,11 @@ namespace jtag {
 using FailureHandler = void (*)(const PlatformError &failure);
 void set_failure_handler(FailureHandler handler);
 
+// Called once, when the run first takes the board (its session is open),
+// for a caller that must act after that (the shared library's end at exit).
+using RunStartHandler = void (*)();
+void set_run_start_handler(RunStartHandler handler);
+
 // Nothing when no backend was used or the backend confirmed everything;
 // else why it could not, the line for the program to say.
 std::optional<std::string> end_run();

@@ -11,5 +11,6 @@ std::optional<std::string> end_run() { return std::nullopt; }
 std::string end_run_after_failure(const std::string &line) { return line; }
 void abandon_run() {}
 void set_failure_handler(FailureHandler /*handler*/) {}
+void set_run_start_handler(RunStartHandler /*handler*/) {}
 
 }  // namespace jtag

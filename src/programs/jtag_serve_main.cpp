@@ -125,10 +125,9 @@ int serve(Options &options, const char *platform, const std::optional<std::files
   for (Listener &l : options.listeners) {
     int bound = 0;
     l.fd = jtag::serve::listen_on(options.address, l.port, bound);
-    if (!l.fd.valid()) return 1;
     l.port = bound;
   }
-  if (!options.wave.empty() && !jtag::serve::open_wave(options.wave)) return 1;
+  if (!options.wave.empty()) jtag::serve::open_wave(options.wave);
   for (const Listener &l : options.listeners) std::printf("%d\n", l.port);
   std::fflush(stdout);
   while (Listener *l = wait_for_client(options.listeners)) {
@@ -141,7 +140,8 @@ int serve(Options &options, const char *platform, const std::optional<std::files
       serve_rbb(client.get(), platform, dir);
     }
   }
-  return jtag::serve::close_wave();
+  const std::optional<std::string> lost = jtag::serve::close_wave();
+  return lost ? jtag::frame::failure(*lost) : 0;
 }
 
 int run(int argc, char **argv) {

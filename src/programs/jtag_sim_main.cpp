@@ -152,8 +152,18 @@ int run_serve(int argc, char **argv) {
   } catch (const std::exception &e) {
     return usage_error(e.what());
   }
+  // The server's lines and failures start with "jtag-sim serve".
   jtag::frame::show_notices_as("jtag-sim serve");
-  return jtag::sim::serve_remote_bitbang(dir, port, wave);
+  std::optional<std::string> lost;
+  try {
+    lost = jtag::sim::serve_remote_bitbang(dir, port, wave, [](int bound) {
+      std::printf("%d\n", bound);
+      std::fflush(stdout);
+    });
+  } catch (const jtag::PlatformError &e) {
+    return jtag::frame::failure_as("jtag-sim serve", e.what());
+  }
+  return lost ? jtag::frame::failure_as("jtag-sim serve", *lost) : 0;
 }
 
 int run(int argc, char **argv) {

@@ -18,7 +18,9 @@ namespace {
 const char *g_name = "jtagbox";
 const char *g_notice_name = "jtagbox";
 
-void line_on_stderr(std::string_view message) { std::fprintf(stderr, "%s: %s\n", g_name, printable(message).c_str()); }
+void line_on_stderr(std::string_view message, const char *name = g_name) {
+  std::fprintf(stderr, "%s: %s\n", name, printable(message).c_str());
+}
 
 }  // namespace
 
@@ -51,6 +53,11 @@ int usage_error(std::string_view message, const char *usage) {
 
 int failure(std::string_view message) {
   line_on_stderr(message);
+  return kFailure;
+}
+
+int failure_as(const char *name, std::string_view message) {
+  line_on_stderr(message, name);
   return kFailure;
 }
 

@@ -49,6 +49,9 @@ int usage_error(std::string_view message, const char *usage = nullptr);
 
 // "NAME: MESSAGE" on standard error; returns kFailure.
 int failure(std::string_view message);
+// The same, for a part of the program that says its lines under a name of
+// its own ("jtag-sim serve").
+int failure_as(const char *name, std::string_view message);
 
 // `status`, or kFailure after one line when something printed on standard
 // output did not get out.  run() calls it; a program that must know before

@@ -1,8 +1,6 @@
 #include "serve/backend_hold.h"
 
-#include <cstdio>
-
-#include "base/printable.h"
+#include "base/notice.h"
 #include "platform/platform_session.h"
 
 namespace jtag::serve {
@@ -26,7 +24,7 @@ void BackendHold::release() {
     b->lines->finish();
     b->record->save(record_);
   } catch (const PlatformError &e) {
-    std::fprintf(stderr, "%s: %s\n", program().c_str(), printable(e.what()).c_str());
+    notice(e.what());
   }
 }
 

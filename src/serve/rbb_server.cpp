@@ -15,10 +15,18 @@
 #include <vector>
 
 #include "base/error.h"
+#include "base/notice.h"
 #include "protocols/rbb_protocol.h"
 
 namespace jtag::serve {
 namespace {
+
+// "0x0a": a byte as the line about it shows it, two digits always.
+std::string byte_text(char byte) {
+  char text[8];
+  std::snprintf(text, sizeof text, "0x%02x", unsigned(static_cast<unsigned char>(byte)));
+  return text;
+}
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
@@ -227,8 +235,7 @@ class ClientSession {
   void report_end() const {
     switch (end_) {
       case End::StrayByte:
-        std::fprintf(stderr, "%s: dropped a client that sent 0x%02x, which remote_bitbang does not have\n",
-                     program().c_str(), unsigned(static_cast<unsigned char>(stray_)));
+        notice("dropped a client that sent " + byte_text(stray_) + ", which remote_bitbang does not have");
         break;
       case End::Stalled: report_stalled_client(); break;
       case End::NoBoard: report_client_without_board(no_board_); break;

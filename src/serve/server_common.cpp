@@ -7,12 +7,11 @@
 #include <sys/socket.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
 
-#include "base/printable.h"
+#include "base/notice.h"
 
 namespace jtag::serve {
 namespace {
@@ -44,7 +43,6 @@ void widen_receive_buffer(int fd) {
 }  // namespace
 
 void set_program(const std::string &name) { g_program = name; }
-const std::string &program() { return g_program; }
 
 bool send_answers(int fd, std::string &answers, std::chrono::steady_clock::time_point &moved) {
   const ssize_t n = ::send(fd, answers.data(), answers.size(), MSG_NOSIGNAL);
@@ -56,12 +54,11 @@ bool send_answers(int fd, std::string &answers, std::chrono::steady_clock::time_
 }
 
 void report_stalled_client() {
-  std::fprintf(stderr, "%s: dropped a client that left its answers unread for %d s\n", program().c_str(),
-               kStalledClientSeconds);
+  notice("dropped a client that left its answers unread for " + std::to_string(kStalledClientSeconds) + " s");
 }
 
 void report_client_without_board(const std::string &why) {
-  std::fprintf(stderr, "%s: %s; client dropped\n", program().c_str(), printable(why).c_str());
+  notice(why + "; client dropped");
 }
 
 void watch_stop_signals() {
@@ -73,15 +70,9 @@ void watch_stop_signals() {
 
 bool stop_requested() { return g_stop != 0; }
 
-bool open_wave(const std::string &path) {
-  try {
-    g_wave = std::make_unique<VcdWriter>(std::make_unique<RecordFile>(path, "waveform", RecordFile::Mode::Replace),
-                                         g_program);
-  } catch (const PlatformError &e) {
-    std::fprintf(stderr, "%s: %s\n", g_program.c_str(), printable(e.what()).c_str());
-    return false;
-  }
-  return true;
+void open_wave(const std::string &path) {
+  g_wave = std::make_unique<VcdWriter>(std::make_unique<RecordFile>(path, "waveform", RecordFile::Mode::Replace),
+                                       g_program);
 }
 
 VcdWriter *wave() { return g_wave.get(); }
@@ -107,7 +98,7 @@ bool wave_lost() { return !g_wave_error.empty(); }
 
 void note_wave_end_state(TapState state) { g_wave_end_state = state; }
 
-int close_wave() {
+std::optional<std::string> close_wave() {
   if (g_wave) {
     try {
       // The state after the last edge is that of the board as saved.
@@ -116,11 +107,8 @@ int close_wave() {
       wave_failed(e);
     }
   }
-  if (!g_wave_error.empty()) {
-    std::fprintf(stderr, "%s: %s\n", g_program.c_str(), printable(g_wave_error).c_str());
-    return 1;
-  }
-  return 0;
+  if (!g_wave_error.empty()) return g_wave_error;
+  return std::nullopt;
 }
 
 // Non-blocking: a connection given up between poll() and accept() must not
@@ -132,11 +120,8 @@ UniqueFd listen_on(const std::string &address, int port, int &bound_port) {
   hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV | AI_PASSIVE;
   addrinfo *found = nullptr;
   const std::string service = std::to_string(port);
-  if (const int e = ::getaddrinfo(address.c_str(), service.c_str(), &hints, &found); e != 0) {
-    std::fprintf(stderr, "%s: cannot listen on %s: %s\n", g_program.c_str(), printable(address).c_str(),
-                 ::gai_strerror(e));
-    return UniqueFd();
-  }
+  if (const int e = ::getaddrinfo(address.c_str(), service.c_str(), &hints, &found); e != 0)
+    throw ArgumentError("cannot listen on " + address + ": " + ::gai_strerror(e));
   const std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> addresses(found, &::freeaddrinfo);
   UniqueFd fd(::socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   const int one = 1;
@@ -146,9 +131,7 @@ UniqueFd listen_on(const std::string &address, int port, int &bound_port) {
   }
   if (!fd.valid() || ::bind(fd.get(), found->ai_addr, found->ai_addrlen) != 0 || ::listen(fd.get(), 8) != 0) {
     const std::string shown = found->ai_family == AF_INET6 ? "[" + address + "]" : address;
-    std::fprintf(stderr, "%s: cannot listen on %s:%d: %s\n", g_program.c_str(), printable(shown).c_str(), port,
-                 std::strerror(errno));
-    return UniqueFd();
+    throw PlatformError("cannot listen on " + shown + ":" + std::to_string(port) + ": " + std::strerror(errno));
   }
   sockaddr_storage bound{};
   socklen_t len = sizeof bound;

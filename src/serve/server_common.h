@@ -1,11 +1,15 @@
 // What the servers of src/serve share: one process serves one client at a
 // time, stops on SIGINT/SIGTERM, may record every TCK of every client in
 // one --wave file, and says the same things in the same words when it drops
-// a client.
+// a client.  The servers' lines for whoever watches them (a client dropped,
+// a board that could not be saved) go to the notice sink (base/notice.h),
+// which the program sets to write them after its name; their failures are
+// thrown as PlatformError for the program to say.
 #ifndef JTAGBOX_SERVE_SERVER_COMMON_H
 #define JTAGBOX_SERVE_SERVER_COMMON_H
 
 #include <chrono>
+#include <optional>
 #include <string>
 
 #include "base/error.h"
@@ -15,17 +19,16 @@
 
 namespace jtag::serve {
 
-// The name the server's lines on standard error start with.
+// The program's name, which the --wave file records as what wrote it.
 void set_program(const std::string &name);
-const std::string &program();
 
 // SIGINT and SIGTERM set the stop flag, which every wait looks at at least
 // every 100 ms.
 void watch_stop_signals();
 bool stop_requested();
 
-// The --wave file; false after one line on standard error.
-bool open_wave(const std::string &path);
+// Opens the --wave file; throws PlatformError when it cannot.
+void open_wave(const std::string &path);
 // The recording, or null without one (or once it failed).
 VcdWriter *wave();
 // A write to it failed: the server stops, and close_wave() reports it.
@@ -36,12 +39,13 @@ bool wave_written();
 bool wave_lost();
 // The TAP state after the last TCK recorded.
 void note_wave_end_state(TapState state);
-// Closes the recording; the exit status (1 after one line when it failed).
-int close_wave();
+// Closes the recording; why it failed (the whole recording is then not
+// to be trusted), or nothing.
+std::optional<std::string> close_wave();
 
 // A non-blocking listening socket on a numeric address (IPv4 or IPv6) and
-// port (0: a free one, stored in `bound_port`); invalid after one line on
-// standard error.
+// port (0: a free one, stored in `bound_port`); throws PlatformError when
+// it cannot listen there.
 UniqueFd listen_on(const std::string &address, int port, int &bound_port);
 
 // Both protocols drop a client that leaves its answers unread this long (a

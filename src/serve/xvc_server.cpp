@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "base/printable.h"
+#include "base/notice.h"
 #include "platform/platform_session.h"
 #include "protocols/xvc_protocol.h"
 #include "serve/backend_hold.h"
@@ -238,15 +238,13 @@ class XvcSession {
   }
 
   void report_end() const {
-    const char *name = program().c_str();
     switch (end_) {
       case End::Unknown:
-        std::fprintf(stderr, "%s: dropped an XVC client that sent \"%s\", which is no XVC 1.0 request\n", name,
-                     printable(unknown_).c_str());
+        notice("dropped an XVC client that sent \"" + unknown_ + "\", which is no XVC 1.0 request");
         break;
       case End::TooLong:
-        std::fprintf(stderr, "%s: dropped an XVC client that asked for a shift of %u bits, more than the %u offered\n",
-                     name, unsigned(too_long_), unsigned(kXvcVectorBytes * 8));
+        notice("dropped an XVC client that asked for a shift of " + std::to_string(too_long_) + " bits, more than the " +
+               std::to_string(kXvcVectorBytes * 8) + " offered");
         break;
       case End::Stalled: report_stalled_client(); break;
       case End::NoBoard: report_client_without_board(no_board_); break;

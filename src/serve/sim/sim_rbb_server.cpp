@@ -10,7 +10,7 @@
 #include <string_view>
 #include <utility>
 
-#include "base/printable.h"
+#include "base/notice.h"
 #include "base/unique_fd.h"
 #include "driver/backend_arguments.h"
 #include "serve/rbb_server.h"
@@ -64,7 +64,7 @@ class BoardHold {
     try {
       session_->save();
     } catch (const std::exception &e) {
-      std::fprintf(stderr, "%s: %s\n", serve::program().c_str(), printable(e.what()).c_str());
+      notice(e.what());
     }
     session_.reset();
   }
@@ -129,14 +129,13 @@ std::optional<std::filesystem::path> served_board_dir(const char *platform) {
   return dir.empty() ? default_state_dir() : std::filesystem::path(dir);
 }
 
-int serve_remote_bitbang(const std::filesystem::path &dir, int port, const std::string &wave) {
+std::optional<std::string> serve_remote_bitbang(const std::filesystem::path &dir, int port, const std::string &wave,
+                                                const std::function<void(int port)> &listening) {
   serve::watch_stop_signals();
   int bound = 0;
   const UniqueFd listener = serve::listen_on("127.0.0.1", port, bound);
-  if (!listener.valid()) return 1;
-  if (!wave.empty() && !serve::open_wave(wave)) return 1;
-  std::printf("%d\n", bound);
-  std::fflush(stdout);
+  if (!wave.empty()) serve::open_wave(wave);
+  listening(bound);
   while (wait_readable(listener.get())) {
     // The client's socket closes only after its session let the board go.
     const UniqueFd client(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));

@@ -9,6 +9,7 @@
 #define JTAGBOX_SERVE_SIM_SIM_RBB_SERVER_H
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -26,14 +27,16 @@ void serve_rbb_client(int client, const std::filesystem::path &dir);
 std::optional<std::filesystem::path> served_board_dir(const char *platform);
 
 // Serves the board in `dir` on 127.0.0.1:`port` (0: a free port) until
-// SIGINT or SIGTERM.  Prints the port on the first line of standard output.
-// With a `wave` file, every rising TCK edge of every client is recorded
-// there as a Value Change Dump (recorders/vcd_writer.h), TDO as the
-// board presents it before the edge; the file is complete when a client
-// leaves and when the server stops.  A wave file that cannot be written
-// stops the server with one line on standard error and status 1.  Returns
-// the exit status.
-int serve_remote_bitbang(const std::filesystem::path &dir, int port, const std::string &wave = {});
+// SIGINT or SIGTERM; `listening` is told the port once the socket listens
+// (the program prints it for the clients to find).  With a `wave` file,
+// every rising TCK edge of every client is recorded there as a Value Change
+// Dump (recorders/vcd_writer.h), TDO as the board presents it before the
+// edge; the file is complete when a client leaves and when the server
+// stops.  Throws PlatformError when it cannot listen or open the wave file;
+// returns why the wave file could not be written in full (the server
+// stopped at that), or nothing.
+std::optional<std::string> serve_remote_bitbang(const std::filesystem::path &dir, int port, const std::string &wave,
+                                                const std::function<void(int port)> &listening);
 
 }  // namespace jtag::sim
 
