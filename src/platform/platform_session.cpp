@@ -33,7 +33,6 @@ std::string known_platforms() {
   return list;
 }
 
-
 }  // namespace
 
 Backend open_backend(const char *value) {

@@ -57,9 +57,7 @@ void report_stalled_client() {
   notice("dropped a client that left its answers unread for " + std::to_string(kStalledClientSeconds) + " s");
 }
 
-void report_client_without_board(const std::string &why) {
-  notice(why + "; client dropped");
-}
+void report_client_without_board(const std::string &why) { notice(why + "; client dropped"); }
 
 void watch_stop_signals() {
   struct sigaction sa {};
@@ -71,8 +69,8 @@ void watch_stop_signals() {
 bool stop_requested() { return g_stop != 0; }
 
 void open_wave(const std::string &path) {
-  g_wave = std::make_unique<VcdWriter>(std::make_unique<RecordFile>(path, "waveform", RecordFile::Mode::Replace),
-                                       g_program);
+  g_wave =
+      std::make_unique<VcdWriter>(std::make_unique<RecordFile>(path, "waveform", RecordFile::Mode::Replace), g_program);
 }
 
 VcdWriter *wave() { return g_wave.get(); }

@@ -243,8 +243,8 @@ class XvcSession {
         notice("dropped an XVC client that sent \"" + unknown_ + "\", which is no XVC 1.0 request");
         break;
       case End::TooLong:
-        notice("dropped an XVC client that asked for a shift of " + std::to_string(too_long_) + " bits, more than the " +
-               std::to_string(kXvcVectorBytes * 8) + " offered");
+        notice("dropped an XVC client that asked for a shift of " + std::to_string(too_long_) +
+               " bits, more than the " + std::to_string(kXvcVectorBytes * 8) + " offered");
         break;
       case End::Stalled: report_stalled_client(); break;
       case End::NoBoard: report_client_without_board(no_board_); break;
