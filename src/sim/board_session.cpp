@@ -21,9 +21,11 @@ namespace {
 
 // A saved board holds every key a board saves: a row that lost one (a blank
 // latches text, a TAP row gone) is damage, never a part powered up anew.
-void require_every_key(const StateMap &state) {
+// `fresh` is a board as powered up, which saves every key; the board about
+// to be loaded serves, so that no second board is built at every start.
+void require_every_key(const StateMap &state, const Board &fresh) {
   StateMap full;
-  Board().save(full);
+  fresh.save(full);
   for (const auto &entry : full.entries())
     if (!state.contains(entry.first)) throw StateError("missing key '" + entry.first + "'");
 }
@@ -35,7 +37,7 @@ BoardSession::BoardSession(const fs::path &dir, StoreOptions options)
   try {
     StateMap state = store_->small_state();
     if (state.entries().empty()) return;  // never saved: the board as powered up
-    require_every_key(state);
+    require_every_key(state, *board_);
     board_->load(state);
     state.check_all_taken();
   } catch (const StateError &e) {
