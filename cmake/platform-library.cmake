@@ -48,7 +48,7 @@ if(JTAGBOX_SHARED_PLATFORM)
   # The same code as jtag_platform and everything it links (the backends
   # declared and built, cmake/backends.cmake), in one shared library.
   jtagbox_library_closure(jtag_platform platform_srcs platform_links)
-  add_library(jtagplatform SHARED ${platform_srcs} ${CMAKE_SOURCE_DIR}/src/library_frame/library_frame.cpp)
+  add_library(jtagplatform SHARED ${platform_srcs} ${CMAKE_SOURCE_DIR}/src/platform_library/library_frame.cpp)
   # Nobody calls the C++ end of the run from outside: the run ends when the
   # process exits.  The line globals stay undefined here; the executable
   # defines them.

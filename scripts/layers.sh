@@ -70,7 +70,7 @@ cat "$tmp/report"
 # of the shared platform library (which, as the board's own libraries do,
 # says its failures and ends the process).  Everything below is a library
 # whose failures are thrown and whose lines go to the notice sink.
-tops='programs|main|tap|select|access|scandump|files|library_frame'
+tops='programs|main|tap|select|access|scandump|files|platform_library'
 grep -rnE '(^|[^a-z_:.>])(std::)?(printf|vprintf|fprintf|vfprintf|puts|fputs|putchar|fputc|fwrite|perror|exit|_Exit|quick_exit|abort)\(|std::(cout|cerr|clog)|\b(stdout|stderr)\b' \
   src --include='*.h' --include='*.cpp' --include='*.in' |
   grep -vE "^src/($tops)/" | grep -vE '^[^:]*:[0-9]+:[[:space:]]*//' >"$tmp/terminal" || true
@@ -78,4 +78,4 @@ if [ -s "$tmp/terminal" ]; then
   sed 's/^/layers: terminal output or an end of the process below the programs and commands: /' "$tmp/terminal" >&2
   exit 1
 fi
-echo "layers: no terminal output, exit or abort below the programs, the commands and the library's frame"
+echo "layers: no terminal output, exit or abort below the programs, the commands and the shared library's frame"

@@ -79,11 +79,14 @@ TEST_F(JtagServe, XvcServerFollowsItsClients) {
 // wave) answers a read by the TCK after it, which jtag-detect relies on; the
 // run ends once the board behind both servers is saved.
 TEST_F(JtagServe, RemoteBitbangInFrontOfAnXvcBoard) {
+  std::filesystem::create_symlink(path("target"), path("link"));
+  const std::string link = path("link").string();
   for (const auto &[args, status, err] : std::vector<std::tuple<Lines, int, std::string>>{
            {{}, 2, "give --rbb PORT, --xvc PORT or both\nTry 'jtag-serve --help'."},
            {{"--listen", "192.0.2.1", "--xvc", "0"},
             1,
-            "cannot listen on 192.0.2.1:0: Cannot assign requested address"}}) {
+            "cannot listen on 192.0.2.1:0: Cannot assign requested address"},
+           {{"--xvc", "0", "--wave", link}, 1, "cannot open waveform " + link + ": it is a symbolic link"}}) {
     const Result r = exec(bin("jtag-serve"), "jtag-serve", args);
     EXPECT_EQ(std::to_string(r.status) + r.out + r.err, std::to_string(status) + "jtag-serve: " + err + "\n");
   }

@@ -4,7 +4,7 @@
 // libraries do, the library says its failures and ends the process itself:
 // its callers have no error result to look at, and no C++ exception crosses
 // a C interface.  It is the library's top, as src/programs is the programs':
-// the only place in it that writes to the terminal or ends the process.
+// the only file in it that writes to the terminal or ends the process.
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
