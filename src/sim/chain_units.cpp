@@ -39,10 +39,11 @@ class ChainRegister final : public DataRegister {
   std::function<void()> on_capture_;
 };
 
+// Two hexadecimal digits.  Every start of a command names all 256 chains
+// of the board, so this is done by hand rather than by snprintf.
 std::string chain_number(int chain) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%02x", unsigned(chain));
-  return text;
+  constexpr const char *kDigits = "0123456789abcdef";
+  return {kDigits[(chain >> 4) & 0xf], kDigits[chain & 0xf]};
 }
 
 bool take_flag_or_off(StateMap &state, const std::string &key) {
@@ -89,6 +90,9 @@ class ProcessorChainUnit final : public DeviceUnit {
   void load(StateMap &state, const std::string &prefix) override {
     access_ = take_flag_or_off(state, prefix + "scan_access");
     load_latch(state, prefix + "chain_select", selection_);
+    // A saved board keeps its chains in their own rows; chain keys come
+    // only from `jtag-sim set`.
+    if (!state.has_prefix(prefix + "chain.")) return;
     for (int k = 0; k < kProcessorChainCount; ++k)
       load_chain_keys(state, prefix + "chain." + chain_number(k), *chains_[size_t(k)]);
   }

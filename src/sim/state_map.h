@@ -35,6 +35,10 @@ class StateMap {
   void put_number(const std::string &key, uint64_t value) { put(key, hex_text(value)); }
   void erase(const std::string &key) { entries_.erase(key); }
   bool contains(const std::string &key) const { return entries_.count(key) != 0; }
+  bool has_prefix(const std::string &prefix) const {
+    const auto it = entries_.lower_bound(prefix);
+    return it != entries_.end() && it->first.starts_with(prefix);
+  }
 
   // Taking a key marks it as understood.  Missing keys and bad values throw.
   std::string take(const std::string &key);
