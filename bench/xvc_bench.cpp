@@ -9,9 +9,9 @@
 #include <cstdio>
 #include <string>
 
+#include "backends/backend_arguments.h"
 #include "backends/xvc/xvc_client.h"
 #include "bench.h"
-#include "driver/backend_arguments.h"
 
 namespace {
 

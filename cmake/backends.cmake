@@ -6,7 +6,7 @@
 #     KEYS    key1,key2               its keys, in the order of its positional form
 #     OPEN    ns::open_function       Backend(const BackendArguments &)
 #     HEADER  backends/NAME/file.h    the header declaring it
-#     [LIBRARIES lib...]              what its library links besides jtag_driver
+#     [LIBRARIES lib...]              what its library links besides jtag_backends
 #     [WHEN variable]                 built only when the variable is true
 #     [LEFT_OUT "line"]               what JTAG_PLATFORM=SCHEME says otherwise
 #     [MODULE name])                  built as a module of its own, not into the engine
@@ -36,7 +36,7 @@ function(jtagbox_backend scheme)
     message(STATUS "Backend ${scheme} left out of this build (${arg_WHEN} is off)")
     string(APPEND row ".open = nullptr, .module = {}, .left_out = \"${arg_LEFT_OUT}\"},\n")
   else()
-    jtagbox_library(jtag_backend_${scheme} ${arg_FOLDER} jtag_driver ${arg_LIBRARIES})
+    jtagbox_library(jtag_backend_${scheme} ${arg_FOLDER} jtag_backends ${arg_LIBRARIES})
     set_property(GLOBAL APPEND PROPERTY JTAGBOX_BACKENDS ${scheme})
     if(arg_MODULE)
       # The static library stays for the unit tests of its parts.
@@ -96,7 +96,7 @@ function(jtagbox_library_closure target out_sources out_links)
   set(${out_links} ${links} PARENT_SCOPE)
 endfunction()
 
-# A backend as a module of its own (src/driver/module_interface.h): the
+# A backend as a module of its own (src/backends/module_interface.h): the
 # sources of its library, of the module bridge (src/module) and of every
 # library below them, compiled again as position-independent code into
 # <build>/JTAGBOX_MODULE_DIR/NAME.so with the module's entry

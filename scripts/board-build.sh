@@ -2,8 +2,8 @@
 # The build for the board: 32-bit big-endian PowerPC Linux, cross-compiled
 # with warnings as errors (cmake/powerpc-linux-gnu.cmake), then run on this
 # machine under qemu-ppc:
-#   - what ctest has in that build (the unit tests and the line-driver
-#     conformance table on the fake driver), through
+#   - what ctest has in that build (the unit tests and the backends'
+#     conformance table on the fake backend), through
 #     CMAKE_CROSSCOMPILING_EMULATOR;
 #   - the host's end-to-end suite against the board's programs over
 #     remote_bitbang (scripts/e2e-against.sh): Debian has no 32-bit powerpc

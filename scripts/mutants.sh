@@ -90,7 +90,7 @@ EOF
 # in tests/CMakeLists.txt): the in-process cases, the commands on the
 # simulated board, the wire backends, the FTDI backend through the emulated
 # probe.
-STAGES="-L ^(unit|driver)\$ -E ^ftdi[.]
+STAGES="-L ^(unit|backends)\$ -E ^ftdi[.]
 -L ^e2e\$ -E ^(rbb|xvc|xvcpeer|ftdi)[.]
 -R ^(rbb|xvc|xvcpeer)[.]
 -R ^ftdi"

@@ -45,7 +45,7 @@ class BitVector {
   bool operator==(const BitVector &o) const;
 
   // The packed words, bit i in bit i % 64 of word i / 64, the bits beyond
-  // size() zero: how a vector crosses a C interface (driver/module_interface.h).
+  // size() zero: how a vector crosses a C interface (backends/module_interface.h).
   const uint64_t *words() const { return words_.data(); }
   static size_t word_count(size_t size) { return (size + 63) / 64; }
   // A vector of `size` bits from word_count(size) such words.

@@ -7,7 +7,7 @@
 #include <new>
 #include <string>
 
-#include "driver/module_interface.h"
+#include "backends/module_interface.h"
 
 // One open board, as the engine holds it.
 struct jtagbox_module_board {
@@ -42,7 +42,7 @@ int guarded(jtagbox_module_error *error, Body body) noexcept {
   return JTAGBOX_MODULE_FAILED;
 }
 
-LineDriver &lines(jtagbox_module_board *board) { return *board->backend.lines; }
+BackendLines &lines(jtagbox_module_board *board) { return *board->backend.lines; }
 
 BitVector bits_in(const uint64_t *words, uint64_t bits) { return BitVector::from_words(words, size_t(bits)); }
 
@@ -66,7 +66,7 @@ int open(const char *value, const char *scheme, const char *keys, jtagbox_module
 void close(jtagbox_module_board *board) { delete board; }
 
 uint32_t features(const jtagbox_module_board *board) {
-  const LineDriver &l = *board->backend.lines;
+  const BackendLines &l = *board->backend.lines;
   return (l.defers_shifts() ? uint32_t(JTAGBOX_MODULE_DEFERS_SHIFTS) : 0U) |
          (l.has_trst() ? uint32_t(JTAGBOX_MODULE_HAS_TRST) : 0U) |
          (l.has_srst() ? uint32_t(JTAGBOX_MODULE_HAS_SRST) : 0U);

@@ -1,4 +1,4 @@
-// The module's side of driver/module_interface.h: the one backend a module
+// The module's side of backends/module_interface.h: the one backend a module
 // holds, opened by its open function, behind the C table the module
 // exports.  Every call runs the backend's C++ inside a guard: a
 // PlatformError (or any other exception) becomes JTAGBOX_MODULE_FAILED and
@@ -12,8 +12,8 @@
 #ifndef JTAGBOX_MODULE_MODULE_BRIDGE_H
 #define JTAGBOX_MODULE_MODULE_BRIDGE_H
 
-#include "driver/backend_arguments.h"
-#include "driver/line_driver.h"
+#include "backends/backend.h"
+#include "backends/backend_arguments.h"
 
 namespace jtag::module {
 

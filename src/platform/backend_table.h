@@ -9,8 +9,8 @@
 #include <span>
 #include <string_view>
 
-#include "driver/backend_arguments.h"
-#include "driver/line_driver.h"
+#include "backends/backend.h"
+#include "backends/backend_arguments.h"
 
 namespace jtag {
 

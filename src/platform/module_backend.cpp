@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "backends/module_interface.h"
 #include "base/errno_text.h"
 #include "base/unique_fd.h"
-#include "driver/module_interface.h"
 
 namespace jtag {
 namespace {
@@ -136,7 +136,7 @@ class ModuleBoard {
   jtagbox_module_board *board_ = nullptr;
 };
 
-class ModuleLines final : public LineDriver {
+class ModuleLines final : public BackendLines {
  public:
   explicit ModuleLines(std::shared_ptr<ModuleBoard> board) : board_(std::move(board)), features_(board_->features()) {}
 

@@ -1,4 +1,4 @@
-// Backends built as modules of their own (driver/module_interface.h), for
+// Backends built as modules of their own (backends/module_interface.h), for
 // the ones that need libraries every other start of a command can do
 // without (an FTDI probe's libftdi1, libusb and libudev).  The module of
 // backend table row NAME is the file
@@ -17,7 +17,7 @@
 
 #include <string_view>
 
-#include "driver/line_driver.h"
+#include "backends/backend.h"
 #include "platform/backend_table.h"
 
 namespace jtag {

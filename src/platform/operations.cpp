@@ -1,5 +1,5 @@
 // The operations of the platform interface, built on the TAP follower and
-// the backend's line driver.  Each one writes its trace line first, then
+// the backend's lines.  Each one writes its trace line first, then
 // acts.
 //
 // Where the TAP goes:

@@ -4,7 +4,7 @@
 #include <memory>
 #include <optional>
 
-#include "platform/adapter.h"
+#include "platform/backend_description.h"
 #include "platform/backend_table.h"
 #include "platform/module_backend.h"
 #include "platform/run_end.h"
@@ -124,7 +124,7 @@ std::optional<std::string> end_session() {
 
 std::optional<std::string> end_run() { return end_session(); }
 
-std::string adapter_description() { return PlatformSession::get().lines().describe(); }
+std::string backend_description() { return PlatformSession::get().lines().describe(); }
 
 std::string end_run_after_failure(const std::string &line) {
   const std::optional<std::string> lost = end_session();

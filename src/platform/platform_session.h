@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/line_driver.h"
+#include "backends/backend.h"
 #include "platform/run_end.h"
 #include "platform/tap_follower.h"
 #include "recorders/recorders.h"
@@ -29,7 +29,7 @@ class PlatformSession {
   PlatformSession &operator=(const PlatformSession &) = delete;
 
   TapFollower &tap() { return tap_; }
-  LineDriver &lines() { return *backend_.lines; }
+  BackendLines &lines() { return *backend_.lines; }
   // The board's services; throws UnsupportedError when this backend has
   // none (`what` names the operation in its line).
   BoardServices &services(const char *what);

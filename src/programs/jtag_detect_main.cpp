@@ -30,7 +30,7 @@
 #include "base/bits.h"
 #include "base/printable.h"
 #include "main/cli.h"
-#include "platform/adapter.h"
+#include "platform/backend_description.h"
 #include "platform/jtag_platform.h"
 #include "platform/run_end.h"
 #include "programs/program_frame.h"
@@ -103,8 +103,8 @@ int detect() {
     if (!lengths.empty()) taps[i].ir_length = lengths[i];
   }
   // A probe's line first: the TCK a marginal chain was read at matters.
-  const std::string adapter = jtag::adapter_description();
-  std::string report = (adapter.empty() ? "" : adapter + "\n") + tools::describe(taps, *ir_total);
+  const std::string backend = jtag::backend_description();
+  std::string report = (backend.empty() ? "" : backend + "\n") + tools::describe(taps, *ir_total);
   if (lengths.empty())
     report += "the captured IR pattern " + jtag::to_hex([&] {
                 BitVector v(*ir_total);

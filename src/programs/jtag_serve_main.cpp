@@ -65,14 +65,14 @@ std::optional<std::filesystem::path> sim_dir(const char *platform) { return jtag
 void wait_for_sim_lock_until_stopped() { jtag::sim::set_sim_lock_wait(jtag::serve::stop_requested); }
 
 // One remote_bitbang client: the simulated board tells TDO without a TCK,
-// so it gets the exact server; any other board is a line driver's.
+// so it gets the exact server; any other board is reached through its backend's lines.
 void serve_rbb(int client, const char *platform, const std::optional<std::filesystem::path> &dir) {
   if (dir) return jtag::sim::serve_rbb_client(client, *dir);
   jtag::serve::LinesRbbBoard board(platform);
   jtag::serve::serve_rbb_client(client, board);
 }
 #else
-// The board's build has no simulated board: every board is a line driver's.
+// The board's build has no simulated board: every board is reached through its backend's lines.
 std::optional<std::filesystem::path> sim_dir(const char * /*platform*/) { return std::nullopt; }
 void wait_for_sim_lock_until_stopped() {}
 void serve_rbb(int client, const char *platform, const std::optional<std::filesystem::path> & /*dir*/) {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "backends/backend_arguments.h"
 #include "base/printable.h"
-#include "driver/backend_arguments.h"
 #include "programs/program_frame.h"
 #include "serve/sim/sim_rbb_server.h"
 #include "sim/board_session.h"

@@ -1,7 +1,7 @@
 // What the TAP follower tells a recorder: every TCK it gives, with the state
 // the controller was in before the rising edge, and every shift.  The
 // recorders (the waveform, the SVF record) sit here, between the follower
-// and the line driver, so they see the same bits on every backend.
+// and the backend's lines, so they see the same bits on every backend.
 #ifndef JTAGBOX_RECORDERS_TAP_OBSERVER_H
 #define JTAGBOX_RECORDERS_TAP_OBSERVER_H
 

@@ -5,7 +5,7 @@
 
 namespace jtag::serve {
 
-LineDriver &BackendHold::lines() {
+BackendLines &BackendHold::lines() {
   if (!backend_) {
     Backend opened = open_backend(platform_);
     record_ = opened.record->load();
@@ -29,7 +29,7 @@ void BackendHold::release() {
 }
 
 bool LinesRbbBoard::rising_edge(bool tms, bool tdi, bool read) {
-  LineDriver &lines = hold_.lines();
+  BackendLines &lines = hold_.lines();
   TapRecord &rec = hold_.record();
   bool tdo = false;
   if (read)
@@ -49,7 +49,7 @@ bool LinesRbbBoard::rising_edge(bool tms, bool tdi, bool read) {
 }
 
 void LinesRbbBoard::set_resets(bool trst, bool srst) {
-  LineDriver &lines = hold_.lines();
+  BackendLines &lines = hold_.lines();
   if (lines.has_srst() && srst != srst_) {
     lines.set_srst(srst);
     srst_ = srst;

@@ -5,7 +5,7 @@
 
 #include <optional>
 
-#include "driver/line_driver.h"
+#include "backends/backend.h"
 #include "serve/rbb_server.h"
 
 namespace jtag::serve {
@@ -20,7 +20,7 @@ class BackendHold {
   BackendHold &operator=(const BackendHold &) = delete;
 
   // Throws PlatformError when the board cannot be taken.
-  LineDriver &lines();
+  BackendLines &lines();
   TapRecord &record() { return record_; }
   bool held() const { return backend_.has_value(); }
 
@@ -34,9 +34,9 @@ class BackendHold {
   TapRecord record_;
 };
 
-// A line driver's board under a remote_bitbang session: TCKs whose TDO no
-// read asks for are pulses (a driver may queue them), the others clocks;
-// TRST and SRST go to the driver's lines where it has them and are ignored
+// A backend's board under a remote_bitbang session: TCKs whose TDO no
+// read asks for are pulses (a backend may queue them), the others clocks;
+// TRST and SRST go to the backend's lines where it has them and are ignored
 // where it has none (OpenOCD releases both at every start).
 class LinesRbbBoard final : public RbbBoard {
  public:

@@ -176,7 +176,7 @@ class ClientSession {
     tck_ = lines.tck;
   }
 
-  // A board that cannot tell TDO without a TCK (a line driver) samples it
+  // A board that cannot tell TDO without a TCK (a backend's lines) samples it
   // on the rising edge that follows the read, as every client sends it
   // ("0R4"): the read is answered by that edge.  A read that ends the bytes
   // read waits for the next byte, kNextByteWaitMs at most, while the
@@ -250,7 +250,7 @@ class ClientSession {
   size_t applied_ = 0;
   std::string owed_;  // answers not yet taken by the socket
   bool tck_ = false;
-  bool last_tdo_ = true;     // TDO of the last edge read (a line driver's board)
+  bool last_tdo_ = true;     // TDO of the last edge read (a board behind a backend's lines)
   bool read_waits_ = false;  // a read waits for the byte after it
   Clock::time_point read_wait_start_;
   bool quit_ = false;

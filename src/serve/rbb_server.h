@@ -3,7 +3,7 @@
 // What the board does with them:
 //   '0'..'7'  TCK, TMS, TDI; the TAPs act on each rising TCK edge
 //   'R'       answered '0' or '1': what TDO presents now (a board that tells
-//             TDO only on a TCK, jtag-serve's line drivers: the TDO the
+//             TDO only on a TCK, jtag-serve's backends: the TDO the
 //             rising edge after it samples; see RbbBoard below)
 //   't' 'u'   TRST asserted: every TAP goes to Test-Logic-Reset at once
 //   'r' 's'   TRST released; SRST as the board has it
@@ -58,7 +58,7 @@ class RbbBoard {
  public:
   virtual ~RbbBoard() = default;
   // TDO as the board presents it now, or nothing when it can tell only on
-  // a TCK (a line driver): then a read is answered by the edge after it.
+  // a TCK (a backend's lines): then a read is answered by the edge after it.
   virtual std::optional<bool> tdo_now() = 0;
   // One rising TCK edge; returns TDO sampled before it.  `read`: the client
   // asked for that TDO (a board that defers TCKs must sample it).

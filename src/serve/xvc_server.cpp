@@ -147,7 +147,7 @@ class XvcSession {
   // The TCKs of one shift request; returns the TDO vector.
   std::string shift(const char *tms, const char *tdi, size_t bits) {
     std::string tdo(xvc::vector_bytes(bits), '\0');
-    LineDriver &lines = hold_.lines();
+    BackendLines &lines = hold_.lines();
     TapRecord &rec = hold_.record();
     size_t i = 0;
     while (i < bits) {
@@ -187,7 +187,7 @@ class XvcSession {
   }
 
   // TCKs [from, to) from Shift-xR: TMS low on all but the last.
-  static void bulk_shift(LineDriver &lines, TapRecord &rec, const char *tdi, size_t from, size_t to, char *tdo) {
+  static void bulk_shift(BackendLines &lines, TapRecord &rec, const char *tdi, size_t from, size_t to, char *tdo) {
     BitVector in(to - from);
     for (size_t k = from; k < to; ++k) in.set(k - from, xvc::vector_bit(tdi, k));
     const BitVector out = lines.shift_bulk(in, false);
@@ -203,7 +203,7 @@ class XvcSession {
   // leaves through Exit1-xR on its last TCK (which shifts all the same),
   // and Pause-xR and Exit2-xR lead back to Shift-xR without a Capture or an
   // Update, so the register and the TDO bits are those of TMS low all along.
-  static void shift_and_stay(LineDriver &lines, TapRecord &rec, const char *tdi, size_t from, size_t to, char *tdo) {
+  static void shift_and_stay(BackendLines &lines, TapRecord &rec, const char *tdi, size_t from, size_t to, char *tdo) {
     const TapState shifting = rec.state;
     bulk_shift(lines, rec, tdi, from, to, tdo);
     for (const bool tms : {false, true, false}) lines.pulse(tms, rec.tdi);

@@ -1,16 +1,16 @@
 // jtag-serve --xvc: the board JTAG_PLATFORM names, through its backend's
-// line driver, as a Xilinx Virtual Cable 1.0 server (protocols/xvc_protocol.h).
+// lines, as a Xilinx Virtual Cable 1.0 server (protocols/xvc_protocol.h).
 //
 //   getinfo:  answered "xvcServer_v1.0:65536\n": vectors of up to 65536
 //             bytes (524288 TCKs) per shift
-//   settck:   answered with the period asked: the line drivers have no
+//   settck:   answered with the period asked: the backends' lines have no
 //             clock of their own to set (the simulated board has none at
 //             all), so the period a probe really runs at is its own
 //   shift:    answered with the TDO vector, in one write
 //
 // XVC hands over raw TMS/TDI vectors, so the server follows the TAP state
 // through them: a run of TCKs in Shift-DR or Shift-IR with TMS low that
-// ends with TMS high within the vector goes to the line driver's bulk shift
+// ends with TMS high within the vector goes to the backend's bulk shift
 // at once; every other TCK is one clock().  A scan that goes on past the
 // end of its vector goes to the bulk shift too, which leaves Shift-xR on
 // its last TCK; three more TCKs (Pause-xR, Exit2-xR) bring the TAP back to

@@ -315,7 +315,7 @@ void SvfPlayer::run_test(const SvfRunTest &r, const std::string &where) {
   guarded([&] {
     tap.walk_to(run);
     // The time runs from when the TAP is in its run state on the board, so
-    // what a driver holds back goes first.
+    // what a backend holds back goes first.
     if (wait > 0) tap.flush();
     const auto start = std::chrono::steady_clock::now();
     const bool stay = run == S::TestLogicReset;  // the TMS level that keeps the TAP there

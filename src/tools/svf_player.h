@@ -22,7 +22,7 @@
 //     is what a don't-care allows.
 //   - A checked scan is compared before the next statement goes, so nothing
 //     after a failing check reaches the board, on every backend.  With
-//     `ahead` (a driver that defers shifts, a wire) up to that many checked
+//     `ahead` (a backend that defers shifts, a wire) up to that many checked
 //     scans may be on the wire before their TDO is compared; a mismatch then
 //     says how many statements after it had already gone to the board.
 //   - STATE with one stable state walks SVF's default path

@@ -1,21 +1,21 @@
-// A fake line driver for tests on one TAP written from IEEE 1149.1 (its
+// A fake backend's lines for tests on one TAP written from IEEE 1149.1 (its
 // own state table, not the platform's): the IR captures 01; IDCODE is
 // selected in Test-Logic-Reset and by its instruction, BYPASS by any
-// other.  The TAP outlives the drivers opened on it, as a board outlives a
-// run; a driver can be told that its wire is gone.
+// other.  The TAP outlives the lines opened on it, as a board outlives a
+// run; the lines can be told that its wire is gone.
 #ifndef JTAGBOX_TESTS_SUPPORT_FAKE_TAP_H
 #define JTAGBOX_TESTS_SUPPORT_FAKE_TAP_H
 
 #include <cstdint>
 
+#include "backends/backend.h"
 #include "base/bits.h"
 #include "base/error.h"
 #include "base/tap_state.h"
-#include "driver/line_driver.h"
 
 namespace fake {
 
-// The device a conformance case expects behind a driver.
+// The device a conformance case expects behind a backend.
 struct TapModel {
   unsigned ir_length = 8;
   uint32_t idcode = 0x0bc0e06b;  // processor 0 of the simulated board
@@ -40,12 +40,12 @@ class FakeTap {
   jtag::BitVector ir_, dr_;
 };
 
-// A LineDriver on a FakeTap (`with_trst`: the adapter has a TRST line),
+// A BackendLines on a FakeTap (`with_trst`: the backend has a TRST line),
 // counting its TCKs; once the wire is cut every TCK, TRST change and the
 // end of the run throw PlatformError.
-class FakeLineDriver final : public jtag::LineDriver {
+class FakeBackendLines final : public jtag::BackendLines {
  public:
-  explicit FakeLineDriver(FakeTap &tap, bool with_trst = true) : tap_(tap), with_trst_(with_trst) {}
+  explicit FakeBackendLines(FakeTap &tap, bool with_trst = true) : tap_(tap), with_trst_(with_trst) {}
 
   bool clock(bool tms, bool tdi) override {
     check_wire();
@@ -57,7 +57,7 @@ class FakeLineDriver final : public jtag::LineDriver {
   void finish() override { check_wire(); }
   bool has_trst() const override { return with_trst_; }
   void set_trst(bool asserted) override {
-    if (!with_trst_) return LineDriver::set_trst(asserted);
+    if (!with_trst_) return BackendLines::set_trst(asserted);
     check_wire();
     tap_.set_trst(asserted);
   }

@@ -48,7 +48,7 @@ class Seen final : public jtag::TapObserver {
 // reset; a recycled shift leaves the TDO before its last TCK as the TDI.
 TEST(TapFollower, ObserversSeeEveryTckAndTheLastTdiIsKept) {
   fake::FakeTap tap;
-  fake::FakeLineDriver lines(tap);
+  fake::FakeBackendLines lines(tap);
   jtag::TapFollower f(lines, jtag::TapRecord{});
   Seen seen;
   f.add_observer(&seen);

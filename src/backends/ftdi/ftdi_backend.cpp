@@ -13,7 +13,7 @@
 #include "backends/ftdi/bulk_pipe.h"
 #include "backends/ftdi/ftdi_options.h"
 #include "backends/ftdi/mpsse_encoder.h"
-#include "driver/tap_record_file.h"
+#include "backends/tap_record_file.h"
 
 namespace jtag::ftdi {
 namespace {
@@ -76,7 +76,7 @@ struct Candidate {
   std::string serial;
 };
 
-class FtdiLines final : public LineDriver {
+class FtdiLines final : public BackendLines {
  public:
   explicit FtdiLines(const FtdiOptions &options) : options_(options), context_(ftdi_new()) {
     if (!context_) throw PlatformError("FTDI probe " + ids_text(options_) + ": cannot start libftdi");
@@ -127,7 +127,7 @@ class FtdiLines final : public LineDriver {
   }
 
   BitVector shift_bits(const BitVector &in, bool recycle) override {
-    if (recycle) return LineDriver::shift_bits(in, true);  // each TDI is the TDO before it: a round trip each
+    if (recycle) return BackendLines::shift_bits(in, true);  // each TDI is the TDO before it: a round trip each
     encoder_.shift(in, true);
     sync();
     return take_back(in.size());
@@ -166,12 +166,12 @@ class FtdiLines final : public LineDriver {
 
   bool has_trst() const override { return options_.trst.has_value(); }
   void set_trst(bool asserted) override {
-    if (!options_.trst) LineDriver::set_trst(asserted);
+    if (!options_.trst) BackendLines::set_trst(asserted);
     drive_reset(*options_.trst, asserted);
   }
   bool has_srst() const override { return options_.srst.has_value(); }
   void set_srst(bool asserted) override {
-    if (!options_.srst) LineDriver::set_srst(asserted);
+    if (!options_.srst) BackendLines::set_srst(asserted);
     drive_reset(*options_.srst, asserted);
   }
 

@@ -21,12 +21,12 @@
 //
 // The probe carries the JTAG lines and nothing else: the backend has no
 // board services.  The TAP record lives in the user's state directory, one
-// per probe and channel (driver/tap_record_file.h).
+// per probe and channel (backends/tap_record_file.h).
 #ifndef JTAGBOX_BACKENDS_FTDI_FTDI_BACKEND_H
 #define JTAGBOX_BACKENDS_FTDI_FTDI_BACKEND_H
 
-#include "driver/backend_arguments.h"
-#include "driver/line_driver.h"
+#include "backends/backend.h"
+#include "backends/backend_arguments.h"
 
 namespace jtag::ftdi {
 

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "driver/backend_arguments.h"
+#include "backends/backend_arguments.h"
 
 namespace jtag::ftdi {
 

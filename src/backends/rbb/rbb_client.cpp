@@ -15,11 +15,11 @@
 #include <string>
 #include <thread>
 
+#include "backends/tap_record_file.h"
+#include "backends/tcp_connect.h"
 #include "base/errno_text.h"
 #include "base/notice.h"
 #include "base/unique_fd.h"
-#include "driver/tap_record_file.h"
-#include "driver/tcp_connect.h"
 #include "protocols/rbb_protocol.h"
 
 namespace jtag::rbb {
@@ -31,7 +31,7 @@ constexpr size_t kBitsPerBatch = 1 << 16;
 constexpr size_t kReceiveBytes = 1 << 16;
 constexpr int kCloseWaitMs = 1000;
 
-class RbbLines final : public LineDriver {
+class RbbLines final : public BackendLines {
  public:
   RbbLines(std::string host, std::string port) : host_(std::move(host)), port_(std::move(port)) { connect_to_server(); }
   ~RbbLines() override = default;
@@ -49,7 +49,7 @@ class RbbLines final : public LineDriver {
   }
 
   BitVector shift_bits(const BitVector &in, bool recycle) override {
-    if (recycle) return LineDriver::shift_bits(in, true);  // each TDI waits for the TDO before it
+    if (recycle) return BackendLines::shift_bits(in, true);  // each TDI waits for the TDO before it
     return shift_pipelined(in);
   }
 
@@ -69,7 +69,7 @@ class RbbLines final : public LineDriver {
   // A piece of a long shift is read like any shift, TMS low to its end; one
   // nobody reads is queued like TCKs.
   BitVector shift_staying(const BitVector &in, bool read) override {
-    return read ? shift_pipelined(in, false) : LineDriver::shift_staying(in, false);
+    return read ? shift_pipelined(in, false) : BackendLines::shift_staying(in, false);
   }
 
   // A shift nobody reads is queued like TCKs.

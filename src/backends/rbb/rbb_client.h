@@ -29,8 +29,8 @@
 #ifndef JTAGBOX_BACKENDS_RBB_RBB_CLIENT_H
 #define JTAGBOX_BACKENDS_RBB_RBB_CLIENT_H
 
-#include "driver/backend_arguments.h"
-#include "driver/line_driver.h"
+#include "backends/backend.h"
+#include "backends/backend_arguments.h"
 
 namespace jtag::rbb {
 

@@ -12,7 +12,7 @@ namespace {
 
 StoreOptions g_lock_wait{true, {}};
 
-class SimLines final : public LineDriver, public BoardServices {
+class SimLines final : public BackendLines, public BoardServices {
  public:
   explicit SimLines(const std::filesystem::path &dir) : session_(dir, g_lock_wait) {}
 
@@ -26,7 +26,7 @@ class SimLines final : public LineDriver, public BoardServices {
   }
 
   BitVector shift_staying(const BitVector &in, bool read) override {
-    if (!board().chain_is_shifting()) return LineDriver::shift_staying(in, read);
+    if (!board().chain_is_shifting()) return BackendLines::shift_staying(in, read);
     BitVector out = board().shift_staying(in);
     return read ? out : BitVector();
   }
@@ -36,7 +36,7 @@ class SimLines final : public LineDriver, public BoardServices {
       // The fault: the reset never comes back.  Only a signal ends this.
       for (;;) ::pause();
     }
-    LineDriver::reset_tap(tdi);
+    BackendLines::reset_tap(tdi);
   }
 
   bool has_trst() const override { return true; }

@@ -1,6 +1,6 @@
 // JTAG_PLATFORM=sim or sim:DIR: the simulated board as a backend.  The board
 // (its lock and its state) is taken when the backend opens and saved by the
-// line driver's finish() at the end of a run that went well; a run that ends
+// backend's finish() at the end of a run that went well; a run that ends
 // any other way leaves the state of the run before it.
 //
 // The board's TAPs and lines are the TAP record of this backend: the board
@@ -12,8 +12,8 @@
 #include <functional>
 #include <string>
 
-#include "driver/backend_arguments.h"
-#include "driver/line_driver.h"
+#include "backends/backend.h"
+#include "backends/backend_arguments.h"
 
 namespace jtag::sim {
 

@@ -12,12 +12,12 @@
 #include <optional>
 #include <string>
 
+#include "backends/tap_record_file.h"
+#include "backends/tcp_connect.h"
 #include "base/errno_text.h"
 #include "base/notice.h"
 #include "base/printable.h"
 #include "base/unique_fd.h"
-#include "driver/tap_record_file.h"
-#include "driver/tcp_connect.h"
 #include "protocols/xvc_protocol.h"
 
 namespace jtag::xvc {
@@ -37,7 +37,7 @@ struct Awaited {
   bool done() const { return filled == bits.size(); }
 };
 
-class XvcLines final : public LineDriver {
+class XvcLines final : public BackendLines {
  public:
   XvcLines(std::string host, std::string port) : host_(std::move(host)), port_(std::move(port)) {
     std::string error;
@@ -55,7 +55,7 @@ class XvcLines final : public LineDriver {
   void pulse(bool tms, bool tdi) override { add_tck(tms, tdi); }
 
   BitVector shift_bits(const BitVector &in, bool recycle) override {
-    if (recycle) return LineDriver::shift_bits(in, true);  // each TDI waits for the TDO before it
+    if (recycle) return BackendLines::shift_bits(in, true);  // each TDI waits for the TDO before it
     awaited_.push_back({tcks_, BitVector(in.size())});
     shift_unread(in);
     return take_now();

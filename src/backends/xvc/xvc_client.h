@@ -19,7 +19,7 @@
 // command with one line on standard error and status 1.
 //
 // XVC carries TCK, TMS, TDI and TDO only: no TRST, no board services.  The
-// TAP record lives in the user's state directory (driver/tap_record_file.h),
+// TAP record lives in the user's state directory (backends/tap_record_file.h),
 // one per server, named xvc-HOST-PORT.
 #ifndef JTAGBOX_BACKENDS_XVC_XVC_CLIENT_H
 #define JTAGBOX_BACKENDS_XVC_XVC_CLIENT_H
@@ -27,8 +27,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "driver/backend_arguments.h"
-#include "driver/line_driver.h"
+#include "backends/backend.h"
+#include "backends/backend_arguments.h"
 
 namespace jtag::xvc {
 

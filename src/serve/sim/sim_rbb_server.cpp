@@ -10,9 +10,9 @@
 #include <string_view>
 #include <utility>
 
+#include "backends/backend_arguments.h"
 #include "base/notice.h"
 #include "base/unique_fd.h"
-#include "driver/backend_arguments.h"
 #include "serve/rbb_server.h"
 #include "sim/board_session.h"
 

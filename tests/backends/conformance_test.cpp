@@ -1,6 +1,6 @@
-// What every line driver must do, against each backend by name.  The TDO
+// What every backend's lines must do, against each backend by name.  The TDO
 // expected comes from the device behind it (processor 0: a 32-bit IDCODE, a
-// BYPASS bit capturing 0, an 8-bit IR capturing ...01), never from a driver.
+// BYPASS bit capturing 0, an 8-bit IR capturing ...01), never from a backend.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -20,14 +20,14 @@
 
 namespace {
 
+using jtag::BackendLines;
 using jtag::BitVector;
-using jtag::LineDriver;
 using S = jtag::TapState;
 
 struct TempDir {
   std::filesystem::path path;
   TempDir() {
-    std::string name = (std::filesystem::temp_directory_path() / "jtagbox-driver-XXXXXX").string();
+    std::string name = (std::filesystem::temp_directory_path() / "jtagbox-backend-XXXXXX").string();
     if (::mkdtemp(name.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     path = name;
   }
@@ -54,7 +54,7 @@ std::vector<std::string> backends([[maybe_unused]] bool losable) {
 struct Rig {
   TempDir dir;  // first, so that it goes last
   fake::FakeTap tap;
-  fake::FakeLineDriver *fake_run = nullptr;
+  fake::FakeBackendLines *fake_run = nullptr;
 #ifdef JTAGBOX_SIM_BOARD
   e2e::ServeProcess server;
   std::unique_ptr<e2e::XvcPeer> peer;
@@ -93,9 +93,9 @@ struct Rig {
     lose = [this] { probe.unplug(); };
 #endif
   }
-  std::unique_ptr<LineDriver> open() {  // once the run before is destroyed
+  std::unique_ptr<BackendLines> open() {  // once the run before is destroyed
     if (!platform.empty()) return jtag::open_backend(platform.c_str()).lines;
-    auto d = std::make_unique<fake::FakeLineDriver>(tap);
+    auto d = std::make_unique<fake::FakeBackendLines>(tap);
     fake_run = d.get();
     return d;
   }
@@ -124,7 +124,7 @@ void expect_tdo(const BitVector &got, const BitVector &captured, const BitVector
   EXPECT_EQ(i, in.size()) << what << ": the first wrong bit";
 }
 
-class DriverConformance : public ::testing::TestWithParam<std::string> {
+class BackendConformance : public ::testing::TestWithParam<std::string> {
  protected:
   void SetUp() override {
     rig_ = std::make_unique<Rig>(GetParam());
@@ -154,13 +154,13 @@ class DriverConformance : public ::testing::TestWithParam<std::string> {
     walk(S::Exit1DR, S::RunTestIdle);
   }
   std::unique_ptr<Rig> rig_;
-  std::unique_ptr<LineDriver> d_;
+  std::unique_ptr<BackendLines> d_;
 };
 
 // Every length that meets a byte or word boundary through IDCODE and BYPASS,
 // by single TCKs (up to 65), the bit-level and the bulk path, plain and recycled,
 // and in two pieces, the first staying in Shift-DR.
-TEST_P(DriverConformance, ShiftsOfEveryLength) {
+TEST_P(BackendConformance, ShiftsOfEveryLength) {
   const std::vector<size_t> plain{1, 7, 8, 9, 63, 64, 65, 1000, 4097, size_t{1} << 20},
       recycled{1, 2, 33, 34, 65, 1000, 4097};
   unsigned seed = 1;
@@ -191,7 +191,7 @@ TEST_P(DriverConformance, ShiftsOfEveryLength) {
 
 // All sixteen states: the IR and then BYPASS each shifted in two parts around
 // its Pause state, each time in a new run, which finds what the last one left.
-TEST_P(DriverConformance, TmsPathsThroughEveryStateAndAcrossRuns) {
+TEST_P(BackendConformance, TmsPathsThroughEveryStateAndAcrossRuns) {
   d_->reset_tap(true);
   walk(S::TestLogicReset, S::ShiftIR);
   EXPECT_EQ(d_->shift_bits(BitVector(3, true), false), BitVector::from_u64(1, 3));
@@ -216,7 +216,7 @@ TEST_P(DriverConformance, TmsPathsThroughEveryStateAndAcrossRuns) {
 
 // From every state five TMS-high TCKs, and TRST held through TCKs (XVC has
 // no line and refuses it), give IDCODE back; SRST leaves BYPASS in force.
-TEST_P(DriverConformance, ResetsFromEveryStateSrstDoesNot) {
+TEST_P(BackendConformance, ResetsFromEveryStateSrstDoesNot) {
   const int n = jtag::kTapStateCount;
   EXPECT_EQ(d_->has_trst(), !GetParam().starts_with("xvc"));
   if (!d_->has_trst()) {
@@ -244,8 +244,8 @@ TEST_P(DriverConformance, ResetsFromEveryStateSrstDoesNot) {
 }
 
 // Deferred shifts come back in order, each its own TDO, a one-TCK read after
-// them its own; a driver that does not defer refuses to queue.
-TEST_P(DriverConformance, DeferredShiftsComeBackInOrder) {
+// them its own; a backend that does not defer refuses to queue.
+TEST_P(BackendConformance, DeferredShiftsComeBackInOrder) {
   if (!d_->defers_shifts()) {
     EXPECT_THROW(d_->queue_shift(BitVector(8)), jtag::PlatformError);
     return d_->finish();
@@ -265,12 +265,12 @@ TEST_P(DriverConformance, DeferredShiftsComeBackInOrder) {
 }
 
 const auto kName = [](const auto &info) { return info.param; };
-INSTANTIATE_TEST_SUITE_P(Backends, DriverConformance, ::testing::ValuesIn(backends(false)), kName);
+INSTANTIATE_TEST_SUITE_P(Backends, BackendConformance, ::testing::ValuesIn(backends(false)), kName);
 
 // A board gone during a run is PlatformError at once, never a hang.
-class DriverLosesBoard : public DriverConformance {};
+class BackendLosesBoard : public BackendConformance {};
 
-TEST_P(DriverLosesBoard, GoneBoardIsPlatformError) {
+TEST_P(BackendLosesBoard, GoneBoardIsPlatformError) {
   d_->reset_tap(true);
   expect_idcode("before");
   rig_->lose();
@@ -285,7 +285,7 @@ TEST_P(DriverLosesBoard, GoneBoardIsPlatformError) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, DriverLosesBoard, ::testing::ValuesIn(backends(true)), kName);
+INSTANTIATE_TEST_SUITE_P(Backends, BackendLosesBoard, ::testing::ValuesIn(backends(true)), kName);
 
 // A board that cannot be opened is an error of its kind, and the engine
 // never ends the process for it: with no failure handler set, a platform

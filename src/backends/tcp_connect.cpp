@@ -1,4 +1,4 @@
-#include "driver/tcp_connect.h"
+#include "backends/tcp_connect.h"
 
 #include <fcntl.h>
 #include <netdb.h>

@@ -13,10 +13,10 @@
  * JTAGBOX_MODULE_FAILED, one line in the caller's error buffer.
  *
  * Bit vectors cross as arrays of 64-bit words, bit i in bit i % 64 of word
- * i / 64, the bits beyond the length zero.  The calls follow the line
- * driver's and the TAP record's (driver/line_driver.h), one for one. */
-#ifndef JTAGBOX_DRIVER_MODULE_INTERFACE_H
-#define JTAGBOX_DRIVER_MODULE_INTERFACE_H
+ * i / 64, the bits beyond the length zero.  The calls follow the backend's
+ * lines and TAP record (backends/backend.h), one for one. */
+#ifndef JTAGBOX_BACKENDS_MODULE_INTERFACE_H
+#define JTAGBOX_BACKENDS_MODULE_INTERFACE_H
 
 #include <stddef.h>
 #include <stdint.h>

@@ -1,4 +1,4 @@
-#include "driver/backend_arguments.h"
+#include "backends/backend_arguments.h"
 
 #include <algorithm>
 #include <cctype>

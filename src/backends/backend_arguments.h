@@ -12,8 +12,8 @@
 // A positional value that does not fit is refused as a whole, with the form
 // it should have: "JTAG_PLATFORM=rbb:h:0 is not rbb:HOST:PORT with PORT
 // 1..65535".
-#ifndef JTAGBOX_DRIVER_BACKEND_ARGUMENTS_H
-#define JTAGBOX_DRIVER_BACKEND_ARGUMENTS_H
+#ifndef JTAGBOX_BACKENDS_BACKEND_ARGUMENTS_H
+#define JTAGBOX_BACKENDS_BACKEND_ARGUMENTS_H
 
 #include <cstdint>
 #include <string>

@@ -10,15 +10,15 @@
 // place; the directory keeps the kMaxTapRecords most recent records and
 // removes the oldest beyond them, so records of servers long gone do not
 // pile up.
-#ifndef JTAGBOX_DRIVER_TAP_RECORD_FILE_H
-#define JTAGBOX_DRIVER_TAP_RECORD_FILE_H
+#ifndef JTAGBOX_BACKENDS_TAP_RECORD_FILE_H
+#define JTAGBOX_BACKENDS_TAP_RECORD_FILE_H
 
 #include <filesystem>
 #include <memory>
 #include <string>
 
+#include "backends/backend.h"
 #include "base/unique_fd.h"
-#include "driver/line_driver.h"
 
 namespace jtag {
 

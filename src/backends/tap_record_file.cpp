@@ -1,4 +1,4 @@
-#include "driver/tap_record_file.h"
+#include "backends/tap_record_file.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

@@ -1,16 +1,16 @@
 // The TCP connection of a backend that reaches its adapter over the network
 // (rbb:, xvc:): HOST as JTAG_PLATFORM writes it, a bracketed IPv6 address
 // as a URL writes it.
-#ifndef JTAGBOX_DRIVER_TCP_CONNECT_H
-#define JTAGBOX_DRIVER_TCP_CONNECT_H
+#ifndef JTAGBOX_BACKENDS_TCP_CONNECT_H
+#define JTAGBOX_BACKENDS_TCP_CONNECT_H
 
 #include <memory>
 #include <string>
 
+#include "backends/backend.h"
+#include "backends/backend_arguments.h"
+#include "backends/tap_record_file.h"
 #include "base/unique_fd.h"
-#include "driver/backend_arguments.h"
-#include "driver/line_driver.h"
-#include "driver/tap_record_file.h"
 
 namespace jtag {
 
