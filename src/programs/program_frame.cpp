@@ -17,6 +17,7 @@ namespace {
 
 const char *g_name = "jtagbox";
 const char *g_notice_name = "jtagbox";
+int g_failure_status = kFailure;
 
 void line_on_stderr(std::string_view message) { std::fprintf(stderr, "%s: %s\n", g_name, printable(message).c_str()); }
 
@@ -51,15 +52,16 @@ int usage_error(std::string_view message, const char *usage) {
 
 int failure(std::string_view message) {
   line_on_stderr(message);
-  return kFailure;
+  return g_failure_status;
 }
+
+void set_failure_status(int status) { g_failure_status = status; }
 
 int check_standard_output(int status) {
   errno = 0;
   std::cout.flush();  // through stdout's buffer: errno keeps the reason
   if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0 && std::cout.good()) return status;
-  failure(std::string("cannot write standard output: ") + (errno != 0 ? std::strerror(errno) : "write failed"));
-  return kFailure;
+  return failure(std::string("cannot write standard output: ") + (errno != 0 ? std::strerror(errno) : "write failed"));
 }
 
 int run(const char *name, int argc, char **argv, Body body) {

@@ -1,0 +1,95 @@
+#include "files/checked_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <random>
+
+#include "base/error.h"
+
+namespace jtagbox::files {
+namespace {
+
+[[noreturn]] void fail(const std::string &what, const std::string &path, int error) {
+  throw jtag::ArgumentError("cannot " + what + " " + path + ": " + std::strerror(error));
+}
+
+// Everything of `text` to `fd`, through short writes and interruptions.
+int write_all(int fd, std::string_view text) {
+  while (!text.empty()) {
+    const ssize_t n = ::write(fd, text.data(), text.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n < 0 ? errno : EIO;
+    text.remove_prefix(size_t(n));
+  }
+  return 0;
+}
+
+// A name beside `path` that no one else uses, for the file that replaces it.
+std::string sibling_name(const std::string &path) {
+  const size_t slash = path.rfind('/');
+  const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  std::random_device seed;
+  return dir + ".jtag-scan-" + std::to_string(::getpid()) + "-" + std::to_string(seed());
+}
+
+}  // namespace
+
+CheckedInput::CheckedInput(std::string path) : path_(std::move(path)) {
+  fd_ = jtag::UniqueFd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!fd_.valid()) fail("open", path_, errno);
+  struct stat st {};
+  if (::fstat(fd_.get(), &st) != 0) fail("read", path_, errno);
+  if (S_ISDIR(st.st_mode)) fail("read", path_, EISDIR);
+  if (!S_ISREG(st.st_mode) && !S_ISCHR(st.st_mode))
+    throw jtag::ArgumentError("cannot read " + path_ + ": not a regular file");
+  // Blocking reads from here on (the open itself must not wait on a FIFO).
+  ::fcntl(fd_.get(), F_SETFL, ::fcntl(fd_.get(), F_GETFL) & ~O_NONBLOCK);
+  size_ = S_ISREG(st.st_mode) ? uint64_t(st.st_size) : 0;
+}
+
+size_t CheckedInput::read(char *buffer, size_t room) {
+  for (;;) {
+    const ssize_t n = ::read(fd_.get(), buffer, room);
+    if (n >= 0) return size_t(n);
+    if (errno != EINTR) fail("read", path_, errno);
+  }
+}
+
+std::string read_whole_file(const std::string &path, uint64_t limit) {
+  CheckedInput in(path);
+  if (in.size() > limit)
+    throw jtag::ArgumentError(path + ": " + std::to_string(in.size()) + " bytes, more than the " +
+                              std::to_string(limit) + " this reads");
+  std::string text;
+  text.reserve(size_t(in.size()));
+  char piece[65536];
+  while (const size_t n = in.read(piece, sizeof piece)) {
+    if (text.size() + n > limit)
+      throw jtag::ArgumentError(path + ": more than the " + std::to_string(limit) + " bytes this reads");
+    text.append(piece, n);
+  }
+  return text;
+}
+
+void write_new_file(const std::string &path, std::string_view text, bool replace) {
+  const std::string target = replace ? sibling_name(path) : path;
+  const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    if (errno == EEXIST && !replace) throw jtag::ArgumentError(path + " exists; --force replaces it");
+    fail("create", replace ? path : target, errno);
+  }
+  int error = write_all(fd, text);
+  if (error == 0 && replace && ::fsync(fd) != 0) error = errno;
+  if (::close(fd) != 0 && error == 0) error = errno;
+  if (error == 0 && replace && ::rename(target.c_str(), path.c_str()) != 0) error = errno;
+  if (error != 0) {
+    ::unlink(target.c_str());
+    fail("write", path, error);
+  }
+}
+
+}  // namespace jtagbox::files

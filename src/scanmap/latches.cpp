@@ -1,0 +1,190 @@
+#include "scanmap/latches.h"
+
+#include <fnmatch.h>
+
+#include <algorithm>
+#include <bit>
+
+#include "base/error.h"
+
+namespace jtag::scanmap {
+namespace {
+
+constexpr char kHex[] = "0123456789abcdef";
+
+bool is_glob(std::string_view word) { return word.find_first_of("*?[") != std::string_view::npos; }
+
+// The number of bits of [from, to) in which `a` and `b` differ, and the
+// first of them (to when none).
+std::pair<uint64_t, uint64_t> differing(const BitVector &a, const BitVector &b, uint64_t from, uint64_t to) {
+  uint64_t count = 0, first = to;
+  const uint64_t *wa = a.words(), *wb = b.words();
+  while (from < to) {
+    const unsigned shift = unsigned(from & 63);
+    const uint64_t take = std::min<uint64_t>(64 - shift, to - from);
+    uint64_t x = (wa[from >> 6] ^ wb[from >> 6]) >> shift;
+    if (take < 64) x &= (uint64_t{1} << take) - 1;
+    if (x != 0) {
+      if (first == to) first = from + uint64_t(std::countr_zero(x));
+      count += uint64_t(std::popcount(x));
+    }
+    from += take;
+  }
+  return {count, first};
+}
+
+void append_value(std::string &out, const BitVector &bits, const Latch &latch) {
+  out += "0x";
+  const uint64_t digits = (latch.width + 3) / 4;
+  for (uint64_t d = digits; d-- > 0;) {
+    const uint64_t at = latch.offset + 4 * d;
+    const unsigned take = unsigned(std::min<uint64_t>(4, latch.width - 4 * d));
+    out += kHex[bits.get_bits(at, take)];
+  }
+}
+
+// The value of "NAME=VALUE" as the latch's bits.
+BitVector parse_value(std::string_view text, const Latch &latch, std::string_view assignment) {
+  const auto bad = [&](const std::string &why) {
+    return ArgumentError(printable(std::string(assignment)) + ": " + why);
+  };
+  BitVector value(latch.width);
+  const std::string too_wide = "the value does not fit latch " + latch.name + " (" + std::to_string(latch.width) +
+                               (latch.width == 1 ? " bit)" : " bits)");
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    uint64_t bit = 0;
+    for (size_t i = text.size(); i-- > 2;) {
+      const int v = hex_digit_value(text[i]);
+      if (v < 0) throw bad("'" + std::string(text.substr(2)) + "' is not a hex number");
+      for (int k = 0; k < 4; ++k, ++bit) {
+        if (((v >> k) & 1) == 0) continue;
+        if (bit >= latch.width) throw bad(too_wide);
+        value.set(bit, true);
+      }
+    }
+    return value;
+  }
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos)
+    throw bad("the value is neither 0x hex nor decimal");
+  uint64_t number = 0;
+  for (const char c : text) {
+    if (number > (UINT64_MAX - uint64_t(c - '0')) / 10) throw bad("a decimal value above 2^64 - 1; write it in 0x hex");
+    number = number * 10 + uint64_t(c - '0');
+  }
+  if (latch.width < 64 && (number >> latch.width) != 0) throw bad(too_wide);
+  for (uint64_t k = 0; k < std::min<uint64_t>(latch.width, 64); ++k) value.set(k, ((number >> k) & 1) != 0);
+  return value;
+}
+
+}  // namespace
+
+std::string latch_value(const BitVector &bits, const Latch &latch) {
+  std::string out;
+  append_value(out, bits, latch);
+  return out;
+}
+
+std::vector<const Latch *> pick_latches(const Chain &chain, const std::vector<std::string> &only) {
+  for (const std::string &word : only)
+    if (!is_glob(word) && chain.find(word) == nullptr)
+      throw ArgumentError("chain " + chain.name + " has no latch " + printable(word));
+  std::vector<const Latch *> picked;
+  picked.reserve(chain.latches.size());
+  for (const Latch &l : chain.latches) {
+    const bool wanted = only.empty() || std::any_of(only.begin(), only.end(), [&](const std::string &word) {
+                          return is_glob(word) ? fnmatch(word.c_str(), l.name.c_str(), 0) == 0 : word == l.name;
+                        });
+    if (wanted) picked.push_back(&l);
+  }
+  return picked;
+}
+
+std::string decode(const BitVector &bits, const std::vector<const Latch *> &latches, bool json) {
+  std::string out;
+  out.reserve(latches.size() * 32);
+  if (json) out += "{";
+  bool first = true;
+  for (const Latch *l : latches) {
+    if (json) {
+      out += first ? "\n  \"" : ",\n  \"";
+      out += l->name;
+      out += "\": \"";
+      append_value(out, bits, *l);
+      out += "\"";
+    } else {
+      out += l->name;
+      out += " = ";
+      append_value(out, bits, *l);
+      out += "\n";
+    }
+    first = false;
+  }
+  if (json) out += latches.empty() ? "}\n" : "\n}\n";
+  return out;
+}
+
+Diff diff(const Chain &chain, const BitVector &a, const BitVector &b, bool json) {
+  Diff result;
+  std::string &out = result.text;
+  if (json) out += "{\n  \"latches\": {";
+  bool first = true;
+  for (const Latch &l : chain.latches) {
+    if (differing(a, b, l.offset, l.offset + l.width).first == 0) continue;
+    result.differ = true;
+    if (json) {
+      out += first ? "\n    \"" : ",\n    \"";
+      out += l.name;
+      out += "\": [\"";
+      append_value(out, a, l);
+      out += "\", \"";
+      append_value(out, b, l);
+      out += "\"]";
+    } else {
+      out += l.name;
+      out += " ";
+      append_value(out, a, l);
+      out += " -> ";
+      append_value(out, b, l);
+      out += "\n";
+    }
+    first = false;
+  }
+  // The gaps between the latches, walked by offset.
+  uint64_t count = 0, first_bit = chain.length, at = 0;
+  const auto gap = [&](uint64_t to) {
+    const auto [n, f] = differing(a, b, at, to);
+    if (n != 0 && first_bit == chain.length) first_bit = f;
+    count += n;
+  };
+  for (const size_t i : chain.by_offset) {
+    gap(chain.latches[i].offset);
+    at = chain.latches[i].offset + chain.latches[i].width;
+  }
+  gap(chain.length);
+  if (count != 0) result.differ = true;
+  if (json) {
+    out += first ? "},\n" : "\n  },\n";
+    out += "  \"unmapped_bits_differing\": " + std::to_string(count) +
+           ",\n  \"first_unmapped_bit_differing\": " + (count == 0 ? "null" : std::to_string(first_bit)) + "\n}\n";
+  } else if (count == 0) {
+    out += "unmapped bits: none differs\n";
+  } else {
+    out += "unmapped bits: " + std::to_string(count) + (count == 1 ? " differs" : " differ") + ", the first at bit " +
+           std::to_string(first_bit) + "\n";
+  }
+  return result;
+}
+
+void set_latches(const Chain &chain, BitVector &bits, const std::vector<std::string> &assignments) {
+  for (const std::string &assignment : assignments) {
+    const size_t eq = assignment.find('=');
+    if (eq == std::string::npos) throw ArgumentError(printable(assignment) + ": not NAME=VALUE");
+    const std::string name = assignment.substr(0, eq);
+    const Latch *latch = chain.find(name);
+    if (latch == nullptr) throw ArgumentError("chain " + chain.name + " has no latch " + printable(name));
+    const BitVector value = parse_value(std::string_view(assignment).substr(eq + 1), *latch, assignment);
+    bits.copy_from(latch->offset, value, 0, latch->width);
+  }
+}
+
+}  // namespace jtag::scanmap
