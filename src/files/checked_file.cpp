@@ -51,6 +51,12 @@ CheckedInput::CheckedInput(std::string path) : path_(std::move(path)) {
   size_ = S_ISREG(st.st_mode) ? uint64_t(st.st_size) : 0;
 }
 
+int CheckedInput::last_byte() const {
+  unsigned char c = 0;
+  if (size_ == 0 || ::pread(fd_.get(), &c, 1, off_t(size_ - 1)) != 1) return -1;
+  return c;
+}
+
 size_t CheckedInput::read(char *buffer, size_t room) {
   for (;;) {
     const ssize_t n = ::read(fd_.get(), buffer, room);
@@ -76,6 +82,11 @@ std::string read_whole_file(const std::string &path, uint64_t limit) {
 }
 
 void write_new_file(const std::string &path, std::string_view text, bool replace) {
+  // Only a file (or a link, which is replaced itself) is ever replaced: a
+  // device, a FIFO or a folder at the name stays what it is.
+  struct stat st {};
+  if (replace && ::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode))
+    throw jtag::ArgumentError(path + " is not a regular file; --force replaces only files");
   const std::string target = replace ? sibling_name(path) : path;
   const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd < 0) {

@@ -9,7 +9,8 @@
 //
 // Writing: the file is created exclusively (O_EXCL, so never through a
 // link planted at its name), mode 0666 less the umask.  An existing name
-// is refused unless `replace` is given; then the text goes to a new file
+// is refused unless `replace` is given, and even then unless it is a
+// regular file or a symbolic link; then the text goes to a new file
 // beside it, which is renamed over the name once written and synced: the
 // old file (or a link at the name, which is replaced, not followed) stays
 // whole until the new one is complete.  A write that fails removes what
@@ -33,6 +34,8 @@ class CheckedInput {
   explicit CheckedInput(std::string path);
   // The file's size as the system gives it (0 for a character device).
   uint64_t size() const { return size_; }
+  // The file's last byte, or -1 (an empty file, a device).
+  int last_byte() const;
   // Up to `room` bytes into `buffer`; 0 at the end of the file.
   size_t read(char *buffer, size_t room);
   const std::string &path() const { return path_; }

@@ -32,31 +32,51 @@ constexpr DigitTable kDigits;
 BitVector read_dump(const std::string &path, uint64_t length) {
   const uint64_t digits = (length + 3) / 4;
   jtagbox::files::CheckedInput in(path);
-  // A regular file's size says at once whether it can fit (the digits and
-  // a line end at most); a device is counted as it is read.
-  if (in.size() > digits + 1) wrong_length(path, digits, in.size(), length);
-  std::vector<uint64_t> words(BitVector::word_count(digits * 4));
+  // Too many digits: a regular file's count is its size less a line end;
+  // a device's is what came before the check.
+  const auto too_many = [&](uint64_t counted) {
+    const uint64_t found = in.size() > digits ? in.size() - (in.last_byte() == '\n' ? 1 : 0) : counted;
+    wrong_length(path, digits, found, length);
+  };
+  // Sixteen digits make a word, the first word (the most significant) the
+  // digits % 16 left over: it starts as if that many zeros had come first.
+  const size_t word_total = size_t((digits + 15) / 16);
+  std::vector<uint64_t> words(word_total);
   std::vector<char> piece(kPiece);
-  uint64_t seen = 0;  // digits so far; digit i holds bits 4 (digits - 1 - i) and up
+  size_t next_word = word_total;
+  unsigned in_word = unsigned((16 - digits % 16) % 16);
+  uint64_t word = 0;
+  uint64_t seen = 0;   // digits so far
   bool ended = false;  // the line end came
   uint64_t offset = 0;
   while (const size_t n = in.read(piece.data(), piece.size())) {
-    for (size_t i = 0; i < n; ++i, ++offset) {
+    for (size_t i = 0; i < n; ++i) {
       const unsigned char c = static_cast<unsigned char>(piece[i]);
       const unsigned v = kDigits.value[c];
-      if (v < 16 && !ended) {
-        if (seen == digits) wrong_length(path, digits, seen + 1, length);
-        const uint64_t bit = 4 * (digits - 1 - seen++);
-        words[bit >> 6] |= uint64_t(v) << (bit & 63);
-      } else if (c == '\n' && !ended) {
-        ended = true;
-      } else {
-        throw ArgumentError(path + ": offset " + std::to_string(offset) + ": " +
-                            (ended ? std::string("text after the line end") : "'" + printable(std::string(1, char(c))) +
-                                                                                  "' is not a hex digit"));
+      if (v < 16 && !ended) [[likely]] {
+        word = (word << 4) | v;
+        if (++in_word == 16) {
+          if (next_word == 0) too_many(offset + i + 1);
+          words[--next_word] = word;
+          word = 0;
+          in_word = 0;
+        }
+        continue;
       }
+      const uint64_t at = offset + i;
+      if (c == '\n' && !ended) {
+        ended = true;
+        seen = at;
+        continue;
+      }
+      throw ArgumentError(path + ": offset " + std::to_string(at) + ": " +
+                          (ended ? std::string("text after the line end")
+                                 : "'" + printable(std::string(1, char(c))) + "' is not a hex digit"));
     }
+    offset += n;
+    if (!ended && offset > digits) too_many(offset);
   }
+  if (!ended) seen = offset;
   if (seen != digits) wrong_length(path, digits, seen, length);
   BitVector bits = BitVector::from_words(std::move(words), digits * 4);
   for (uint64_t k = length; k < digits * 4; ++k)

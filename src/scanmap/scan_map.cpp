@@ -12,10 +12,22 @@ namespace {
 
 constexpr uint64_t kMapFileLimit = uint64_t{256} << 20;
 
-// The words of one line, up to a '#'.
-std::vector<std::string_view> words_of(std::string_view line) {
+// The words of one line up to a '#': the first four, and how many there are.
+struct Words {
+  std::string_view word[4];
+  size_t count = 0;
+  size_t size() const { return count; }
+  bool empty() const { return count == 0; }
+  std::string_view operator[](size_t i) const { return word[i]; }
+  void push_back(std::string_view w) {
+    if (count < 4) word[count] = w;
+    ++count;
+  }
+};
+
+Words words_of(std::string_view line) {
   if (const size_t hash = line.find('#'); hash != std::string_view::npos) line = line.substr(0, hash);
-  std::vector<std::string_view> words;
+  Words words;
   size_t at = 0;
   while (at < line.size()) {
     while (at < line.size() && (line[at] == ' ' || line[at] == '\t' || line[at] == '\r')) ++at;
@@ -32,7 +44,7 @@ class Reader {
 
   void line(std::string_view text, size_t number) {
     number_ = number;
-    const std::vector<std::string_view> w = words_of(text);
+    const Words w = words_of(text);
     if (w.empty()) return;
     if (w[0] == "chain") return start_chain(w);
     if (map_.chains.empty()) fail("a latch before the first chain line");
@@ -71,7 +83,7 @@ class Reader {
     return value;
   }
 
-  void start_chain(const std::vector<std::string_view> &w) {
+  void start_chain(const Words &w) {
     if (w.size() != 3) fail("a chain line is 'chain NAME LENGTH'");
     check_name(w[1], "chain name");
     if (!map_.chains.empty()) finish_chain();
@@ -85,7 +97,7 @@ class Reader {
     lines_.clear();
   }
 
-  void add_latch(const std::vector<std::string_view> &w) {
+  void add_latch(const Words &w) {
     Chain &chain = map_.chains.back();
     check_name(w[0], "latch name");
     const uint64_t offset = number(w[1], "offset", 0, chain.length - 1);
@@ -94,7 +106,7 @@ class Reader {
       fail("latch " + std::string(w[0]) + " (bits " + std::to_string(offset) + " to " +
            std::to_string(offset + width - 1) + ") reaches past the end of chain " + chain.name + " (" +
            std::to_string(chain.length) + " bits)");
-    const auto [it, added] = names_.emplace(std::string(w[0]), number_);
+    const auto [it, added] = names_.emplace(w[0], number_);
     if (!added)
       fail("latch " + std::string(w[0]) + " is defined twice in chain " + chain.name + " (first on line " +
            std::to_string(it->second) + ")");
@@ -125,7 +137,7 @@ class Reader {
   const std::string &file_;
   size_t number_ = 0;
   ScanMap map_;
-  std::unordered_map<std::string, size_t> names_;  // the chain's latch names and their lines
+  std::unordered_map<std::string_view, size_t> names_;  // the chain's latch names (in the text), their lines
   std::vector<size_t> lines_;                      // each latch's line
 };
 
@@ -138,9 +150,9 @@ bool is_name(std::string_view word) {
   });
 }
 
-const Latch *Chain::find(std::string_view name) const {
+const Latch *Chain::find(std::string_view wanted) const {
   for (const Latch &l : latches)
-    if (l.name == name) return &l;
+    if (l.name == wanted) return &l;
   return nullptr;
 }
 

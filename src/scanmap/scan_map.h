@@ -34,8 +34,8 @@ struct Chain {
   // Indices into `latches`, by offset: the order the unmapped gaps are
   // walked in.
   std::vector<size_t> by_offset;
-  // The latch named `name`, or nullptr.
-  const Latch *find(std::string_view name) const;
+  // The latch named `wanted`, or nullptr.
+  const Latch *find(std::string_view wanted) const;
 };
 
 inline constexpr uint64_t kMaxChainLength = 0xffffffffu;  // 2^32 - 1

@@ -1,0 +1,76 @@
+// jtag-scan on a long chain: decode and diff of dumps of 2^26 bits (16 MiB
+// files) through a map of 100,000 latches, against cat of the same files to
+// /dev/null.  Each is one process started the same way (sh -c 'exec ...
+// > /dev/null'), best of five runs; the memory is the peak RSS against the
+// size of the files read.
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "bench.h"
+
+namespace {
+
+struct Best {
+  double seconds = 1e9;
+  long peak_rss_kib = 0;
+  int status = -1;
+};
+
+Best best_of_five(const bench::Context &ctx, const std::string &command) {
+  Best b;
+  for (int i = 0; i < 5; ++i) {
+    const bench::Measured m = bench::run(ctx, "/bin/sh", {"-c", "exec " + command + " >/dev/null"});
+    if (m.seconds < b.seconds) b = Best{m.seconds, m.peak_rss_kib, m.status};
+  }
+  return b;
+}
+
+}  // namespace
+
+JTAGBOX_BENCHMARK(scan_map) {
+  const int exponent = ctx.quick ? 16 : 26;
+  const size_t latches = ctx.quick ? 100 : 100000;
+  const uint64_t bits = uint64_t{1} << exponent;
+  std::mt19937_64 random(30);
+  {
+    std::ofstream map(ctx.work / "m.map");
+    map << "chain c " << bits << "\n";
+    const uint64_t stride = bits / latches;
+    for (size_t i = 0; i < latches; ++i)
+      map << "latch" << i << " " << i * stride << " " << 1 + random() % 64 << "\n";
+  }
+  std::string a(bits / 4, '0');
+  const char *hex = "0123456789abcdef";
+  for (char &c : a) c = hex[random() % 16];
+  std::string b = a;
+  for (int i = 0; i < 1000; ++i) b[random() % b.size()] = 'f';
+  std::ofstream(ctx.work / "a.hex") << a;
+  std::ofstream(ctx.work / "b.hex") << b;
+  const double file_kib = double(a.size()) / 1024.0;
+  const std::string scan = (ctx.bin / "jtag-scan").string();
+
+  const Best cat1 = best_of_five(ctx, "cat m.map a.hex");
+  const Best decode = best_of_five(ctx, scan + " decode m.map c a.hex");
+  const Best cat2 = best_of_five(ctx, "cat m.map a.hex b.hex");
+  const Best diff = best_of_five(ctx, scan + " diff m.map c a.hex b.hex");
+  if (decode.status != 0 || diff.status != 1) {
+    bench::report("scan_map", "jtag-scan failed (decode status " + std::to_string(decode.status) +
+                                  ", diff status " + std::to_string(diff.status) + ")");
+    return;
+  }
+  char line[240];
+  std::snprintf(line, sizeof line,
+                "2^%d bits, %zu latches: decode %.3f s = %.1f x cat (%.3f s), peak RSS %ld KiB = %.2f x the dump", exponent,
+                latches, decode.seconds, decode.seconds / cat1.seconds, cat1.seconds, decode.peak_rss_kib,
+                double(decode.peak_rss_kib) / file_kib);
+  bench::report("scan_map", line);
+  std::snprintf(line, sizeof line,
+                "2^%d bits, %zu latches: diff %.3f s = %.1f x cat (%.3f s), peak RSS %ld KiB = %.2f x the two dumps",
+                exponent, latches, diff.seconds, diff.seconds / cat2.seconds, cat2.seconds, diff.peak_rss_kib,
+                double(diff.peak_rss_kib) / (2 * file_kib));
+  bench::report("scan_map", line);
+}
