@@ -40,8 +40,7 @@ JTAGBOX_BENCHMARK(scan_map) {
     std::ofstream map(ctx.work / "m.map");
     map << "chain c " << bits << "\n";
     const uint64_t stride = bits / latches;
-    for (size_t i = 0; i < latches; ++i)
-      map << "latch" << i << " " << i * stride << " " << 1 + random() % 64 << "\n";
+    for (size_t i = 0; i < latches; ++i) map << "latch" << i << " " << i * stride << " " << 1 + random() % 64 << "\n";
   }
   std::string a(bits / 4, '0');
   const char *hex = "0123456789abcdef";
@@ -58,14 +57,14 @@ JTAGBOX_BENCHMARK(scan_map) {
   const Best cat2 = best_of_five(ctx, "cat m.map a.hex b.hex");
   const Best diff = best_of_five(ctx, scan + " diff m.map c a.hex b.hex");
   if (decode.status != 0 || diff.status != 1) {
-    bench::report("scan_map", "jtag-scan failed (decode status " + std::to_string(decode.status) +
-                                  ", diff status " + std::to_string(diff.status) + ")");
+    bench::report("scan_map", "jtag-scan failed (decode status " + std::to_string(decode.status) + ", diff status " +
+                                  std::to_string(diff.status) + ")");
     return;
   }
   char line[240];
   std::snprintf(line, sizeof line,
-                "2^%d bits, %zu latches: decode %.3f s = %.1f x cat (%.3f s), peak RSS %ld KiB = %.2f x the dump", exponent,
-                latches, decode.seconds, decode.seconds / cat1.seconds, cat1.seconds, decode.peak_rss_kib,
+                "2^%d bits, %zu latches: decode %.3f s = %.1f x cat (%.3f s), peak RSS %ld KiB = %.2f x the dump",
+                exponent, latches, decode.seconds, decode.seconds / cat1.seconds, cat1.seconds, decode.peak_rss_kib,
                 double(decode.peak_rss_kib) / file_kib);
   bench::report("scan_map", line);
   std::snprintf(line, sizeof line,

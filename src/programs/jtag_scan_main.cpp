@@ -133,8 +133,7 @@ int diff(int argc, char **argv) {
 int set(int argc, char **argv) {
   const std::optional<Words> w = read_words(argc, argv, " out force ");
   if (!w) return frame::kUsageError;
-  if (w->positional.size() < 4 || !w->out)
-    return wrong_count("set MAP CHAIN DUMP NAME=VALUE... --out FILE [--force]");
+  if (w->positional.size() < 4 || !w->out) return wrong_count("set MAP CHAIN DUMP NAME=VALUE... --out FILE [--force]");
   const sm::ScanMap map = sm::read_scan_map(w->positional[0]);
   const sm::Chain &chain = map.chain(w->positional[1]);
   jtag::BitVector bits = sm::read_dump(w->positional[2], chain.length);
@@ -145,8 +144,7 @@ int set(int argc, char **argv) {
 
 // A decimal count, or nullopt.
 std::optional<uint64_t> count_of(const std::string &word) {
-  if (word.empty() || word.size() > 9 || word.find_first_not_of("0123456789") != std::string::npos)
-    return std::nullopt;
+  if (word.empty() || word.size() > 9 || word.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
   return std::stoull(word);
 }
 

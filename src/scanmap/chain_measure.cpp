@@ -125,8 +125,7 @@ std::string ChainAddress::name() const {
 std::optional<uint64_t> measure_chain(const ChainAddress &address, uint64_t max) {
   if (address.device >= kDevices || (!address.vornex && address.chain >= kProcessorChains))
     throw ArgumentError("no such chain: " + address.name());
-  if (max == 0 || max > kMaxMeasure)
-    throw ArgumentError("--max must be 1 to " + std::to_string(kMaxMeasure) + " bits");
+  if (max == 0 || max > kMaxMeasure) throw ArgumentError("--max must be 1 to " + std::to_string(kMaxMeasure) + " bits");
   const std::optional<unsigned> mode = scan_mode_in_force();
   if (mode) {
     JTAG_system_scan_mode_select(mode_word(address));

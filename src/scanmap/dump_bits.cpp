@@ -81,8 +81,8 @@ BitVector read_dump(const std::string &path, uint64_t length) {
   BitVector bits = BitVector::from_words(std::move(words), digits * 4);
   for (uint64_t k = length; k < digits * 4; ++k)
     if (bits.get(k))
-      throw ArgumentError(path + ": bit " + std::to_string(k) + " is set, above the chain's " +
-                          std::to_string(length) + " bits");
+      throw ArgumentError(path + ": bit " + std::to_string(k) + " is set, above the chain's " + std::to_string(length) +
+                          " bits");
   bits.resize(length);
   return bits;
 }

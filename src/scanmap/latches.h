@@ -25,7 +25,7 @@ std::vector<const Latch *> pick_latches(const Chain &chain, const std::vector<st
 std::string decode(const BitVector &bits, const std::vector<const Latch *> &latches, bool json);
 
 struct Diff {
-  std::string text;  // what to print
+  std::string text;     // what to print
   bool differ = false;  // any bit, mapped or not
 };
 

@@ -138,7 +138,7 @@ class Reader {
   size_t number_ = 0;
   ScanMap map_;
   std::unordered_map<std::string_view, size_t> names_;  // the chain's latch names (in the text), their lines
-  std::vector<size_t> lines_;                      // each latch's line
+  std::vector<size_t> lines_;                           // each latch's line
 };
 
 }  // namespace

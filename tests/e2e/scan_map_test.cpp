@@ -34,7 +34,10 @@ TEST_F(ScanFiles, EachFaultIsOneLineAndStatusTwo) {
       {"chain t 16\na 0 1\n# x\na 2 1\n", "", {}, "m.map:4: latch a is defined twice in chain t (first on line 2)"},
       {"chain t 4294967296\n", "", {}, "m.map:1: chain length 4294967296 is out of range (1 to 4294967295)"},
       {"chain t 0\n", "", {}, "m.map:1: chain length 0 is out of range (1 to 4294967295)"},
-      {"chain t 99999999999999999999999\n", "", {}, "m.map:1: chain length 99999999999999999999999 is out of range (1 to 4294967295)"},
+      {"chain t 99999999999999999999999\n",
+       "",
+       {},
+       "m.map:1: chain length 99999999999999999999999 is out of range (1 to 4294967295)"},
       {"chain t 16\na 0 0\n", "", {}, "m.map:2: width 0 is out of range (1 to 16)"},
       {"chain t 16\na 0 1x\n", "", {}, "m.map:2: width '1x' is not a decimal number"},
       {"a 0 1\n", "", {}, "m.map:1: a latch before the first chain line"},
@@ -52,12 +55,18 @@ TEST_F(ScanFiles, EachFaultIsOneLineAndStatusTwo) {
       {kMap, "40", {"decode", "m.map", "u", "d.hex"}, "d.hex: bit 6 is set, above the chain's 6 bits"},
       {kMap, "1234", {"decode", "m.map", "t", "d.hex", "--only", "a,c"}, "chain t has no latch c"},
       {kMap, "1234", {"set", "m.map", "t", "d.hex", "c=1", "--out", "o.hex"}, "chain t has no latch c"},
-      {kMap, "1234", {"set", "m.map", "t", "d.hex", "a=0x10", "--out", "o.hex"},
+      {kMap,
+       "1234",
+       {"set", "m.map", "t", "d.hex", "a=0x10", "--out", "o.hex"},
        "a=0x10: the value does not fit latch a (4 bits)"},
-      {kMap, "1234", {"set", "m.map", "t", "d.hex", "a=16", "--out", "o.hex"},
+      {kMap,
+       "1234",
+       {"set", "m.map", "t", "d.hex", "a=16", "--out", "o.hex"},
        "a=16: the value does not fit latch a (4 bits)"},
       {kMap, "1234", {"set", "m.map", "t", "d.hex", "a=0xz", "--out", "o.hex"}, "a=0xz: 'z' is not a hex number"},
-      {kMap, "1234", {"set", "m.map", "t", "d.hex", "a=-1", "--out", "o.hex"},
+      {kMap,
+       "1234",
+       {"set", "m.map", "t", "d.hex", "a=-1", "--out", "o.hex"},
        "a=-1: the value is neither 0x hex nor decimal"},
       {kMap, "1234", {"set", "m.map", "t", "d.hex", "a", "--out", "o.hex"}, "a: not NAME=VALUE"},
       {kMap, "1234", {"decode", "m.map", "t", "nothere.hex"}, "cannot open nothere.hex: No such file or directory"},
@@ -88,8 +97,10 @@ TEST_F(ScanFiles, DecodeDiffAndSet) {
       {{"diff", "m.map", "t", "a.hex", "b.hex", "--json"},
        "1|{\n  \"latches\": {\n    \"b\": [\"0x23\", \"0x27\"]\n  },\n  \"unmapped_bits_differing\": 1,\n"
        "  \"first_unmapped_bit_differing\": 15\n}\n|"},
-      {{"diff", "m.map", "t", "a.hex"}, "2||jtag-scan: usage: jtag-scan diff MAP CHAIN A B [--json]\nTry 'jtag-scan --help'.\n"},
-      {{"decode", "m.map", "t", "a.hex", "--out", "x"}, "2||jtag-scan: decode takes no option --out\nTry 'jtag-scan --help'.\n"},
+      {{"diff", "m.map", "t", "a.hex"},
+       "2||jtag-scan: usage: jtag-scan diff MAP CHAIN A B [--json]\nTry 'jtag-scan --help'.\n"},
+      {{"decode", "m.map", "t", "a.hex", "--out", "x"},
+       "2||jtag-scan: decode takes no option --out\nTry 'jtag-scan --help'.\n"},
       {{"set", "m.map", "t", "a.hex", "a=9", "b=0xff", "--out", "s.hex"}, "0||"},
       {{"set", "m.map", "t", "a.hex", "a=1", "--out", "s.hex"}, "2||jtag-scan: s.hex exists; --force replaces it\n"},
   };
@@ -98,12 +109,14 @@ TEST_F(ScanFiles, DecodeDiffAndSet) {
   EXPECT_EQ(file_mode(path("s.hex")), 0600u);  // 0666 less the tests' umask (077)
   // --force replaces a link at the name, never the file it points to.
   ASSERT_EQ(::symlink("a.hex", path("l.hex").c_str()), 0);
-  EXPECT_EQ(said(scan({"set", "m.map", "t", "c.hex", "a=0", "--out", "l.hex"})), "2||jtag-scan: l.hex exists; --force replaces it\n");
+  EXPECT_EQ(said(scan({"set", "m.map", "t", "c.hex", "a=0", "--out", "l.hex"})),
+            "2||jtag-scan: l.hex exists; --force replaces it\n");
   EXPECT_EQ(said(scan({"set", "m.map", "t", "c.hex", "a=0", "--out", "l.hex", "--force"})), "0||");
   EXPECT_EQ(file("a.hex") + " " + file("l.hex") + " " + std::to_string(std::filesystem::is_symlink(path("l.hex"))),
             "1234 1230 0");
   const Result full = run_to("/dev/full", "jtag-scan", {"decode", "m.map", "t", "a.hex"});
-  EXPECT_EQ(std::to_string(full.status) + full.err, "2jtag-scan: cannot write standard output: No space left on device\n");
+  EXPECT_EQ(std::to_string(full.status) + full.err,
+            "2jtag-scan: cannot write standard output: No space left on device\n");
   // Only a file or a link is replaced: a FIFO (or a device) stays; a folder that is not there is one line.
   ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0600), 0);
   EXPECT_EQ(said(scan({"set", "m.map", "t", "a.hex", "a=1", "--out", "fifo", "--force"})),
@@ -145,11 +158,25 @@ TEST_F(ScanLoop, SetValuesComeBackFromTheBoard) {
     std::string decoded, differ;
   };
   const std::vector<Loop> loops = {
-      {{"scan_mode=0x04"}, "sim-processors.map", "cpu2.chain.0c", "JTAG_ScanDump", {"0c"}, "1454",
-       {"pc=0x100", "gpr15=0xffffffffffffffff"}, "halted", "pc = 0x0000000000000100\ngpr15 = 0xffffffffffffffff\n",
+      {{"scan_mode=0x04"},
+       "sim-processors.map",
+       "cpu2.chain.0c",
+       "JTAG_ScanDump",
+       {"0c"},
+       "1454",
+       {"pc=0x100", "gpr15=0xffffffffffffffff"},
+       "halted",
+       "pc = 0x0000000000000100\ngpr15 = 0xffffffffffffffff\n",
        "pc gpr15 halted"},
-      {{"scan_mode=0x47", "fpga.0xcb1000=1"}, "sim-vornex.map", "vnx1.chain", "JTAG_VnxScanDump", {}, "3250",
-       {"lane7.errors=0xbeef", "status=7"}, "parity", "status = 0x0007\nlane7.errors = 0xbeef\n",
+      {{"scan_mode=0x47", "fpga.0xcb1000=1"},
+       "sim-vornex.map",
+       "vnx1.chain",
+       "JTAG_VnxScanDump",
+       {},
+       "3250",
+       {"lane7.errors=0xbeef", "status=7"},
+       "parity",
+       "status = 0x0007\nlane7.errors = 0xbeef\n",
        "status lane7.errors parity"},
   };
   for (const Loop &l : loops) {
@@ -197,6 +224,13 @@ TEST_F(ScanLoop, MeasureFindsTheLengthAndLeavesTheChain) {
   }
   EXPECT_EQ(chain("cpu2.chain.0c"), before);
   EXPECT_EQ(scan({"measure", "cpu", "4", "chain", "0c"}).status, 2);
+  // skeleton: every chain of every device where the scan mode can be chosen, else the routed one's.
+  const Lines skeleton = split_lines(scan({"skeleton", "--max", "4096"}).out);
+  ASSERT_EQ(skeleton.size(), over_wire() ? 65u : 261u);
+  EXPECT_EQ(skeleton[1] + "|" + skeleton[13] + "|" + skeleton.back(),
+            over_wire() ? "chain cpu2.chain.00 1010|chain cpu2.chain.0c 1454|chain cpu2.chain.3f 3341"
+                        : "chain cpu0.chain.00 1000|chain cpu0.chain.0c 1444|chain vnx3.chain 3750");
+  EXPECT_EQ(chain("cpu2.chain.0c"), before);
   // A chain longer than the bound: where its bits end is not known, so they are lost.
   const Result small = scan({"measure", "cpu", "2", "chain", "0c", "--max", "1000"});
   EXPECT_EQ(std::to_string(small.status) + small.out + small.err,
