@@ -1,9 +1,11 @@
 #include "files/checked_file.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <random>
@@ -36,7 +38,18 @@ std::string sibling_name(const std::string &path) {
   return dir + ".jtag-scan-" + std::to_string(::getpid()) + "-" + std::to_string(seed());
 }
 
+constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
+
 }  // namespace
+
+void prepare_big_buffer(const void *data, size_t size) {
+  const uintptr_t from = reinterpret_cast<uintptr_t>(data), to = from + size;
+  const uintptr_t huge_start = (from + kHugePage - 1) & ~(kHugePage - 1), huge_end = to & ~(kHugePage - 1);
+  if (huge_end > huge_start) ::madvise(reinterpret_cast<void *>(huge_start), huge_end - huge_start, MADV_HUGEPAGE);
+  const uintptr_t page = uintptr_t(::sysconf(_SC_PAGESIZE));
+  const uintptr_t start = (from + page - 1) & ~(page - 1), end = to & ~(page - 1);
+  if (end > start) ::madvise(reinterpret_cast<void *>(start), end - start, MADV_POPULATE_WRITE);
+}
 
 CheckedInput::CheckedInput(std::string path) : path_(std::move(path)) {
   fd_ = jtag::UniqueFd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
@@ -70,14 +83,23 @@ std::string read_whole_file(const std::string &path, uint64_t limit) {
   if (in.size() > limit)
     throw jtag::ArgumentError(path + ": " + std::to_string(in.size()) + " bytes, more than the " +
                               std::to_string(limit) + " this reads");
+  // Read straight into the text, one piece more than the size says (a file
+  // that grew, a device of size 0).
+  constexpr size_t kPiece = 65536;
   std::string text;
-  text.reserve(size_t(in.size()));
-  char piece[65536];
-  while (const size_t n = in.read(piece, sizeof piece)) {
-    if (text.size() + n > limit)
-      throw jtag::ArgumentError(path + ": more than the " + std::to_string(limit) + " bytes this reads");
-    text.append(piece, n);
+  size_t used = 0;
+  for (;;) {
+    if (text.size() - used < kPiece) {
+      if (text.size() >= limit + 1) break;
+      text.resize(std::min<size_t>(size_t(limit + 1), std::max(text.size() * 2, size_t(in.size()) + kPiece)));
+      if (used == 0) prepare_big_buffer(text.data(), text.size());
+    }
+    const size_t n = in.read(text.data() + used, text.size() - used);
+    if (n == 0) break;
+    used += n;
   }
+  if (used > limit) throw jtag::ArgumentError(path + ": more than the " + std::to_string(limit) + " bytes this reads");
+  text.resize(used);
   return text;
 }
 

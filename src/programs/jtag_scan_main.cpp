@@ -91,7 +91,7 @@ std::optional<Words> read_words(int argc, char **argv, std::string_view allowed)
 
 int wrong_count(const char *command) { return frame::usage_error(std::string("usage: jtag-scan ") + command); }
 
-void print(const std::string &text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+void print(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }
 
 std::vector<std::string> split_commas(const std::string &list) {
   std::vector<std::string> parts;
@@ -111,9 +111,10 @@ int decode(int argc, char **argv) {
   if (w->positional.size() != 3) return wrong_count("decode MAP CHAIN DUMP [--json] [--only NAME,GLOB...]");
   const sm::ScanMap map = sm::read_scan_map(w->positional[0]);
   const sm::Chain &chain = map.chain(w->positional[1]);
-  const auto picked = sm::pick_latches(chain, w->only ? split_commas(*w->only) : std::vector<std::string>{});
+  const std::vector<bool> picked =
+      sm::pick_latches(chain, w->only ? split_commas(*w->only) : std::vector<std::string>{});
   const jtag::BitVector bits = sm::read_dump(w->positional[2], chain.length);
-  print(sm::decode(bits, picked, w->json));
+  sm::decode(bits, chain, picked, w->json, print);
   return frame::kSuccess;
 }
 
@@ -125,9 +126,7 @@ int diff(int argc, char **argv) {
   const sm::Chain &chain = map.chain(w->positional[1]);
   const jtag::BitVector a = sm::read_dump(w->positional[2], chain.length);
   const jtag::BitVector b = sm::read_dump(w->positional[3], chain.length);
-  const sm::Diff d = sm::diff(chain, a, b, w->json);
-  print(d.text);
-  return d.differ ? kDiffer : frame::kSuccess;
+  return sm::diff(chain, a, b, w->json, print) ? kDiffer : frame::kSuccess;
 }
 
 int set(int argc, char **argv) {

@@ -41,7 +41,10 @@ BitVector read_dump(const std::string &path, uint64_t length) {
   // Sixteen digits make a word, the first word (the most significant) the
   // digits % 16 left over: it starts as if that many zeros had come first.
   const size_t word_total = size_t((digits + 15) / 16);
-  std::vector<uint64_t> words(word_total);
+  std::vector<uint64_t> words;
+  words.reserve(word_total);
+  jtagbox::files::prepare_big_buffer(words.data(), word_total * sizeof(uint64_t));
+  words.resize(word_total);
   std::vector<char> piece(kPiece);
   size_t next_word = word_total;
   unsigned in_word = unsigned((16 - digits % 16) % 16);

@@ -12,6 +12,33 @@ namespace {
 
 constexpr char kHex[] = "0123456789abcdef";
 
+// Text gathered for the sink, handed on about every 64 KiB and at the end.
+class Pieces {
+ public:
+  explicit Pieces(Sink sink) : sink_(sink) { text_.reserve(kPiece + 4096); }
+  Pieces(const Pieces &) = delete;
+  Pieces &operator=(const Pieces &) = delete;
+  Pieces &operator+=(std::string_view more) {
+    text_ += more;
+    return *this;
+  }
+  std::string &text() { return text_; }
+  void finish() {
+    if (!text_.empty()) sink_(text_);
+    text_.clear();
+  }
+  void maybe_flush() {
+    if (text_.size() < kPiece) return;
+    sink_(text_);
+    text_.clear();
+  }
+
+ private:
+  static constexpr size_t kPiece = 65536;
+  Sink sink_;
+  std::string text_;
+};
+
 bool is_glob(std::string_view word) { return word.find_first_of("*?[") != std::string_view::npos; }
 
 // The number of bits of [from, to) in which `a` and `b` differ, and the
@@ -49,8 +76,8 @@ BitVector parse_value(std::string_view text, const Latch &latch, std::string_vie
     return ArgumentError(printable(std::string(assignment)) + ": " + why);
   };
   BitVector value(latch.width);
-  const std::string too_wide = "the value does not fit latch " + latch.name + " (" + std::to_string(latch.width) +
-                               (latch.width == 1 ? " bit)" : " bits)");
+  const std::string too_wide = "the value does not fit latch " + std::string(latch.name) + " (" +
+                               std::to_string(latch.width) + (latch.width == 1 ? " bit)" : " bits)");
   if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
     uint64_t bit = 0;
     for (size_t i = text.size(); i-- > 2;) {
@@ -78,76 +105,74 @@ BitVector parse_value(std::string_view text, const Latch &latch, std::string_vie
 
 }  // namespace
 
-std::string latch_value(const BitVector &bits, const Latch &latch) {
-  std::string out;
-  append_value(out, bits, latch);
-  return out;
-}
-
-std::vector<const Latch *> pick_latches(const Chain &chain, const std::vector<std::string> &only) {
+std::vector<bool> pick_latches(const Chain &chain, const std::vector<std::string> &only) {
   for (const std::string &word : only)
     if (!is_glob(word) && chain.find(word) == nullptr)
       throw ArgumentError("chain " + chain.name + " has no latch " + printable(word));
-  std::vector<const Latch *> picked;
-  picked.reserve(chain.latches.size());
-  for (const Latch &l : chain.latches) {
-    const bool wanted = only.empty() || std::any_of(only.begin(), only.end(), [&](const std::string &word) {
-                          return is_glob(word) ? fnmatch(word.c_str(), l.name.c_str(), 0) == 0 : word == l.name;
-                        });
-    if (wanted) picked.push_back(&l);
+  std::vector<bool> picked(chain.latches.size(), only.empty());
+  if (only.empty()) return picked;
+  std::string name;
+  for (size_t i = 0; i < chain.latches.size(); ++i) {
+    name = chain.latches[i].name;
+    picked[i] = std::any_of(only.begin(), only.end(), [&](const std::string &word) {
+      return is_glob(word) ? fnmatch(word.c_str(), name.c_str(), 0) == 0 : word == name;
+    });
   }
   return picked;
 }
 
-std::string decode(const BitVector &bits, const std::vector<const Latch *> &latches, bool json) {
-  std::string out;
-  out.reserve(latches.size() * 32);
+void decode(const BitVector &bits, const Chain &chain, const std::vector<bool> &picked, bool json, Sink sink) {
+  Pieces out(sink);
   if (json) out += "{";
   bool first = true;
-  for (const Latch *l : latches) {
+  for (size_t i = 0; i < chain.latches.size(); ++i) {
+    if (!picked[i]) continue;
+    const Latch &l = chain.latches[i];
     if (json) {
       out += first ? "\n  \"" : ",\n  \"";
-      out += l->name;
+      out += l.name;
       out += "\": \"";
-      append_value(out, bits, *l);
+      append_value(out.text(), bits, l);
       out += "\"";
     } else {
-      out += l->name;
+      out += l.name;
       out += " = ";
-      append_value(out, bits, *l);
+      append_value(out.text(), bits, l);
       out += "\n";
     }
     first = false;
+    out.maybe_flush();
   }
-  if (json) out += latches.empty() ? "}\n" : "\n}\n";
-  return out;
+  if (json) out += first ? "}\n" : "\n}\n";
+  out.finish();
 }
 
-Diff diff(const Chain &chain, const BitVector &a, const BitVector &b, bool json) {
-  Diff result;
-  std::string &out = result.text;
+bool diff(const Chain &chain, const BitVector &a, const BitVector &b, bool json, Sink sink) {
+  Pieces out(sink);
+  bool differ = false;
   if (json) out += "{\n  \"latches\": {";
   bool first = true;
   for (const Latch &l : chain.latches) {
-    if (differing(a, b, l.offset, l.offset + l.width).first == 0) continue;
-    result.differ = true;
+    if (differing(a, b, l.offset, uint64_t(l.offset) + l.width).first == 0) continue;
+    differ = true;
     if (json) {
       out += first ? "\n    \"" : ",\n    \"";
       out += l.name;
       out += "\": [\"";
-      append_value(out, a, l);
+      append_value(out.text(), a, l);
       out += "\", \"";
-      append_value(out, b, l);
+      append_value(out.text(), b, l);
       out += "\"]";
     } else {
       out += l.name;
       out += " ";
-      append_value(out, a, l);
+      append_value(out.text(), a, l);
       out += " -> ";
-      append_value(out, b, l);
+      append_value(out.text(), b, l);
       out += "\n";
     }
     first = false;
+    out.maybe_flush();
   }
   // The gaps between the latches, walked by offset.
   uint64_t count = 0, first_bit = chain.length, at = 0;
@@ -156,12 +181,12 @@ Diff diff(const Chain &chain, const BitVector &a, const BitVector &b, bool json)
     if (n != 0 && first_bit == chain.length) first_bit = f;
     count += n;
   };
-  for (const size_t i : chain.by_offset) {
+  for (const uint32_t i : chain.by_offset) {
     gap(chain.latches[i].offset);
-    at = chain.latches[i].offset + chain.latches[i].width;
+    at = uint64_t(chain.latches[i].offset) + chain.latches[i].width;
   }
   gap(chain.length);
-  if (count != 0) result.differ = true;
+  if (count != 0) differ = true;
   if (json) {
     out += first ? "},\n" : "\n  },\n";
     out += "  \"unmapped_bits_differing\": " + std::to_string(count) +
@@ -172,7 +197,8 @@ Diff diff(const Chain &chain, const BitVector &a, const BitVector &b, bool json)
     out += "unmapped bits: " + std::to_string(count) + (count == 1 ? " differs" : " differ") + ", the first at bit " +
            std::to_string(first_bit) + "\n";
   }
-  return result;
+  out.finish();
+  return differ;
 }
 
 void set_latches(const Chain &chain, BitVector &bits, const std::vector<std::string> &assignments) {

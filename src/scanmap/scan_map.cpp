@@ -1,8 +1,7 @@
 #include "scanmap/scan_map.h"
 
 #include <algorithm>
-#include <cctype>
-#include <unordered_map>
+#include <functional>
 
 #include "base/error.h"
 #include "files/checked_file.h"
@@ -40,7 +39,10 @@ Words words_of(std::string_view line) {
 
 class Reader {
  public:
-  explicit Reader(const std::string &file) : file_(file) {}
+  Reader(const std::string &file, std::string_view text) : file_(file), text_(text) {
+    // At most one latch a line: the first chain's latches are sized once.
+    lines_ = size_t(std::count(text.begin(), text.end(), '\n')) + 1;
+  }
 
   void line(std::string_view text, size_t number) {
     number_ = number;
@@ -52,16 +54,18 @@ class Reader {
     add_latch(w);
   }
 
-  ScanMap finish() {
+  std::vector<Chain> finish() {
     if (!map_.chains.empty()) finish_chain();
-    map_.file = file_;
-    return std::move(map_);
+    return std::move(map_.chains);
   }
 
  private:
   [[noreturn]] void fail(const std::string &what) const {
     throw ArgumentError(file_ + ":" + std::to_string(number_) + ": " + what);
   }
+
+  // The line a latch's name stands on.
+  size_t line_of(const Latch &l) const { return size_t(std::count(text_.data(), l.name.data(), '\n')) + 1; }
 
   void check_name(std::string_view word, const char *what) const {
     if (!is_name(word))
@@ -92,9 +96,12 @@ class Reader {
     Chain chain;
     chain.name = std::string(w[1]);
     chain.length = number(w[2], "chain length", 1, kMaxChainLength);
+    // The first chain may take every line; a later one grows as it must.
+    if (map_.chains.empty()) {
+      chain.latches.reserve(lines_);
+      jtagbox::files::prepare_big_buffer(chain.latches.data(), lines_ * sizeof(Latch));
+    }
     map_.chains.push_back(std::move(chain));
-    names_.clear();
-    lines_.clear();
   }
 
   void add_latch(const Words &w) {
@@ -106,39 +113,69 @@ class Reader {
       fail("latch " + std::string(w[0]) + " (bits " + std::to_string(offset) + " to " +
            std::to_string(offset + width - 1) + ") reaches past the end of chain " + chain.name + " (" +
            std::to_string(chain.length) + " bits)");
-    const auto [it, added] = names_.emplace(w[0], number_);
-    if (!added)
-      fail("latch " + std::string(w[0]) + " is defined twice in chain " + chain.name + " (first on line " +
-           std::to_string(it->second) + ")");
-    chain.latches.push_back(Latch{std::string(w[0]), offset, width});
-    lines_.push_back(number_);
+    chain.latches.push_back(Latch{w[0], uint32_t(offset), uint32_t(width)});
+  }
+
+  // No name twice: the names' hashes sorted (a radix sort, which walks
+  // memory in order; a hash table's probes of a big map each miss the
+  // cache), then neighbours with one hash compared.  Of the names that
+  // come twice, the one whose second line comes first is said.
+  void check_names(const Chain &chain) {
+    const size_t n = chain.latches.size();
+    std::vector<uint64_t> keys(n), spare(n);
+    for (size_t i = 0; i < n; ++i)
+      keys[i] = (uint64_t(uint32_t(std::hash<std::string_view>{}(chain.latches[i].name))) << 32) | i;
+    for (unsigned shift = 32; shift < 64; shift += 8) {
+      size_t count[257] = {};
+      for (const uint64_t k : keys) ++count[((k >> shift) & 0xff) + 1];
+      for (size_t d = 1; d < 257; ++d) count[d] += count[d - 1];
+      for (const uint64_t k : keys) spare[count[(k >> shift) & 0xff]++] = k;
+      keys.swap(spare);
+    }
+    size_t first = 0, second = n;
+    for (size_t i = 1; i < n; ++i) {
+      if ((keys[i] >> 32) != (keys[i - 1] >> 32)) continue;
+      // One hash: every earlier key of the run against this one.
+      for (size_t j = i; j-- > 0 && (keys[j] >> 32) == (keys[i] >> 32);) {
+        const size_t x = size_t(keys[j] & 0xffffffffu), y = size_t(keys[i] & 0xffffffffu);
+        if (chain.latches[x].name == chain.latches[y].name && std::max(x, y) < second) {
+          first = std::min(x, y);
+          second = std::max(x, y);
+        }
+      }
+    }
+    if (second == n) return;
+    number_ = line_of(chain.latches[second]);
+    fail("latch " + std::string(chain.latches[second].name) + " is defined twice in chain " + chain.name +
+         " (first on line " + std::to_string(line_of(chain.latches[first])) + ")");
   }
 
   // The latches by offset, and no two of them sharing a bit.
   void finish_chain() {
     Chain &chain = map_.chains.back();
+    check_names(chain);
     chain.by_offset.resize(chain.latches.size());
-    for (size_t i = 0; i < chain.by_offset.size(); ++i) chain.by_offset[i] = i;
-    std::sort(chain.by_offset.begin(), chain.by_offset.end(),
-              [&](size_t a, size_t b) { return chain.latches[a].offset < chain.latches[b].offset; });
+    for (size_t i = 0; i < chain.by_offset.size(); ++i) chain.by_offset[i] = uint32_t(i);
+    const auto before = [&](uint32_t a, uint32_t b) { return chain.latches[a].offset < chain.latches[b].offset; };
+    if (!std::is_sorted(chain.by_offset.begin(), chain.by_offset.end(), before))
+      std::sort(chain.by_offset.begin(), chain.by_offset.end(), before);
     for (size_t i = 1; i < chain.by_offset.size(); ++i) {
-      const Latch &before = chain.latches[chain.by_offset[i - 1]];
-      const size_t later_index = std::max(chain.by_offset[i - 1], chain.by_offset[i]);
-      const Latch &after = chain.latches[chain.by_offset[i]];
-      if (before.offset + before.width > after.offset) {
-        const Latch &earlier = chain.latches[std::min(chain.by_offset[i - 1], chain.by_offset[i])];
-        const Latch &later = chain.latches[later_index];
-        number_ = lines_[later_index];
-        fail("latch " + later.name + " overlaps latch " + earlier.name + " at bit " + std::to_string(after.offset));
+      const uint32_t a = chain.by_offset[i - 1], b = chain.by_offset[i];
+      const Latch &lower = chain.latches[a], &upper = chain.latches[b];
+      if (uint64_t(lower.offset) + lower.width > upper.offset) {
+        const Latch &earlier = chain.latches[std::min(a, b)], &later = chain.latches[std::max(a, b)];
+        number_ = line_of(later);
+        fail("latch " + std::string(later.name) + " overlaps latch " + std::string(earlier.name) + " at bit " +
+             std::to_string(upper.offset));
       }
     }
   }
 
   const std::string &file_;
+  std::string_view text_;
   size_t number_ = 0;
+  size_t lines_ = 0;
   ScanMap map_;
-  std::unordered_map<std::string_view, size_t> names_;  // the chain's latch names (in the text), their lines
-  std::vector<size_t> lines_;                           // each latch's line
 };
 
 }  // namespace
@@ -146,7 +183,8 @@ class Reader {
 bool is_name(std::string_view word) {
   if (word.empty()) return false;
   return std::all_of(word.begin(), word.end(), [](char c) {
-    return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '.' || c == '_' || c == '-';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
+           c == '-';
   });
 }
 
@@ -162,15 +200,20 @@ const Chain &ScanMap::chain(std::string_view name) const {
   throw ArgumentError(file + ": no chain " + printable(std::string(name)));
 }
 
-ScanMap parse_scan_map(std::string_view text, const std::string &file) {
-  Reader reader(file);
+ScanMap parse_scan_map(std::string text, const std::string &file) {
+  ScanMap map;
+  map.file = file;
+  map.text = std::make_unique<std::string>(std::move(text));
+  std::string_view rest = *map.text;
+  Reader reader(file, rest);
   size_t number = 0;
-  while (!text.empty()) {
-    const size_t end = text.find('\n');
-    reader.line(text.substr(0, end), ++number);
-    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+  while (!rest.empty()) {
+    const size_t end = rest.find('\n');
+    reader.line(rest.substr(0, end), ++number);
+    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
   }
-  return reader.finish();
+  map.chains = reader.finish();
+  return map;
 }
 
 ScanMap read_scan_map(const std::string &path) {

@@ -15,16 +15,19 @@
 #define JTAGBOX_SCANMAP_SCAN_MAP_H
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace jtag::scanmap {
 
+// A latch's name is a view into the map's text, which the map keeps: a
+// map of 100,000 latches is its text and 24 bytes a latch.
 struct Latch {
-  std::string name;
-  uint64_t offset = 0;
-  uint64_t width = 0;
+  std::string_view name;
+  uint32_t offset = 0;
+  uint32_t width = 0;
 };
 
 struct Chain {
@@ -33,7 +36,7 @@ struct Chain {
   std::vector<Latch> latches;  // in map order
   // Indices into `latches`, by offset: the order the unmapped gaps are
   // walked in.
-  std::vector<size_t> by_offset;
+  std::vector<uint32_t> by_offset;
   // The latch named `wanted`, or nullptr.
   const Latch *find(std::string_view wanted) const;
 };
@@ -41,14 +44,15 @@ struct Chain {
 inline constexpr uint64_t kMaxChainLength = 0xffffffffu;  // 2^32 - 1
 
 struct ScanMap {
-  std::string file;  // as named on the command line, for messages
+  std::string file;                   // as named on the command line, for messages
+  std::unique_ptr<std::string> text;  // what the names are views into
   std::vector<Chain> chains;
   // The chain named `name`; ArgumentError "FILE: no chain NAME" when none is.
   const Chain &chain(std::string_view name) const;
 };
 
 // The map in `text`, read from the file named `file`.
-ScanMap parse_scan_map(std::string_view text, const std::string &file);
+ScanMap parse_scan_map(std::string text, const std::string &file);
 
 // The map in the file `path` (a regular file, read once in full, at most
 // 256 MiB).  Throws ArgumentError for a file that cannot be read.
