@@ -43,12 +43,19 @@ constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
 }  // namespace
 
 void prepare_big_buffer(const void *data, size_t size) {
+  char *const base = static_cast<char *>(const_cast<void *>(data));
   const uintptr_t from = reinterpret_cast<uintptr_t>(data), to = from + size;
-  const uintptr_t huge_start = (from + kHugePage - 1) & ~(kHugePage - 1), huge_end = to & ~(kHugePage - 1);
-  if (huge_end > huge_start) ::madvise(reinterpret_cast<void *>(huge_start), huge_end - huge_start, MADV_HUGEPAGE);
-  const uintptr_t page = uintptr_t(::sysconf(_SC_PAGESIZE));
-  const uintptr_t start = (from + page - 1) & ~(page - 1), end = to & ~(page - 1);
-  if (end > start) ::madvise(reinterpret_cast<void *>(start), end - start, MADV_POPULATE_WRITE);
+  // [start, end) rounded inwards to `unit`, as a pointer into the buffer.
+  const auto inner = [&](uintptr_t unit, size_t &length) {
+    const uintptr_t start = (from + unit - 1) & ~(unit - 1), end = to & ~(unit - 1);
+    length = end > start ? size_t(end - start) : 0;
+    return base + (start - from);
+  };
+  size_t length = 0;
+  char *huge = inner(kHugePage, length);
+  if (length != 0) ::madvise(huge, length, MADV_HUGEPAGE);
+  char *pages = inner(uintptr_t(::sysconf(_SC_PAGESIZE)), length);
+  if (length != 0) ::madvise(pages, length, MADV_POPULATE_WRITE);
 }
 
 CheckedInput::CheckedInput(std::string path) : path_(std::move(path)) {
