@@ -1,8 +1,10 @@
 // jtag-scan on a long chain: decode and diff of dumps of 2^26 bits (16 MiB
 // files) through a map of 100,000 latches, against cat of the same files to
 // /dev/null.  Each is one process started the same way (sh -c 'exec ...
-// > /dev/null'), best of five runs; the memory is the peak RSS against the
-// size of the files read.
+// > /dev/null'); the four are run in turns, 15 rounds, and the medians
+// compared, so that a change in the machine's load falls on all of them.
+// The memory is the highest peak RSS against the size of the dumps.
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -14,19 +16,21 @@
 
 namespace {
 
-struct Best {
-  double seconds = 1e9;
+struct Runs {
+  std::vector<double> seconds;
   long peak_rss_kib = 0;
-  int status = -1;
+  int status = 0;
+  double median() {
+    std::sort(seconds.begin(), seconds.end());
+    return seconds[seconds.size() / 2];
+  }
 };
 
-Best best_of_five(const bench::Context &ctx, const std::string &command) {
-  Best b;
-  for (int i = 0; i < 5; ++i) {
-    const bench::Measured m = bench::run(ctx, "/bin/sh", {"-c", "exec " + command + " >/dev/null"});
-    if (m.seconds < b.seconds) b = Best{m.seconds, m.peak_rss_kib, m.status};
-  }
-  return b;
+void run_once(const bench::Context &ctx, const std::string &command, Runs &runs) {
+  const bench::Measured m = bench::run(ctx, "/bin/sh", {"-c", "exec " + command + " >/dev/null"});
+  runs.seconds.push_back(m.seconds);
+  runs.peak_rss_kib = std::max(runs.peak_rss_kib, m.peak_rss_kib);
+  if (m.status != 0) runs.status = m.status;
 }
 
 }  // namespace
@@ -52,10 +56,13 @@ JTAGBOX_BENCHMARK(scan_map) {
   const double file_kib = double(a.size()) / 1024.0;
   const std::string scan = (ctx.bin / "jtag-scan").string();
 
-  const Best cat1 = best_of_five(ctx, "cat m.map a.hex");
-  const Best decode = best_of_five(ctx, scan + " decode m.map c a.hex");
-  const Best cat2 = best_of_five(ctx, "cat m.map a.hex b.hex");
-  const Best diff = best_of_five(ctx, scan + " diff m.map c a.hex b.hex");
+  Runs cat1, decode, cat2, diff;
+  for (int round = 0; round < 15; ++round) {
+    run_once(ctx, "cat m.map a.hex", cat1);
+    run_once(ctx, scan + " decode m.map c a.hex", decode);
+    run_once(ctx, "cat m.map a.hex b.hex", cat2);
+    run_once(ctx, scan + " diff m.map c a.hex b.hex", diff);
+  }
   if (decode.status != 0 || diff.status != 1) {
     bench::report("scan_map", "jtag-scan failed (decode status " + std::to_string(decode.status) + ", diff status " +
                                   std::to_string(diff.status) + ")");
@@ -63,13 +70,13 @@ JTAGBOX_BENCHMARK(scan_map) {
   }
   char line[240];
   std::snprintf(line, sizeof line,
-                "2^%d bits, %zu latches: decode %.3f s = %.1f x cat (%.3f s), peak RSS %ld KiB = %.2f x the dump",
-                exponent, latches, decode.seconds, decode.seconds / cat1.seconds, cat1.seconds, decode.peak_rss_kib,
+                "2^%d bits, %zu latches: decode %.3f s = %.2f x cat (%.3f s), peak RSS %ld KiB = %.2f x the dump",
+                exponent, latches, decode.median(), decode.median() / cat1.median(), cat1.median(), decode.peak_rss_kib,
                 double(decode.peak_rss_kib) / file_kib);
   bench::report("scan_map", line);
   std::snprintf(line, sizeof line,
-                "2^%d bits, %zu latches: diff %.3f s = %.1f x cat (%.3f s), peak RSS %ld KiB = %.2f x the two dumps",
-                exponent, latches, diff.seconds, diff.seconds / cat2.seconds, cat2.seconds, diff.peak_rss_kib,
+                "2^%d bits, %zu latches: diff %.3f s = %.2f x cat (%.3f s), peak RSS %ld KiB = %.2f x the two dumps",
+                exponent, latches, diff.median(), diff.median() / cat2.median(), cat2.median(), diff.peak_rss_kib,
                 double(diff.peak_rss_kib) / (2 * file_kib));
   bench::report("scan_map", line);
 }

@@ -101,6 +101,7 @@ TEST_F(ScanFiles, DecodeDiffAndSet) {
        "2||jtag-scan: usage: jtag-scan diff MAP CHAIN A B [--json]\nTry 'jtag-scan --help'.\n"},
       {{"decode", "m.map", "t", "a.hex", "--out", "x"},
        "2||jtag-scan: decode takes no option --out\nTry 'jtag-scan --help'.\n"},
+      {{"--version"}, "0|jtag-scan (jtagbox) " JTAGBOX_VERSION "\n|"},
       {{"set", "m.map", "t", "a.hex", "a=9", "b=0xff", "--out", "s.hex"}, "0||"},
       {{"set", "m.map", "t", "a.hex", "a=1", "--out", "s.hex"}, "2||jtag-scan: s.hex exists; --force replaces it\n"},
   };
