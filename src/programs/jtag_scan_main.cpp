@@ -125,7 +125,7 @@ int diff(int argc, char **argv) {
   const sm::ScanMap map = sm::read_scan_map(w->positional[0]);
   const sm::Chain &chain = map.chain(w->positional[1]);
   const jtag::BitVector a = sm::read_dump(w->positional[2], chain.length);
-  const jtag::BitVector b = sm::read_dump(w->positional[3], chain.length);
+  const sm::DumpDelta b = sm::read_dump_against(w->positional[3], chain.length, a);
   return sm::diff(chain, a, b, w->json, print) ? kDiffer : frame::kSuccess;
 }
 

@@ -1,5 +1,7 @@
 #include "scanmap/dump_bits.h"
 
+#include <algorithm>
+#include <bit>
 #include <vector>
 
 #include "base/error.h"
@@ -27,9 +29,12 @@ constexpr DigitTable kDigits;
                       " for a chain of " + std::to_string(length) + " bits");
 }
 
-}  // namespace
-
-BitVector read_dump(const std::string &path, uint64_t length) {
+// The dump's words in the order the file holds them, the most significant
+// (index word_count - 1) first, each handed to `put(index, word)` as it is
+// complete; the pad bits above the chain's length are checked in the
+// first.  Every fault is an ArgumentError.
+template <class Put>
+void read_words(const std::string &path, uint64_t length, Put &&put) {
   const uint64_t digits = (length + 3) / 4;
   jtagbox::files::CheckedInput in(path);
   // Too many digits: a regular file's count is its size less a line end;
@@ -41,10 +46,7 @@ BitVector read_dump(const std::string &path, uint64_t length) {
   // Sixteen digits make a word, the first word (the most significant) the
   // digits % 16 left over: it starts as if that many zeros had come first.
   const size_t word_total = size_t((digits + 15) / 16);
-  std::vector<uint64_t> words;
-  words.reserve(word_total);
-  jtagbox::files::prepare_big_buffer(words.data(), word_total * sizeof(uint64_t));
-  words.resize(word_total);
+  const unsigned top_bits = unsigned(length - 64 * (word_total - 1));  // the chain's bits in the top word
   std::vector<char> piece(kPiece);
   size_t next_word = word_total;
   unsigned in_word = unsigned((16 - digits % 16) % 16);
@@ -52,21 +54,47 @@ BitVector read_dump(const std::string &path, uint64_t length) {
   uint64_t seen = 0;   // digits so far
   bool ended = false;  // the line end came
   uint64_t offset = 0;
+  // One complete word: the pad bits checked in the first, then handed on.
+  const auto complete = [&](uint64_t at) {
+    if (next_word == 0) too_many(at);
+    if (next_word == word_total && top_bits < 64 && (word >> top_bits) != 0)
+      throw ArgumentError(
+          path + ": bit " +
+          std::to_string(64 * (word_total - 1) + top_bits + unsigned(std::countr_zero(word >> top_bits))) +
+          " is set, above the chain's " + std::to_string(length) + " bits");
+    put(--next_word, word);
+    word = 0;
+    in_word = 0;
+  };
   while (const size_t n = in.read(piece.data(), piece.size())) {
-    for (size_t i = 0; i < n; ++i) {
-      const unsigned char c = static_cast<unsigned char>(piece[i]);
-      const unsigned v = kDigits.value[c];
-      if (v < 16 && !ended) [[likely]] {
-        word = (word << 4) | v;
-        if (++in_word == 16) {
-          if (next_word == 0) too_many(offset + i + 1);
-          words[--next_word] = word;
-          word = 0;
-          in_word = 0;
+    const unsigned char *bytes = reinterpret_cast<const unsigned char *>(piece.data());
+    size_t i = 0;
+    while (i < n) {
+      // Sixteen digits at a word's start in one go, without a branch a digit;
+      // anything else takes the digit-by-digit path below.
+      if (in_word == 0 && !ended && n - i >= 16) {
+        unsigned any = 0;
+        uint64_t w = 0;
+        for (size_t k = 0; k < 16; ++k) {
+          const unsigned v = kDigits.value[bytes[i + k]];
+          any |= v;
+          w = (w << 4) | (v & 15);
         }
+        if ((any & 16) == 0) {
+          word = w;
+          complete(offset + i + 16);
+          i += 16;
+          continue;
+        }
+      }
+      const unsigned char c = bytes[i];
+      const unsigned v = kDigits.value[c];
+      const uint64_t at = offset + i++;
+      if (v < 16 && !ended) {
+        word = (word << 4) | v;
+        if (++in_word == 16) complete(at + 1);
         continue;
       }
-      const uint64_t at = offset + i;
       if (c == '\n' && !ended) {
         ended = true;
         seen = at;
@@ -81,13 +109,30 @@ BitVector read_dump(const std::string &path, uint64_t length) {
   }
   if (!ended) seen = offset;
   if (seen != digits) wrong_length(path, digits, seen, length);
-  BitVector bits = BitVector::from_words(std::move(words), digits * 4);
-  for (uint64_t k = length; k < digits * 4; ++k)
-    if (bits.get(k))
-      throw ArgumentError(path + ": bit " + std::to_string(k) + " is set, above the chain's " + std::to_string(length) +
-                          " bits");
-  bits.resize(length);
-  return bits;
+}
+
+}  // namespace
+
+BitVector read_dump(const std::string &path, uint64_t length) {
+  const size_t word_total = BitVector::word_count(length);
+  // The words come most significant first: gathered so (each written once),
+  // then turned round.
+  std::vector<uint64_t> words;
+  words.reserve(word_total);
+  jtagbox::files::prepare_big_buffer(words.data(), word_total * sizeof(uint64_t));
+  read_words(path, length, [&](size_t, uint64_t word) { words.push_back(word); });
+  std::reverse(words.begin(), words.end());
+  return BitVector::from_words(std::move(words), length);
+}
+
+DumpDelta read_dump_against(const std::string &path, uint64_t length, const BitVector &a) {
+  DumpDelta delta;
+  const uint64_t *own = a.words();
+  read_words(path, length, [&](size_t index, uint64_t word) {
+    if (word != own[index]) delta.words.emplace_back(index, word);
+  });
+  std::reverse(delta.words.begin(), delta.words.end());
+  return delta;
 }
 
 std::string dump_text(const BitVector &bits) { return to_hex(bits); }

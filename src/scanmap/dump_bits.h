@@ -12,12 +12,22 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "base/bits.h"
 
 namespace jtag::scanmap {
 
 BitVector read_dump(const std::string &path, uint64_t length);
+
+// A second dump of the same chain as only the 64-bit words in which it
+// differs from the first (`a`, of `length` bits), by index, ascending: two
+// dumps that differ in a few places cost the memory of one.
+struct DumpDelta {
+  std::vector<std::pair<size_t, uint64_t>> words;
+};
+DumpDelta read_dump_against(const std::string &path, uint64_t length, const BitVector &a);
 
 // The hex text of a chain's bits: (length + 3) / 4 lower-case digits and
 // nothing else, as the scan dumps write it and JTAG_ScanDump -f= reads it.

@@ -41,26 +41,52 @@ class Pieces {
 
 bool is_glob(std::string_view word) { return word.find_first_of("*?[") != std::string_view::npos; }
 
-// The number of bits of [from, to) in which `a` and `b` differ, and the
-// first of them (to when none).
-std::pair<uint64_t, uint64_t> differing(const BitVector &a, const BitVector &b, uint64_t from, uint64_t to) {
+// The second dump's bits: the first's, but for the words that differ.
+class Patched {
+ public:
+  Patched(const BitVector &a, const DumpDelta &b) : a_(a), b_(b.words) {}
+  // The first of the differing words at or after word `index`.
+  auto from_word(size_t index) const {
+    return std::lower_bound(b_.begin(), b_.end(), index, [](const auto &w, size_t i) { return w.first < i; });
+  }
+  auto end() const { return b_.end(); }
+  uint64_t a_word(size_t index) const { return a_.words()[index]; }
+  // Up to 4 bits from `offset`, as get_bits.
+  uint64_t get_bits(uint64_t offset, unsigned count) const {
+    uint64_t v = 0;
+    for (unsigned k = 0; k < count; ++k) v |= uint64_t(bit(offset + k)) << k;
+    return v;
+  }
+
+ private:
+  bool bit(uint64_t at) const {
+    const auto w = from_word(size_t(at >> 6));
+    const uint64_t word = w != b_.end() && w->first == size_t(at >> 6) ? w->second : a_word(size_t(at >> 6));
+    return ((word >> (at & 63)) & 1) != 0;
+  }
+  const BitVector &a_;
+  const std::vector<std::pair<size_t, uint64_t>> &b_;
+};
+
+// The number of bits of [from, to) in which the dumps differ, and the
+// first of them (`to` when none): only the differing words are looked at.
+std::pair<uint64_t, uint64_t> differing(const Patched &b, uint64_t from, uint64_t to) {
   uint64_t count = 0, first = to;
-  const uint64_t *wa = a.words(), *wb = b.words();
-  while (from < to) {
-    const unsigned shift = unsigned(from & 63);
-    const uint64_t take = std::min<uint64_t>(64 - shift, to - from);
-    uint64_t x = (wa[from >> 6] ^ wb[from >> 6]) >> shift;
-    if (take < 64) x &= (uint64_t{1} << take) - 1;
-    if (x != 0) {
-      if (first == to) first = from + uint64_t(std::countr_zero(x));
-      count += uint64_t(std::popcount(x));
-    }
-    from += take;
+  if (from >= to) return {0, to};
+  for (auto w = b.from_word(size_t(from >> 6)); w != b.end() && uint64_t(w->first) * 64 < to; ++w) {
+    const uint64_t base = uint64_t(w->first) * 64;
+    uint64_t x = b.a_word(w->first) ^ w->second;
+    if (from > base) x &= ~uint64_t{0} << (from - base);
+    if (to - base < 64) x &= (uint64_t{1} << (to - base)) - 1;
+    if (x == 0) continue;
+    if (first == to) first = base + uint64_t(std::countr_zero(x));
+    count += uint64_t(std::popcount(x));
   }
   return {count, first};
 }
 
-void append_value(std::string &out, const BitVector &bits, const Latch &latch) {
+template <class Bits>
+void append_value(std::string &out, const Bits &bits, const Latch &latch) {
   out += "0x";
   const uint64_t digits = (latch.width + 3) / 4;
   for (uint64_t d = digits; d-- > 0;) {
@@ -147,13 +173,14 @@ void decode(const BitVector &bits, const Chain &chain, const std::vector<bool> &
   out.finish();
 }
 
-bool diff(const Chain &chain, const BitVector &a, const BitVector &b, bool json, Sink sink) {
+bool diff(const Chain &chain, const BitVector &a, const DumpDelta &delta, bool json, Sink sink) {
+  const Patched b(a, delta);
   Pieces out(sink);
   bool differ = false;
   if (json) out += "{\n  \"latches\": {";
   bool first = true;
   for (const Latch &l : chain.latches) {
-    if (differing(a, b, l.offset, uint64_t(l.offset) + l.width).first == 0) continue;
+    if (differing(b, l.offset, uint64_t(l.offset) + l.width).first == 0) continue;
     differ = true;
     if (json) {
       out += first ? "\n    \"" : ",\n    \"";
@@ -177,13 +204,14 @@ bool diff(const Chain &chain, const BitVector &a, const BitVector &b, bool json,
   // The gaps between the latches, walked by offset.
   uint64_t count = 0, first_bit = chain.length, at = 0;
   const auto gap = [&](uint64_t to) {
-    const auto [n, f] = differing(a, b, at, to);
+    const auto [n, f] = differing(b, at, to);
     if (n != 0 && first_bit == chain.length) first_bit = f;
     count += n;
   };
-  for (const uint32_t i : chain.by_offset) {
-    gap(chain.latches[i].offset);
-    at = uint64_t(chain.latches[i].offset) + chain.latches[i].width;
+  for (size_t i = 0; i < chain.latches.size(); ++i) {
+    const Latch &l = chain.nth_by_offset(i);
+    gap(l.offset);
+    at = uint64_t(l.offset) + l.width;
   }
   gap(chain.length);
   if (count != 0) differ = true;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/bits.h"
+#include "scanmap/dump_bits.h"
 #include "scanmap/scan_map.h"
 
 namespace jtag::scanmap {
@@ -29,8 +30,9 @@ void decode(const BitVector &bits, const Chain &chain, const std::vector<bool> &
 
 // The latches whose values differ, "NAME 0xA -> 0xB" in map order, then
 // the count of unmapped bits that differ and the first of them.  True
-// when any bit differs, mapped or not.
-bool diff(const Chain &chain, const BitVector &a, const BitVector &b, bool json, Sink sink);
+// when any bit differs, mapped or not.  `delta` is the second dump as
+// its words that differ from `a`.
+bool diff(const Chain &chain, const BitVector &a, const DumpDelta &delta, bool json, Sink sink);
 
 // `bits` with each "NAME=VALUE" of `assignments` set: VALUE hex with 0x,
 // or decimal, at most the latch's width.  ArgumentError for an unknown

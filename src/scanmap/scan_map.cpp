@@ -154,13 +154,16 @@ class Reader {
   void finish_chain() {
     Chain &chain = map_.chains.back();
     check_names(chain);
-    chain.by_offset.resize(chain.latches.size());
-    for (size_t i = 0; i < chain.by_offset.size(); ++i) chain.by_offset[i] = uint32_t(i);
-    const auto before = [&](uint32_t a, uint32_t b) { return chain.latches[a].offset < chain.latches[b].offset; };
-    if (!std::is_sorted(chain.by_offset.begin(), chain.by_offset.end(), before))
-      std::sort(chain.by_offset.begin(), chain.by_offset.end(), before);
-    for (size_t i = 1; i < chain.by_offset.size(); ++i) {
-      const uint32_t a = chain.by_offset[i - 1], b = chain.by_offset[i];
+    const auto before = [&](const Latch &x, const Latch &y) { return x.offset < y.offset; };
+    if (!std::is_sorted(chain.latches.begin(), chain.latches.end(), before)) {
+      chain.by_offset.resize(chain.latches.size());
+      for (size_t i = 0; i < chain.by_offset.size(); ++i) chain.by_offset[i] = uint32_t(i);
+      std::sort(chain.by_offset.begin(), chain.by_offset.end(),
+                [&](uint32_t x, uint32_t y) { return before(chain.latches[x], chain.latches[y]); });
+    }
+    const auto index = [&](size_t i) { return chain.by_offset.empty() ? uint32_t(i) : chain.by_offset[i]; };
+    for (size_t i = 1; i < chain.latches.size(); ++i) {
+      const uint32_t a = index(i - 1), b = index(i);
       const Latch &lower = chain.latches[a], &upper = chain.latches[b];
       if (uint64_t(lower.offset) + lower.width > upper.offset) {
         const Latch &earlier = chain.latches[std::min(a, b)], &later = chain.latches[std::max(a, b)];

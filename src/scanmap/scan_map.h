@@ -35,8 +35,10 @@ struct Chain {
   uint64_t length = 0;
   std::vector<Latch> latches;  // in map order
   // Indices into `latches`, by offset: the order the unmapped gaps are
-  // walked in.
+  // walked in.  Empty when the map lists them by offset already.
   std::vector<uint32_t> by_offset;
+  // The i-th latch by offset.
+  const Latch &nth_by_offset(size_t i) const { return latches[by_offset.empty() ? i : by_offset[i]]; }
   // The latch named `wanted`, or nullptr.
   const Latch *find(std::string_view wanted) const;
 };

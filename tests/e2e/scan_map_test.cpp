@@ -87,6 +87,7 @@ TEST_F(ScanFiles, DecodeDiffAndSet) {
   write_file(path("a.hex"), "1234");
   write_file(path("b.hex"), "9274\n");  // b 0x23 -> 0x27, bit 15 set
   write_file(path("c.hex"), "1234\n");
+  write_file(path("r.map"), "chain t 16\nb 4 8\na 0 4\n");  // not by offset
   const std::vector<std::pair<Lines, std::string>> cases = {
       {{"decode", "m.map", "t", "a.hex"}, "0|a = 0x4\nb = 0x23\n|"},
       {{"decode", "m.map", "t", "a.hex", "--only", "b*"}, "0|b = 0x23\n|"},
@@ -94,6 +95,7 @@ TEST_F(ScanFiles, DecodeDiffAndSet) {
       {{"decode", "m.map", "u", "a.hex"}, "2||jtag-scan: a.hex: 4 hex digits, expected 2 for a chain of 6 bits\n"},
       {{"diff", "m.map", "t", "a.hex", "c.hex"}, "0|unmapped bits: none differs\n|"},
       {{"diff", "m.map", "t", "a.hex", "b.hex"}, "1|b 0x23 -> 0x27\nunmapped bits: 1 differs, the first at bit 15\n|"},
+      {{"diff", "r.map", "t", "b.hex", "a.hex"}, "1|b 0x27 -> 0x23\nunmapped bits: 1 differs, the first at bit 15\n|"},
       {{"diff", "m.map", "t", "a.hex", "b.hex", "--json"},
        "1|{\n  \"latches\": {\n    \"b\": [\"0x23\", \"0x27\"]\n  },\n  \"unmapped_bits_differing\": 1,\n"
        "  \"first_unmapped_bit_differing\": 15\n}\n|"},
