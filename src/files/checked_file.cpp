@@ -68,7 +68,8 @@ CheckedInput::CheckedInput(std::string path) : path_(std::move(path)) {
     throw jtag::ArgumentError("cannot read " + path_ + ": not a regular file");
   // Blocking reads from here on (the open itself must not wait on a FIFO).
   ::fcntl(fd_.get(), F_SETFL, ::fcntl(fd_.get(), F_GETFL) & ~O_NONBLOCK);
-  size_ = S_ISREG(st.st_mode) ? uint64_t(st.st_size) : 0;
+  regular_ = S_ISREG(st.st_mode);
+  size_ = regular_ ? uint64_t(st.st_size) : 0;
 }
 
 int CheckedInput::last_byte() const {

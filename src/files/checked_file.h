@@ -34,6 +34,7 @@ class CheckedInput {
   explicit CheckedInput(std::string path);
   // The file's size as the system gives it (0 for a character device).
   uint64_t size() const { return size_; }
+  bool regular() const { return regular_; }
   // The file's last byte, or -1 (an empty file, a device).
   int last_byte() const;
   // Up to `room` bytes into `buffer`; 0 at the end of the file.
@@ -44,6 +45,7 @@ class CheckedInput {
   std::string path_;
   jtag::UniqueFd fd_;
   uint64_t size_ = 0;
+  bool regular_ = false;
 };
 
 // Readies `size` bytes at `data` (a buffer not yet written, such as the

@@ -32,9 +32,13 @@ constexpr DigitTable kDigits;
 // The dump's words in the order the file holds them, the most significant
 // (index word_count - 1) first, each handed to `put(index, word)` as it is
 // complete; the pad bits above the chain's length are checked in the
-// first.  Every fault is an ArgumentError.
-template <class Put>
-void read_words(const std::string &path, uint64_t length, Put &&put) {
+// first.  A regular file too short for the chain is refused before
+// anything is read, so that a map's length sizes nothing the file cannot
+// fill; then `start(words)` is told how many words will come.  From a
+// device the words come as it gives them, none beyond the chain's.  Every
+// fault is an ArgumentError.
+template <class Start, class Put>
+void read_words(const std::string &path, uint64_t length, Start &&start, Put &&put) {
   const uint64_t digits = (length + 3) / 4;
   jtagbox::files::CheckedInput in(path);
   // Too many digits: a regular file's count is its size less a line end;
@@ -46,6 +50,11 @@ void read_words(const std::string &path, uint64_t length, Put &&put) {
   // Sixteen digits make a word, the first word (the most significant) the
   // digits % 16 left over: it starts as if that many zeros had come first.
   const size_t word_total = size_t((digits + 15) / 16);
+  if (in.regular() && in.size() < digits) {
+    const bool line_end = in.size() != 0 && in.last_byte() == '\n';
+    wrong_length(path, digits, in.size() - (line_end ? 1 : 0), length);
+  }
+  if (in.regular()) start(word_total);
   const unsigned top_bits = unsigned(length - 64 * (word_total - 1));  // the chain's bits in the top word
   std::vector<char> piece(kPiece);
   size_t next_word = word_total;
@@ -114,13 +123,14 @@ void read_words(const std::string &path, uint64_t length, Put &&put) {
 }  // namespace
 
 BitVector read_dump(const std::string &path, uint64_t length) {
-  const size_t word_total = BitVector::word_count(length);
   // The words come most significant first: gathered so (each written once),
   // then turned round.
   std::vector<uint64_t> words;
-  words.reserve(word_total);
-  jtagbox::files::prepare_big_buffer(words.data(), word_total * sizeof(uint64_t));
-  read_words(path, length, [&](size_t, uint64_t word) { words.push_back(word); });
+  const auto start = [&](size_t word_total) {
+    words.reserve(word_total);
+    jtagbox::files::prepare_big_buffer(words.data(), word_total * sizeof(uint64_t));
+  };
+  read_words(path, length, start, [&](size_t, uint64_t word) { words.push_back(word); });
   std::reverse(words.begin(), words.end());
   return BitVector::from_words(std::move(words), length);
 }
@@ -128,9 +138,11 @@ BitVector read_dump(const std::string &path, uint64_t length) {
 DumpDelta read_dump_against(const std::string &path, uint64_t length, const BitVector &a) {
   DumpDelta delta;
   const uint64_t *own = a.words();
-  read_words(path, length, [&](size_t index, uint64_t word) {
-    if (word != own[index]) delta.words.emplace_back(index, word);
-  });
+  read_words(
+      path, length, [](size_t) {},
+      [&](size_t index, uint64_t word) {
+        if (word != own[index]) delta.words.emplace_back(index, word);
+      });
   std::reverse(delta.words.begin(), delta.words.end());
   return delta;
 }
