@@ -1,8 +1,9 @@
 # The Debian packages: `cpack -G DEB` in the build tree makes one package
 # per install component from what `cmake --install` lays out under /usr:
 # jtagbox_<version>_<arch>.deb (the component jtagbox: jtagbox, the command
-# links, jtag-sim, jtag-serve, jtag-detect, jtag-svf, jtagbox-bench, the
-# manual pages (sections 1, 5 and 7), the bash completion, the copyright and
+# links, jtag-sim, jtag-serve, jtag-detect, jtag-svf, jtag-scan, jtagbox-bench,
+# the scan maps of the simulated board (share/jtagbox/scan-maps), the manual
+# pages (sections 1, 5 and 7), the bash completion, the copyright and
 # changelog) and one package per backend module (cmake/backends.cmake):
 # jtagbox-ftdi_<version>_<arch>.deb, the FTDI module and its udev rule.  The
 # version is project()'s; the dependencies are dpkg-shlibdeps' reading of
@@ -16,7 +17,7 @@ install(FILES ${CMAKE_BINARY_DIR}/packaging/bash-completion/jtagbox DESTINATION 
 # bash-completion looks for a file named after the command: one link each
 # (JTAGBOX_COMMANDS: the declared commands).
 install(CODE "
-  foreach(name ${JTAGBOX_COMMANDS} jtag-sim jtag-serve jtag-detect jtag-svf jtagbox-bench)
+  foreach(name ${JTAGBOX_COMMANDS} jtag-sim jtag-serve jtag-detect jtag-svf jtag-scan jtagbox-bench)
     set(link \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${jtagbox_completions}/\${name}\")
     file(REMOVE \"\${link}\")
     file(CREATE_LINK jtagbox \"\${link}\" SYMBOLIC)

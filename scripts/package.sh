@@ -64,7 +64,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 dpkg-deb -x "$deb" "$work/root"
 usr="$work/root/usr"
-programs="jtagbox jtag-sim jtag-serve jtag-detect jtag-svf jtagbox-bench"
+programs="jtagbox jtag-sim jtag-serve jtag-detect jtag-svf jtag-scan jtagbox-bench"
 for program in $programs; do
   file "$usr/bin/$program" | grep -q 'stripped' && ! file "$usr/bin/$program" | grep -q 'not stripped' ||
     { echo "package: $program is not stripped" >&2; exit 1; }
@@ -99,13 +99,17 @@ expected=$((count + $(echo $programs | wc -w) - 1))
 [ "$pages" -eq "$expected" ] || { echo "package: $pages section-1 pages, not $expected" >&2; exit 1; }
 [ -f "$usr/share/man/man7/jtagbox.7.gz" ] || { echo "package: no jtagbox(7)" >&2; exit 1; }
 [ -f "$usr/share/man/man5/board.db.5.gz" ] || { echo "package: no board.db(5)" >&2; exit 1; }
+[ -f "$usr/share/man/man5/jtag-scan.5.gz" ] || { echo "package: no jtag-scan(5)" >&2; exit 1; }
+for map in sim-processors.map sim-vornex.map; do
+  [ -f "$usr/share/jtagbox/scan-maps/$map" ] || { echo "package: no scan map $map" >&2; exit 1; }
+done
 # jtagbox(7) is where the environment variables are documented: all four.
 MANWIDTH=80 man -l "$usr/share/man/man7/jtagbox.7.gz" 2>/dev/null | sed -n '/^ENVIRONMENT/,/^[A-Z]/p' >"$work/env.txt"
 for variable in JTAG_PLATFORM JTAG_TRACE JTAG_WAVE JTAG_SVF; do
   grep -q "^       $variable\$" "$work/env.txt" ||
     { echo "package: jtagbox(7) has no entry for $variable under ENVIRONMENT" >&2; exit 1; }
 done
-echo "package: unpacked into a fresh directory: $count command links, $pages section-1 manual pages, board.db(5), jtagbox(7), programs stripped"
+echo "package: unpacked into a fresh directory: $count command links, $pages section-1 manual pages, board.db(5), jtag-scan(5), jtagbox(7), the scan maps, programs stripped"
 
 echo "package: JTAG_Reset -d from the package on a fresh board"
 JTAG_PLATFORM="sim:$work/board" "$usr/bin/jtag-sim" reset
@@ -154,6 +158,7 @@ jtag-sim set vnx2.tap=Shift-|jtag-sim set vnx2.tap = Shift-|_jtag_sim|Shift-DR S
 JTAG_ScanDump 0c 8 x -|JTAG_ScanDump 0c 8 x -|_jtagbox_command|-d -d= -h -a -f= -r
 JTAG_CPUSelect s|JTAG_CPUSelect s|_jtagbox_command|scandump
 jtag-svf -|jtag-svf -|_jtag_svf|-q --ahead --strict --tms-trst --help --version
-jtagbox-bench s|jtagbox-bench s|_jtagbox_bench|scan_dump svf
+jtagbox-bench s|jtagbox-bench s|_jtagbox_bench|scan_dump scan_map svf
+jtag-scan d|jtag-scan d|_jtag_scan|decode diff
 CASES
 echo "package: $deb checked"

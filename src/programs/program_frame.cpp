@@ -16,6 +16,7 @@ namespace {
 
 const char *g_name = "jtagbox";
 const char *g_notice_name = "jtagbox";
+int g_failure_status = kFailure;
 
 void line_on_stderr(std::string_view message, const char *name = g_name) {
   std::fprintf(stderr, "%s: %s\n", name, printable(message).c_str());
@@ -52,13 +53,15 @@ int usage_error(std::string_view message, const char *usage) {
 
 int failure(std::string_view message) {
   line_on_stderr(message);
-  return kFailure;
+  return g_failure_status;
 }
 
 int failure_as(const char *name, std::string_view message) {
   line_on_stderr(message, name);
-  return kFailure;
+  return g_failure_status;
 }
+
+void set_failure_status(int status) { g_failure_status = status; }
 
 int check_standard_output(int status) {
   errno = 0;
@@ -67,8 +70,7 @@ int check_standard_output(int status) {
   // <iostream> here: its static initializer would build the C++ locale at
   // every start of every command, a cost the start-up benchmark sees.
   if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0) return status;
-  failure(std::string("cannot write standard output: ") + (errno != 0 ? std::strerror(errno) : "write failed"));
-  return kFailure;
+  return failure(std::string("cannot write standard output: ") + (errno != 0 ? std::strerror(errno) : "write failed"));
 }
 
 int run(const char *name, int argc, char **argv, Body body) {

@@ -47,11 +47,17 @@ int print_help(std::string_view text);
 // 'NAME --help'."; returns kUsageError.
 int usage_error(std::string_view message, const char *usage = nullptr);
 
-// "NAME: MESSAGE" on standard error; returns kFailure.
+// "NAME: MESSAGE" on standard error; returns kFailure (or the status
+// set_failure_status chose).
 int failure(std::string_view message);
 // The same, for a part of the program that says its lines under a name of
 // its own ("jtag-sim serve").
 int failure_as(const char *name, std::string_view message);
+
+// The status of every failure above, for a program whose failures all
+// share one status with its usage errors (jtag-scan: 2, as cmp(1) has it,
+// since 1 means "the dumps differ").
+void set_failure_status(int status);
 
 // `status`, or kFailure after one line when something printed on standard
 // output did not get out.  run() calls it; a program that must know before
