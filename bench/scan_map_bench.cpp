@@ -46,11 +46,11 @@ JTAGBOX_BENCHMARK(scan_map) {
     const uint64_t stride = bits / latches;
     for (size_t i = 0; i < latches; ++i) map << "latch" << i << " " << i * stride << " " << 1 + random() % 64 << "\n";
   }
-  std::string a(bits / 4, '0');
+  std::string a(size_t(bits / 4), '0');
   const char *hex = "0123456789abcdef";
   for (char &c : a) c = hex[random() % 16];
   std::string b = a;
-  for (int i = 0; i < 1000; ++i) b[random() % b.size()] = 'f';
+  for (int i = 0; i < 1000; ++i) b[size_t(random() % b.size())] = 'f';
   std::ofstream(ctx.work / "a.hex") << a;
   std::ofstream(ctx.work / "b.hex") << b;
   const double file_kib = double(a.size()) / 1024.0;
