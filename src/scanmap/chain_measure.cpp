@@ -139,16 +139,18 @@ std::optional<uint64_t> measure_chain(const ChainAddress &address, uint64_t max)
   ClockHold clock(address.vornex);
   JTAG_Reset();
   reach_chain(address);
-  BitVector flush(2 * max + 1);
-  flush.set(max, true);
+  // At most 2^24, checked above: a size even where size_t has 32 bits.
+  const auto limit = static_cast<size_t>(max);
+  BitVector flush(2 * limit + 1);
+  flush.set(limit, true);
   const BitVector out = shift(flush);
   // The last one out, which must follow MAX zeros.
-  std::optional<uint64_t> length;
-  for (uint64_t k = out.size(); k-- > max;) {
+  std::optional<size_t> length;
+  for (size_t k = out.size(); k-- > limit;) {
     if (!out.get(k)) continue;
     bool zeros = true;
-    for (uint64_t j = k - max; j < k && zeros; ++j) zeros = !out.get(j);
-    if (zeros && k > max) length = k - max;
+    for (size_t j = k - limit; j < k && zeros; ++j) zeros = !out.get(j);
+    if (zeros && k > limit) length = k - limit;
     break;
   }
   if (length) {
@@ -164,7 +166,8 @@ std::optional<uint64_t> measure_chain(const ChainAddress &address, uint64_t max)
   JTAG_Reset();
   clock.restore();
   if (mode) JTAG_system_scan_mode_select(*mode);
-  return length;
+  if (!length) return std::nullopt;
+  return uint64_t{*length};
 }
 
 std::vector<ChainAddress> reachable_chains() {

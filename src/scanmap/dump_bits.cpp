@@ -132,7 +132,8 @@ BitVector read_dump(const std::string &path, uint64_t length) {
   };
   read_words(path, length, start, [&](size_t, uint64_t word) { words.push_back(word); });
   std::reverse(words.begin(), words.end());
-  return BitVector::from_words(std::move(words), length);
+  // A chain is at most 2^32 - 1 bits, a size even on the 32-bit board.
+  return BitVector::from_words(std::move(words), static_cast<size_t>(length));
 }
 
 DumpDelta read_dump_against(const std::string &path, uint64_t length, const BitVector &a) {

@@ -88,10 +88,12 @@ std::pair<uint64_t, uint64_t> differing(const Patched &b, uint64_t from, uint64_
 template <class Bits>
 void append_value(std::string &out, const Bits &bits, const Latch &latch) {
   out += "0x";
-  const uint64_t digits = (latch.width + 3) / 4;
-  for (uint64_t d = digits; d-- > 0;) {
-    const uint64_t at = latch.offset + 4 * d;
-    const unsigned take = unsigned(std::min<uint64_t>(4, latch.width - 4 * d));
+  // Offsets and widths are 32-bit: every bit index is a size, even on the
+  // 32-bit board.
+  const size_t digits = (size_t{latch.width} + 3) / 4;
+  for (size_t d = digits; d-- > 0;) {
+    const size_t at = size_t{latch.offset} + 4 * d;
+    const unsigned take = unsigned(std::min<size_t>(4, latch.width - 4 * d));
     out += kHex[bits.get_bits(at, take)];
   }
 }
@@ -105,7 +107,7 @@ BitVector parse_value(std::string_view text, const Latch &latch, std::string_vie
   const std::string too_wide = "the value does not fit latch " + std::string(latch.name) + " (" +
                                std::to_string(latch.width) + (latch.width == 1 ? " bit)" : " bits)");
   if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-    uint64_t bit = 0;
+    size_t bit = 0;
     for (size_t i = text.size(); i-- > 2;) {
       const int v = hex_digit_value(text[i]);
       if (v < 0) throw bad("'" + std::string(text.substr(2)) + "' is not a hex number");
@@ -125,7 +127,7 @@ BitVector parse_value(std::string_view text, const Latch &latch, std::string_vie
     number = number * 10 + uint64_t(c - '0');
   }
   if (latch.width < 64 && (number >> latch.width) != 0) throw bad(too_wide);
-  for (uint64_t k = 0; k < std::min<uint64_t>(latch.width, 64); ++k) value.set(k, ((number >> k) & 1) != 0);
+  for (size_t k = 0; k < std::min<size_t>(latch.width, 64); ++k) value.set(k, ((number >> k) & 1) != 0);
   return value;
 }
 
