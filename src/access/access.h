@@ -16,6 +16,8 @@
 #define JTAGBOX_ACCESS_ACCESS_H
 
 #include <cstddef>
+#include <cstdint>
+#include <string>
 
 #include "base/heap_text.h"
 
@@ -41,6 +43,24 @@ bool build_l2_write_access_word(const char *address, char (&word)[kL2WordBuffer]
 // The data word for a write, built in the same buffer; false (and "") when
 // the data text has more bits than the 64-bit field.
 bool build_l2_data_word(const char *data, char (&word)[kL2WordBuffer]);
+
+// The commands' steps, for each caller that drives the board as they do.
+// Control registers: `address` and `data` are shifted as typed, `mask` is the
+// byte mask (JTAG_ReadCreg's default "03", JTAG_WriteCreg's "FF").
+// JTAG_ReadCreg gives the 64 bits read as the hex text it prints.
+std::string read_creg(const char *address, const std::string &mask);
+void write_creg(const char *address, const char *data, const std::string &mask);
+
+// L2 memory words lie 8 bytes apart; a run's addresses must stay below 2^56.
+inline constexpr uint64_t kL2WordBytes = 8;
+inline constexpr uint64_t kL2AddressLimit = uint64_t{1} << kL2AddressBits;
+// One word of JTAG_ReadMem, as the hex text it prints; one word of
+// JTAG_WriteMem.  The address must fit the field and the data text must be
+// one l2_data_problem() accepts.
+std::string read_l2_word(uint64_t address);
+void write_l2_word(uint64_t address, const char *data_text);
+// Why a data text cannot be written, or "" when it can.
+std::string l2_data_problem(const std::string &text);
 
 }  // namespace jtagbox
 

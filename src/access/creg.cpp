@@ -65,13 +65,9 @@ int cmd_read_creg(int argc, char **argv) {
   if (address == nullptr) cli::fail(kReadNoAddress, kReadShortUsage);
 
   cli::debug("JTAG_ReadCreg: Reading CREG %s\n", address);
-  load_address(address, mask);
-  load_instruction("0d", kProcessorInstructionBits);
-  run_clocks(kCregAccessCycles);
-  load_instruction("0a", kProcessorInstructionBits);
-  const jtag::HeapText bits = unload_data(kCregDataBits, kCregReadWait);
+  const std::string value = read_creg(address, mask);
   cli::debug("JTAG_ReadCreg: Data for CREG (Addr=%s) is :", address);
-  std::puts(jtag::HeapText(bin2hex(bits.get())).get());
+  std::puts(value.c_str());
   return 0;
 }
 
@@ -93,12 +89,25 @@ int cmd_write_creg(int argc, char **argv) {
   if (data == nullptr) cli::fail(kWriteNoData, kWriteUsage);
 
   cli::debug("JTAG_WriteCreg: Writing CREG %s with %s\n", address, data);
+  write_creg(address, data, mask);
+  return 0;
+}
+
+std::string read_creg(const char *address, const std::string &mask) {
+  load_address(address, mask);
+  load_instruction("0d", kProcessorInstructionBits);
+  run_clocks(kCregAccessCycles);
+  load_instruction("0a", kProcessorInstructionBits);
+  const jtag::HeapText bits = unload_data(kCregDataBits, kCregReadWait);
+  return jtag::HeapText(bin2hex(bits.get())).get();
+}
+
+void write_creg(const char *address, const char *data, const std::string &mask) {
   load_address(address, mask);
   load_instruction("09", kProcessorInstructionBits);
   load_data(data, kCregDataBits);
   load_instruction("0c", kProcessorInstructionBits);
   run_clocks(kCregAccessCycles);
-  return 0;
 }
 
 }  // namespace jtagbox

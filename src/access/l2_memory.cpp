@@ -49,8 +49,8 @@ constexpr int kReadDataBits = 64;
 constexpr int kReadCycles = 65;    // not 64
 constexpr int kWriteCycles = 129;  // not 128
 constexpr int kReadWait = 3;
-constexpr uint64_t kWordBytes = 8;
-constexpr uint64_t kAddressLimit = uint64_t{1} << kL2AddressBits;
+constexpr uint64_t kWordBytes = kL2WordBytes;
+constexpr uint64_t kAddressLimit = kL2AddressLimit;
 constexpr size_t kMaxDataText = 31;      // the data text's buffer holds 31 characters
 constexpr size_t kMaxWhiteSpace = 4096;  // before one word of the file
 
@@ -129,27 +129,7 @@ void refuse_run_past_address_field(const char *command, uint64_t start, int leng
 // Shift a 65-character bit string as the hex text bin2hex makes of it.
 void load_word(const char (&word)[kL2WordBuffer]) { load_data(jtag::HeapText(bin2hex(word)).get(), kAccessWordBits); }
 
-// ---- reading ----
-
-jtag::HeapText read_one_word(const char *address_text) {
-  char word[kL2WordBuffer];
-  build_l2_read_access_word(address_text, word);  // the run was checked to fit
-  load_instruction("58", kProcessorInstructionBits);
-  load_word(word);
-  load_instruction("5b", kProcessorInstructionBits);
-  run_clocks(kReadCycles);
-  return unload_data(kReadDataBits, kReadWait);
-}
-
 // ---- writing ----
-
-// Why a data text cannot be written, or "" when it can.
-std::string data_text_problem(const std::string &text) {
-  if (text.size() > kMaxDataText) return "is longer than 31 characters";
-  if (std::strlen(jtag::HeapText(hex2bin(text.c_str())).get()) > size_t(kL2DataBits))
-    return "has more than 64 bits (16 hex digits)";
-  return "";
-}
 
 bool is_white_space(int c) { return std::isspace(c) != 0; }
 
@@ -190,7 +170,7 @@ std::vector<std::string> read_data_words(files::InputFile &in, int length) {
   std::string word;
   DataWords file_words(in);
   while (int(words.size()) < length && file_words.next(word, words.size() + 1)) {
-    const std::string problem = data_text_problem(word);
+    const std::string problem = l2_data_problem(word);
     if (!problem.empty())
       refuse("JTAG_WriteMem: ERROR, word " + std::to_string(words.size() + 1) + " of file " + in.name() + " " +
              problem + "; nothing written");
@@ -202,9 +182,29 @@ std::vector<std::string> read_data_words(files::InputFile &in, int length) {
   return words;
 }
 
-void write_one_word(const char *address_text, const char *data_text) {
+}  // namespace
+
+std::string l2_data_problem(const std::string &text) {
+  if (text.size() > kMaxDataText) return "is longer than 31 characters";
+  if (std::strlen(jtag::HeapText(hex2bin(text.c_str())).get()) > size_t(kL2DataBits))
+    return "has more than 64 bits (16 hex digits)";
+  return "";
+}
+
+std::string read_l2_word(uint64_t address) {
   char word[kL2WordBuffer];
-  build_l2_write_access_word(address_text, word);  // the run was checked to fit
+  build_l2_read_access_word(hex_address(address).c_str(), word);  // the run was checked to fit
+  load_instruction("58", kProcessorInstructionBits);
+  load_word(word);
+  load_instruction("5b", kProcessorInstructionBits);
+  run_clocks(kReadCycles);
+  const jtag::HeapText bits = unload_data(kReadDataBits, kReadWait);
+  return jtag::HeapText(bin2hex(bits.get())).get();
+}
+
+void write_l2_word(uint64_t address, const char *data_text) {
+  char word[kL2WordBuffer];
+  build_l2_write_access_word(hex_address(address).c_str(), word);  // the run was checked to fit
   load_instruction("58", kProcessorInstructionBits);
   load_word(word);
   load_instruction("59", kProcessorInstructionBits);
@@ -213,8 +213,6 @@ void write_one_word(const char *address_text, const char *data_text) {
   load_instruction("5a", kProcessorInstructionBits);
   run_clocks(kWriteCycles);
 }
-
-}  // namespace
 
 JTAGBOX_COMMAND(6, JTAG_ReadMem, cmd_read_mem, kReadUsage, "-f=");
 JTAGBOX_COMMAND(9, JTAG_WriteMem, cmd_write_mem, kWriteFullUsage, "-f= -x=");
@@ -240,11 +238,11 @@ int cmd_read_mem(int argc, char **argv) {
   for (int i = 0; i < run.length; ++i, address += kWordBytes) {
     const std::string current = hex_address(address);
     cli::debug("JTAG_ReadMem: Reading L2 @ 0x%s\n", current.c_str());
-    const jtag::HeapText bits = read_one_word(current.c_str());
+    const std::string value = read_l2_word(address);
     cli::debug("JTAG_ReadMem: Data for L2 Mem (Addr=%s) is :", current.c_str());
-    std::puts(jtag::HeapText(bin2hex(bits.get())).get());
+    std::puts(value.c_str());
     if (out) {
-      out->write(jtag::HeapText(bin2hex(bits.get())).get());
+      out->write(value.c_str());
       out->write(" ");
     }
   }
@@ -283,7 +281,7 @@ int cmd_write_mem(int argc, char **argv) {
   if (!address_is_valid(run.address)) cli::fail(kWriteBadAddress, kWriteFullUsage);
   const bool one_word = data[0] != 'x';
   if (one_word) {
-    const std::string problem = data_text_problem(data);
+    const std::string problem = l2_data_problem(data);
     if (!problem.empty()) refuse("JTAG_WriteMem: ERROR, Data " + data + " " + problem + "; nothing written");
   }
   uint64_t address = hex2dec(run.address);
@@ -303,7 +301,7 @@ int cmd_write_mem(int argc, char **argv) {
     const char *data_text = run.file_flag ? file_words[size_t(i)].c_str() : data.c_str();
     const std::string current = hex_address(address);
     cli::debug("JTAG_WriteMem: Writing L2 %s @ 0x%s\n", data_text, current.c_str());
-    write_one_word(current.c_str(), data_text);
+    write_l2_word(address, data_text);
   }
   return 0;
 }

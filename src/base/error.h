@@ -23,6 +23,7 @@ enum class ErrorKind {
   Unsupported,  // this backend or build does not offer the operation
   CheckFailed,  // the board answered, but not what was expected (a TDO check)
   Memory,       // the memory a request needs cannot be had
+  Timeout,      // a wait with no end of its own ran into its caller's deadline (base/call_deadline.h)
 };
 
 // what() is the line with every byte that is no printable character shown

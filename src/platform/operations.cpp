@@ -16,7 +16,7 @@
 // TDI keeps its last level on every TCK that does not shift.
 //
 // The long part of a shift takes the bulk path when jtag_fpga_accelerate is
-// set, or while this process has the scan-dump accelerator switched on;
+// set, or while the session has the scan-dump accelerator switched on;
 // otherwise it goes bit by bit.  Both give the same bits.
 #include <cstdio>
 #include <cstring>
@@ -38,13 +38,14 @@ using jtag::BitVector;
 using jtag::PlatformSession;
 using jtag::TapState;
 
-bool g_scan_dump_accelerator = false;
-
 PlatformSession &board() { return PlatformSession::get(); }
+
 
 // The line mirrors the platform keeps for the executable: the levels last
 // driven, the last TDO a shift read, and a running count of TCKs.
+// A library caller's sessions leave them alone: its threads share none.
 void mirror_lines(PlatformSession &s) {
+  if (jtag::session_bound()) return;
   const jtag::TapRecord &r = s.tap().record();
   tms = r.tms;
   TDI = r.tdi;
@@ -99,9 +100,9 @@ char *shift_from_capture(PlatformSession &s, const char *pattern, int count, int
   } else {
     const BitVector in = jtag::pattern_bits(pattern, length, pad);
     tap.tck(false);  // Capture -> Shift (the capture happens on this edge)
-    const bool bulk = jtag_fpga_accelerate != 0 || g_scan_dump_accelerator;
+    const bool bulk = jtag_fpga_accelerate != 0 || s.scan_dump_accelerator;
     out = tap.shift(in, recycle != 0, bulk);
-    tdo = out.get(length - 1);
+    if (!jtag::session_bound()) tdo = out.get(length - 1);
   }
   if (to_idle) {
     tap.tck(true);   // Exit1 -> Update
@@ -214,7 +215,7 @@ extern "C" int jtag_pelustr_fpga_accelerate(int on) {
     return done;
   });
   if (!switched) return 1;
-  g_scan_dump_accelerator = on != 0;
+  s.scan_dump_accelerator = on != 0;
   return 0;
 }
 

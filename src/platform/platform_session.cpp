@@ -22,6 +22,8 @@ std::unique_ptr<PlatformSession> g_session;
 bool g_ended = false;
 FailureHandler g_failure_handler = nullptr;
 RunStartHandler g_run_start_handler = nullptr;
+// A library caller's session for one call, on the thread that makes it.
+thread_local PlatformSession *t_bound = nullptr;
 
 std::string known_platforms() {
   std::string list;
@@ -62,7 +64,20 @@ void fail(const PlatformError &failure) {
 
 void abandon_run() { g_session.reset(); }
 
+SessionBinding::SessionBinding(PlatformSession &session, const TraceFile *trace) {
+  t_bound = &session;
+  bind_trace(true, trace);
+}
+
+SessionBinding::~SessionBinding() {
+  t_bound = nullptr;
+  bind_trace(false, nullptr);
+}
+
+bool session_bound() { return t_bound != nullptr; }
+
 PlatformSession &PlatformSession::get() {
+  if (t_bound != nullptr) return *t_bound;
   if (!g_session) {
     if (g_ended) fail(PlatformError("the board was used after the end of the run"));
     g_session = guarded([] {
@@ -80,11 +95,19 @@ PlatformSession &PlatformSession::get() {
 PlatformSession::PlatformSession(Backend backend, RecorderFiles files)
     : backend_(std::move(backend)), tap_(*backend_.lines, backend_.record->load()) {
   recorders_ = start_recorders(std::move(files), tap_.record());
-  for (const auto &r : recorders_) tap_.add_observer(r.get());
+  for (const auto &r : recorders_) {
+    tap_.add_observer(r.get());
+    noted_.push_back(r.get());
+  }
+}
+
+void PlatformSession::add_recorder(TapObserver &recorder) {
+  tap_.add_observer(&recorder);
+  noted_.push_back(&recorder);
 }
 
 void PlatformSession::note(std::string_view text) {
-  for (const auto &r : recorders_) r->note(text);
+  for (TapObserver *r : noted_) r->note(text);
 }
 
 BoardServices &PlatformSession::services(const char *what) {

@@ -1,6 +1,9 @@
-// The board this process drives: opened at the first platform operation
-// from JTAG_PLATFORM, through the backend table, and ended once by end_run()
-// (run_end.h).
+// The board a platform call drives.  A program's calls drive the process's
+// session: opened at the first platform operation from JTAG_PLATFORM,
+// through the backend table, and ended once by end_run() (run_end.h).  A
+// library caller (the Python module, through platform/board_handle.h) binds
+// a session of its own to the calling thread for one call instead
+// (SessionBinding), so two threads can drive two boards at once.
 #ifndef JTAGBOX_PLATFORM_PLATFORM_SESSION_H
 #define JTAGBOX_PLATFORM_PLATFORM_SESSION_H
 
@@ -12,6 +15,7 @@
 #include "backends/backend.h"
 #include "platform/run_end.h"
 #include "platform/tap_follower.h"
+#include "platform/trace.h"
 #include "recorders/recorders.h"
 #include "recorders/tap_observer.h"
 
@@ -19,12 +23,16 @@ namespace jtag {
 
 class PlatformSession {
  public:
-  // The session, opened on first use.  A JTAG_PLATFORM value that names no
-  // backend, or a board that cannot be opened, is a failure (fail()).
+  // The session bound to this thread, else the process's, opened on first
+  // use.  A JTAG_PLATFORM value that names no backend, or a board that
+  // cannot be opened, is a failure (fail()).
   static PlatformSession &get();
 
   // `files` were opened before the backend took the board.
   PlatformSession(Backend backend, RecorderFiles files);
+  // A recorder that belongs to the caller and outlives the session: it sees
+  // every TCK and note from here on, and its owner closes it, not end().
+  void add_recorder(TapObserver &recorder);
   PlatformSession(const PlatformSession &) = delete;
   PlatformSession &operator=(const PlatformSession &) = delete;
 
@@ -45,11 +53,28 @@ class PlatformSession {
   // PlatformError.
   void end();
 
+  // Switched on through jtag_pelustr_fpga_accelerate by this session.
+  bool scan_dump_accelerator = false;
+
  private:
   Backend backend_;
   TapFollower tap_;
   std::vector<std::unique_ptr<TapObserver>> recorders_;
+  std::vector<TapObserver *> noted_;  // every recorder, owned or borrowed
 };
+
+// Binds `session` to the calling thread while it lives: the platform calls
+// made on this thread drive it, and trace lines go to `trace` (none when
+// null) instead of JTAG_TRACE's file.  Bindings do not nest.
+class SessionBinding {
+ public:
+  SessionBinding(PlatformSession &session, const TraceFile *trace);
+  ~SessionBinding();
+  SessionBinding(const SessionBinding &) = delete;
+  SessionBinding &operator=(const SessionBinding &) = delete;
+};
+// True on a thread that a SessionBinding holds.
+bool session_bound();
 
 // The board a JTAG_PLATFORM value names (null: the default), opened through
 // the backend table.  Throws PlatformError with the line to print.

@@ -35,15 +35,34 @@ int trace_fd() {
   return fd;
 }
 
+thread_local bool t_bound = false;
+thread_local const TraceFile *t_bound_file = nullptr;
+
+// A library caller's binding brings its own trace (or none).
+int current_trace_fd() {
+  if (!t_bound) return trace_fd();
+  return t_bound_file != nullptr ? t_bound_file->fd.get() : -1;
+}
+
+const char *current_trace_path() { return t_bound ? t_bound_file->path.c_str() : trace_path(); }
+
 }  // namespace
 
-bool tracing() { return trace_fd() >= 0; }
+TraceFile::TraceFile(std::string file)
+    : path(std::move(file)), fd(RecordFile::open_record(path, "trace file", RecordFile::Mode::Append)) {}
+
+void bind_trace(bool bound, const TraceFile *file) {
+  t_bound = bound;
+  t_bound_file = file;
+}
+
+bool tracing() { return current_trace_fd() >= 0; }
 
 // One write per line, so that the lines of processes sharing the file do
 // not mix; a line that cannot be written ends the command like any other
 // record cut short.
 void trace(const std::string &line) {
-  const int fd = trace_fd();
+  const int fd = current_trace_fd();
   if (fd < 0) return;
   const std::string text = line + "\n";
   size_t done = 0;
@@ -51,7 +70,7 @@ void trace(const std::string &line) {
     const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0)
-      fail(PlatformError(std::string("cannot write trace file ") + trace_path() + ": " +
+      fail(PlatformError("cannot write trace file " + std::string(current_trace_path()) + ": " +
                          std::strerror(n < 0 ? errno : ENOSPC)));
     done += size_t(n);
   }

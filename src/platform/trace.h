@@ -7,7 +7,23 @@
 #include <string>
 #include <string_view>
 
+#include "base/unique_fd.h"
+
 namespace jtag {
+
+// A trace file a library caller keeps across its calls (the commands' is
+// JTAG_TRACE's, opened at the first line).
+struct TraceFile {
+  // Opened by the rules of every record file, for appending.  Throws
+  // PlatformError.
+  explicit TraceFile(std::string file);
+  std::string path;
+  UniqueFd fd;
+};
+// While a library caller's session is bound to this thread, its lines go
+// to `file` (null: no trace); with null `file` and `bound` false, back to
+// JTAG_TRACE's.
+void bind_trace(bool bound, const TraceFile *file);
 
 void trace(const std::string &line);
 bool tracing();

@@ -96,6 +96,9 @@ JTAGBOX_COMMAND(14, JTAG_ScanDump, cmd_scan_dump, kScanDump.long_usage, "-a -f= 
 JTAGBOX_COMMAND(15, JTAG_ScanDR_Path, cmd_scan_dr_path, kScanDRPath.long_usage, "-a -f= -r");
 JTAGBOX_COMMAND(20, JTAG_VnxScanDump, cmd_vnx_scan_dump, kVnxScanDump.long_usage, "-a -f= -r");
 
+const scandump::Variant &scandump::processor_scan_dump() { return kScanDump; }
+const scandump::Variant &scandump::vornex_scan_dump() { return kVnxScanDump; }
+
 int cmd_scan_dump(int argc, char **argv) { return scandump::run(kScanDump, argc, argv); }
 int cmd_scan_dr_path(int argc, char **argv) { return scandump::run(kScanDRPath, argc, argv); }
 int cmd_capdr_to_exit1dr(int argc, char **argv) { return scandump::run(kCapDRToExit1DR, argc, argv); }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "base/error.h"
 #include "base/heap_text.h"
 #include "files/input_file.h"
 #include "files/output_file.h"
@@ -118,8 +119,7 @@ std::string make_pattern(std::optional<files::InputFile> &in, int length) {
 // accelerator that will not switch.  The output file stays empty.
 void switch_accelerator(int on, const char *failure) {
   if (jtag_pelustr_fpga_accelerate(on) == 0) return;
-  std::fputs(failure, stderr);
-  cli::exit_command(1);
+  throw jtag::PlatformError(failure);
 }
 
 jtag::HeapText shift_chain(const Variant &v, const Request &r, const char *pattern, int bit_count) {
@@ -146,6 +146,21 @@ int run(const Variant &v, int argc, char **argv) {
   if (!r.input_name.empty()) in.emplace(v.name, r.input_name.c_str());  // failing, it leaves out empty
   print_start(v, r);
   const std::string pattern = make_pattern(in, r.length);
+  std::string dump_text;
+  try {
+    dump_text = dump(v, r, pattern);
+  } catch (const jtag::PlatformError &e) {
+    // Only the accelerator's switch is thrown here: the board's own
+    // failures end the run through the platform's failure handler.
+    std::fprintf(stderr, "%s\n", e.what());
+    cli::exit_command(1);
+  }
+  out.write(dump_text.c_str());
+  out.close();
+  return 0;
+}
+
+std::string dump(const Variant &v, const Request &r, const std::string &pattern) {
   if (v.setup_line != nullptr) cli::debug("%s\n", v.setup_line);
   v.set_up(r);
   cli::debug("Starting  Scan Dump (%d)\n", r.length);
@@ -153,18 +168,16 @@ int run(const Variant &v, int argc, char **argv) {
   const int bit_count = r.recycle ? r.length + 1 : r.length;
   const bool switch_around = r.accelerate && v.switches_accelerator;
   if (switch_around)
-    switch_accelerator(1, "can't activate the scan dump accelerator\n");
+    switch_accelerator(1, "can't activate the scan dump accelerator");
   else if (r.accelerate)
     jtag_fpga_accelerate = 1;  // only now: the setup shifts go bit by bit
   const jtag::HeapText bits = shift_chain(v, r, pattern.c_str(), bit_count);
   // In recycle mode the first bit back is the one that went round: dropped.
   const char *dumped = r.recycle && bits.get()[0] != '\0' ? bits.get() + 1 : bits.get();
   const jtag::HeapText dump_text(bin2hex(dumped));
-  if (switch_around) switch_accelerator(0, "can't de-activate the scan dump accelerator\n");
+  if (switch_around) switch_accelerator(0, "can't de-activate the scan dump accelerator");
   if (v.select_ir_after) JTAG_Select_IR();
-  out.write(dump_text.get());
-  out.close();
-  return 0;
+  return dump_text.get();
 }
 
 }  // namespace jtagbox::scandump

@@ -41,6 +41,16 @@ struct Variant {
 
 int run(const Variant &variant, int argc, char **argv);
 
+// A run's steps after its files are open and its pattern read: the setup,
+// the chain shift (with -a as the variant takes it), and what follows; the
+// dump as the hex text its output file gets.  An accelerator that will not
+// switch throws jtag::PlatformError with the command's line.
+std::string dump(const Variant &variant, const Request &request, const std::string &pattern);
+
+// JTAG_ScanDump's and JTAG_VnxScanDump's variants.
+const Variant &processor_scan_dump();
+const Variant &vornex_scan_dump();
+
 }  // namespace jtagbox::scandump
 
 #endif

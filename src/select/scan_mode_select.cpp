@@ -3,11 +3,7 @@
 // (nothing is read back and merged); the scan control register is only read
 // to show it before and after when debugging.
 //
-// Scan-mode word:
-//   bits 2..0  0 full scan, 1 processor 0, 2 scan dump, 3 processor 1,
-//              4 processor 2, 5 processor 3, 7 Vornex chip
-//   bits 7..6  the Vornex chip (with code 7 only)
-// Processor 1 is code 3, not 2: code 2 is the scan-dump path.
+// The words are those of select/scan_mode.h.
 //
 // Each value is judged when the scan reaches it, so an invalid one ends the
 // command even when -h stands after it.
@@ -20,6 +16,7 @@
 #include "main/cli.h"
 #include "main/commands.h"
 #include "platform/jtag_platform.h"
+#include "select/scan_mode.h"
 
 namespace jtagbox {
 namespace {
@@ -27,7 +24,7 @@ namespace {
 constexpr unsigned kModeCodeMask = 0x7;
 constexpr unsigned kVornexCode = 0x7;
 constexpr unsigned kVornexShift = 6;
-constexpr unsigned kDeviceCount = 4;
+constexpr unsigned kDeviceCount = kScanModeDevices;
 
 struct Selector {
   const char *name;  // for the debug lines
@@ -48,19 +45,13 @@ bool starts_with_digit(const char *word) { return std::isdigit(static_cast<unsig
 // atoi kept to its low eight bits: only those count as the device number.
 unsigned device_number(const char *word) { return static_cast<unsigned char>(std::atoi(word)); }
 
-unsigned processor_word(unsigned number) {
-  static constexpr unsigned kProcessorCodes[kDeviceCount] = {1, 3, 4, 5};
-  return kProcessorCodes[number] & kModeCodeMask;
-}
-
-unsigned vornex_word(unsigned number) { return (number << kVornexShift) | kVornexCode; }
 
 constexpr const char *kCpuUsage = "JTAG_CPUSelect <cpu# | fullscan | scandump> [-d=<level>] [-h]\n";
 constexpr const char *kCpuInvalid = "JTAG_CPUSelect: Error: Invalid system scan mode.";
 
 std::optional<unsigned> processor_keyword(const char *word) {
-  if (std::strcmp(word, "fullscan") == 0) return 0x0;
-  if (std::strcmp(word, "scandump") == 0) return 0x2;
+  if (std::strcmp(word, "fullscan") == 0) return kFullScanWord;
+  if (std::strcmp(word, "scandump") == 0) return kScanDumpWord;
   cli::fail(kCpuInvalid, kCpuUsage);
 }
 
@@ -72,7 +63,7 @@ constexpr Selector kCpuSelect = {
     .no_argument = "JTAG_CPUSelect: ERROR, value not specified!",
     .no_value = "JTAG_CPUSelect: ERROR, value not specified!",
     .invalid = kCpuInvalid,
-    .device_word = processor_word,
+    .device_word = processor_mode_word,
     .other_word = processor_keyword,
 };
 
@@ -82,15 +73,15 @@ constexpr Selector kVnxSelect = {
     .no_argument = "JTAG_VNXSelect: ERROR, value not specified!",
     .no_value = "JTAG_VNXSelect: Error: Vornex not specified.",
     .invalid = "JTAG_VNXSelect: Error: Invalid system scan mode.",
-    .device_word = vornex_word,
+    .device_word = vornex_mode_word,
     .other_word = ignore_word,
 };
 
 // With debugging on, the scan control register as it stands; it is read
 // only then.
-void show_scan_control(const Selector &s) {
+void show_scan_control(const char *name) {
   if (!debug_level) return;
-  std::printf("%s: scan_mode = 0x%x\n", s.name, JTAG_read_scan_control_reg());
+  std::printf("%s: scan_mode = 0x%x\n", name, JTAG_read_scan_control_reg());
 }
 
 [[noreturn]] void run_select(const Selector &s, int argc, char **argv) {
@@ -112,13 +103,24 @@ void show_scan_control(const Selector &s) {
       });
   if (!word) cli::fail(s.no_value, s.usage);
 
-  show_scan_control(s);
-  JTAG_system_scan_mode_select(*word);
-  show_scan_control(s);
+  select_scan_mode(s.name, *word);
   cli::exit_command(0);
 }
 
 }  // namespace
+
+unsigned processor_mode_word(unsigned number) {
+  static constexpr unsigned kProcessorCodes[kDeviceCount] = {1, 3, 4, 5};
+  return kProcessorCodes[number] & kModeCodeMask;
+}
+
+unsigned vornex_mode_word(unsigned number) { return (number << kVornexShift) | kVornexCode; }
+
+void select_scan_mode(const char *name, unsigned word) {
+  show_scan_control(name);
+  JTAG_system_scan_mode_select(word);
+  show_scan_control(name);
+}
 
 JTAGBOX_COMMAND(16, JTAG_CPUSelect, cmd_cpu_select, kCpuSelect.usage, "");
 JTAGBOX_COMMAND(17, JTAG_VNXSelect, cmd_vnx_select, kVnxSelect.usage, "");

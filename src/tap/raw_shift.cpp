@@ -20,6 +20,7 @@
 #include "main/cli.h"
 #include "main/commands.h"
 #include "platform/jtag_platform.h"
+#include "tap/tap_steps.h"
 
 namespace jtagbox {
 namespace {
@@ -45,22 +46,6 @@ void print_shift_usage() {
 [[noreturn]] void shift_usage_exit(int status) {
   print_shift_usage();
   cli::exit_command(status);
-}
-
-// The settings every raw shift passes after its pattern.
-struct ShiftSettings {
-  int length = 0;
-  int recycle = 0;
-  int wait = 0;
-  char pad = '0';
-};
-
-// Selects the path, shifts `pattern` with the settings and gives back what
-// came out, as hex: the shift both commands are.
-jtag::HeapText shift_to_hex(int (*select_path)(), const char *pattern, const ShiftSettings &s) {
-  select_path();
-  const jtag::HeapText bits(JTAG_Shift(pattern, s.length, s.recycle, s.wait, s.pad));
-  return jtag::HeapText(bin2hex(bits.get()));
 }
 
 // -p=<c> sets the pad character; "-p" without '=' (or with nothing after
@@ -149,7 +134,7 @@ int cmd_shift(int argc, char **argv) {
   }
 
   if (r.accelerate) jtag_fpga_accelerate = 1;
-  const jtag::HeapText hex = shift_to_hex(JTAG_Select_DR, pattern, s);
+  const jtag::HeapText hex = shift_register(ShiftPath::Data, pattern, s);
   cli::debug("JTAG_Shift: Data Out is : %s\n", hex.get());
   if (out) {
     cli::debug("JTAG_SHIFT: Saving shift data(len=%d) to file %s\n", s.length, output_name);
@@ -210,7 +195,7 @@ JTAGBOX_COMMAND(18, JTAG_IRPath, cmd_ir_path, kIRPathUsage, "-p= -r -w");
 int cmd_ir_path(int argc, char **argv) {
   const IRPathRequest r = scan_ir_path_arguments(argc, argv);
   cli::debug("JTAG_IRPath: Shifting %s (%d shifts)\n", r.pattern, r.settings.length);
-  const jtag::HeapText hex = shift_to_hex(JTAG_Select_IR, r.pattern, r.settings);
+  const jtag::HeapText hex = shift_register(ShiftPath::Instruction, r.pattern, r.settings);
   cli::debug("JTAG_IRPath: Data Out is :");
   std::puts(hex.get());
   return 0;

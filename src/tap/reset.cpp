@@ -6,15 +6,16 @@
 
 #include <cstdio>
 
-#include "base/heap_text.h"
+#include <string>
+
 #include "main/cli.h"
 #include "main/commands.h"
-#include "platform/jtag_platform.h"
+#include "tap/tap_steps.h"
 
 namespace jtagbox {
 namespace {
 
-constexpr int kWatchdogSeconds = 5;
+constexpr int kWatchdogSeconds = kResetWatchdogSeconds;
 constexpr const char *kUsage = "JTAG_Reset  [-d=<level>] [-h]\n";
 
 // Signal handler: only async-signal-safe calls.  The message is the one a
@@ -47,13 +48,9 @@ int cmd_reset(int argc, char **argv) {
   cli::debug("JTAG_Reset: Resetting TAP controller \n");
   signal(SIGALRM, watchdog_expired);
   alarm(kWatchdogSeconds);
-  JTAG_Reset();
-  cli::debug("JTAG_Reset: JTAG Reset Complete\n");
-  JTAG_Select_DR();
   // The alarm stays armed to the end: it covers the shift as well.
-  const jtag::HeapText bits(JTAG_Shift("AAAAAAAA", 32, 0, 0, '0'));
-  const jtag::HeapText idcode(bin2hex(bits.get()));
-  std::printf("IDCODE = %s\n", idcode.get());
+  const std::string idcode = reset_and_read_idcode();
+  std::printf("IDCODE = %s\n", idcode.c_str());
   return 0;
 }
 

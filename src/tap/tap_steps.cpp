@@ -1,5 +1,6 @@
 #include "tap/tap_steps.h"
 
+#include "main/cli.h"
 #include "platform/jtag_platform.h"
 
 namespace jtagbox {
@@ -21,6 +22,23 @@ jtag::HeapText unload_data(int bits, int wait) {
 
 void run_clocks(int cycles) {
   for (int i = 0; i < cycles; ++i) cycle_tclk();
+}
+
+std::string reset_and_read_idcode() {
+  JTAG_Reset();
+  cli::debug("JTAG_Reset: JTAG Reset Complete\n");
+  JTAG_Select_DR();
+  const jtag::HeapText bits(JTAG_Shift("AAAAAAAA", 32, 0, 0, '0'));
+  return jtag::HeapText(bin2hex(bits.get())).get();
+}
+
+jtag::HeapText shift_register(ShiftPath path, const char *pattern, const ShiftSettings &s) {
+  if (path == ShiftPath::Instruction)
+    JTAG_Select_IR();
+  else
+    JTAG_Select_DR();
+  const jtag::HeapText bits(JTAG_Shift(pattern, s.length, s.recycle, s.wait, s.pad));
+  return jtag::HeapText(bin2hex(bits.get()));
 }
 
 }  // namespace jtagbox

@@ -5,6 +5,8 @@
 #ifndef JTAGBOX_TAP_TAP_STEPS_H
 #define JTAGBOX_TAP_TAP_STEPS_H
 
+#include <string>
+
 #include "base/heap_text.h"
 
 namespace jtagbox {
@@ -27,6 +29,27 @@ jtag::HeapText unload_data(int bits, int wait);
 
 // Free-running TCK in Run-Test/Idle while the device completes an access.
 void run_clocks(int cycles);
+
+// How long JTAG_Reset waits for a reset that does not come back.
+inline constexpr int kResetWatchdogSeconds = 5;
+
+// JTAG_Reset's steps: the TAP to Test-Logic-Reset, where IEEE 1149.1 puts
+// the IDCODE in the data path, then its 32 bits out.  The IDCODE as the
+// eight hex digits the command prints.
+std::string reset_and_read_idcode();
+
+// The settings a raw shift passes after its pattern.
+struct ShiftSettings {
+  int length = 0;
+  int recycle = 0;
+  int wait = 0;
+  char pad = '0';
+};
+
+// JTAG_IRPath's and JTAG_Shift's shift: the path selected, `pattern` (hex
+// text) shifted with the settings; what came out, as hex text.
+enum class ShiftPath { Instruction, Data };
+jtag::HeapText shift_register(ShiftPath path, const char *pattern, const ShiftSettings &settings);
 
 }  // namespace jtagbox
 

@@ -3,8 +3,12 @@
 #include <unistd.h>
 
 #include <memory>
+#include <optional>
 #include <string>
+#include <thread>
 
+#include "base/call_deadline.h"
+#include "base/error.h"
 #include "sim/board_session.h"
 
 namespace jtag::sim {
@@ -33,7 +37,13 @@ class SimLines final : public BackendLines, public BoardServices {
 
   void reset_tap(bool tdi) override {
     if (board().faults().reset_hang) {
-      // The fault: the reset never comes back.  Only a signal ends this.
+      // The fault: the reset never comes back.  A program's watchdog (a
+      // signal) ends this; a library caller's deadline ends it with a
+      // Timeout error.
+      if (const std::optional<Deadline> until = call_deadline()) {
+        std::this_thread::sleep_until(*until);
+        throw PlatformError("the reset did not come back", ErrorKind::Timeout);
+      }
       for (;;) ::pause();
     }
     BackendLines::reset_tap(tdi);
