@@ -5,7 +5,8 @@
 # the scan maps of the simulated board (share/jtagbox/scan-maps), the manual
 # pages (sections 1, 5 and 7), the bash completion, the copyright and
 # changelog) and one package per backend module (cmake/backends.cmake):
-# jtagbox-ftdi_<version>_<arch>.deb, the FTDI module and its udev rule.  The
+# jtagbox-ftdi_<version>_<arch>.deb, the FTDI module and its udev rule; and
+# python3-jtagbox_<version>_<arch>.deb, the Python module.  The
 # version is project()'s; the dependencies are dpkg-shlibdeps' reading of
 # the programs and the modules, and a module's package depends on the very
 # version of jtagbox it was built with, the only one that loads it.
@@ -26,8 +27,13 @@ install(CODE "
 
 set(jtagbox_doc share/doc/jtagbox)
 get_property(jtagbox_modules GLOBAL PROPERTY JTAGBOX_MODULES)
+# The Python module is a package of its own too (cmake/python.cmake).
+set(jtagbox_doc_packages ${jtagbox_modules})
+if(JTAGBOX_PYTHON)
+  list(APPEND jtagbox_doc_packages python3-jtagbox)
+endif()
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright DESTINATION ${jtagbox_doc})
-foreach(module ${jtagbox_modules})
+foreach(module ${jtagbox_doc_packages})
   install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright DESTINATION share/doc/${module} COMPONENT ${module})
 endforeach()
 # A native package's changelog, for this version.
@@ -40,13 +46,13 @@ add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/packaging/changelog.gz
   VERBATIM)
 add_custom_target(changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/packaging/changelog.gz)
 install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz DESTINATION ${jtagbox_doc})
-foreach(module ${jtagbox_modules})
+foreach(module ${jtagbox_doc_packages})
   install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz DESTINATION share/doc/${module} COMPONENT ${module})
 endforeach()
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
-set(CPACK_COMPONENTS_ALL jtagbox ${jtagbox_modules})
+set(CPACK_COMPONENTS_ALL jtagbox ${jtagbox_doc_packages})
 set(CPACK_PACKAGE_NAME jtagbox)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
@@ -71,6 +77,18 @@ The module that lets the jtagbox commands and tools drive a JTAG probe
 built on an FTDI chip with an MPSSE (FT2232H, FT232H, FT4232H, FT2232D)
 through libftdi1, with JTAG_PLATFORM=ftdi, and the udev rule that gives
 the plugdev group and the user at the seat access to the probes.")
+endif()
+if(JTAGBOX_PYTHON)
+  set(CPACK_DEBIAN_PYTHON3-JTAGBOX_PACKAGE_NAME python3-jtagbox)
+  set(CPACK_DEBIAN_PYTHON3-JTAGBOX_PACKAGE_SECTION python)
+  # Built for Debian 12's Python: 3.11 and no other.
+  set(CPACK_DEBIAN_PYTHON3-JTAGBOX_PACKAGE_DEPENDS "python3 (>= 3.11~), python3 (<< 3.12)")
+  set(CPACK_DEBIAN_PYTHON3-JTAGBOX_PACKAGE_RECOMMENDS "jtagbox (= ${PROJECT_VERSION})")
+  set(CPACK_DEBIAN_PYTHON3-JTAGBOX_DESCRIPTION "Python module for the board's JTAG test access ports
+import jtagbox: the operations of the jtagbox commands (resets, IR and DR
+shifts, scan-mode selection, control registers, L2 memory, scan dumps) as
+methods with Python values, on the engine the commands use, with the same
+platform trace; a labgrid driver (jtagbox.labgrid) for board farms.")
 endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)

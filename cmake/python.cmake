@@ -8,7 +8,10 @@
 # <build>/python (PYTHONPATH=<build>/python) and installs into Debian's
 # Python path (/usr/lib/python3/dist-packages).
 option(JTAGBOX_PYTHON "Build the Python module (needs pybind11-dev and python3-dev)" ON)
-if(CMAKE_CROSSCOMPILING OR JTAGBOX_PLATFORM_LIBRARY)
+# Not for the board (no Python there), not over the board's own platform
+# libraries, and not under the sanitizers, whose runtimes the interpreter
+# would have to preload: the module's tests run in the plain build.
+if(CMAKE_CROSSCOMPILING OR JTAGBOX_PLATFORM_LIBRARY OR JTAGBOX_SANITIZE)
   set(JTAGBOX_PYTHON OFF)
 endif()
 
@@ -45,6 +48,8 @@ if(JTAGBOX_PYTHON)
     configure_file(${file} ${python_dir}/${name} COPYONLY)
   endforeach()
 
-  install(TARGETS _jtagbox LIBRARY DESTINATION lib/python3/dist-packages/jtagbox COMPONENT python3-jtagbox)
-  install(FILES ${python_files} DESTINATION lib/python3/dist-packages/jtagbox COMPONENT python3-jtagbox)
+  set(python_install lib/python3/dist-packages/jtagbox)
+  install(TARGETS _jtagbox LIBRARY DESTINATION ${python_install} COMPONENT python3-jtagbox
+    PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+  install(FILES ${python_files} DESTINATION ${python_install} COMPONENT python3-jtagbox)
 endif()

@@ -7,7 +7,8 @@ set -eu
 PACKAGES="cmake g++ make libsqlite3-dev sqlite3 libgtest-dev libgmock-dev openocd sigrok-cli clang-tidy clang-format
   g++-powerpc-linux-gnu qemu-user file
   scdoc dpkg-dev lintian man-db
-  libftdi1-dev libusb-1.0-0-dev umockdev libumockdev-dev openfpgaloader pkg-config"
+  libftdi1-dev libusb-1.0-0-dev umockdev libumockdev-dev openfpgaloader pkg-config
+  python3-dev pybind11-dev python3-pytest python3-labgrid"
 missing=""
 for p in $PACKAGES; do
   # dpkg -s would also accept a package that was removed but left its

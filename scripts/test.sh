@@ -8,3 +8,4 @@ cd "$(dirname "$0")/.."
 BUILD="${1:-build}"
 scripts/build.sh "$@"
 ctest --test-dir "$BUILD" -j2 --output-on-failure
+scripts/python-test.sh "$BUILD"
