@@ -1,7 +1,8 @@
 #!/bin/sh
 # The Debian packages: builds them with cpack in their own build tree (the
 # default RelWithDebInfo build, stripped when packed; warnings as errors; no
-# tests): jtagbox, and jtagbox-ftdi where the build has the FTDI module.
+# tests): jtagbox, jtagbox-ftdi where the build has the FTDI module, and
+# python3-jtagbox, which it imports with Debian's /usr/bin/python3.
 # Checks them with lintian, unpacks jtagbox into a fresh directory, checks
 # its links and manual pages (jtagbox(7) must name every environment
 # variable) and that no program of it links a USB library, runs a command
@@ -24,10 +25,11 @@ arch=$(dpkg --print-architecture)
 deb="$build/jtagbox_${version}_${arch}.deb"
 ftdi_deb=
 grep -qx 'JTAGBOX_FTDI:BOOL=ON' "$build/CMakeCache.txt" && ftdi_deb="$build/jtagbox-ftdi_${version}_${arch}.deb"
+py_deb="$build/python3-jtagbox_${version}_${arch}.deb"
 rm -f "$build"/*.deb
 echo "package: cpack -G DEB in $build/ (log: $build/cpack.log)"
 (cd "$build" && cpack -G DEB) >"$build/cpack.log" 2>&1 || { cat "$build/cpack.log" >&2; exit 1; }
-for d in "$deb" $ftdi_deb; do
+for d in "$deb" $ftdi_deb "$py_deb"; do
   [ -f "$d" ] || { echo "package: no $d" >&2; ls "$build"/*.deb >&2 || true; exit 1; }
   dpkg-deb --info "$d" | sed -n 's/^ \(Package\|Version\|Architecture\|Depends\|Recommends\|Suggests\):/package:   \1:/p'
 done
@@ -52,8 +54,8 @@ fi
 # An error or a warning fails; the information tags left are explained in
 # doc/building.md ("The Debian package").
 lintian_status=0
-echo "package: lintian $deb $ftdi_deb"
-lintian --tag-display-limit 0 --display-info "$deb" $ftdi_deb >"$build/lintian.log" 2>&1 || lintian_status=$?
+echo "package: lintian $deb $ftdi_deb $py_deb"
+lintian --tag-display-limit 0 --display-info "$deb" $ftdi_deb "$py_deb" >"$build/lintian.log" 2>&1 || lintian_status=$?
 grep -v '^running with root privileges' "$build/lintian.log" || true
 if [ "$lintian_status" -ne 0 ] || grep -q '^[EW]:' "$build/lintian.log"; then
   echo "package: lintian found the errors or warnings above" >&2
@@ -135,6 +137,17 @@ if [ -n "$ftdi_deb" ]; then
   [ "$status" -eq 1 ] && [ "$(wc -l <"$work/ftdi.out")" -eq 1 ] && grep -q '^jtagbox: FTDI probe 0000:0000' "$work/ftdi.out" ||
     { echo "package: with jtagbox-ftdi, JTAG_PLATFORM=ftdi did not reach the module" >&2; exit 1; }
 fi
+
+# python3-jtagbox: for Debian 12's Python alone; its module, imported by
+# /usr/bin/python3 from where the package puts it, resets a fresh board.
+echo "package: import jtagbox from $py_deb"
+dpkg-deb -f "$py_deb" Depends | grep -q 'python3 (>= 3.11~), python3 (<< 3.12)' ||
+  { echo "package: python3-jtagbox does not depend on Python 3.11: $(dpkg-deb -f "$py_deb" Depends)" >&2; exit 1; }
+dpkg-deb -x "$py_deb" "$work/root"
+PYTHONPATH="$usr/lib/python3/dist-packages" PYTHONDONTWRITEBYTECODE=1 /usr/bin/python3 -c \
+  'import jtagbox, sys; print(f"IDCODE = {jtagbox.open(sys.argv[1]).reset():08x}")' "sim:$work/python-board" |
+  tee "$work/python.out"
+grep -qx 'IDCODE = 0bc0e06b' "$work/python.out" || { echo "package: jtagbox from python3-jtagbox read no IDCODE" >&2; exit 1; }
 
 echo "package: man JTAG_ScanDump from the package"
 MANWIDTH=80 man -l "$usr/share/man/man1/JTAG_ScanDump.1.gz" 2>"$work/man.err" >"$work/man.txt"

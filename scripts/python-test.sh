@@ -11,6 +11,4 @@ build="${1:-build}"
 echo "python-test: /usr/bin/python3 -m pytest tests/python"
 PYTHONPATH="$PWD/$build/python" JTAGBOX_BIN="$PWD/$build/bin" PYTHONDONTWRITEBYTECODE=1 \
   /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/python
-if [ -x scripts/labgrid-test.sh ]; then
-  scripts/labgrid-test.sh "$build"
-fi
+scripts/labgrid-test.sh "$build"
