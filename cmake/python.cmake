@@ -25,8 +25,9 @@ if(JTAGBOX_PYTHON)
 
   set(python_sources)
   set(python_links)
-  foreach(family ${JTAGBOX_COMMAND_FAMILIES})
-    jtagbox_library_closure(jtag_${family} sources links)
+  # The command families, and jtag-scan's maps for jtagbox.ScanMap.
+  foreach(library ${JTAGBOX_COMMAND_FAMILIES} scanmap)
+    jtagbox_library_closure(jtag_${library} sources links)
     list(APPEND python_sources ${sources})
     list(APPEND python_links ${links})
   endforeach()

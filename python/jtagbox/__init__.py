@@ -15,10 +15,12 @@ use the same board between calls.  Errors raise jtagbox.Error (or one of its
 subclasses), whose text is the line the command would print.
 """
 
+import json as _json
 import os as _os
 
 from ._jtagbox import ArgumentError, CheckError, Error, TimeoutError, UnreachableError
 from ._jtagbox import Board as _EngineBoard
+from ._jtagbox import ScanMap as _EngineScanMap
 
 __all__ = [
     "ArgumentError",
@@ -26,6 +28,7 @@ __all__ = [
     "CheckError",
     "Dump",
     "Error",
+    "ScanMap",
     "TimeoutError",
     "UnreachableError",
     "open",
@@ -242,3 +245,45 @@ def open(platform=None, *, trace=None, wave=None, svf=None):  # noqa: A001 - the
     context manager that closes the recorders at its end.
     """
     return Board(platform, trace=trace, wave=wave, svf=svf)
+
+
+class ScanMap:
+    """A scan map (jtag-scan(5)): per chain its length and named latches.
+
+    The latches of a Dump by name, as ``jtag-scan`` reads them: a latch's
+    value is the dump shifted right by its offset and cut to its width.
+    """
+
+    def __init__(self, path):
+        self._map = _EngineScanMap(_os.fspath(path))
+
+    @property
+    def chains(self):
+        """The chains' names, in map order."""
+        return self._map.chains()
+
+    def _hex(self, chain, dump):
+        text = dump.hex if isinstance(dump, Dump) else dump
+        if not isinstance(text, str):
+            raise ArgumentError(f"a dump is a jtagbox.Dump or its hex text, not {type(dump).__name__}")
+        return text
+
+    def decode(self, chain, dump, only=()):
+        """{latch name: value} for every latch of `chain` (or those `only` names or globs)."""
+        values = _json.loads(self._map.decode(chain, self._hex(chain, dump), list(only)))
+        return {name: int(value, 16) for name, value in values.items()}
+
+    def diff(self, chain, a, b):
+        """The latches whose values differ, {name: (value in a, value in b)}, and
+        the unmapped bits that differ: (latches, count, first bit or None)."""
+        result = _json.loads(self._map.diff(chain, self._hex(chain, a), self._hex(chain, b)))
+        latches = {name: (int(x, 16), int(y, 16)) for name, (x, y) in result["latches"].items()}
+        return latches, result["unmapped_bits_differing"], result["first_unmapped_bit_differing"]
+
+    def set(self, chain, dump, values):
+        """`dump` with the latches of `values` ({name: int}) set: a Dump that
+        scan_dump(pattern=...) shifts back in."""
+        assignments = []
+        for name, value in dict(values).items():
+            assignments.append(f"{name}={_int_argument(value, name):#x}")
+        return Dump(self._map.set(chain, self._hex(chain, dump), assignments), self._map.length(chain))

@@ -26,6 +26,8 @@
 #include "platform/board_handle.h"
 #include "platform/jtag_platform.h"
 #include "scandump/scan_dump_family.h"
+#include "scanmap/latches.h"
+#include "scanmap/scan_map.h"
 #include "select/scan_mode.h"
 #include "tap/tap_steps.h"
 
@@ -205,6 +207,91 @@ class Board {
   BoardHandle handle_;
 };
 
+// A scan map (jtag-scan(5)) over dumps given as their hex text: jtag-scan's
+// own decode, diff and set, whose JSON the package reads.
+class ScanMap {
+ public:
+  explicit ScanMap(const std::string &path) : map_(as_jtag_scan([&] { return jtag::scanmap::read_scan_map(path); })) {}
+
+  std::vector<std::string> chains() const {
+    std::vector<std::string> names;
+    for (const auto &c : map_.chains) names.push_back(c.name);
+    return names;
+  }
+
+  uint64_t length(const std::string &chain) const {
+    return as_jtag_scan([&] { return map_.chain(chain).length; });
+  }
+
+  std::string decode(const std::string &chain, const std::string &hex, const std::vector<std::string> &only) const {
+    return as_jtag_scan([&] {
+      const jtag::scanmap::Chain &c = map_.chain(chain);
+      const jtag::BitVector bits = bits_of(c, hex);
+      return collected([&] { jtag::scanmap::decode(bits, c, jtag::scanmap::pick_latches(c, only), true, collect); });
+    });
+  }
+
+  std::string diff(const std::string &chain, const std::string &a_hex, const std::string &b_hex) const {
+    return as_jtag_scan([&] {
+      const jtag::scanmap::Chain &c = map_.chain(chain);
+      const jtag::BitVector a = bits_of(c, a_hex), b = bits_of(c, b_hex);
+      jtag::scanmap::DumpDelta delta;
+      for (size_t i = 0; i < jtag::BitVector::word_count(a.size()); ++i)
+        if (a.words()[i] != b.words()[i]) delta.words.emplace_back(i, b.words()[i]);
+      return collected([&] { jtag::scanmap::diff(c, a, delta, true, collect); });
+    });
+  }
+
+  std::string set(const std::string &chain, const std::string &hex, const std::vector<std::string> &assignments) const {
+    return as_jtag_scan([&] {
+      const jtag::scanmap::Chain &c = map_.chain(chain);
+      jtag::BitVector bits = bits_of(c, hex);
+      jtag::scanmap::set_latches(c, bits, assignments);
+      return jtag::scanmap::dump_text(bits);
+    });
+  }
+
+ private:
+  // jtag-scan's failures in its words: "jtag-scan: WHAT".
+  template <typename Body>
+  static auto as_jtag_scan(Body body) -> decltype(body()) {
+    try {
+      return body();
+    } catch (const PlatformError &e) {
+      throw CommandLineError("jtag-scan: " + std::string(e.what()));
+    }
+  }
+
+  // A dump's text for the chain: exactly its digits, no bits above it.
+  static jtag::BitVector bits_of(const jtag::scanmap::Chain &c, const std::string &hex) {
+    const uint64_t digits = (c.length + 3) / 4;
+    require(hex.size() == digits && hex.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos,
+            "a dump of chain " + c.name + " is " + std::to_string(digits) + " hex digits, not " +
+                std::to_string(hex.size()) + (hex.size() == 1 ? " character" : " characters"));
+    const auto size = static_cast<size_t>(c.length);
+    jtag::BitVector bits = jtag::from_hex(hex, 4 * hex.size());
+    for (size_t k = size; k < bits.size(); ++k)
+      require(!bits.get(k), "a dump of chain " + c.name + " has bits set above its " + std::to_string(size));
+    jtag::BitVector cut(size);
+    cut.copy_from(0, bits, 0, size);
+    return cut;
+  }
+
+  // The text the engine gives its sink, gathered (the sink is a plain
+  // function, so the text goes through this thread's buffer).
+  static thread_local std::string t_text;
+  static void collect(std::string_view piece) { t_text.append(piece); }
+  template <typename Body>
+  static std::string collected(Body body) {
+    t_text.clear();
+    body();
+    return std::exchange(t_text, std::string());
+  }
+
+  jtag::scanmap::ScanMap map_;
+};
+thread_local std::string ScanMap::t_text;
+
 // The Python exception for a failure: its kind picks the class, its text
 // is the line the command would print (a board's failure after "jtagbox: ",
 // as the commands print it).
@@ -268,6 +355,15 @@ PYBIND11_MODULE(_jtagbox, m) {
   namespace sd = jtagbox::scandump;
   m.doc() = "The engine of the jtagbox commands; use the package jtagbox, not this module.";
   jtagbox::python::add_exceptions(m);
+
+  using jtagbox::python::ScanMap;
+  py::class_<ScanMap>(m, "ScanMap")
+      .def(py::init<const std::string &>())
+      .def("chains", &ScanMap::chains)
+      .def("length", &ScanMap::length)
+      .def("decode", &ScanMap::decode)
+      .def("diff", &ScanMap::diff)
+      .def("set", &ScanMap::set);
 
   py::class_<Board>(m, "Board")
       .def(py::init([](std::optional<std::string> platform, std::string trace, std::string wave, std::string svf) {

@@ -10,7 +10,7 @@ import pytest
 import jtagbox
 
 # The build's bin/ folder: JTAGBOX_BIN, else beside the package on the path.
-BIN = pathlib.Path(os.environ.get("JTAGBOX_BIN") or pathlib.Path(jtagbox.__file__).parents[2] / "bin")
+BIN = pathlib.Path(os.environ.get("JTAGBOX_BIN") or pathlib.Path(jtagbox.__file__).parents[2] / "bin").resolve()
 
 
 def run(argv, platform, *, trace=None, cwd=None, check=True):
