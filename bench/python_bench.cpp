@@ -59,8 +59,9 @@ JTAGBOX_BENCHMARK(python) {
     if (m.status != 0) return bench::report("python", "JTAG_Reset failed");
     commands += m.seconds;
   }
-  const double calls = python_seconds(ctx, "import jtagbox, time\nb = jtagbox.open()\nt = time.perf_counter()\nfor _ in range(" +
-                                               std::to_string(resets) + "):\n    b.reset()\nprint(time.perf_counter() - t)\n");
+  const double calls =
+      python_seconds(ctx, "import jtagbox, time\nb = jtagbox.open()\nt = time.perf_counter()\nfor _ in range(" +
+                              std::to_string(resets) + "):\n    b.reset()\nprint(time.perf_counter() - t)\n");
   if (calls < 0) return bench::report("python", "reset() failed");
   std::snprintf(line, sizeof line,
                 "%d resets: JTAG_Reset runs %.2f s, reset() calls %.2f s, %.3f of the commands' time (goal: at most "

@@ -40,7 +40,6 @@ using jtag::TapState;
 
 PlatformSession &board() { return PlatformSession::get(); }
 
-
 // The line mirrors the platform keeps for the executable: the levels last
 // driven, the last TDO a shift read, and a running count of TCKs.
 // A library caller's sessions leave them alone: its threads share none.

@@ -129,7 +129,8 @@ class Board {
     return handle_.run([&] {
       std::vector<uint64_t> words;
       words.reserve(size_t(count));
-      for (int64_t i = 0; i < count; ++i) words.push_back(hex_value(read_l2_word(address + kL2WordBytes * uint64_t(i))));
+      for (int64_t i = 0; i < count; ++i)
+        words.push_back(hex_value(read_l2_word(address + kL2WordBytes * uint64_t(i))));
       return words;
     });
   }
@@ -172,7 +173,8 @@ class Board {
   // checks it); what came out, as hex text.
   std::string shift(ShiftPath path, const char *name, int64_t bits, const std::string &value) {
     require(bits > 0 && bits < INT_MAX, std::string(name) + ": ERROR, Pattern/Length not specified !");
-    require(value.size() <= size_t((bits + 3) / 4) && value.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos,
+    require(value.size() <= size_t((bits + 3) / 4) &&
+                value.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos,
             std::string(name) + ": ERROR, pattern " + value + " is no hex value of " + std::to_string(bits) + " bits");
     ShiftSettings settings;
     settings.length = int(bits);
@@ -201,7 +203,7 @@ class Board {
     if (start_fits && count - 1 <= room) return;
     const uint64_t first_outside = start_fits ? start + kL2WordBytes * (room + 1) : start;
     throw CommandLineError(std::string(command) + ": ERROR, L2 address 0x" + hex_text(first_outside) +
-                        " is beyond the 56-bit address field; " + nothing_done);
+                           " is beyond the 56-bit address field; " + nothing_done);
   }
 
   BoardHandle handle_;
@@ -307,7 +309,8 @@ void raise(const PlatformError &e) {
   }
   // The commands print their own argument lines and the reset's timeout
   // as they are; everything else comes from the board, after "jtagbox: ".
-  if (dynamic_cast<const CommandLineError *>(&e) == nullptr && e.kind() != ErrorKind::Timeout) line = "jtagbox: " + line;
+  if (dynamic_cast<const CommandLineError *>(&e) == nullptr && e.kind() != ErrorKind::Timeout)
+    line = "jtagbox: " + line;
   PyErr_SetString(type, line.c_str());
 }
 
@@ -320,8 +323,8 @@ PyObject *new_exception(py::module_ &m, const char *name, PyObject *base, const 
 }
 
 void add_exceptions(py::module_ &m) {
-  g_exceptions.error = new_exception(m, "Error", PyExc_Exception,
-                                     "A failure of jtagbox: its text is the line the command would print.");
+  g_exceptions.error =
+      new_exception(m, "Error", PyExc_Exception, "A failure of jtagbox: its text is the line the command would print.");
   g_exceptions.unreachable =
       new_exception(m, "UnreachableError", g_exceptions.error, "No board answers where the platform points.");
   PyObject *argument_bases = PyTuple_Pack(2, g_exceptions.error, PyExc_ValueError);
@@ -332,15 +335,16 @@ void add_exceptions(py::module_ &m) {
       new_exception(m, "CheckError", g_exceptions.error, "The board answered, but not what was expected.");
   g_exceptions.timeout = new_exception(m, "TimeoutError", g_exceptions.error,
                                        "The board did not answer in time (a reset that never comes back).");
-  py::register_exception_translator([](std::exception_ptr p) {
-    try {
-      if (p) std::rethrow_exception(p);
-    } catch (const PlatformError &e) {
-      raise(e);
-    } catch (const std::bad_alloc &) {
-      PyErr_SetString(g_exceptions.error, "jtagbox: out of memory");
-    }
-  });
+  py::register_exception_translator(
+      [](std::exception_ptr p) {  // NOLINT(performance-unnecessary-value-param): the signature pybind11 takes
+        try {
+          if (p) std::rethrow_exception(p);
+        } catch (const PlatformError &e) {
+          raise(e);
+        } catch (const std::bad_alloc &) {
+          PyErr_SetString(g_exceptions.error, "jtagbox: out of memory");
+        }
+      });
 }
 
 using Release = py::call_guard<py::gil_scoped_release>;
@@ -367,7 +371,9 @@ PYBIND11_MODULE(_jtagbox, m) {
 
   py::class_<Board>(m, "Board")
       .def(py::init([](std::optional<std::string> platform, std::string trace, std::string wave, std::string svf) {
-             return std::make_unique<Board>(std::move(platform), jtag::BoardHandle::RecorderPaths{trace, wave, svf});
+             return std::make_unique<Board>(
+                 std::move(platform),
+                 jtag::BoardHandle::RecorderPaths{std::move(trace), std::move(wave), std::move(svf)});
            }),
            py::arg("platform"), py::arg("trace"), py::arg("wave"), py::arg("svf"))
       .def_property_readonly("platform", &Board::platform)
@@ -384,7 +390,7 @@ PYBIND11_MODULE(_jtagbox, m) {
       .def("write_mem", &Board::write_mem, Release())
       .def(
           "scan_dump",
-          [](Board &b, unsigned chain, int64_t length, std::optional<std::string> pattern, bool recycle,
+          [](Board &b, unsigned chain, int64_t length, const std::optional<std::string> &pattern, bool recycle,
              bool accelerate) {
             const DumpResult r = b.scan_dump(sd::processor_scan_dump(), chain, length, pattern, recycle, accelerate);
             return std::make_pair(r.hex, r.length);
@@ -392,8 +398,9 @@ PYBIND11_MODULE(_jtagbox, m) {
           Release())
       .def(
           "vnx_scan_dump",
-          [](Board &b, int64_t length, std::optional<std::string> pattern, bool recycle, bool accelerate) {
-            const DumpResult r = b.scan_dump(sd::vornex_scan_dump(), std::nullopt, length, pattern, recycle, accelerate);
+          [](Board &b, int64_t length, const std::optional<std::string> &pattern, bool recycle, bool accelerate) {
+            const DumpResult r =
+                b.scan_dump(sd::vornex_scan_dump(), std::nullopt, length, pattern, recycle, accelerate);
             return std::make_pair(r.hex, r.length);
           },
           Release())

@@ -45,7 +45,6 @@ bool starts_with_digit(const char *word) { return std::isdigit(static_cast<unsig
 // atoi kept to its low eight bits: only those count as the device number.
 unsigned device_number(const char *word) { return static_cast<unsigned char>(std::atoi(word)); }
 
-
 constexpr const char *kCpuUsage = "JTAG_CPUSelect <cpu# | fullscan | scandump> [-d=<level>] [-h]\n";
 constexpr const char *kCpuInvalid = "JTAG_CPUSelect: Error: Invalid system scan mode.";
 
