@@ -54,7 +54,7 @@ JTAG_PLATFORM="sim:$tmp/served" "$build/bin/jtag-sim" serve --port 0 >"$tmp/port
 server=$!
 # The port is the server's first line; give it up to 10 s to listen.
 tries=0
-until grep -q '^[0-9][0-9]*$' "$tmp/port"; do
+until grep -qs '^[0-9][0-9]*$' "$tmp/port"; do
   tries=$((tries + 1))
   if [ "$tries" -gt 100 ] || ! kill -0 "$server" 2>/dev/null; then
     echo "labgrid-test: jtag-sim serve printed no port: $(cat "$tmp/serve.err")" >&2

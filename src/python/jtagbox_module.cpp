@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "access/access.h"
+#include "backends/sim/sim_backend.h"
 #include "base/call_deadline.h"
 #include "base/error.h"
 #include "platform/board_handle.h"
@@ -359,6 +360,8 @@ PYBIND11_MODULE(_jtagbox, m) {
   namespace sd = jtagbox::scandump;
   m.doc() = "The engine of the jtagbox commands; use the package jtagbox, not this module.";
   jtagbox::python::add_exceptions(m);
+  // Every call is a run: a simulated board stays loaded between them.
+  jtag::sim::keep_boards_between_runs(true);
 
   using jtagbox::python::ScanMap;
   py::class_<ScanMap>(m, "ScanMap")

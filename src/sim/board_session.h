@@ -34,6 +34,10 @@ class BoardSession {
 
   // Writes what the run changed and lets the board go.  Throws SessionError.
   void save();
+  // Takes the board again for another run after save(), as it was left;
+  // false when it changed since (the caller opens it anew).  Throws
+  // SessionError.
+  bool resume() { return store_->retake(); }
   // Replaces the board with one loaded from `state` (throws StateError;
   // the board is unchanged then).
   void load_state(StateMap &state);

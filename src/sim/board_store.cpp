@@ -593,10 +593,38 @@ void BoardStore::commit() {
   statements_.clear();
   try {
     db_->execute(wrote_ ? "COMMIT" : "ROLLBACK");
+    in_transaction_ = false;
+    wrote_ = false;
+    if (options_.keep) data_version_ = db_->integer("PRAGMA data_version");
+  } catch (const SqliteError &e) {
+    throw StoreError(e.what());
+  }
+}
+
+bool BoardStore::retake() {
+  if (!db_ || in_transaction_ || !options_.write || !options_.keep || probe_fd() < 0) return false;
+  check_writable();
+  try {
+    wait_started_ = std::chrono::steady_clock::now();
+    said_busy_ = false;
+    db_->execute("BEGIN IMMEDIATE");
+    in_transaction_ = true;
+  } catch (const SqliteError &e) {
+    throw not_taken(e);
+  }
+  // Checked with the board held: nobody replaces or commits meanwhile.
+  struct stat path_st {};
+  struct stat open_st {};
+  const bool same_file = ::lstat(file_.c_str(), &path_st) == 0 && ::fstat(probe_fd(), &open_st) == 0 &&
+                         path_st.st_ino == open_st.st_ino && path_st.st_dev == open_st.st_dev;
+  try {
+    if (same_file && db_->integer("PRAGMA data_version") == data_version_) return true;
+    db_->execute("ROLLBACK");
   } catch (const SqliteError &e) {
     throw StoreError(e.what());
   }
   in_transaction_ = false;
+  return false;
 }
 
 }  // namespace jtag::sim

@@ -62,6 +62,7 @@ struct StoreOptions {
   bool write = true;              // hold the board for a run that may change it
   std::function<bool()> give_up;  // asked while waiting: true ends the wait
   bool wipe = false;              // empty the database first, whatever it holds (reset)
+  bool keep = false;              // kept between runs: retake() may follow commit()
 };
 
 class BoardStore {
@@ -76,6 +77,14 @@ class BoardStore {
 
   const std::filesystem::path &dir() const { return dir_; }
   bool exists() const { return db_ != nullptr; }
+
+  // For a caller that keeps the store between runs (a library's board,
+  // held per call): after commit(), takes the board again as the first
+  // take did, waiting for a holder.  False, with nothing taken, when the
+  // database is no longer what this store last committed (another
+  // connection committed since, or the file was replaced): the caller
+  // opens the board anew.  Throws StoreError when it cannot be taken.
+  bool retake();
 
   // The scalars and TAP rows as state keys ("scan_mode", "cpu0.tap", ...),
   // empty for a board never saved.
@@ -138,7 +147,8 @@ class BoardStore {
   std::map<std::string, std::string> small_rows_;  // as read: row name -> its text
   bool in_transaction_ = false;
   bool wrote_ = false;
-  int64_t version_ = 0;  // of the layout the open database has
+  int64_t version_ = 0;       // of the layout the open database has
+  int64_t data_version_ = 0;  // SQLite's count of others' commits, after this one's last
   bool gave_up_ = false;
   bool said_busy_ = false;
   std::chrono::steady_clock::time_point wait_started_;

@@ -64,6 +64,14 @@ class ServedBoard(SimBoard):
         self.server.stdout.close()
 
 
+@pytest.fixture(autouse=True)
+def own_state(tmp_path, monkeypatch):
+    """Each test keeps its own state folder: the TAP record that a client of
+    remote_bitbang keeps per server address must not pass from a test's
+    server to the next one's on the same port."""
+    monkeypatch.setenv("XDG_STATE_HOME", str(tmp_path / "state"))
+
+
 @pytest.fixture(params=["sim", "rbb"])
 def boards(request, tmp_path):
     """Two fresh boards alike, reached the same way: one for a command, one

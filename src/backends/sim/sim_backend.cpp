@@ -2,10 +2,13 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "base/call_deadline.h"
 #include "base/error.h"
@@ -16,11 +19,61 @@ namespace {
 
 StoreOptions g_lock_wait{true, {}};
 
+// The boards a library caller's runs left, kept open between its runs
+// (keep_boards_between_runs): the next run on the same folder takes the
+// board again and goes on from the board already loaded, unless another
+// process changed it meanwhile.  A handful at most; each is in use by one
+// run at a time (taken out while it runs).
+class KeptBoards {
+ public:
+  static constexpr size_t kMost = 8;
+
+  std::unique_ptr<BoardSession> take(const std::filesystem::path &dir) {
+    const std::lock_guard<std::mutex> hold(mutex_);
+    for (auto it = kept_.begin(); it != kept_.end(); ++it) {
+      if ((*it)->dir() != dir) continue;
+      std::unique_ptr<BoardSession> session = std::move(*it);
+      kept_.erase(it);
+      return session;
+    }
+    return nullptr;
+  }
+
+  void keep(std::unique_ptr<BoardSession> session) {
+    const std::lock_guard<std::mutex> hold(mutex_);
+    if (kept_.size() == kMost) kept_.erase(kept_.begin());
+    kept_.push_back(std::move(session));
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::unique_ptr<BoardSession>> kept_;
+};
+
+std::atomic<bool> g_keep_boards{false};
+KeptBoards g_kept;
+
+// The board in `dir`: the one kept from the last run where it is still as
+// that run left it, else loaded from its store.
+std::unique_ptr<BoardSession> take_board(const std::filesystem::path &dir) {
+  if (g_keep_boards) {
+    if (std::unique_ptr<BoardSession> kept = g_kept.take(dir); kept && kept->resume()) return kept;
+  }
+  StoreOptions options = g_lock_wait;
+  options.keep = g_keep_boards;
+  return std::make_unique<BoardSession>(dir, std::move(options));
+}
+
 class SimLines final : public BackendLines, public BoardServices {
  public:
-  explicit SimLines(const std::filesystem::path &dir) : session_(dir, g_lock_wait) {}
+  explicit SimLines(const std::filesystem::path &dir) : session_(take_board(dir)) {}
+  ~SimLines() override {
+    if (saved_ && g_keep_boards) g_kept.keep(std::move(session_));
+  }
+  SimLines(const SimLines &) = delete;
+  SimLines &operator=(const SimLines &) = delete;
 
-  Board &board() { return session_.board(); }
+  Board &board() { return session_->board(); }
 
   bool clock(bool tms, bool tdi) override { return board().clock(tms, tdi); }
 
@@ -56,7 +109,8 @@ class SimLines final : public BackendLines, public BoardServices {
 
   void finish() override {
     try {
-      session_.save();
+      session_->save();
+      saved_ = true;
     } catch (const SessionError &e) {
       throw PlatformError(e.what());
     }
@@ -69,7 +123,8 @@ class SimLines final : public BackendLines, public BoardServices {
   bool set_scan_dump_accelerator(bool on) override { return board().set_accelerator(on); }
 
  private:
-  BoardSession session_;
+  std::unique_ptr<BoardSession> session_;
+  bool saved_ = false;  // the run went well: the board may be kept
 };
 
 class SimRecord final : public TapRecordStore {
@@ -85,6 +140,8 @@ class SimRecord final : public TapRecordStore {
 }  // namespace
 
 void set_sim_lock_wait(std::function<bool()> give_up) { g_lock_wait.give_up = std::move(give_up); }
+
+void keep_boards_between_runs(bool keep) { g_keep_boards = keep; }
 
 Backend open_sim_backend(const BackendArguments &arguments) {
   const std::string dir = arguments.get("dir");

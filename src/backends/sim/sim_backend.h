@@ -26,6 +26,13 @@ Backend open_sim_backend(const BackendArguments &arguments);
 // wait for the board's lock ends when `give_up` says so.
 void set_sim_lock_wait(std::function<bool()> give_up);
 
+// For a library caller whose every call is a run (the Python module): the
+// board a run saved stays loaded and its database open, so that the next
+// run on the same folder goes on from it, unless another process (a
+// command between two calls) changed the board meanwhile: then it is
+// loaded anew.  The lock is held only while a run is, as always.
+void keep_boards_between_runs(bool keep);
+
 }  // namespace jtag::sim
 
 #endif
