@@ -95,9 +95,18 @@ STAGES="-L ^(unit|backends)\$ -E ^ftdi[.]
 -R ^(rbb|xvc|xvcpeer)[.]
 -R ^ftdi"
 
-# run_suite: runs the stages in the clone's build; prints the first failing
-# case, or nothing when every case passed.
+# run_suite: runs the stages in the clone's build, then the Python module's
+# tests (scripts/python-test.sh); prints the first failing case, or nothing
+# when every case passed.
 run_suite() {
+  failed=$(run_ctest_stages)
+  if [ -z "$failed" ] && ! (cd "$WORK/tree" && scripts/python-test.sh build) >"$WORK/python.log" 2>&1; then
+    failed="python: $(grep -m 1 '^FAILED\|labgrid.*failed' "$WORK/python.log" | cut -c1-80)"
+  fi
+  echo "$failed"
+}
+
+run_ctest_stages() {
   log="$WORK/ctest.log"
   echo "$STAGES" | while IFS= read -r stage; do
     set -f  # the stage's patterns are not file names

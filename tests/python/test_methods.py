@@ -98,6 +98,7 @@ def test_scan_dump_is_its_file(boards, tmp_path, name, args, kwargs, options):
 # reaches the board: the trace stays empty.
 BAD = [
     ("select_cpu", (7,), "JTAG_CPUSelect: Error: Invalid system scan mode."),
+    ("select_cpu", (4,), "JTAG_CPUSelect: Error: Invalid system scan mode."),
     ("select_vornex", (4,), "JTAG_VNXSelect: Error: Invalid system scan mode."),
     ("read_mem", (0x1000, -1), "count -1 is negative"),
     ("read_mem", (0x1000, 0), "JTAG_ReadMem: ERROR, Address/Length not specified !"),
