@@ -13,6 +13,8 @@ rm -rf "$prefix"
 mkdir -p "$prefix/bin" "$prefix/target"
 launcher="$prefix/emulator-launcher"
 c++ -std=c++20 -O2 -Wall -Wextra -Werror -o "$launcher" "$(dirname "$0")/../board/emulator_launcher.cpp"
+# The data the programs read from beside bin/ (the scan maps), as installed.
+[ ! -d "$target/share" ] || cp -R "$target/share" "$prefix/share"
 for program in "$target"/bin/*; do
   name=$(basename "$program")
   if [ -L "$program" ]; then
