@@ -17,6 +17,7 @@ subclasses), whose text is the line the command would print.
 
 import json as _json
 import os as _os
+import warnings as _warnings
 
 from ._jtagbox import ArgumentError, CheckError, Error, TimeoutError, UnreachableError
 from ._jtagbox import Board as _EngineBoard
@@ -134,6 +135,18 @@ class Board:
 
     def __enter__(self):
         return self
+
+    def __del__(self):
+        # As Python's own files do: a board left open is closed when it goes
+        # (what its recorders hold reaches their files), with a
+        # ResourceWarning, which Python shows only when asked to.
+        board = getattr(self, "_board", None)
+        if board is not None and not board.closed:
+            _warnings.warn(f"unclosed {self!r}", ResourceWarning, stacklevel=2)
+            try:
+                board.close()
+            except Error:
+                pass
 
     def __exit__(self, *exc):
         self.close()

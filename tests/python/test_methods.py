@@ -189,3 +189,17 @@ def test_two_boards_from_two_threads(tmp_path):
     expected = [int(run(["JTAG_Reset"], b.store).stdout.split()[-1], 16) for b in boards]
     assert results == [[expected[0]] * 200, [expected[1]] * 200]
     assert expected[0] != expected[1]
+
+
+def test_recorders_belong_to_the_board(tmp_path):
+    """The waveform and SVF record hold every call of the board, closed with it
+    (or when a board left open goes)."""
+    board = SimBoard(tmp_path / "board")
+    b = jtagbox.open(board.store, wave=tmp_path / "w.vcd", svf=tmp_path / "r.svf", trace="")
+    b.reset()
+    b.tck(3)
+    del b
+    run(["JTAG_Reset"], board.store, cwd=tmp_path)
+    wave = (tmp_path / "w.vcd").read_text()
+    assert wave.startswith("$") and wave.count("\n#") > 40
+    assert "SDR 32" in (tmp_path / "r.svf").read_text()
