@@ -111,7 +111,7 @@ void debug(const char *format, ...) {
   if (!debug_level) return;
   std::va_list args;
   va_start(args, format);
-  std::vprintf(format, args);
+  std::vprintf(format, args);  // NOLINT(clang-analyzer-valist.Uninitialized): va_start above sets it
   va_end(args);
 }
 
