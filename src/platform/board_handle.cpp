@@ -16,10 +16,9 @@ BoardHandle::Claim::Claim(BoardHandle &handle) : handle_(handle), accelerate_bef
   }
 }
 
-BoardHandle::BoardHandle(std::optional<std::string> platform, const RecorderPaths &paths)
-    : given_(std::move(platform)) {
-  if (given_) {
-    platform_ = *given_;
+BoardHandle::BoardHandle(std::optional<std::string> platform, const RecorderPaths &paths) {
+  if (platform) {
+    platform_ = std::move(*platform);
   } else {
     const char *value = std::getenv("JTAG_PLATFORM");
     platform_ = value != nullptr ? value : std::string(kDefaultScheme);

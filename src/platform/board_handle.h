@@ -65,7 +65,6 @@ class BoardHandle {
   std::unique_ptr<PlatformSession> open_session();
   void start_recorders_at(const TapRecord &start);
 
-  std::optional<std::string> given_;
   std::string platform_;
   std::optional<TraceFile> trace_;
   RecorderFiles files_;  // until the first call starts their recorders
