@@ -37,8 +37,14 @@ if(JTAGBOX_PYTHON)
   pybind11_add_module(_jtagbox MODULE ${CMAKE_SOURCE_DIR}/src/python/jtagbox_module.cpp ${python_sources}
     ${CMAKE_SOURCE_DIR}/src/programs/line_globals.cpp)
   target_link_libraries(_jtagbox PRIVATE ${python_links})
+  # Where the backend modules are from the extension's folder: installed
+  # (Python's path and the modules' folder under one prefix), then in the
+  # build tree (<build>/python/jtagbox beside <build>/JTAGBOX_MODULE_DIR).
+  set(python_install lib/python3/dist-packages/jtagbox)
+  file(RELATIVE_PATH installed_modules /usr/${python_install} /usr/${JTAGBOX_MODULE_DIR})
   target_compile_definitions(_jtagbox PRIVATE JTAGBOX_VERSION="${PROJECT_VERSION}"
-    JTAGBOX_MODULE_DIR="${JTAGBOX_MODULE_DIR}")
+    JTAGBOX_MODULE_DIR="${JTAGBOX_MODULE_DIR}"
+    JTAGBOX_MODULE_FOLDERS="${installed_modules}","../../${JTAGBOX_MODULE_DIR}")
   set_target_properties(_jtagbox PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${python_dir})
 
   # The package's Python files beside the compiled module.
@@ -49,7 +55,6 @@ if(JTAGBOX_PYTHON)
     configure_file(${file} ${python_dir}/${name} COPYONLY)
   endforeach()
 
-  set(python_install lib/python3/dist-packages/jtagbox)
   install(TARGETS _jtagbox LIBRARY DESTINATION ${python_install} COMPONENT python3-jtagbox
     PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
   install(FILES ${python_files} DESTINATION ${python_install} COMPONENT python3-jtagbox)

@@ -148,6 +148,15 @@ PYTHONPATH="$usr/lib/python3/dist-packages" PYTHONDONTWRITEBYTECODE=1 /usr/bin/p
   'import jtagbox, sys; print(f"IDCODE = {jtagbox.open(sys.argv[1]).reset():08x}")' "sim:$work/python-board" |
   tee "$work/python.out"
 grep -qx 'IDCODE = 0bc0e06b' "$work/python.out" || { echo "package: jtagbox from python3-jtagbox read no IDCODE" >&2; exit 1; }
+if [ -n "$ftdi_deb" ]; then
+  # From Python's path the module finds jtagbox-ftdi's folder too.
+  PYTHONPATH="$usr/lib/python3/dist-packages" PYTHONDONTWRITEBYTECODE=1 XDG_STATE_HOME="$work/state" /usr/bin/python3 -c \
+    'import jtagbox
+try: jtagbox.open("ftdi:vid=0,pid=0").reset()
+except jtagbox.Error as e: print(e)' | tee "$work/python-ftdi.out"
+  grep -q '^jtagbox: FTDI probe 0000:0000' "$work/python-ftdi.out" ||
+    { echo "package: jtagbox from python3-jtagbox did not reach the FTDI module" >&2; exit 1; }
+fi
 
 echo "package: man JTAG_ScanDump from the package"
 MANWIDTH=80 man -l "$usr/share/man/man1/JTAG_ScanDump.1.gz" 2>"$work/man.err" >"$work/man.txt"

@@ -25,8 +25,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// From the engine's folder, bin/ or lib/, to the modules' (CMakeLists.txt).
-constexpr const char *kModuleFolder = "../" JTAGBOX_MODULE_DIR;
+// From the engine's folder to the modules' (CMakeLists.txt): from bin/ or
+// lib/ for the programs and libjtagplatform.so; the Python extension, which
+// lives in Python's path, names its own, installed first, then the build
+// tree's (cmake/python.cmake), and takes the first that exists.
+#ifdef JTAGBOX_MODULE_FOLDERS
+constexpr const char *kModuleFolders[] = {JTAGBOX_MODULE_FOLDERS};
+#else
+constexpr const char *kModuleFolders[] = {"../" JTAGBOX_MODULE_DIR};
+#endif
 // What a module's program headers and notes may take at most.
 constexpr size_t kMaxHeaders = 256;
 constexpr size_t kMaxNoteBytes = 1 << 16;
@@ -228,11 +235,19 @@ std::string version_text(const jtagbox_module_identity &identity) {
   return std::string(identity.version, strnlen(identity.version, sizeof identity.version));
 }
 
+// The first of the modules' folders that exists, else the first.
+fs::path module_folder(const fs::path &engine) {
+  std::error_code ec;
+  for (const char *folder : kModuleFolders)
+    if (fs::is_directory(engine.parent_path() / folder, ec)) return engine.parent_path() / folder;
+  return engine.parent_path() / kModuleFolders[0];
+}
+
 // The module, checked against this build and loaded.
 std::shared_ptr<ModuleBoard> load_module(const BackendEntry &entry) {
   const std::string module(entry.module);
   const fs::path engine = engine_file();
-  const std::string file = (engine.parent_path() / kModuleFolder / (module + ".so")).lexically_normal().string();
+  const std::string file = (module_folder(engine) / (module + ".so")).lexically_normal().string();
   const std::string reinstall = "; reinstall " + module;
   const UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
   const int open_error = errno;
