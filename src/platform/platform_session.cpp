@@ -6,6 +6,7 @@
 
 #include "platform/backend_description.h"
 #include "platform/backend_table.h"
+#include "platform/jtag_platform.h"
 #include "platform/module_backend.h"
 #include "platform/run_end.h"
 #include "platform/trace.h"
@@ -148,6 +149,11 @@ std::optional<std::string> end_session() {
 std::optional<std::string> end_run() { return end_session(); }
 
 std::string backend_description() { return PlatformSession::get().lines().describe(); }
+
+std::optional<unsigned> routed_scan_mode() {
+  if (!PlatformSession::get().has_services()) return std::nullopt;
+  return JTAG_read_scan_control_reg() & 0xffu;
+}
 
 std::string end_run_after_failure(const std::string &line) {
   const std::optional<std::string> lost = end_session();

@@ -36,6 +36,13 @@ constexpr const char *kHelp =
     "  set KEY=VALUE...   change the board state; numbers are decimal or 0x hex\n"
     "  chain KEY          print a scan chain's contents as hex, as a dump of its\n"
     "                     whole length shows them (KEY e.g. cpu0.chain.0c)\n"
+    "  fault NAME=VALUE...\n"
+    "                     break the board's wiring until 'fault clear' (or reset):\n"
+    "                     tdo-stuck=0|1, chain-open=DEV, ir-capture=DEV, absent=DEV,\n"
+    "                     held-in-reset=DEV, tdo-errors=RATE[,above=HZ][,seed=N]\n"
+    "                     (jtag-sim(1)); 'show' lists them\n"
+    "  fault clear [NAME=VALUE...]\n"
+    "                     mend every wiring fault (then set those given)\n"
     "  serve [--port N] [--wave FILE]\n"
     "                     serve the board over remote_bitbang on 127.0.0.1:N\n"
     "                     (default 3335; 0 picks a free port); the port is\n"
@@ -123,6 +130,29 @@ int run_get(BoardSession &session, int argc, char **argv) {
   return 0;
 }
 
+// Every fault is checked before the board changes.
+int run_fault(BoardSession &session, int argc, char **argv) {
+  jtag::sim::ChainFaults faults = session.board().chain_faults();
+  int first = 2;
+  if (std::strcmp(argv[2], "clear") == 0) {  // clear, then any faults after it
+    faults = {};
+    first = 3;
+  }
+  for (int i = first; i < argc; ++i) {
+    const char *eq = std::strchr(argv[i], '=');
+    if (eq == nullptr || eq == argv[i])
+      return usage_error("'" + jtag::printable(argv[i]) + "' is not NAME=VALUE (or clear first)");
+    try {
+      faults.set(std::string(argv[i], size_t(eq - argv[i])), eq + 1);
+    } catch (const StateError &e) {
+      return usage_error(std::string("cannot set that fault: ") + e.what());
+    }
+  }
+  session.set_chain_faults(faults);
+  session.save();
+  return 0;
+}
+
 int run_chain(BoardSession &session, const std::string &key) {
   jtag::sim::ScanChain *chain = session.board().find_chain(key);
   if (chain == nullptr) return usage_error("no scan chain '" + key + "' (e.g. cpu0.chain.0c, vnx1.chain)");
@@ -172,8 +202,10 @@ int run(int argc, char **argv) {
   if (command == "--help" || command == "-h") return jtag::frame::print_help(kHelp);
   if (command == "--version") return jtag::frame::print_version();
   if (command == "serve") return run_serve(argc, argv);
-  if (command != "reset" && command != "show" && command != "set" && command != "chain" && command != "get")
+  if (command != "reset" && command != "show" && command != "set" && command != "chain" && command != "get" &&
+      command != "fault")
     return usage_error("unknown command '" + command + "'");
+  if (command == "fault" && argc < 3) return usage_error("fault needs NAME=VALUE or clear");
   if (command == "set" && argc < 3) return usage_error("set needs KEY=VALUE");
   if (command == "get" && argc < 3) return usage_error("get needs a KEY");
   if (command == "chain" && argc != 3) return usage_error("chain needs one KEY");
@@ -191,7 +223,7 @@ int run(int argc, char **argv) {
   }
   // show, get and chain only look: they write nothing, not even a new board.
   jtag::sim::StoreOptions options;
-  options.write = command == "set";
+  options.write = command == "set" || command == "fault";
   BoardSession session(dir, options);
   if (command == "get") return run_get(session, argc, argv);
   if (command == "show") {
@@ -200,6 +232,7 @@ int run(int argc, char **argv) {
     return 0;
   }
   if (command == "chain") return run_chain(session, argv[2]);
+  if (command == "fault") return run_fault(session, argc, argv);
   return run_set(session, argc, argv);
 }
 

@@ -38,18 +38,22 @@ Board::Board(BoardStore *store)
 void Board::route() {
   std::vector<TapDevice *> &out = routed_;
   out.clear();
+  // A device not fitted is no stage of any chain: its jumper passes TDI on.
+  const auto push = [&](TapDevice *d) {
+    if (d->name() != chain_faults_.absent) out.push_back(d);
+  };
   switch (scan_mode_ & 0x7u) {
     case 0:
-      for (auto &d : devices_) out.push_back(d.get());
+      for (auto &d : devices_) push(d.get());
       break;
-    case 1: out.push_back(&processor(0)); break;
+    case 1: push(&processor(0)); break;
     case 2:
-      for (int i = 0; i < kProcessorCount; ++i) out.push_back(&processor(i));
+      for (int i = 0; i < kProcessorCount; ++i) push(&processor(i));
       break;
     case 3:
     case 4:
-    case 5: out.push_back(&processor(int(scan_mode_ & 0x7u) - 2)); break;
-    case 7: out.push_back(&vornex(int(scan_mode_ >> 6) & 0x3)); break;
+    case 5: push(&processor(int(scan_mode_ & 0x7u) - 2)); break;
+    case 7: push(&vornex(int(scan_mode_ >> 6) & 0x3)); break;
     default: break;
   }
 }
@@ -59,21 +63,77 @@ ScanChain *Board::find_chain(const std::string &key) {
   return it == chains_.end() ? nullptr : it->second;
 }
 
+TapDevice *Board::device_named(const std::string &name) {
+  for (auto &d : devices_)
+    if (d->name() == name) return d.get();
+  return nullptr;
+}
+
+void Board::set_chain_faults(ChainFaults faults) {
+  chain_faults_ = std::move(faults);
+  route();
+  open_input_ = device_named(chain_faults_.chain_open);
+  held_ = device_named(chain_faults_.held_in_reset);
+  if (held_ != nullptr) held_->test_reset();
+  for (auto &d : devices_)
+    d->set_ir_capture(d->name() == chain_faults_.ir_capture ? d->bypass_instruction() & ~0x3u : TapDevice::kIrCapture);
+  if (const auto &errors = chain_faults_.tdo_errors; errors && errors->rate > 0) {
+    errors_.seed(errors->seed ? *errors->seed : std::random_device{}());
+    error_gap_ = std::geometric_distribution<uint64_t>(errors->rate);
+    bits_to_error_ = error_gap_(errors_);
+  }
+  tdo_wrong_ = false;
+  draw_tdo_error();
+}
+
+bool Board::errors_now() const {
+  const auto &errors = chain_faults_.tdo_errors;
+  return errors && errors->rate > 0 && (!errors->above_hz || (tck_hz_ && *tck_hz_ > *errors->above_hz));
+}
+
+void Board::draw_tdo_error() {
+  if (!errors_now()) {
+    tdo_wrong_ = false;
+  } else if (bits_to_error_ == 0) {
+    tdo_wrong_ = true;
+    bits_to_error_ = error_gap_(errors_);
+  } else {
+    tdo_wrong_ = false;
+    --bits_to_error_;
+  }
+}
+
+bool Board::tdo_line(bool driven) const {
+  if (chain_faults_.tdo_stuck) return *chain_faults_.tdo_stuck;
+  return driven != tdo_wrong_;
+}
+
 bool Board::clock(bool tms, bool tdi) {
   tms_ = tms;
   tdi_ = tdi;
-  if (trst_) return true;  // held in Test-Logic-Reset: TDO is not driven
-  unrouted_state_ = next_state(unrouted_state_, tms);
-  const auto &devices = chain();
-  if (devices.empty()) return true;
-  bool bit = tdi;
-  for (TapDevice *d : devices) bit = d->clock(tms, bit);
-  return bit;
+  bool bit = true;  // no device routed, or TRST: the board's pull-up
+  if (!trst_) {     // held in Test-Logic-Reset: TDO is not driven
+    unrouted_state_ = next_state(unrouted_state_, tms);
+    const auto &devices = chain();
+    if (!devices.empty()) bit = tdi;
+    for (TapDevice *d : devices) {
+      if (d == open_input_) bit = true;  // its TDI floats high
+      if (d == held_) {                  // in Test-Logic-Reset, its TDO undriven
+        d->test_reset();
+        bit = true;
+        continue;
+      }
+      bit = d->clock(tms, bit);
+    }
+  }
+  const bool out = tdo_line(bit);
+  draw_tdo_error();
+  return out;
 }
 
 bool Board::tdo() {
   const auto &devices = chain();
-  return devices.empty() ? true : devices.back()->tdo();
+  return tdo_line(devices.empty() ? true : devices.back()->tdo());
 }
 
 void Board::test_reset() {
@@ -92,13 +152,16 @@ void Board::set_srst(bool asserted) {
 }
 
 TapState Board::tap_state() const {
-  const auto &devices = chain();
-  return devices.empty() ? unrouted_state_ : devices.front()->state();
+  for (TapDevice *d : chain())
+    if (d != held_) return d->state();
+  return unrouted_state_;
 }
 
 bool Board::chain_is_shifting() {
   const auto &devices = chain();
-  if (devices.empty()) return false;
+  // A fault on the path between TDI and TDO is clocked bit by bit.
+  if (devices.empty() || chain_faults_.tdo_stuck || open_input_ != nullptr || held_ != nullptr || errors_now())
+    return false;
   for (TapDevice *d : devices)
     if (d->state() != TapState::ShiftDR && d->state() != TapState::ShiftIR) return false;
   return true;
@@ -251,6 +314,9 @@ void Board::show(std::ostream &out) {
   out << "scan-dump accelerator: " << (accelerator_ ? "on" : "off") << "\n";
   out << "faults: reset_hang=" << faults_.reset_hang << " accel_on_fail=" << faults_.accel_on_fail
       << " accel_off_fail=" << faults_.accel_off_fail << "\n";
+  out << "wiring faults:";
+  for (const auto &[name, value] : chain_faults_.entries()) out << " " << name << "=" << value;
+  out << (chain_faults_.any() ? "\n" : " none\n");
   out << "SRST: " << (srst_ ? "asserted" : "released") << ", asserted " << srst_assertions_ << " times\n";
   const RowSummary fpga = store_ != nullptr ? store_->fpga_registers(kShowFirst) : RowSummary{};
   out << "FPGA registers:";

@@ -1,7 +1,8 @@
 // The simulated board: four processors (8-bit IR) and four Vornex chips
 // (6-bit IR), each with its own TAP, behind the FPGA's scan-mode switch; the
-// FPGA register file; the scan-dump accelerator; and the fault switches that
-// tests use to reach the error paths.
+// FPGA register file; the scan-dump accelerator; the fault switches that
+// tests use to reach the error paths; and the wiring faults of a broken
+// board (sim/chain_faults.h), which the board's store keeps.
 //
 // Scan-mode word (low eight bits; higher bits are ignored):
 //   bits 2..0  0 full scan, 1 processor 0, 2 scan dump, 3 processor 1,
@@ -22,11 +23,13 @@
 #include <memory>
 #include <optional>
 #include <ostream>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "base/bits.h"
 #include "base/tap_state.h"
+#include "sim/chain_faults.h"
 #include "sim/lazy_rows.h"
 #include "sim/state_map.h"
 #include "sim/tap_device.h"
@@ -107,6 +110,12 @@ class Board {
   bool set_accelerator(bool on);  // false when a fault makes it fail
   bool accelerator() const { return accelerator_; }
   Faults &faults() { return faults_; }
+  // The wiring faults; the board is built with those its store keeps.
+  const ChainFaults &chain_faults() const { return chain_faults_; }
+  void set_chain_faults(ChainFaults faults);
+  // The TCK rate, where the board's source tells it (an XVC client's
+  // settck:, the FTDI emulator's clock); tdo-errors' above= needs it.
+  void set_tck_hz(std::optional<double> hz) { tck_hz_ = hz; }
 
   TapDevice &processor(int index) { return *devices_[index]; }
   TapDevice &vornex(int index) { return *devices_[kProcessorCount + index]; }
@@ -132,6 +141,13 @@ class Board {
 
  private:
   void route();  // the devices the scan mode puts on the chain
+  // TDO as the board's line shows the bit `driven` onto it: stuck, or
+  // wrong where the presented bit is one of the erroneous ones.
+  bool tdo_line(bool driven) const;
+  // After a TCK edge: whether the next bit presented on TDO is wrong.
+  void draw_tdo_error();
+  bool errors_now() const;
+  TapDevice *device_named(const std::string &name);
 
   BoardStore *store_;
   std::vector<TapDevice *> routed_;
@@ -147,6 +163,14 @@ class Board {
   LazyRows fpga_;
   bool accelerator_ = false;
   Faults faults_;
+  ChainFaults chain_faults_;
+  TapDevice *open_input_ = nullptr;  // chain-open: the device whose TDI floats
+  TapDevice *held_ = nullptr;        // held-in-reset
+  std::optional<double> tck_hz_;
+  std::mt19937_64 errors_;
+  std::geometric_distribution<uint64_t> error_gap_{1.0};
+  uint64_t bits_to_error_ = 0;  // correct bits before the next wrong one
+  bool tdo_wrong_ = false;      // the bit presented now is wrong
 };
 
 // Adds the chip-specific units (scan chains, control registers, memory...)

@@ -35,6 +35,7 @@ void require_every_key(const StateMap &state, const Board &fresh) {
 BoardSession::BoardSession(const fs::path &dir, StoreOptions options)
     : store_(std::make_unique<BoardStore>(dir, std::move(options))), board_(std::make_unique<Board>(store_.get())) {
   try {
+    board_->set_chain_faults(ChainFaults::from_entries(store_->faults()));
     StateMap state = store_->small_state();
     if (state.entries().empty()) return;  // never saved: the board as powered up
     require_every_key(state, *board_);
@@ -53,9 +54,15 @@ void BoardSession::save() {
 
 void BoardSession::load_state(StateMap &state) {
   auto fresh = std::make_unique<Board>(store_.get());
+  fresh->set_chain_faults(board_->chain_faults());
   fresh->load(state);
   state.check_all_taken();
   board_ = std::move(fresh);
+}
+
+void BoardSession::set_chain_faults(const ChainFaults &faults) {
+  board_->set_chain_faults(faults);
+  store_->put_faults(faults.entries());
 }
 
 void BoardSession::power_up_fresh() {

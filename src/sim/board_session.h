@@ -41,7 +41,9 @@ class BoardSession {
   // Replaces the board with one loaded from `state` (throws StateError;
   // the board is unchanged then).
   void load_state(StateMap &state);
-  void power_up_fresh();  // forget everything; the board as delivered
+  // Puts the wiring faults on the board and in its store, for save().
+  void set_chain_faults(const ChainFaults &faults);
+  void power_up_fresh();  // forget everything, faults too; the board as delivered
 
  private:
   std::unique_ptr<BoardStore> store_;

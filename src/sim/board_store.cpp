@@ -32,15 +32,18 @@ constexpr int kBusyWaitSeconds = 30;
 
 // Ours, in the header of the file ("jtgb"), and the layout of the tables.
 constexpr int32_t kBoardApplicationId = 0x6a746762;
-constexpr int32_t kBoardSchemaVersion = 2;
-// Version 1 had no SRST columns; a command that writes such a board adds
-// them (with SRST released, never asserted), one that only reads it sees
-// the same without writing.
+constexpr int32_t kBoardSchemaVersion = 3;
+// Version 1 had no SRST columns, version 2 no fault table; a command that
+// writes such a board adds them (with SRST released, never asserted, and no
+// fault), one that only reads it sees the same without writing.
 constexpr int32_t kOldestBoardSchemaVersion = 1;
 constexpr const char *kAddSrstColumns =
     "ALTER TABLE board ADD COLUMN srst INTEGER NOT NULL DEFAULT 0;"
     "ALTER TABLE board ADD COLUMN srst_assertions INTEGER NOT NULL DEFAULT 0;"
     "PRAGMA user_version = 2";
+constexpr const char *kAddFaultTable =
+    "CREATE TABLE fault (name TEXT PRIMARY KEY, value TEXT NOT NULL) STRICT;"
+    "PRAGMA user_version = 3";
 
 // STRICT: a value of the wrong type is refused when a person seeds it.
 constexpr const char *kSchema = R"sql(
@@ -61,6 +64,7 @@ CREATE TABLE l2_word (
   cpu INTEGER NOT NULL, address INTEGER NOT NULL, value INTEGER NOT NULL,
   PRIMARY KEY (cpu, address)) WITHOUT ROWID, STRICT;
 CREATE TABLE scan_chain (key TEXT PRIMARY KEY, length INTEGER NOT NULL, contents BLOB) STRICT;
+CREATE TABLE fault (name TEXT PRIMARY KEY, value TEXT NOT NULL) STRICT;
 )sql";
 
 constexpr const char *kBoardColumns[] = {"scan_mode",     "tms",
@@ -291,7 +295,8 @@ void BoardStore::take_board() {
                        std::to_string(kBoardSchemaVersion) + "; 'jtag-sim reset' powers the board up fresh");
     version_ = version;
     if (version_ < kBoardSchemaVersion && options_.write) {
-      db_->execute(kAddSrstColumns);
+      if (version_ < 2) db_->execute(kAddSrstColumns);
+      db_->execute(kAddFaultTable);
       version_ = kBoardSchemaVersion;
       wrote();
     }
@@ -580,10 +585,28 @@ void BoardStore::forget_chain(const std::string &key) {
   if (sqlite3_changes(db_->handle()) > 0) wrote();
 }
 
+std::vector<std::pair<std::string, std::string>> BoardStore::faults() {
+  std::vector<std::pair<std::string, std::string>> rows;
+  if (!db_ || version_ < 3) return rows;
+  Statement s(*db_, "SELECT name, value FROM fault ORDER BY rowid");
+  while (s.step()) rows.emplace_back(s.text(0), s.text(1));
+  return rows;
+}
+
+void BoardStore::put_faults(const std::vector<std::pair<std::string, std::string>> &rows) {
+  db_->execute("DELETE FROM fault");
+  Statement insert(*db_, "INSERT INTO fault (name, value) VALUES (?1, ?2)");
+  for (const auto &[name, value] : rows) {
+    insert.bind(1, name).bind(2, value).run();
+    insert.reset();
+  }
+  wrote();
+}
+
 void BoardStore::clear() {
   db_->execute(
       "DELETE FROM board; DELETE FROM tap_device; DELETE FROM fpga_register; DELETE FROM control_register; "
-      "DELETE FROM l2_word; DELETE FROM scan_chain");
+      "DELETE FROM l2_word; DELETE FROM scan_chain; DELETE FROM fault");
   small_rows_.clear();
   wrote();
 }

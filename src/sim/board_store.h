@@ -112,6 +112,12 @@ class BoardStore {
   void put_chain(const std::string &key, uint64_t length, const ShiftRegister *cells);
   void forget_chain(const std::string &key);  // back to power-up
 
+  // The wiring faults set (name, value; sim/chain_faults.h), in the order
+  // they were put; none on a board of an older layout.
+  std::vector<std::pair<std::string, std::string>> faults();
+  // Replaces them (jtag-sim fault, fault clear).
+  void put_faults(const std::vector<std::pair<std::string, std::string>> &rows);
+
   // Empties every table (jtag-sim reset on a board that is ours).
   void clear();
   // Ends the run: commits what was written, or writes nothing at all.

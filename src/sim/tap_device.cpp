@@ -59,7 +59,7 @@ bool TapDevice::clock(bool tms, bool tdi) {
       if (shifting_dr_ == nullptr) shifting_dr_ = &data_register().cells();
       tdo = shifting_dr_->shift(tdi);
       break;
-    case TapState::CaptureIR: ir_.load_u64(kIrCapture); break;
+    case TapState::CaptureIR: ir_.load_u64(ir_capture_); break;
     case TapState::ShiftIR: tdo = ir_.shift(tdi); break;
     case TapState::RunTestIdle:
       for (auto &unit : units_) unit->on_run_test_idle_tick(instruction_);

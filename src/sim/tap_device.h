@@ -69,6 +69,8 @@ class TapDevice {
 
   // The IR captures ...01 as IEEE 1149.1 requires of its two low bits.
   static constexpr unsigned kIrCapture = 0x01;
+  // What Capture-IR loads instead (a broken IR's, sim/chain_faults.h).
+  void set_ir_capture(unsigned pattern) { ir_capture_ = pattern; }
 
  private:
   // The cells of the register in flight, as save() wrote them.
@@ -84,6 +86,7 @@ class TapDevice {
   BypassRegister bypass_;
   std::vector<std::unique_ptr<DeviceUnit>> units_;
   ShiftRegister *shifting_dr_ = nullptr;  // the cells of the Shift-DR under way
+  unsigned ir_capture_ = kIrCapture;
 };
 
 }  // namespace jtag::sim

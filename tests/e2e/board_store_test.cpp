@@ -46,7 +46,9 @@ TEST_F(BoardStore, DamageIsOneLineAndChangesNothing) {
     std::string damage, command, line;  // no command: JTAG_Reset and `jtag-sim set` both
   } cases[] = {
       {"echo garbage > board.db", "", db() + " is not a simulated board's database" + kMend},
-      {"sqlite3 board.db 'PRAGMA user_version = 3'", "", db() + " is a board of version 3, not 2" + kMend},
+      {"sqlite3 board.db 'PRAGMA user_version = 4'", "", db() + " is a board of version 4, not 3" + kMend},
+      {"sqlite3 board.db \"INSERT INTO fault VALUES ('tdo-stuck', '7')\"", "",
+       bad + "bad value '7' for 'tdo-stuck' (0 or 1))" + kMend},
       {"rm board.db && mkfifo board.db", "", db() + stray + "changed\n"},
       {"ln -s ../victim board.db-journal", "", db() + "-journal" + stray + "changed\n"},
       {"sqlite3 board.db 'DELETE FROM board'", "jtag-svf p.svf", bad + "missing key 'accel_off_fail')" + kMend},
@@ -84,6 +86,22 @@ TEST_F(BoardStore, DamageIsOneLineAndChangesNothing) {
   EXPECT_EQ(said(sh("ls && cat notes")), "0 board.db\nnotes\nmine\n");
   EXPECT_EQ(said(run_line("jtag-sim reset", {{"JTAG_PLATFORM", "sim:" + path("").string()}})),
             "1 jtag-sim: " + path("").string() + " holds files that are not a simulated board's; nothing removed\n");
+}
+
+// A board of an older layout (version 1: no SRST columns and no faults)
+// reads as one without them, and the first run that writes it adds both.
+TEST_F(BoardStore, AnOlderBoardGainsWhatItLacksWhenWritten) {
+  JTAGBOX_SIM_ONLY();
+  sim({"set", "cpu0.l2.0x100=0x1234"});
+  sh("sqlite3 board.db 'DROP TABLE fault; ALTER TABLE board DROP COLUMN srst; "
+     "ALTER TABLE board DROP COLUMN srst_assertions; PRAGMA user_version = 1'");
+  EXPECT_EQ(said(run_line("jtag-sim get cpu0.l2.0x100")), "0 0x0000000000001234\n");
+  EXPECT_EQ(said(sh("sqlite3 board.db 'PRAGMA user_version'")), "0 1\n");
+  EXPECT_EQ(said(run_line("jtag-sim fault tdo-stuck=0")), "0 ");
+  EXPECT_EQ(said(sh("sqlite3 board.db 'PRAGMA user_version; SELECT srst, srst_assertions FROM board; "
+                    "SELECT * FROM fault'")),
+            "0 3\n0|0\ntdo-stuck|0\n");
+  EXPECT_EQ(said(run_line("jtag-sim get cpu0.l2.0x100")), "0 0x0000000000001234\n");
 }
 
 // `get` prints values as `set` takes them (sim:dir=DIR being sim:DIR);
