@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -77,6 +78,15 @@ class BackendLines {
   // The backend as a person would name it, with what it was set to (a
   // probe's chip and TCK); empty where JTAG_PLATFORM says it all.
   virtual std::string describe() const { return {}; }
+
+  // Runs TCK at `hz` or the nearest rate below it the backend can make;
+  // returns the rate taken, or none where this backend's TCK cannot be set
+  // (remote_bitbang carries no frequency).  Everything queued takes effect
+  // at the old rate first.
+  virtual std::optional<double> set_tck_hz(double hz) {
+    (void)hz;
+    return std::nullopt;
+  }
 
   // Everything queued has been sent and has taken effect on the board.
   virtual void flush() {}

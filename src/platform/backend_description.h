@@ -15,6 +15,9 @@ std::string backend_description();
 // the board's services (JTAG_read_scan_control_reg, traced as such); none
 // on a backend without them, where asking would end the run.
 std::optional<unsigned> routed_scan_mode();
+// TCK at `hz` or the nearest rate below it the backend makes: the rate
+// taken, or none where the backend's TCK cannot be set.
+std::optional<double> set_tck_hz(double hz);
 
 }  // namespace jtag
 

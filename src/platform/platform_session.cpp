@@ -150,6 +150,8 @@ std::optional<std::string> end_run() { return end_session(); }
 
 std::string backend_description() { return PlatformSession::get().lines().describe(); }
 
+std::optional<double> set_tck_hz(double hz) { return PlatformSession::get().lines().set_tck_hz(hz); }
+
 std::optional<unsigned> routed_scan_mode() {
   if (!PlatformSession::get().has_services()) return std::nullopt;
   return JTAG_read_scan_control_reg() & 0xffu;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -107,7 +108,7 @@ class XvcSession {
     }
     if (text.starts_with(xvc::kSetTck)) {
       if (in_.size() < kSetTckRequest) return;
-      answer_.assign(in_, xvc::kSetTck.size(), 4);  // the period asked is the period used
+      answer_tck(xvc::get_u32(in_.data() + xvc::kSetTck.size()));
       return consume(kSetTckRequest);
     }
     if (text.starts_with(xvc::kShift)) return answer_shift();
@@ -115,6 +116,21 @@ class XvcSession {
       if (request.starts_with(text)) return;  // a request still coming
     unknown_ = in_.substr(0, 16);
     finish(End::Unknown);
+  }
+
+  // The backend runs TCK at the period asked where it can (its answer the
+  // period it took), else the period asked is answered as the one used.
+  // The hold may let the backend go between requests: each shift sets the
+  // rate again on the backend it takes.
+  void answer_tck(uint32_t period_ns) {
+    answer_.clear();
+    uint32_t taken = period_ns;
+    if (period_ns > 0) {
+      tck_hz_ = 1e9 / period_ns;
+      if (const std::optional<double> hz = hold_.lines().set_tck_hz(*tck_hz_))
+        taken = uint32_t(std::min(std::ceil(1e9 / *hz - 1e-6), 4294967295.0));  // the period, not shorter
+    }
+    xvc::put_u32(answer_, taken);
   }
 
   void answer_shift() {
@@ -148,6 +164,7 @@ class XvcSession {
   std::string shift(const char *tms, const char *tdi, size_t bits) {
     std::string tdo(xvc::vector_bytes(bits), '\0');
     BackendLines &lines = hold_.lines();
+    if (tck_hz_) lines.set_tck_hz(*tck_hz_);
     TapRecord &rec = hold_.record();
     size_t i = 0;
     while (i < bits) {
@@ -254,6 +271,7 @@ class XvcSession {
 
   int fd_;
   BackendHold hold_;
+  std::optional<double> tck_hz_;  // what the client's settck: asked
   std::vector<char> chunk_;
   std::string in_;      // bytes of requests not answered yet
   std::string answer_;  // the answer not yet taken by the socket

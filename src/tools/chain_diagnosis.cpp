@@ -81,6 +81,30 @@ std::string open_line(size_t answering, const std::vector<std::optional<uint32_t
          "'s TDI is open, or the next TAP toward TDI is held in reset)";
 }
 
+void count_bypass_errors(const BitVector &in, const BitVector &out, size_t taps, uint64_t first_bit,
+                         IntegrityCount &count) {
+  constexpr size_t kFirstShown = 5;
+  for (size_t i = 0; i < in.size(); ++i) {
+    if (i + taps < out.size() && out.get(i + taps) == in.get(i)) continue;
+    ++count.errors;
+    if (count.first.size() < kFirstShown) count.first.push_back(first_bit + i);
+  }
+  count.bits += in.size();
+}
+
+std::string integrity_line(const IntegrityCount &count) {
+  std::string line = "integrity: " + std::to_string(count.bits) + " bits through BYPASS, " +
+                     std::to_string(count.errors) + (count.errors == 1 ? " error" : " errors");
+  if (count.errors == 0) return line;
+  char rate[32];
+  std::snprintf(rate, sizeof rate, ", rate %.3g", double(count.errors) / double(count.bits));
+  line += rate;
+  line += ", first at bit";
+  line += count.first.size() > 1 ? "s " : " ";
+  for (size_t i = 0; i < count.first.size(); ++i) line += (i > 0 ? ", " : "") + std::to_string(count.first[i]);
+  return line;
+}
+
 std::vector<std::string> check_ir_captures(const BitVector &ir, size_t total, std::vector<Tap> &taps,
                                            const KnownIrLength &known) {
   std::vector<std::string> lines;

@@ -60,6 +60,19 @@ size_t bits_before_first_one(const BitVector &bypass);
 // The open chain's line; `answering` TAPs (at least 1) with `idcodes`.
 std::string open_line(size_t answering, const std::vector<std::optional<uint32_t>> &idcodes);
 
+// Bits shifted through every TAP's BYPASS register and what came back: bit
+// i of `in` comes out as bit i + `taps` of `out`.
+struct IntegrityCount {
+  uint64_t bits = 0;
+  uint64_t errors = 0;
+  std::vector<uint64_t> first;  // the first few wrong bits' numbers
+};
+void count_bypass_errors(const BitVector &in, const BitVector &out, size_t taps, uint64_t first_bit,
+                         IntegrityCount &count);
+// "integrity: N bits through BYPASS, E errors" and, with errors, the rate
+// and where the first were: ", rate R, first at bits a, b, c".
+std::string integrity_line(const IntegrityCount &count);
+
 // The IR length a TAP's part has, where it is known: (position, IDCODE).
 using KnownIrLength = std::function<std::optional<size_t>(size_t, std::optional<uint32_t>)>;
 

@@ -117,4 +117,108 @@ TEST_F(Detect, NamesTheLikelyCauseOfEachBrokenChain) {
   }
 }
 
+// The lines of `text` that start with `prefix`, without it.
+std::string lines_starting(const std::string &text, const std::string &prefix) {
+  std::string out;
+  size_t at = 0;
+  while (at < text.size()) {
+    const size_t end = std::min(text.find('\n', at), text.size());
+    if (text.compare(at, prefix.size(), prefix) == 0)
+      out += text.substr(at + prefix.size(), end - at - prefix.size()) + "\n";
+    at = end + 1;
+  }
+  return out;
+}
+
+// --expect-board on the healthy chain and on each altered one; -v's fields;
+// --json's object; the integrity test on a clean and a noisy chain.
+TEST_F(Detect, ExpectedChainIntegrityAndFields) {
+  const struct {
+    std::string fault;
+    Lines args;
+    int status;
+    std::string seen;  // the lines of interest, of standard output then error
+  } cases[] = {
+      {"", {"--expect-board"}, 0, "8 TAPs (8 with IDCODE, 0 BYPASS only), IR 56 bits in all\n"},
+      {"absent=vnx0", {"--expect-board"}, 1, "jtag-detect: 7 TAPs, 8 expected: TAP 3 (IDCODE 0x04a56093) is missing\n"},
+      {"",
+       {"--expect",
+        "0x34a56093:6 0x24a56093/0x0fffffff:6, 0x04a56093:6,0x04a56093:6 0x3bc0e06b:8 0x2bc0e06b:8 "
+        "bypass:8 0x0bc0e06b:8"},
+       1,
+       "jtag-detect: TAP 2: IDCODE 0x14a56093, expected 0x04a56093\n"
+       "jtag-detect: TAP 6: IDCODE 0x1bc0e06b, expected BYPASS\n"},
+      {"",
+       {"--expect", "0x34a56093:6,0x34a56093:7"},
+       1,
+       "jtag-detect: 8 TAPs, 2 expected\njtag-detect: TAP 1: IDCODE 0x24a56093, expected 0x34a56093\n"
+       "jtag-detect: TAP 1: IR length 6, expected 7\n"},
+      {"",
+       {"-v"},
+       0,
+       "in all\nTAP 0: version 0x3, part 0x4a56, manufacturer JEP106 bank 1 code 0x49\n"
+       "TAP 1: version 0x2, part 0x4a56, manufacturer JEP106 bank 1 code 0x49\n"},
+      {"", {"--integrity", "100000"}, 0, "integrity: 100000 bits through BYPASS, 0 errors\n"},
+      {"ir-capture=vnx1",
+       {"--json", "--integrity", "1000"},
+       1,
+       "{\"tap\": 7, \"idcode\": \"0x0bc0e06b\", \"ir_length\": 8}], \"ir_total\": 56, \"integrity\": {\"bits\": 1000, "
+       "\"errors\": 0, \"first\": []}, \"fastest_tck_hz\": null, \"findings\": [\"TAP 2 (IDCODE 0x14a56093) IR "
+       "capture 0b111100 does not end in 01\"], \"status\": 1}\n"},
+  };
+  for (const auto &c : cases) {
+    fresh();
+    sim({"set", "scan_mode=0"});
+    if (!c.fault.empty()) sim({"fault", c.fault});
+    const Result r = exec(bin("jtag-detect"), "jtag-detect", c.args);
+    // A finding is all of standard error; a report, part of standard output.
+    const bool found = c.status == 1 && c.args[0] != "--json";
+    EXPECT_EQ(r.status, c.status) << c.args[0] << " " << c.fault << r.err;
+    if (found)
+      EXPECT_EQ(r.err, c.seen) << c.args[0] << " " << c.fault;
+    else
+      EXPECT_NE(r.out.find(c.seen), std::string::npos) << c.args[0] << " " << c.fault << "\n" << r.out;
+  }
+}
+
+// Bit errors at 1 in 1,000 show as that rate within four standard
+// deviations of its count.
+TEST_F(Detect, IntegrityMeasuresTheErrorRate) {
+  sim({"set", "scan_mode=0"});
+  sim({"fault", "tdo-errors=0.001,seed=11"});
+  const Result r = exec(bin("jtag-detect"), "jtag-detect", {"--integrity", "400000"});
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(r.err, m, std::regex("integrity: 400000 bits through BYPASS, ([0-9]+) errors, rate ")))
+      << r.err;
+  EXPECT_NEAR(std::stod(m[1]), 400.0, 4 * 20.0);
+  EXPECT_EQ(r.status, 1);
+}
+
+// With errors only above 1 MHz the search ends at the fastest setting that
+// is not above it: exactly 1 MHz through jtag-serve over XVC, whose
+// periods are whole nanoseconds; within its precision in-process; and a
+// backend that sets no TCK says so.
+TEST_F(Detect, FindTckEndsBelowTheBoardsLimit) {
+  sim({"set", "scan_mode=0"});
+  sim({"fault", "tdo-errors=0.01,above=1000000"});
+  const Result r = exec(bin("jtag-detect"), "jtag-detect", {"--find-tck", "1e-3"});
+  const std::string tests = " (each setting tested twice with 20000 bits)\n";
+  if (backend() == "xvc") {
+    EXPECT_EQ(std::to_string(r.status) + lines_starting(r.out, "find-tck: "),
+              "0fastest TCK without bit errors: 1000 kHz" + tests);
+  } else if (backend() == "sim") {
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(r.out, m, std::regex("find-tck: fastest TCK without bit errors: ([0-9.]+) kHz")))
+        << r.out;
+    EXPECT_GT(std::stod(m[1]), 999.8);
+    EXPECT_LE(std::stod(m[1]), 1000.0);
+  } else if (backend() == "xvcpeer") {  // a server that takes any period; the board behind rbb knows none
+    EXPECT_EQ(std::to_string(r.status) + lines_starting(r.out, "find-tck: "),
+              "0fastest TCK without bit errors: 100000 kHz" + tests);
+  } else {
+    EXPECT_EQ(std::to_string(r.status) + r.err,
+              "1jtag-detect: find-tck: this backend cannot set its TCK\n");
+  }
+}
+
 }  // namespace

@@ -102,6 +102,13 @@ class SimLines final : public BackendLines, public BoardServices {
     BackendLines::reset_tap(tdi);
   }
 
+  // The board's TCK is whatever its source runs: it takes any rate, and
+  // knows it for the faults that depend on it (tdo-errors' above=).
+  std::optional<double> set_tck_hz(double hz) override {
+    board().set_tck_hz(hz);
+    return hz;
+  }
+
   bool has_trst() const override { return true; }
   void set_trst(bool asserted) override { board().set_trst(asserted); }
   bool has_srst() const override { return true; }

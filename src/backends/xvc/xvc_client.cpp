@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <deque>
 #include <memory>
@@ -85,6 +86,22 @@ class XvcLines final : public BackendLines {
   }
 
   void flush() override { send_pending(); }
+
+  // settck: with the period in nanoseconds; the server answers the period
+  // it runs at.
+  std::optional<double> set_tck_hz(double hz) override {
+    send_pending();
+    const double period = std::clamp(1e9 / hz, 1.0, 4294967295.0);
+    std::string request(kSetTck);
+    put_u32(request, uint32_t(std::ceil(period - 1e-6)));  // never faster than asked
+    const auto until = Clock::now() + std::chrono::seconds(kSilenceSeconds);
+    send_bytes(request, until);
+    std::string answer;
+    while (answer.size() < 4) answer += receive(4 - answer.size(), until);
+    const uint32_t taken = get_u32(answer.data());
+    if (taken == 0) fail("answered settck: with a period of 0 ns");
+    return 1e9 / taken;
+  }
 
   // Every request was answered, so every TCK took effect; the server then
   // sees the end of the requests and closes.
