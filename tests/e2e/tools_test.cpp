@@ -16,7 +16,9 @@ TEST_F(Tools, VersionHelpAndAnOutputThatCannotBeWritten) {
   const std::string closed_pipe =  // runs argv[1:] with standard output into a pipe whose reader is gone
       "import os, subprocess, sys\nr, w = os.pipe()\nos.close(r)\n"
       "sys.exit(subprocess.run(sys.argv[1:], stdout=w).returncode)";
-  for (const std::string usage : {"jtag-sim COMMAND", "jtag-svf [-q] [--ahead N] [--tms-trst] FILE...", "jtag-detect",
+  for (const std::string usage : {"jtag-sim COMMAND", "jtag-svf [-q] [--ahead N] [--tms-trst] FILE...",
+                                  "jtag-detect [-v] [--json] [--expect LIST|@FILE | --expect-board] [--integrity [N]] "
+                                  "[--find-tck [RATE]]",
                                   "jtagbox-bench [--bin DIR] [--quick] [NAME...]"}) {
     const std::string name = usage.substr(0, usage.find(' '));
     const Result version = exec(bin(name), name, {"--version"}), help = exec(bin(name), name, {"-h"});
@@ -216,8 +218,7 @@ TEST_F(Detect, FindTckEndsBelowTheBoardsLimit) {
     EXPECT_EQ(std::to_string(r.status) + lines_starting(r.out, "find-tck: "),
               "0fastest TCK without bit errors: 100000 kHz" + tests);
   } else {
-    EXPECT_EQ(std::to_string(r.status) + r.err,
-              "1jtag-detect: find-tck: this backend cannot set its TCK\n");
+    EXPECT_EQ(std::to_string(r.status) + r.err, "1jtag-detect: find-tck: this backend cannot set its TCK\n");
   }
 }
 
