@@ -1,6 +1,9 @@
 // jtag-serve: the board over XVC and remote_bitbang to raw requests, the
 // backends, openFPGALoader, OpenOCD and sigrok; the xvc: backend against XVC
 // servers that misbehave.
+#include <chrono>
+#include <thread>
+
 #include "board_view.h"
 #include "peer_tools.h"
 
@@ -56,6 +59,18 @@ TEST_F(JtagServe, XvcServerFollowsItsClients) {
     for (const size_t end : cuts) tdo += shift(client, tms.substr(from, end - from)), from = end;
     EXPECT_EQ((tdo + shift(client, tms.substr(from))).substr(9, 32), "11010110000001110000001111010000") << cuts.size();
   }
+  // The rate a client sets holds for its connection, also when the server
+  // let the backend go meanwhile: with errors above 1 MHz, the IDCODE read
+  // after a pause comes wrong at 100 MHz and right at 100 kHz.
+  sim({"fault", "tdo-errors=0.5,above=1000000"});
+  for (const uint32_t period : {10U, 10000U}) {
+    RawClient client(port_);
+    ASSERT_TRUE(client.send("settck:" + u32(period)));
+    EXPECT_EQ(client.read(4), u32(period));
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));  // past the server's idle release
+    EXPECT_EQ(shift(client, tms).substr(9, 32) == "11010110000001110000001111010000", period == 10000U) << period;
+  }
+  sim({"fault", "clear"});
   if (::access("/usr/bin/openFPGALoader", X_OK) == 0 || in_ci()) {
     const Result r = exec("/usr/bin/openFPGALoader", "openFPGALoader",
                           {"-c", "xvc-client", "--ip", "127.0.0.1", "--port", std::to_string(port_), "--detect"});
