@@ -147,19 +147,15 @@ std::optional<std::vector<std::optional<uint32_t>>> read_idcodes(size_t count) {
   return tools::idcodes(id_bits, count);
 }
 
-bool matches(const tools::ExpectedTap &expected, std::optional<uint32_t> idcode) {
-  if (!expected.idcode || !idcode) return !expected.idcode && !idcode;
-  return ((*idcode ^ *expected.idcode) & expected.mask) == 0;
-}
-
 // A TAP's IR length where it is known: the expected TAP at its place, when
 // that is the one found there; else one of the board's own parts.
 tools::KnownIrLength known_ir_lengths(const std::optional<std::vector<tools::ExpectedTap>> &expected) {
   return [&expected](size_t k, std::optional<uint32_t> idcode) -> std::optional<size_t> {
-    if (expected && k < expected->size() && matches((*expected)[k], idcode)) return (*expected)[k].ir_length;
+    if (expected && k < expected->size() && tools::idcode_matches((*expected)[k], idcode))
+      return (*expected)[k].ir_length;
     if (!idcode) return std::nullopt;
     for (const tools::ExpectedTap &part : tools::board_expected_taps())
-      if (matches(part, idcode)) return part.ir_length;
+      if (tools::idcode_matches(part, idcode)) return part.ir_length;
     return std::nullopt;
   };
 }
@@ -213,8 +209,9 @@ std::string khz_text(double hz) {
 TckSearch find_tck(double detect_rate, size_t taps, size_t ir_total) {
   TckSearch search;
   search.bits = uint64_t(std::ceil(kErrorsToSee / detect_rate));
-  const auto passes = [&](double hz) {
-    return jtag::set_tck_hz(hz) && test_integrity(search.bits, taps, ir_total).errors == 0 &&
+  // At the rate last set: each rate is set once, where it is chosen.
+  const auto passes = [&] {
+    return test_integrity(search.bits, taps, ir_total).errors == 0 &&
            test_integrity(search.bits, taps, ir_total).errors == 0;
   };
   std::optional<double> failed;
@@ -223,7 +220,7 @@ TckSearch find_tck(double detect_rate, size_t taps, size_t ir_total) {
     search.settable = false;
     return search;
   }
-  while (*rate >= kSlowestTckHz && !passes(*rate)) {
+  while (*rate >= kSlowestTckHz && !passes()) {
     failed = rate;
     const std::optional<double> slower = jtag::set_tck_hz(*rate / 2);
     if (!slower || *slower >= *rate) return search;  // no slower setting
@@ -235,7 +232,7 @@ TckSearch find_tck(double detect_rate, size_t taps, size_t ir_total) {
     const std::optional<double> between = jtag::set_tck_hz((passed + *failed) / 2);
     if (!between || *between <= passed * (1 + 1e-9) || *between >= *failed * (1 - 1e-9) || *failed / passed < 1 + 1e-4)
       break;  // no setting in between, or as close as matters
-    if (passes(*between))
+    if (passes())
       passed = *between;
     else
       failed = between;
@@ -370,12 +367,6 @@ std::string json_string(const std::string &text) {
   return out + "\"";
 }
 
-std::string hex32(uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08x", unsigned(value));
-  return text;
-}
-
 // One object: "probe" (or null), "taps" (each "idcode" a hex string or
 // null for BYPASS, "ir_length" a number or null), "ir_total", "integrity",
 // "findings" (the lines of standard error, without the program's name) and
@@ -386,7 +377,7 @@ std::string json_of(const Report &report, int status) {
   for (size_t i = 0; i < report.taps.size(); ++i) {
     const tools::Tap &tap = report.taps[i];
     out += std::string(i > 0 ? ", " : "") + "{\"tap\": " + std::to_string(i) +
-           ", \"idcode\": " + (tap.idcode ? "\"" + hex32(*tap.idcode) + "\"" : std::string("null")) +
+           ", \"idcode\": " + (tap.idcode ? "\"" + tools::idcode_text(*tap.idcode) + "\"" : std::string("null")) +
            ", \"ir_length\": " + (tap.ir_length ? std::to_string(*tap.ir_length) : std::string("null")) + "}";
   }
   out += "], \"ir_total\": " + (report.ir_total ? std::to_string(*report.ir_total) : std::string("null"));

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "tools/idcode_fields.h"
+
 namespace jtag::tools {
 namespace {
 
@@ -20,12 +22,7 @@ size_t differing_bits(const BitVector &a, const BitVector &b) {
 }
 
 std::string tap_name(size_t k, std::optional<uint32_t> idcode) {
-  char text[48];
-  if (idcode)
-    std::snprintf(text, sizeof text, "TAP %zu (IDCODE 0x%08x)", k, unsigned(*idcode));
-  else
-    std::snprintf(text, sizeof text, "TAP %zu", k);
-  return text;
+  return "TAP " + std::to_string(k) + (idcode ? " (IDCODE " + idcode_text(*idcode) + ")" : "");
 }
 
 // A TAP's captured IR, most significant bit first.

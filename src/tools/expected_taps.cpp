@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "base/error.h"
+#include "tools/idcode_fields.h"
 
 namespace jtag::tools {
 namespace {
@@ -101,28 +102,28 @@ ExpectedTap parse_entry(std::string_view entry) {
   return tap;
 }
 
-std::string hex32(uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08x", unsigned(value));
-  return text;
-}
-
 std::string expected_idcode(const ExpectedTap &e) {
-  std::string text = hex32(*e.idcode);
-  if (e.mask != kFullMask) text += " (mask " + hex32(e.mask) + ")";
+  std::string text = idcode_text(*e.idcode);
+  if (e.mask != kFullMask) text += " (mask " + idcode_text(e.mask) + ")";
   return text;
 }
 
 std::string tap_count(size_t n) { return std::to_string(n) + (n == 1 ? " TAP" : " TAPs"); }
 
 std::string identity(const std::optional<uint32_t> &idcode) {
-  return idcode ? "IDCODE " + hex32(*idcode) : std::string("BYPASS");
+  return idcode ? "IDCODE " + idcode_text(*idcode) : std::string("BYPASS");
 }
 
-bool idcode_fits(const Tap &found, const ExpectedTap &e) {
-  if (!found.idcode || !e.idcode) return !found.idcode && !e.idcode;
-  return ((*found.idcode ^ *e.idcode) & e.mask) == 0;
+}  // namespace
+
+bool idcode_matches(const ExpectedTap &e, std::optional<uint32_t> idcode) {
+  if (!idcode || !e.idcode) return !idcode && !e.idcode;
+  return ((*idcode ^ *e.idcode) & e.mask) == 0;
 }
+
+namespace {
+
+bool idcode_fits(const Tap &found, const ExpectedTap &e) { return idcode_matches(e, found.idcode); }
 
 // An IR length the chain left open does not contradict the expected one.
 bool fits(const Tap &found, const ExpectedTap &e) {
@@ -133,11 +134,11 @@ void difference_lines(size_t k, const Tap &found, const ExpectedTap &e, std::vec
   const std::string tap = "TAP " + std::to_string(k) + ": ";
   if (!idcode_fits(found, e)) {
     if (found.idcode && e.idcode)
-      out.push_back(tap + "IDCODE " + hex32(*found.idcode) + ", expected " + expected_idcode(e));
+      out.push_back(tap + "IDCODE " + idcode_text(*found.idcode) + ", expected " + expected_idcode(e));
     else if (e.idcode)
       out.push_back(tap + "BYPASS, expected IDCODE " + expected_idcode(e));
     else
-      out.push_back(tap + "IDCODE " + hex32(*found.idcode) + ", expected BYPASS");
+      out.push_back(tap + "IDCODE " + idcode_text(*found.idcode) + ", expected BYPASS");
   }
   const std::string expected_length = ", expected " + std::to_string(e.ir_length);
   if (!found.ir_length)

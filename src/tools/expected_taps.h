@@ -65,6 +65,10 @@ std::vector<ExpectedTap> parse_expected_taps(const std::string &text);
 // The chain of the board jtagbox is made for, in full-scan mode.
 std::vector<ExpectedTap> board_expected_taps();
 
+// Whether `idcode` (none: a BYPASS TAP) is the expected TAP's under its
+// mask.
+bool idcode_matches(const ExpectedTap &expected, std::optional<uint32_t> idcode);
+
 // The differences between `found` and `expected` in the forms above; empty
 // when the chain is as expected.
 std::vector<std::string> compare_with_expected(const std::vector<Tap> &found, const std::vector<ExpectedTap> &expected);

@@ -11,6 +11,12 @@ uint32_t manufacturer(uint32_t idcode) { return (idcode >> 1) & 0x7ffu; }
 
 }  // namespace
 
+std::string idcode_text(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08x", unsigned(value));
+  return text;
+}
+
 bool valid_idcode(uint32_t idcode) { return (idcode & 1u) != 0 && manufacturer(idcode) != kContinuationCode; }
 
 std::string idcode_fields(uint32_t idcode) {

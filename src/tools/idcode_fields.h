@@ -15,6 +15,9 @@
 
 namespace jtag::tools {
 
+// "0x%08x": an IDCODE (or a mask) as every report writes it.
+std::string idcode_text(uint32_t value);
+
 // Whether bit 0 is 1 and the manufacturer identity is not 0x7f.
 bool valid_idcode(uint32_t idcode);
 

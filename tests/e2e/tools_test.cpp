@@ -36,7 +36,16 @@ TEST_F(Tools, VersionHelpAndAnOutputThatCannotBeWritten) {
   EXPECT_EQ(std::to_string(own.status) + own.out + own.err, "0");
 }
 
-class Detect : public FreshBoardTest {};
+class Detect : public FreshBoardTest {
+ protected:
+  // jtag-detect ARGS on a fresh board in full scan with `fault` (none: "").
+  Result detect(const std::string &fault, const Lines &args = {}) {
+    fresh();
+    sim({"set", "scan_mode=0"});
+    if (!fault.empty()) sim({"fault", fault});
+    return exec(bin("jtag-detect"), "jtag-detect", args);
+  }
+};
 
 // A TDO stuck high reads the same as a scan mode that routes no device;
 // only a backend with the board's services can tell the two apart.
@@ -109,10 +118,7 @@ TEST_F(Detect, NamesTheLikelyCauseOfEachBrokenChain) {
        "or lower TCK; --integrity measures the rate)\n"},
   };
   for (const auto &c : cases) {
-    fresh();
-    sim({"set", "scan_mode=0"});
-    if (!c.fault.empty()) sim({"fault", c.fault});
-    const Result r = exec(bin("jtag-detect"), "jtag-detect", {});
+    const Result r = detect(c.fault);
     // How many bits differ is the generator's; that some do is the fault's.
     const std::string err = std::regex_replace(r.err, std::regex("differ in [1-9][0-9]* of"), "differ in N of");
     EXPECT_EQ(std::to_string(r.status) + r.out + err, (c.fault.empty() ? "0" : "1") + c.out + c.err) << c.fault;
@@ -169,10 +175,7 @@ TEST_F(Detect, ExpectedChainIntegrityAndFields) {
        "capture 0b111100 does not end in 01\"], \"status\": 1}\n"},
   };
   for (const auto &c : cases) {
-    fresh();
-    sim({"set", "scan_mode=0"});
-    if (!c.fault.empty()) sim({"fault", c.fault});
-    const Result r = exec(bin("jtag-detect"), "jtag-detect", c.args);
+    const Result r = detect(c.fault, c.args);
     // A finding is all of standard error; a report, part of standard output.
     const bool found = c.status == 1 && c.args[0] != "--json";
     EXPECT_EQ(r.status, c.status) << c.args[0] << " " << c.fault << r.err;
@@ -186,9 +189,7 @@ TEST_F(Detect, ExpectedChainIntegrityAndFields) {
 // Bit errors at 1 in 1,000 show as that rate within four standard
 // deviations of its count.
 TEST_F(Detect, IntegrityMeasuresTheErrorRate) {
-  sim({"set", "scan_mode=0"});
-  sim({"fault", "tdo-errors=0.001,seed=11"});
-  const Result r = exec(bin("jtag-detect"), "jtag-detect", {"--integrity", "400000"});
+  const Result r = detect("tdo-errors=0.001,seed=11", {"--integrity", "400000"});
   std::smatch m;
   ASSERT_TRUE(std::regex_search(r.err, m, std::regex("integrity: 400000 bits through BYPASS, ([0-9]+) errors, rate ")))
       << r.err;
@@ -201,9 +202,7 @@ TEST_F(Detect, IntegrityMeasuresTheErrorRate) {
 // periods are whole nanoseconds; within its precision in-process; and a
 // backend that sets no TCK says so.
 TEST_F(Detect, FindTckEndsBelowTheBoardsLimit) {
-  sim({"set", "scan_mode=0"});
-  sim({"fault", "tdo-errors=0.01,above=1000000"});
-  const Result r = exec(bin("jtag-detect"), "jtag-detect", {"--find-tck", "1e-3"});
+  const Result r = detect("tdo-errors=0.01,above=1000000", {"--find-tck", "1e-3"});
   const std::string tests = " (each setting tested twice with 20000 bits)\n";
   if (backend() == "xvc") {
     EXPECT_EQ(std::to_string(r.status) + lines_starting(r.out, "find-tck: "),
