@@ -13,6 +13,12 @@
 set -eu
 cd "$(dirname "$0")/.."
 build="${1:-build-package}"
+# The packages' build is reconfigured without tests: a tree that builds the
+# tests would silently stop building them.
+if grep -qx 'JTAGBOX_TESTS:BOOL=ON' "$build/CMakeCache.txt" 2>/dev/null; then
+  echo "package: $build builds the tests; give the packages a build folder of their own" >&2
+  exit 1
+fi
 # Debian's own build flags (hardening: fortified functions, stack protector,
 # full RELRO, immediate binding), as dpkg-buildflags gives them for a
 # package built with every hardening feature.

@@ -22,7 +22,7 @@
 #include <stdint.h>
 
 /* Raised whenever a call, a field or the meaning of either changes. */
-#define JTAGBOX_MODULE_INTERFACE 1u
+#define JTAGBOX_MODULE_INTERFACE 2u
 /* The note that carries the identity: owner "jtagbox", this type. */
 #define JTAGBOX_MODULE_NOTE_NAME "jtagbox"
 #define JTAGBOX_MODULE_NOTE_TYPE 1u
@@ -91,6 +91,9 @@ typedef struct jtagbox_module_table {
   int (*finish)(jtagbox_module_board *board, jtagbox_module_error *error);
   int (*load_record)(jtagbox_module_board *board, jtagbox_module_tap_record *record, jtagbox_module_error *error);
   int (*save_record)(jtagbox_module_board *board, const jtagbox_module_tap_record *record, jtagbox_module_error *error);
+  /* TCK at `hz` or the nearest rate below it the probe makes; *taken is the
+   * rate taken, or 0 where the backend's TCK cannot be set. */
+  int (*set_tck_hz)(jtagbox_module_board *board, double hz, double *taken, jtagbox_module_error *error);
 } jtagbox_module_table;
 
 #ifdef __cplusplus

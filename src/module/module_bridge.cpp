@@ -147,6 +147,10 @@ int save_record(jtagbox_module_board *board, const jtagbox_module_tap_record *re
   });
 }
 
+int set_tck_hz(jtagbox_module_board *board, double hz, double *taken, jtagbox_module_error *error) {
+  return guarded(error, [&] { *taken = lines(board).set_tck_hz(hz).value_or(0.0); });
+}
+
 // The identity the engine reads from the file before it loads the module.
 struct IdentityNote {
   uint32_t name_size, identity_size, type;
@@ -169,4 +173,5 @@ extern "C" [[gnu::visibility("default")]] const jtagbox_module_table jtagbox_mod
     jtag::module::describe,   jtag::module::clock,       jtag::module::pulse,         jtag::module::reset_tap,
     jtag::module::shift,      jtag::module::queue_shift, jtag::module::collect_shift, jtag::module::set_reset,
     jtag::module::flush,      jtag::module::finish,      jtag::module::load_record,   jtag::module::save_record,
+    jtag::module::set_tck_hz,
 };

@@ -197,6 +197,12 @@ class ModuleLines final : public BackendLines {
     board_->call(board_->calls().describe, +text, sizeof text);
     return text;
   }
+  std::optional<double> set_tck_hz(double hz) override {
+    double taken = 0;
+    board_->call(board_->calls().set_tck_hz, hz, &taken);
+    if (taken > 0) return taken;
+    return std::nullopt;
+  }
   void flush() override { board_->call(board_->calls().flush); }
   void finish() override { board_->call(board_->calls().finish); }
 

@@ -10,10 +10,19 @@
 //   'Q'       the client is done
 // A client gives one TCK as three bytes: TCK low with TMS and TDI, 'R' when
 // it wants TDO (sampled before the rising edge), then TCK high.
+//
+// The protocol carries no TCK frequency.  jtagbox's servers take one more
+// request, which no other client sends: 'F' and ten decimal digits, the
+// rate in whole Hz the client clocks at from then on (all zeros: unknown
+// again), no answer.  A client that drives real lines behind the server (the
+// test suite's FTDI emulator) tells the board its clock this way.
 #ifndef JTAGBOX_PROTOCOLS_RBB_PROTOCOL_H
 #define JTAGBOX_PROTOCOLS_RBB_PROTOCOL_H
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
+#include <string>
 
 namespace jtag::rbb {
 
@@ -21,6 +30,8 @@ inline constexpr char kReadTdo = 'R';
 inline constexpr char kQuit = 'Q';
 inline constexpr char kTdoLow = '0';
 inline constexpr char kTdoHigh = '1';
+inline constexpr char kTckRate = 'F';
+inline constexpr std::size_t kTckRateDigits = 10;
 
 // The byte that drives the three lines.
 constexpr char line_byte(bool tck, bool tms, bool tdi) {
@@ -57,7 +68,16 @@ constexpr std::optional<bool> tdo_of(char answer) {
   return std::nullopt;
 }
 
-enum class Command { Lines, ReadTdo, Resets, Ignored, Quit, Unknown };
+// The TCK rate request for `hz` (at most ten digits' worth).
+inline std::string tck_rate_request(uint64_t hz) {
+  std::string request(1 + kTckRateDigits, '0');
+  request[0] = kTckRate;
+  hz = hz > 9999999999U ? 9999999999U : hz;
+  for (std::size_t at = kTckRateDigits; hz > 0; --at, hz /= 10) request[at] = char('0' + hz % 10);
+  return request;
+}
+
+enum class Command { Lines, ReadTdo, Resets, Ignored, TckRate, Quit, Unknown };
 
 // What a byte from a client asks of the server.
 constexpr Command command_of(char byte) {
@@ -72,6 +92,7 @@ constexpr Command command_of(char byte) {
     case 'b':
     case 'Z':
     case 'z': return Command::Ignored;
+    case kTckRate: return Command::TckRate;
     case kQuit: return Command::Quit;
     default: return Command::Unknown;
   }

@@ -9,9 +9,20 @@ BackendLines &BackendHold::lines() {
   if (!backend_) {
     Backend opened = open_backend(platform_);
     record_ = opened.record->load();
+    if (tck_hz_) opened.lines->set_tck_hz(*tck_hz_);
     backend_ = std::move(opened);
   }
   return *backend_->lines;
+}
+
+std::optional<double> BackendHold::set_tck_hz(std::optional<double> hz) {
+  if (!hz) {
+    tck_hz_.reset();
+    return std::nullopt;
+  }
+  BackendLines &taken = lines();  // a backend opened now starts at its own rate
+  tck_hz_ = hz;
+  return taken.set_tck_hz(*hz);
 }
 
 void BackendHold::release() {

@@ -24,6 +24,11 @@ class BackendHold {
   TapRecord &record() { return record_; }
   bool held() const { return backend_.has_value(); }
 
+  // The rate the client asked for, set on the backend now and again each
+  // time it is taken; returns the rate taken, or none where the backend
+  // sets none.  None forgets the rate: the backend keeps the one it has.
+  std::optional<double> set_tck_hz(std::optional<double> hz);
+
   // Finished first, its record saved, then it goes.  Once the wave is lost
   // nothing more is confirmed: the board keeps the state of the run before.
   void release();
@@ -32,6 +37,7 @@ class BackendHold {
   const char *platform_;
   std::optional<Backend> backend_;
   TapRecord record_;
+  std::optional<double> tck_hz_;
 };
 
 // A backend's board under a remote_bitbang session: TCKs whose TDO no
@@ -45,6 +51,7 @@ class LinesRbbBoard final : public RbbBoard {
   std::optional<bool> tdo_now() override { return std::nullopt; }
   bool rising_edge(bool tms, bool tdi, bool read) override;
   void set_resets(bool trst, bool srst) override;
+  void set_tck_hz(std::optional<double> hz) override { hold_.set_tck_hz(hz); }
   bool held() const override { return hold_.held(); }
   void release() override { hold_.release(); }
 

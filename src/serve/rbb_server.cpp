@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -53,7 +54,7 @@ constexpr std::size_t kBytesBetweenClockLooks = 1024;
 constexpr int kNextByteWaitMs = 250;
 
 // How a client's session ended.
-enum class End { Going, Quit, Gone, StrayByte, Stalled, NoBoard, Stopped };
+enum class End { Going, Quit, Gone, StrayByte, BadRate, Stalled, NoBoard, Stopped };
 
 // One client on a non-blocking socket, from its first byte to its end.
 class ClientSession {
@@ -149,11 +150,13 @@ class ClientSession {
       --applied_;  // the byte is the one the read waited for
       return answer_waiting_read(byte);
     }
+    if (rate_digits_) return take_rate_digit(byte);
     switch (rbb::command_of(byte)) {
       case rbb::Command::Lines: return drive(*rbb::lines_of(byte));
       case rbb::Command::ReadTdo: return read_tdo();
       case rbb::Command::Resets: return hold_.set_resets(rbb::trst_of(byte), rbb::srst_of(byte));
       case rbb::Command::Ignored: return;
+      case rbb::Command::TckRate: rate_digits_.emplace(); return;
       case rbb::Command::Quit:
         quit_ = true;
         hold_.release();  // at once: the client may hand the board to a command right away
@@ -205,6 +208,19 @@ class ClientSession {
     owe(rbb::tdo_answer(last_tdo_));
   }
 
+  // One digit of a TCK rate request; the last one sets the rate.
+  void take_rate_digit(char byte) {
+    if (byte < '0' || byte > '9') {
+      stray_ = byte;
+      return finish(End::BadRate);
+    }
+    rate_digits_->push_back(byte);
+    if (rate_digits_->size() < rbb::kTckRateDigits) return;
+    const uint64_t hz = std::stoull(*rate_digits_);
+    rate_digits_.reset();
+    hold_.set_tck_hz(hz == 0 ? std::nullopt : std::optional<double>(double(hz)));
+  }
+
   void owe(char answer) {
     if (owed_.empty()) last_answer_move_ = Clock::now();  // the stall clock starts with the first answer owed
     owed_.push_back(answer);
@@ -237,6 +253,9 @@ class ClientSession {
       case End::StrayByte:
         notice("dropped a client that sent " + byte_text(stray_) + ", which remote_bitbang does not have");
         break;
+      case End::BadRate:
+        notice("dropped a client that sent " + byte_text(stray_) + " among the ten digits of a TCK rate request");
+        break;
       case End::Stalled: report_stalled_client(); break;
       case End::NoBoard: report_client_without_board(no_board_); break;
       default: break;
@@ -256,6 +275,7 @@ class ClientSession {
   bool quit_ = false;
   bool eof_ = false;  // the client sent all it will
   char stray_ = 0;
+  std::optional<std::string> rate_digits_;  // a TCK rate request under way
   std::string no_board_;
   End end_ = End::Going;
   Clock::time_point last_input_;        // the last byte from the client

@@ -9,6 +9,9 @@
 //   'r' 's'   TRST released; SRST as the board has it
 //   'B' 'b' 'Z' 'z'  the blink LED and sleeps: nothing to do
 //   'Q'       the client is done: the board is saved and let go at once
+//   'F' and ten digits  jtagbox's own: the client's TCK rate in Hz (0:
+//             unknown), which the board keeps while the client is
+//             connected; a non-digit among them drops the client
 // Any other byte drops the client with one line on standard error
 // ("jtag-sim serve: dropped a client that sent 0xNN, ...").
 //
@@ -65,6 +68,9 @@ class RbbBoard {
   virtual bool rising_edge(bool tms, bool tdi, bool read) = 0;
   // The client's TRST and SRST levels (each reset byte gives both).
   virtual void set_resets(bool trst, bool srst) = 0;
+  // The rate the client clocks at (none: unknown), kept across the times
+  // the board is let go.
+  virtual void set_tck_hz(std::optional<double> hz) = 0;
   virtual bool held() const = 0;
   // Saved (or finished) first, then let go.
   virtual void release() = 0;

@@ -120,14 +120,13 @@ class XvcSession {
 
   // The backend runs TCK at the period asked where it can (its answer the
   // period it took), else the period asked is answered as the one used.
-  // The hold may let the backend go between requests: each shift sets the
-  // rate again on the backend it takes.
+  // The hold may let the backend go between requests; it sets the rate
+  // again each time it takes the backend.
   void answer_tck(uint32_t period_ns) {
     answer_.clear();
     uint32_t taken = period_ns;
     if (period_ns > 0) {
-      tck_hz_ = 1e9 / period_ns;
-      if (const std::optional<double> hz = hold_.lines().set_tck_hz(*tck_hz_))
+      if (const std::optional<double> hz = hold_.set_tck_hz(1e9 / period_ns))
         taken = uint32_t(std::min(std::ceil(1e9 / *hz - 1e-6), 4294967295.0));  // the period, not shorter
     }
     xvc::put_u32(answer_, taken);
@@ -164,7 +163,6 @@ class XvcSession {
   std::string shift(const char *tms, const char *tdi, size_t bits) {
     std::string tdo(xvc::vector_bytes(bits), '\0');
     BackendLines &lines = hold_.lines();
-    if (tck_hz_) lines.set_tck_hz(*tck_hz_);
     TapRecord &rec = hold_.record();
     size_t i = 0;
     while (i < bits) {
@@ -271,7 +269,6 @@ class XvcSession {
 
   int fd_;
   BackendHold hold_;
-  std::optional<double> tck_hz_;  // what the client's settck: asked
   std::vector<char> chunk_;
   std::string in_;      // bytes of requests not answered yet
   std::string answer_;  // the answer not yet taken by the socket

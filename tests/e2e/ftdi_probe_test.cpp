@@ -93,12 +93,12 @@ TEST_F(FtdiProbe, EachRunSaysWhatCameOfItWithinItsBound) {
   fs::copy_file(bin("jtagbox"), path("prefix/bin/jtagbox"));
   const std::string module = fs::canonical(path("prefix")).string() + "/" JTAGBOX_MODULE_DIR "/jtagbox-ftdi.so";
   std::string other = read_file(bin("../" JTAGBOX_MODULE_DIR "/jtagbox-ftdi.so"));
-  const size_t note = other.find(std::string("jtagbox\0\1\0\0\0" JTAGBOX_VERSION, 12 + sizeof JTAGBOX_VERSION));
+  const size_t note = other.find(std::string("jtagbox\0\2\0\0\0" JTAGBOX_VERSION, 12 + sizeof JTAGBOX_VERSION));
   ASSERT_NE(note, std::string::npos);
   for (const std::string &line :
        {"JTAG_PLATFORM=ftdi needs the package jtagbox-ftdi, which is not installed (no " + module + ")",
-        module + " is of jtagbox 9" + (JTAGBOX_VERSION + 1) + " (module interface 1), not of this jtagbox " +
-            JTAGBOX_VERSION + " (interface 1); install jtagbox-ftdi " + JTAGBOX_VERSION}) {
+        module + " is of jtagbox 9" + (JTAGBOX_VERSION + 1) + " (module interface 2), not of this jtagbox " +
+            JTAGBOX_VERSION + " (interface 2); install jtagbox-ftdi " + JTAGBOX_VERSION}) {
     const Result r = exec(path("prefix/bin/jtagbox"), "JTAG_Reset", {}, {{"JTAG_PLATFORM", "ftdi"}});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out + r.err, "jtagbox: " + line + "\n");

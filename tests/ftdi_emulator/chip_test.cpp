@@ -23,7 +23,7 @@ struct BoardView {
 };
 
 // Runs `bytes` and what the board saw: TMS and TDI at each rising edge, the
-// reset bytes, and the answer, its TDO giving `tdo` in turn (0 past its end)
+// reset bytes and TCK rate requests, and the answer, its TDO giving `tdo` in turn (0 past its end)
 // or, with `echo`, the TDI of the last rising edge (a one-bit register).
 BoardView run(Mpsse &mpsse, const Bytes &bytes, const std::string &tdo = "", bool echo = false) {
   Batch batch;
@@ -32,8 +32,12 @@ BoardView run(Mpsse &mpsse, const Bytes &bytes, const std::string &tdo = "", boo
   BoardView view;
   std::vector<bool> samples;
   bool tck = false;
-  for (char byte : batch.wire) {
-    if (const auto lines = jtag::rbb::lines_of(byte)) {
+  for (std::size_t at = 0; at < batch.wire.size(); ++at) {
+    const char byte = batch.wire[at];
+    if (byte == jtag::rbb::kTckRate) {
+      view.resets += batch.wire.substr(at, 1 + jtag::rbb::kTckRateDigits);
+      at += jtag::rbb::kTckRateDigits;
+    } else if (const auto lines = jtag::rbb::lines_of(byte)) {
       if (lines->tck && !tck) {
         view.tms += lines->tms ? '1' : '0';
         view.tdi += lines->tdi ? '1' : '0';
@@ -88,7 +92,20 @@ TEST(Mpsse, CommandsClockAndAnswerAsAn108Says) {
       {"0x83 high byte, SRST driven low", {0x82, 0x05, 0x0F, 0x83}, "", "", "", {0xF5}, "s"},
       {"0x84 loopback: TDI answers, no board", {0x84, 0x39, 0, 0, 0x5A, 0x85, 0x2A, 0}, "1", "0", "0", {0x5A, 0x80}},
       {"unknown command answers 0xFA and itself", {0xAB}, "", "", "", {0xFA, 0xAB}},
-      {"0x87, clock settings: no answer", {0x8A, 0x8B, 0x8C, 0x8D, 0x96, 0x97, 0x86, 1, 0, 0x85, 0x87}, "", "", "", {}},
+      {"0x87, clock settings: no answer; the rate goes to the board",
+       {0x8A, 0x8B, 0x8C, 0x8D, 0x96, 0x97, 0x86, 1, 0, 0x85, 0x87},
+       "",
+       "",
+       "",
+       {},
+       "F0003000000"},
+      {"each change of the rate, once",
+       {0x8A, 0x86, 29, 0, 0x8A, 0x8B, 0x86, 0xFF, 0xFF},
+       "",
+       "",
+       "",
+       {},
+       "F0001000000F0000200000F0000000091"},
       {"TRST output low, then high", {0x80, 0x00, 0x10, 0x80, 0x10, 0x10}, "", "", "", {}, "tr"},
       {"TRST low but an input: not asserted", {0x80, 0x00, 0x00}, "", "", "", {}, ""},
       {"SRST then TRST", {0x82, 0x00, 0x02, 0x80, 0x00, 0x10, 0x82, 0x02, 0x02}, "", "", "", {}, "sut"},

@@ -137,8 +137,11 @@ void Mpsse::execute(std::span<const uint8_t> command, Batch &batch) {
     case 0x85: loopback_ = op == 0x84; return;
     case 0x8E: return clock_only(uint32_t(command[1] & 0x07) + 1, batch);
     case 0x8F: return clock_only((length_field(command) + 1) * 8, batch);
-    // 0x87 (send now: answers go at once anyway) and the clock settings
-    // (0x86, 0x8A-0x8D, 0x96/0x97) are taken, not timed.
+    case 0x86: divisor_ = uint16_t(command[1] | command[2] << 8); return tell_clock(batch);
+    case 0x8A:
+    case 0x8B: divide_by_5_ = op == 0x8B; return tell_clock(batch);
+    // 0x87 (send now: answers go at once anyway) and the other clock
+    // settings (0x8C, 0x8D, 0x96/0x97) are taken; nothing is timed.
     default:
       if (shape_of(op).answer != 0) bad_command(op, batch);  // unknown
       return;
@@ -177,6 +180,17 @@ void Mpsse::shift_tms(std::span<const uint8_t> command, Batch &batch) {
     if (reads) answer.samples.emplace_back(s, uint8_t(8 - bits + i));
   }
   if (reads) batch.answer.push_back(std::move(answer));
+}
+
+// TCK is half the divided clock: 60 MHz, or 12 MHz with the divide-by-5
+// the chip starts with.  The rate goes to the board once the divisor is set
+// (its value at power-up is not documented), and again at each change.
+void Mpsse::tell_clock(Batch &batch) {
+  if (!divisor_) return;
+  const uint64_t hz = (divide_by_5_ ? 12000000U : 60000000U) / (2 * (uint64_t(*divisor_) + 1));
+  if (hz == rate_sent_) return;
+  rate_sent_ = hz;
+  batch.wire += jtag::rbb::tck_rate_request(hz);
 }
 
 // 0x80/0x82: a byte's levels and directions; a reset line that changes

@@ -1,7 +1,7 @@
 // The MPSSE command processor of an FT2232H channel, as FTDI's AN108
 // describes it.  Each run() turns the commands in the receive buffer into a
 // Batch: the remote_bitbang bytes to send (TCK/TMS/TDI levels, 'R' per TDO
-// sample, reset-line changes) and the answer bytes, some of whose bits are
+// sample, reset-line changes, the TCK rate the clock settings make) and the answer bytes, some of whose bits are
 // TDO samples not known yet.  The caller runs the batch on the board in one
 // go and resolves the answer: a long shift is one round trip, not one a bit.
 #ifndef JTAGBOX_TESTS_FTDI_EMULATOR_MPSSE_H
@@ -96,6 +96,8 @@ class Mpsse {
   void set_pins(bool low, uint8_t value, uint8_t direction, Batch &batch);
   void answer_pins(bool low, Batch &batch);
   void clock_only(uint32_t clocks, Batch &batch);
+  // The board told the TCK rate the clock settings make, when it changed.
+  void tell_clock(Batch &batch);
   void bad_command(uint8_t op, Batch &batch);
 
   // One TCK with the given TMS and TDI; returns the TDO sample's number when
@@ -116,6 +118,9 @@ class Mpsse {
   bool loopback_ = false;  // TDI wired to TDO inside the chip (0x84)
   uint8_t low_value_ = 0, low_direction_ = 0, high_value_ = 0, high_direction_ = 0;
   char lines_sent_ = 0;  // the last line byte sent, 0 before any
+  bool divide_by_5_ = true;
+  std::optional<uint16_t> divisor_;  // of the clock, once 0x86 set it
+  uint64_t rate_sent_ = 0;           // the TCK rate the board was told, in Hz
   bool trst_ = false, srst_ = false;
   uint64_t bad_command_at_ = 0;
   uint64_t command_bytes_ = 0;

@@ -105,10 +105,16 @@ TEST(MpsseEncoder, LongShiftsGoInCommandsOf64KiBAndWritesCutToSize) {
 }
 
 TEST(FtdiOptions, KeysAndTheTckDivisor) {
-  const unsigned rows[][3] = {{1000, 30000, 29}, {7000, 30000, 4}, {30000, 30000, 0}, {4000, 6000, 1}, {1, 6000, 5999}};
-  for (const auto &[khz, max, want] : rows) {
-    EXPECT_EQ(jtag::ftdi::tck_divisor(khz, max), want) << khz << " of " << max;
-    EXPECT_LE(max / (1 + want), khz) << "never faster than asked";
+  const struct {
+    double hz;
+    unsigned max_khz, want;
+  } rows[] = {{1e6, 30000, 29}, {999999, 30000, 30}, {7e6, 30000, 4},  {100e6, 30000, 0},
+              {4e6, 6000, 1},   {1e3, 6000, 5999},   {1, 30000, 65535}};
+  for (const auto &[hz, max, want] : rows) {
+    EXPECT_EQ(jtag::ftdi::tck_divisor(hz, max), want) << hz << " of " << max;
+    if (want < 65535) {
+      EXPECT_LE(max * 1e3 / (1 + want), hz) << "never faster than asked";
+    }
   }
   const auto options = [](const char *value) {
     return jtag::ftdi::read_ftdi_options(jtag::BackendArguments(value, "ftdi", jtag::ftdi::kKeys));

@@ -106,8 +106,7 @@ class FtdiLines final : public BackendLines {
     encoder_.command({mpsse::kBogus});
     encoder_.command({mpsse::kLoopbackOff});
     if (chip_->h_family) encoder_.command({mpsse::kDivideBy5Off, mpsse::kAdaptiveClockOff, mpsse::kThreePhaseOff});
-    divisor_ = tck_divisor(options_.khz, chip_->max_khz);
-    encoder_.command({mpsse::kClockDivisor, uint8_t(divisor_ & 0xFF), uint8_t(divisor_ >> 8)});
+    set_divisor(tck_divisor(options_.khz * 1e3, chip_->max_khz));
     if (options_.trst) set_pin(*options_.trst, true);
     if (options_.srst) set_pin(*options_.srst, true);
     encoder_.command({mpsse::kSetLowPins, low_levels_, low_directions_});
@@ -175,6 +174,14 @@ class FtdiLines final : public BackendLines {
     drive_reset(*options_.srst, asserted);
   }
 
+  // The divisor command goes in the stream after everything gathered, so
+  // what came before runs at the old rate.
+  std::optional<double> set_tck_hz(double hz) override {
+    set_divisor(tck_divisor(hz, chip_->max_khz));
+    transmit(false);
+    return double(chip_->max_khz) * 1e3 / (1U + divisor_);
+  }
+
   void flush() override { sync(); }
 
   void finish() override { flush(); }
@@ -192,7 +199,12 @@ class FtdiLines final : public BackendLines {
   }
 
  private:
-  // The TCK set, as the chip divides its clock.
+  void set_divisor(uint16_t divisor) {
+    divisor_ = divisor;
+    encoder_.command({mpsse::kClockDivisor, uint8_t(divisor_ & 0xFF), uint8_t(divisor_ >> 8)});
+  }
+
+  // The TCK set, as the chip divides its clock, in whole Hz.
   uint64_t tck_hz() const { return uint64_t(chip_->max_khz) * 1000 / (1U + divisor_); }
   bool written_any() const { return encoder_.stream_end() > encoder_.pending_size(); }
 
@@ -307,8 +319,8 @@ class FtdiLines final : public BackendLines {
   // the pace of TCK (at most 8 TCKs a byte, and twice that for slack) and
   // of the answers read; the bound is on a wait without either.
   void write_piece(const std::vector<uint8_t> &bytes) {
-    const uint64_t tck_khz = tck_hz() / 1000;
-    const unsigned seconds = kAnswerSeconds + unsigned((16 * bytes.size() / tck_khz + 999) / 1000);
+    const uint64_t clocking_ms = 16 * uint64_t(bytes.size()) * 1000 / tck_hz();
+    const unsigned seconds = kAnswerSeconds + unsigned((clocking_ms + 999) / 1000);
     try {
       pipe_->write(bytes, std::chrono::seconds(seconds));
     } catch (const PipeError &e) {

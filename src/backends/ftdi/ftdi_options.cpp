@@ -1,6 +1,8 @@
 #include "backends/ftdi/ftdi_options.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 
 namespace jtag::ftdi {
@@ -38,9 +40,11 @@ FtdiOptions read_ftdi_options(const BackendArguments &arguments) {
   return o;
 }
 
-uint16_t tck_divisor(unsigned khz, unsigned max_khz) {
-  const unsigned divided = (max_khz + khz - 1) / khz;  // 1 + divisor, rounded up: never faster than asked
-  return uint16_t(divided - 1);
+uint16_t tck_divisor(double hz, unsigned max_khz) {
+  // 1 + divisor, rounded up: never faster than asked.  The slack keeps a
+  // rate that divides exactly (1 MHz of 30 MHz) from rounding one step down.
+  const double divided = std::ceil(double(max_khz) * 1e3 / hz - 1e-9);
+  return uint16_t(std::clamp(divided, 1.0, 65536.0) - 1);
 }
 
 std::string record_name(const FtdiOptions &options, const std::string &serial) {

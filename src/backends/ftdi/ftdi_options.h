@@ -34,9 +34,11 @@ struct FtdiOptions {
 // Throws PlatformError, in the words every backend uses, for a bad key or value.
 FtdiOptions read_ftdi_options(const BackendArguments &arguments);
 
-// The divisor of the 0x86 command for the fastest TCK not above `khz` on a
-// chip whose fastest TCK is `max_khz`: TCK = max_khz / (1 + divisor).
-uint16_t tck_divisor(unsigned khz, unsigned max_khz);
+// The divisor of the 0x86 command for the fastest TCK not above `hz` on a
+// chip whose fastest TCK is `max_khz`: TCK = max_khz / (1 + divisor).  A
+// rate below the slowest the divisor reaches (max_khz / 65536) gets the
+// slowest.
+uint16_t tck_divisor(double hz, unsigned max_khz);
 
 // The name of the probe's TAP record: one per probe and channel.
 std::string record_name(const FtdiOptions &options, const std::string &serial);

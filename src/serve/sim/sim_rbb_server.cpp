@@ -38,6 +38,7 @@ class BoardHold {
     if (!session_) {
       session_ = std::make_unique<BoardSession>(dir_, StoreOptions{true, serve::stop_requested});
       if (trst_) session_->board().set_trst(true);  // the client's line is still asserted
+      session_->board().set_tck_hz(tck_hz_);
     }
     return session_->board();
   }
@@ -51,6 +52,12 @@ class BoardHold {
     board().set_srst(srst);
   }
   bool held() const { return session_ != nullptr; }
+
+  // The client's TCK rate: the board's errors above a rate follow it.
+  void set_tck_hz(std::optional<double> hz) {
+    tck_hz_ = hz;
+    if (session_) session_->board().set_tck_hz(hz);
+  }
 
   // Saved first, then the lock goes: whoever takes the board next finds
   // every effect of the client's bits.  Once the wave is lost, bits it
@@ -73,6 +80,7 @@ class BoardHold {
   std::filesystem::path dir_;
   std::unique_ptr<BoardSession> session_;
   bool trst_ = false;
+  std::optional<double> tck_hz_;
 };
 
 // The simulated board as a remote_bitbang session drives it: it can tell
@@ -97,6 +105,7 @@ class SimRbbBoard final : public serve::RbbBoard {
     return tdo;
   }
   void set_resets(bool trst, bool srst) override { hold_.set_resets(trst, srst); }
+  void set_tck_hz(std::optional<double> hz) override { hold_.set_tck_hz(hz); }
   bool held() const override { return hold_.held(); }
   void release() override { hold_.release(); }
 
