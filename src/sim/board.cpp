@@ -20,16 +20,18 @@ constexpr unsigned kIdcodeInstruction = 0x02;  // in both chips' instruction set
 
 uint32_t processor_idcode(int index) { return kProcessorIdcodeBase | (uint32_t(index) << 28); }
 uint32_t vornex_idcode(int index) { return kVornexIdcodeBase | (uint32_t(index) << 28); }
+std::string processor_name(int index) { return "cpu" + std::to_string(index); }
+std::string vornex_name(int index) { return "vnx" + std::to_string(index); }
 
 Board::Board(BoardStore *store)
     : store_(store),
       fpga_([store](uint64_t address) { return store != nullptr ? store->fpga_register(address) : std::nullopt; }) {
   for (int i = 0; i < kProcessorCount; ++i)
-    devices_.push_back(std::make_unique<TapDevice>(
-        TapDescription{"cpu" + std::to_string(i), 8, processor_idcode(i), kIdcodeInstruction}));
+    devices_.push_back(
+        std::make_unique<TapDevice>(TapDescription{processor_name(i), 8, processor_idcode(i), kIdcodeInstruction}));
   for (int i = 0; i < kVornexCount; ++i)
-    devices_.push_back(std::make_unique<TapDevice>(
-        TapDescription{"vnx" + std::to_string(i), 6, vornex_idcode(i), kIdcodeInstruction}));
+    devices_.push_back(
+        std::make_unique<TapDevice>(TapDescription{vornex_name(i), 6, vornex_idcode(i), kIdcodeInstruction}));
   for (int i = 0; i < kProcessorCount; ++i) add_processor_units(processor(i), *this, i);
   for (int i = 0; i < kVornexCount; ++i) add_vornex_units(vornex(i), *this, i);
   route();

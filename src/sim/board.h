@@ -47,6 +47,9 @@ inline constexpr uint8_t kVornexClockStopBit = 0x01;
 
 uint32_t processor_idcode(int index);
 uint32_t vornex_idcode(int index);
+// The devices' names, as the board's keys and faults name them: cpu0, vnx3.
+std::string processor_name(int index);
+std::string vornex_name(int index);
 
 struct Faults {
   bool reset_hang = false;      // JTAG_Reset never returns

@@ -16,9 +16,9 @@ namespace {
 
 bool is_device(const std::string &name) {
   for (int i = 0; i < kProcessorCount; ++i)
-    if (name == "cpu" + std::to_string(i)) return true;
+    if (name == processor_name(i)) return true;
   for (int i = 0; i < kVornexCount; ++i)
-    if (name == "vnx" + std::to_string(i)) return true;
+    if (name == vornex_name(i)) return true;
   return false;
 }
 

@@ -58,7 +58,7 @@ void show_chain(std::ostream &out, const std::string &label, ScanChain &chain) {
 class ProcessorChainUnit final : public DeviceUnit {
  public:
   ProcessorChainUnit(Board &board, int processor) {
-    const std::string device = "cpu" + std::to_string(processor);
+    const std::string device = processor_name(processor);
     for (int k = 0; k < kProcessorChainCount; ++k) {
       const std::string key = device + ".chain." + chain_number(k);
       chains_[size_t(k)] = std::make_unique<ScanChain>(board.store(), key, processor_chain_length(processor, k),
@@ -135,7 +135,7 @@ class VornexChainUnit final : public DeviceUnit {
  public:
   VornexChainUnit(Board &board, int vornex)
       : board_(board),
-        key_("vnx" + std::to_string(vornex) + ".chain"),
+        key_(vornex_name(vornex) + ".chain"),
         chain_(board.store(), key_, vornex_chain_length(vornex), 0x5600u | uint64_t(vornex)) {
     board.register_chain(key_, chain_);
   }

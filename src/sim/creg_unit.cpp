@@ -91,7 +91,7 @@ class CregUnit final : public DeviceUnit {
         << value_text(creg_unwritten_value(processor_, 0)) << " + address\n";
     for (const auto &[address, value] : rows.first)
       out << "    creg " << hex_text(address) << " = " << value_text(value) << "\n";
-    show_rest(out, "    ", "cpu" + std::to_string(processor_) + ".creg.", rows);
+    show_rest(out, "    ", processor_name(processor_) + ".creg.", rows);
   }
 
  private:

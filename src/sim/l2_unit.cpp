@@ -95,7 +95,7 @@ class L2Unit final : public DeviceUnit {
         << value_text(l2_unwritten_word(processor_, 0)) << " + address\n";
     for (const auto &[address, value] : words.first)
       out << "    l2 " << hex_text(address) << " = " << value_text(value) << "\n";
-    show_rest(out, "    ", "cpu" + std::to_string(processor_) + ".l2.", words);
+    show_rest(out, "    ", processor_name(processor_) + ".l2.", words);
   }
 
  private:

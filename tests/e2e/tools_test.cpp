@@ -220,6 +220,10 @@ TEST_F(Detect, FindTckEndsBelowTheBoardsLimit) {
   } else {
     EXPECT_EQ(std::to_string(r.status) + r.err, "1jtag-detect: find-tck: this backend cannot set its TCK\n");
   }
+  // The probe's own clock (1000 kHz unless JTAG_PLATFORM says otherwise) is
+  // the board's TCK from the run's first bit; elsewhere nothing set a rate.
+  const Result slow = detect("tdo-errors=0.01,above=500000", {"--integrity", "20000"});
+  EXPECT_EQ(slow.status, backend() == "ftdi" ? 1 : 0) << slow.err;
 }
 
 }  // namespace
