@@ -9,6 +9,12 @@
 #include "tools/idcode_fields.h"
 
 namespace jtag::tools {
+
+bool idcode_matches(const ExpectedTap &e, std::optional<uint32_t> idcode) {
+  if (!idcode || !e.idcode) return !idcode && !e.idcode;
+  return ((*idcode ^ *e.idcode) & e.mask) == 0;
+}
+
 namespace {
 
 // The board's parts, TDI side first: four processors (IR 8 bits), then four
@@ -114,25 +120,14 @@ std::string identity(const std::optional<uint32_t> &idcode) {
   return idcode ? "IDCODE " + idcode_text(*idcode) : std::string("BYPASS");
 }
 
-}  // namespace
-
-bool idcode_matches(const ExpectedTap &e, std::optional<uint32_t> idcode) {
-  if (!idcode || !e.idcode) return !idcode && !e.idcode;
-  return ((*idcode ^ *e.idcode) & e.mask) == 0;
-}
-
-namespace {
-
-bool idcode_fits(const Tap &found, const ExpectedTap &e) { return idcode_matches(e, found.idcode); }
-
 // An IR length the chain left open does not contradict the expected one.
 bool fits(const Tap &found, const ExpectedTap &e) {
-  return idcode_fits(found, e) && (!found.ir_length || *found.ir_length == e.ir_length);
+  return idcode_matches(e, found.idcode) && (!found.ir_length || *found.ir_length == e.ir_length);
 }
 
 void difference_lines(size_t k, const Tap &found, const ExpectedTap &e, std::vector<std::string> &out) {
   const std::string tap = "TAP " + std::to_string(k) + ": ";
-  if (!idcode_fits(found, e)) {
+  if (!idcode_matches(e, found.idcode)) {
     if (found.idcode && e.idcode)
       out.push_back(tap + "IDCODE " + idcode_text(*found.idcode) + ", expected " + expected_idcode(e));
     else if (e.idcode)

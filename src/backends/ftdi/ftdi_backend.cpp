@@ -179,7 +179,7 @@ class FtdiLines final : public BackendLines {
   std::optional<double> set_tck_hz(double hz) override {
     set_divisor(tck_divisor(hz, chip_->max_khz));
     transmit(false);
-    return double(chip_->max_khz) * 1e3 / (1U + divisor_);
+    return tck_hz();
   }
 
   void flush() override { sync(); }
@@ -188,7 +188,7 @@ class FtdiLines final : public BackendLines {
 
   // "FTDI probe 0403:6010 FT1 channel A (FT2232H): TCK 4285.714 kHz"
   std::string describe() const override {
-    const uint64_t hz = tck_hz();
+    const auto hz = uint64_t(tck_hz());  // whole Hz
     char tck[48];
     if (hz % 1000 == 0)
       std::snprintf(tck, sizeof tck, "TCK %llu kHz", static_cast<unsigned long long>(hz / 1000));
@@ -204,8 +204,8 @@ class FtdiLines final : public BackendLines {
     encoder_.command({mpsse::kClockDivisor, uint8_t(divisor_ & 0xFF), uint8_t(divisor_ >> 8)});
   }
 
-  // The TCK set, as the chip divides its clock, in whole Hz.
-  uint64_t tck_hz() const { return uint64_t(chip_->max_khz) * 1000 / (1U + divisor_); }
+  // The TCK set, as the chip divides its clock.
+  double tck_hz() const { return chip_->max_khz * 1e3 / (1U + divisor_); }
   bool written_any() const { return encoder_.stream_end() > encoder_.pending_size(); }
 
   std::string where() const {
@@ -319,7 +319,7 @@ class FtdiLines final : public BackendLines {
   // the pace of TCK (at most 8 TCKs a byte, and twice that for slack) and
   // of the answers read; the bound is on a wait without either.
   void write_piece(const std::vector<uint8_t> &bytes) {
-    const uint64_t clocking_ms = 16 * uint64_t(bytes.size()) * 1000 / tck_hz();
+    const uint64_t clocking_ms = 16 * uint64_t(bytes.size()) * 1000 / uint64_t(tck_hz());  // whole Hz
     const unsigned seconds = kAnswerSeconds + unsigned((clocking_ms + 999) / 1000);
     try {
       pipe_->write(bytes, std::chrono::seconds(seconds));
